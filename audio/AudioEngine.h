@@ -1,0 +1,100 @@
+#pragma once
+// The program's audio engine: one output device, the default capture device,
+// and file streams mixed in the output callback. Built on SDL2 (devices),
+// libsndfile (decoding) and libsamplerate (rate changes).
+//
+// Handles are unsigned 32-bit numbers, 0 meaning failure or none. They are
+// never reused within one process, so a stale handle never reaches a newer
+// stream; stopping, freeing or querying a stale or zero handle is harmless
+// and reports "not active".
+//
+// All methods are called from the user-interface thread; the capture
+// callback runs on SDL's capture thread and must not touch any QObject.
+
+#include <QString>
+#include <QtGlobal>
+#include <functional>
+#include <memory>
+
+namespace audio {
+
+using Handle = quint32;
+
+// Stream flags: the speaker pair a stream plays on, and free-when-ended.
+namespace StreamFlag {
+inline constexpr quint32 Front = 0x01000000;
+inline constexpr quint32 Rear = 0x02000000;
+inline constexpr quint32 CenterLfe = 0x03000000;
+inline constexpr quint32 Rear2 = 0x04000000;
+inline constexpr quint32 SpeakerMask = 0x0F000000;
+inline constexpr quint32 FreeWhenEnded = 0x00040000;
+} // namespace StreamFlag
+
+// Capture input settings word: off bit, type in the top byte, level 0..100
+// in the low 16 bits; and the words that switch an input.
+namespace InputFlag {
+inline constexpr quint32 Off = 0x00010000;
+inline constexpr quint32 On = 0x00020000;
+inline constexpr quint32 Level = 0x00040000;
+inline constexpr quint32 TypeMask = 0xFF000000;
+inline constexpr quint32 TypeMicrophone = 0x03000000;
+inline constexpr quint32 Invalid = 0xFFFFFFFF;
+} // namespace InputFlag
+
+// Called on the capture thread once per block (about 100 ms) of 16-bit
+// stereo samples. levelWord holds the block's left peak in the low 16 bits
+// and its right peak in the high 16 bits (raw peaks 0..32768). Return false
+// to end the capture.
+using CaptureCallback =
+    std::function<bool(Handle handle, const qint16 *samples, int frames, quint32 levelWord)>;
+
+class AudioEngine
+{
+public:
+    AudioEngine();
+    ~AudioEngine();
+    AudioEngine(const AudioEngine &) = delete;
+    AudioEngine &operator=(const AudioEngine &) = delete;
+
+    // The engine's interface version: 2 when the SDL library found at run
+    // time is recent enough for this program, 0 otherwise.
+    static quint32 interfaceVersion();
+
+    bool initCapture(); // the default capture device; false when there is none
+    bool initOutput(int frequency = 44100);
+    void freeCapture();
+    void freeOutput();
+    bool stopOutput();  // pause all output
+    bool startOutput(); // resume it
+    int speakerCount() const; // channels of the output device, 0 when none is open
+
+    // Capture inputs: reduced to the one default capture device (index 0).
+    QString captureInputName(int index) const; // empty past the last input
+    quint32 captureInputSetting(int index) const; // InputFlag::Invalid for no such input
+    bool setCaptureInput(int index, quint32 setting); // false for no such input
+
+    Handle startCapture(int frequency, CaptureCallback callback); // 0 on failure
+    quint32 captureLevel(Handle capture) const; // level word of the last block
+
+    bool isActive(Handle handle) const; // playing or recording
+    bool stop(Handle handle);           // a stream stops; a capture ends
+
+    // File streams (WAV, MP3, ... through libsndfile). 0 for anything that
+    // cannot be decoded; never a message.
+    Handle createFileStream(const QString &path, quint32 flags);
+    quint32 defaultRate(Handle stream) const; // the file's own sample rate, 0 if unknown
+    // rate 100..100000 Hz, volume 0..100, pan -100 (left) .. +100 (right)
+    bool setAttributes(Handle stream, int rate, int volume, int pan);
+    bool play(Handle stream);
+    bool freeStream(Handle stream);
+
+    // Mixes the next frames of output into out (interleaved stereo), exactly
+    // as the device callback does. For tests and benchmarks without a device.
+    void renderOutput(qint16 *out, int frames);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace audio

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build, run and test Tarvo2.
+# Does nothing when everything is already there.
+set -euo pipefail
+
+build_pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
+            libgl-dev libsdl2-dev libsndfile1-dev libsamplerate0-dev)
+test_pkgs=(xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox
+           libqt6svg6 fonts-dejavu-core)
+
+want=("${build_pkgs[@]}")
+if [ "${1:-}" = "--with-test-tools" ]; then
+  want+=("${test_pkgs[@]}")
+fi
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"

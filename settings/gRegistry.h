@@ -1,0 +1,43 @@
+#pragma once
+// The program's settings store: a per-user, hierarchical store of named
+// string values, kept in one file ($XDG_CONFIG_HOME/VEKOR/Tarvo2.conf).
+//
+// Key paths are written Windows-registry style with backslashes ("\SoftWare\
+// VEKOR\Tarvo2\S"); value names are any text and compare without regard to
+// case (the first spelling written is kept). Every operation opens the store,
+// does one thing, writes it back atomically and closes it again.
+
+#include <QString>
+#include <QStringList>
+#include <stdexcept>
+
+// Raised when a value could not be written although its key could be opened.
+class RegistryError : public std::runtime_error
+{
+public:
+    RegistryError(const QString &valueName, const QString &reason);
+    QString valueName() const { return m_valueName; }
+    QString message() const; // text to show the user, names the value
+
+private:
+    QString m_valueName;
+    QString m_reason;
+};
+
+// machineHive selects a machine-wide store; the program always passes false.
+void WriteRegString(const QString &keyPath, const QString &valueName, const QString &data,
+                    bool machineHive = false);
+QString ReadRegString(const QString &keyPath, const QString &valueName, bool machineHive = false);
+bool DeleteRegValue(const QString &keyPath, const QString &valueName, bool machineHive = false);
+bool DeleteRegKey(const QString &keyPath, bool machineHive = false);
+bool ReadRegValueNames(const QString &keyPath, QStringList &names, bool machineHive = false);
+
+// Replaces every value of a key (and drops its sub-keys) by the given names,
+// each holding data, in one locked, atomic change of the store: no reader
+// and no crash ever sees the key half rewritten. An empty list leaves the
+// key absent. Throws RegistryError when the store cannot be written.
+void ReplaceRegKeyValues(const QString &keyPath, const QStringList &valueNames,
+                         const QString &data, bool machineHive = false);
+
+// Full path of the store file (for tests and messages).
+QString RegistryFilePath();
