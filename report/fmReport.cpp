@@ -1,0 +1,156 @@
+#include "report/fmReport.h"
+
+#include "report/ReportLog.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int BarHeight = 25;
+const QColor IdleColour(0, 95, 140);
+
+QWidget *MakeBar(QWidget *parent)
+{
+    auto *bar = new QWidget(parent);
+    bar->setFixedHeight(BarHeight);
+    bar->setAutoFillBackground(true);
+    QPalette palette = bar->palette();
+    palette.setColor(QPalette::Window, IdleColour);
+    palette.setColor(QPalette::WindowText, Qt::white);
+    bar->setPalette(palette);
+    return bar;
+}
+} // namespace
+
+TfrmReport::TfrmReport(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint)
+{
+    FormCreate();
+}
+
+void TfrmReport::FormCreate()
+{
+    setObjectName(QStringLiteral("frmReport"));
+    setWindowTitle(QStringLiteral("Tarvo2"));
+    setFixedSize(342, 416);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    QWidget *heading = MakeBar(this);
+    heading->setObjectName(QStringLiteral("pnlHeading"));
+    auto *headingLayout = new QHBoxLayout(heading);
+    headingLayout->setContentsMargins(8, 0, 8, 0);
+    auto *headingLabel = new QLabel(QStringLiteral("Report"), heading);
+    headingLabel->setObjectName(QStringLiteral("lblHeading"));
+    QFont headingFont = headingLabel->font();
+    headingFont.setBold(true);
+    headingLabel->setFont(headingFont);
+    headingLayout->addWidget(headingLabel);
+    layout->addWidget(heading);
+
+    ListBox1 = new QListWidget(this);
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    QFont listFont = ListBox1->font();
+    listFont.setPixelSize(13);
+    ListBox1->setFont(listFont);
+    layout->addWidget(ListBox1, 1);
+
+    pnlNothingToReport = new QLabel(QStringLiteral("Nothing to report."), this);
+    pnlNothingToReport->setObjectName(QStringLiteral("pnlNothingToReport"));
+    pnlNothingToReport->setAlignment(Qt::AlignCenter);
+    layout->addWidget(pnlNothingToReport, 1);
+
+    QWidget *bottom = MakeBar(this);
+    bottom->setObjectName(QStringLiteral("pnlBottom"));
+    auto *bottomLayout = new QHBoxLayout(bottom);
+    bottomLayout->setContentsMargins(4, 0, 4, 0);
+    bottomLayout->addStretch(1);
+    btnCancel = new QPushButton(QStringLiteral("Close"), bottom);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setAutoDefault(false);
+    btnCancel->setFixedHeight(BarHeight - 4);
+    bottomLayout->addWidget(btnCancel);
+    layout->addWidget(bottom);
+
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmReport::btnCancelClick);
+    for (QWidget *child : {static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(btnCancel)})
+        child->installEventFilter(this);
+
+    SetResultState(false);
+}
+
+void TfrmReport::LoadReport(const QString &reportFilePath)
+{
+    ListBox1->clear();
+    const QStringList lines = ReportLog::ReadReportFile(reportFilePath);
+    ListBox1->addItems(lines);
+    SetResultState(ListBox1->count() > 0);
+}
+
+void TfrmReport::SetResultState(bool hasLines)
+{
+    ListBox1->setVisible(hasLines);
+    pnlNothingToReport->setVisible(!hasLines);
+}
+
+bool TfrmReport::FormKeyUp(int key)
+{
+    if (key != Qt::Key_Escape)
+        return false;
+    reject();
+    return true;
+}
+
+bool TfrmReport::FormKeyPress(int key)
+{
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        reject();
+        return true;
+    }
+    // Escape closes on release; swallowing the press keeps QDialog from
+    // closing early.
+    return key == Qt::Key_Escape;
+}
+
+void TfrmReport::btnCancelClick()
+{
+    reject();
+}
+
+bool TfrmReport::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress)
+        return FormKeyPress(static_cast<QKeyEvent *>(event)->key());
+    if (event->type() == QEvent::KeyRelease)
+        return FormKeyUp(static_cast<QKeyEvent *>(event)->key());
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfrmReport::keyPressEvent(QKeyEvent *event)
+{
+    if (!FormKeyPress(event->key()))
+        QDialog::keyPressEvent(event);
+}
+
+void TfrmReport::keyReleaseEvent(QKeyEvent *event)
+{
+    if (!FormKeyUp(event->key()))
+        QDialog::keyReleaseEvent(event);
+}
+
+int ShowReportWindow(const QString &reportFilePath, QWidget *parent)
+{
+    TfrmReport window(parent);
+    window.LoadReport(reportFilePath);
+    if (const QScreen *screen = window.screen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
+    return window.exec();
+}

@@ -1,0 +1,39 @@
+#pragma once
+// The report window: shows the report file as it is on disk, line by line.
+
+#include <QDialog>
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+class TfrmReport : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TfrmReport(QWidget *parent = nullptr);
+
+    // Fills the list from the file; a missing or empty file shows the
+    // "Nothing to report." panel.
+    void LoadReport(const QString &reportFilePath);
+    void SetResultState(bool hasLines);
+
+    QListWidget *ListBox1 = nullptr;
+    QLabel *pnlNothingToReport = nullptr;
+    QPushButton *btnCancel = nullptr;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+
+private:
+    void FormCreate();
+    // The window sees every key before its controls do.
+    bool FormKeyUp(int key);
+    bool FormKeyPress(int key);
+    void btnCancelClick();
+};
+
+// Opens the report window modally and destroys it when it closes.
+int ShowReportWindow(const QString &reportFilePath, QWidget *parent);
