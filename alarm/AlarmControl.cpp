@@ -1,0 +1,340 @@
+#include "alarm/AlarmControl.h"
+
+#include "alarm/Autostart.h"
+#include "report/ReportLog.h"
+#include "settings/StoreKeys.h"
+#include "settings/gRegistry.h"
+
+#include <QRandomGenerator>
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+constexpr int MaxDelaySeconds = 180;
+constexpr int MinSimulateEvery = 5;
+constexpr int MaxSimulateMinutes = 1440;
+constexpr quint32 MillisecondsPerMinute = 60 * 1000;
+
+// Runs every step of a change that must not stop half-way and remembers the
+// first store error, to be rethrown once all steps are done.
+class StepRunner
+{
+public:
+    template <typename F> void run(F &&step)
+    {
+        try {
+            step();
+        } catch (const RegistryError &error) {
+            if (!m_first)
+                m_first = error;
+        }
+    }
+    void rethrow() const
+    {
+        if (m_first)
+            throw *m_first;
+    }
+
+private:
+    std::optional<RegistryError> m_first;
+};
+
+} // namespace
+
+AlarmControl::AlarmControl(ReportLog &report, Hooks hooks, QObject *parent)
+    : QObject(parent), m_report(report), m_hooks(std::move(hooks))
+{
+    TimTask.setInterval(TaskInterval);
+    TimActivationDelayFlash.setInterval(FlashInterval);
+    TimTriggerDelayFlash.setInterval(FlashInterval);
+    TimTempMute.setInterval(TempMuteInterval);
+    TimLedSim.setInterval(LedBlinkInterval);
+    for (QTimer *once : {&TimActivationDelay, &TimTriggerDelay, &TimTempMute, &TimLedSim})
+        once->setSingleShot(true);
+
+    connect(&TimTask, &QTimer::timeout, this, &AlarmControl::TimTaskTimer);
+    connect(&TimActivationDelay, &QTimer::timeout, this, &AlarmControl::TimActivationDelayTimer);
+    connect(&TimActivationDelayFlash, &QTimer::timeout, this,
+            &AlarmControl::TimActivationDelayFlashTimer);
+    connect(&TimTriggerDelay, &QTimer::timeout, this, &AlarmControl::TimTriggerDelayTimer);
+    connect(&TimTriggerDelayFlash, &QTimer::timeout, this,
+            &AlarmControl::TimTriggerDelayFlashTimer);
+    connect(&TimTempMute, &QTimer::timeout, this, &AlarmControl::TimTempMuteTimer);
+    connect(&TimSimulation, &QTimer::timeout, this, &AlarmControl::TimSimulationTimer);
+    connect(&TimLedSim, &QTimer::timeout, this, &AlarmControl::TimLedSimTimer);
+}
+
+QString AlarmControl::actionName(Switch s)
+{
+    switch (s) {
+    case Switch::Alarm:
+        return QStringLiteral("ActActivateToggle");
+    case Switch::Microphone:
+        return QStringLiteral("ActMicDetectToggle");
+    case Switch::Mouse:
+        return QStringLiteral("ActMouDetectToggle");
+    case Switch::Simulation:
+        return QStringLiteral("ActSimToggle");
+    }
+    return {};
+}
+
+QString AlarmControl::storeName(Switch s)
+{
+    return s == Switch::Alarm ? StoreKeys::AlarmActive : actionName(s);
+}
+
+void AlarmControl::ReadStoredSwitches()
+{
+    for (Switch s : {Switch::Alarm, Switch::Microphone, Switch::Mouse, Switch::Simulation})
+        setTag(s, ReadRegString(StoreKeys::Settings, storeName(s)).isEmpty() ? 0 : 1);
+}
+
+bool AlarmControl::StoredAlarmActive()
+{
+    return !ReadRegString(StoreKeys::Settings, StoreKeys::AlarmActive).isEmpty();
+}
+
+bool AlarmControl::ResumeStoredAlarm()
+{
+    if (!StoredAlarmActive())
+        return false;
+    setTag(Switch::Alarm, 1);
+    StartOrDelayStart();
+    return true;
+}
+
+void AlarmControl::FlipSwitch(Switch s)
+{
+    setTag(s, tag(s) == 0 ? 1 : 0);
+}
+
+void AlarmControl::StoreSwitch(Switch s)
+{
+    if (isOn(s))
+        WriteRegString(StoreKeys::Settings, storeName(s), StoreKeys::SwitchOn);
+    else
+        DeleteRegValue(StoreKeys::Settings, storeName(s));
+}
+
+void AlarmControl::StartSimulation()
+{
+    TimSimulation.start(static_cast<int>(GetSimulationTime()));
+}
+
+void AlarmControl::StopSimulation()
+{
+    TimSimulation.stop();
+}
+
+void AlarmControl::ActActivateToggleExecute()
+{
+    FlipSwitch(Switch::Alarm);
+    if (!isOn(Switch::Alarm)) {
+        AlarmStopStart(false);
+        return;
+    }
+    StepRunner steps;
+    steps.run(
+        [] { WriteRegString(StoreKeys::Settings, StoreKeys::AlarmActive, StoreKeys::SwitchOn); });
+    steps.run([this] {
+        // The program must come back after a restart to keep guarding; not
+        // being able to promise that is as serious as a failed store write.
+        if (!WriteAutostartEntry(m_hooks.executablePath))
+            throw RegistryError(AutostartEntryPath(),
+                                QStringLiteral("the autostart entry could not be written"));
+    });
+    m_report.Clear();
+    StartOrDelayStart();
+    steps.rethrow();
+}
+
+void AlarmControl::StartOrDelayStart()
+{
+    const int delay = std::clamp(HookInt(m_hooks.activationDelay), 0, MaxDelaySeconds);
+    if (delay == 0) {
+        AlarmStopStart(true);
+        return;
+    }
+    m_report.AddToReport(QStringLiteral("Waiting %1 second(s) before Activation").arg(delay));
+    TimActivationDelay.start(delay * 1000);
+    TimActivationDelayFlash.start();
+}
+
+void AlarmControl::AlarmStopStart(bool start)
+{
+    if (start) {
+        m_tasks.clear();
+        m_report.DeleteReportFile();
+        if (isOn(Switch::Microphone))
+            m_report.AddToReport(QStringLiteral("Microphone Detection - Enabled"));
+        if (isOn(Switch::Mouse))
+            m_report.AddToReport(QStringLiteral("Mouse Detection - Enabled"));
+        if (isOn(Switch::Simulation))
+            m_report.AddToReport(QStringLiteral("Simulation - Enabled"));
+        m_report.AddToReport(QStringLiteral("Alarm - Activated"));
+        return;
+    }
+
+    if (m_hooks.resetMicrophoneCount)
+        m_hooks.resetMicrophoneCount();
+    if (m_hooks.stopSounds)
+        m_hooks.stopSounds();
+    TimActivationDelay.stop();
+    TimActivationDelayFlash.stop();
+    SetLed(Led::ActivationDelay, false);
+    TimTriggerDelay.stop();
+    TimTriggerDelayFlash.stop();
+    SetLed(Led::TriggerDelay, false);
+    m_tasks.clear();
+    m_report.AddToReport(QStringLiteral("Alarm - Stoped"));
+    StepRunner steps;
+    steps.run([] { DeleteRegValue(StoreKeys::Settings, StoreKeys::AlarmActive); });
+    RemoveAutostartEntry();
+    steps.rethrow();
+}
+
+void AlarmControl::EscapeDisarm()
+{
+    if (!isOn(Switch::Alarm))
+        return;
+    setTag(Switch::Alarm, 0);
+    AlarmStopStart(false);
+}
+
+void AlarmControl::ActivateAlarm(const QString &message)
+{
+    if (!isOn(Switch::Alarm) || TimActivationDelay.isActive() || TimTempMute.isActive() ||
+        !m_tasks.isEmpty() || IsPlaying())
+        return;
+    TimTempMute.start();
+    m_report.AddToReport(message);
+    const int delay = std::clamp(HookInt(m_hooks.triggerDelay), 0, MaxDelaySeconds);
+    if (delay == 0) {
+        AddTask();
+        return;
+    }
+    // A pending delay is neither restarted nor extended by a later trigger.
+    if (!TimTriggerDelay.isActive()) {
+        TimTriggerDelay.start(delay * 1000);
+        TimTriggerDelayFlash.start();
+    }
+}
+
+quint32 AlarmControl::RandomBelowN(quint32 n) const
+{
+    if (n == 0)
+        return 0;
+    if (m_hooks.randomBelow)
+        return m_hooks.randomBelow(n);
+    return QRandomGenerator::global()->bounded(n);
+}
+
+quint32 AlarmControl::GetSimulationTime() const
+{
+    const auto every = static_cast<quint32>(
+        std::clamp(HookInt(m_hooks.simulateEvery), MinSimulateEvery, MaxSimulateMinutes));
+    const auto random =
+        static_cast<quint32>(std::clamp(HookInt(m_hooks.simulateRandom), 0, MaxSimulateMinutes));
+    const quint32 base = every * MillisecondsPerMinute;
+    const quint32 spread = random * MillisecondsPerMinute;
+    return base + RandomBelowN(spread);
+}
+
+bool AlarmControl::isWaitingForActivation() const
+{
+    return isOn(Switch::Alarm) && TimActivationDelay.isActive();
+}
+
+bool AlarmControl::isArmed() const
+{
+    return isOn(Switch::Alarm) && !TimActivationDelay.isActive();
+}
+
+void AlarmControl::AddTask()
+{
+    const int checked =
+        m_hooks.checkedSounds ? static_cast<int>(m_hooks.checkedSounds().size()) : 0;
+    m_tasks.AddTask(checked, HookInt(m_hooks.persistence), HookInt(m_hooks.persistenceRandom),
+                    [this](quint32 n) { return RandomBelowN(n); });
+}
+
+void AlarmControl::StopAllTimers()
+{
+    for (QTimer *timer : {&TimTask, &TimActivationDelay, &TimActivationDelayFlash, &TimTriggerDelay,
+                          &TimTriggerDelayFlash, &TimTempMute, &TimSimulation, &TimLedSim})
+        timer->stop();
+}
+
+void AlarmControl::TimTaskTimer()
+{
+    if (m_tasks.isEmpty() || IsPlaying())
+        return;
+    // The head record is consumed whatever it holds, so a bad record or one
+    // whose sound has left the list cannot jam the queue.
+    const std::optional<TaskRecord> record = TaskQueue::ParseRecord(m_tasks.takeHead());
+    if (!record)
+        return;
+    const QStringList sounds = m_hooks.checkedSounds ? m_hooks.checkedSounds() : QStringList();
+    if (record->soundIndex >= sounds.size())
+        return;
+    const QString folder = m_hooks.soundsFolder ? m_hooks.soundsFolder() : QString();
+    if (m_hooks.playHow)
+        m_hooks.playHow(record->slot, record->speaker, folder + sounds.at(record->soundIndex));
+}
+
+void AlarmControl::TimActivationDelayTimer()
+{
+    TimActivationDelay.stop();
+    TimActivationDelayFlash.stop();
+    SetLed(Led::ActivationDelay, false);
+    AlarmStopStart(true);
+}
+
+void AlarmControl::TimActivationDelayFlashTimer()
+{
+    ToggleLed(Led::ActivationDelay);
+}
+
+void AlarmControl::TimTriggerDelayTimer()
+{
+    TimTriggerDelay.stop();
+    TimTriggerDelayFlash.stop();
+    SetLed(Led::TriggerDelay, false);
+    AddTask();
+}
+
+void AlarmControl::TimTriggerDelayFlashTimer()
+{
+    ToggleLed(Led::TriggerDelay);
+}
+
+void AlarmControl::TimTempMuteTimer()
+{
+    TimTempMute.stop();
+}
+
+void AlarmControl::TimSimulationTimer()
+{
+    TimSimulation.stop();
+    ActivateAlarm(QStringLiteral("Alarm simulated"));
+    StartSimulation();
+    SetLed(Led::Simulation, true);
+    TimLedSim.start();
+    Q_EMIT simulationFired();
+}
+
+void AlarmControl::TimLedSimTimer()
+{
+    TimLedSim.stop();
+    SetLed(Led::Simulation, false);
+}
+
+void AlarmControl::SetLed(Led led, bool lit)
+{
+    if (m_leds[Index(led)] == lit)
+        return;
+    m_leds[Index(led)] = lit;
+    Q_EMIT ledChanged(led, lit);
+}

@@ -1,0 +1,135 @@
+#pragma once
+// The alarm's switches and its road from a trigger to sound: arming with the
+// activation delay, disarming, the single trigger entry ActivateAlarm with
+// its temporary mute and trigger delay, the alarm simulation and the task
+// timer that plays the queue.
+//
+// The main window owns one AlarmControl, wires its widgets to it and shows
+// the LEDs; everything the window supplies comes in through Hooks, so the
+// rules run without a window.
+
+#include "alarm/TaskQueue.h"
+
+#include <QObject>
+#include <QTimer>
+#include <array>
+#include <functional>
+
+class ReportLog;
+
+class AlarmControl : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Switch
+    {
+        Alarm,
+        Microphone,
+        Mouse,
+        Simulation
+    };
+    enum class Led
+    {
+        ActivationDelay,
+        TriggerDelay,
+        Simulation
+    };
+
+    struct Hooks
+    {
+        std::function<int()> activationDelay, triggerDelay; // seconds
+        std::function<int()> simulateEvery, simulateRandom; // minutes
+        std::function<int()> persistence, persistenceRandom;
+        std::function<bool()> isPlaying;
+        std::function<void()> stopSounds;
+        std::function<void(int slot, int speaker, const QString &path)> playHow;
+        std::function<QStringList()> checkedSounds;
+        std::function<QString()> soundsFolder; // ends in '/'
+        std::function<void()> resetMicrophoneCount;
+        RandomBelow randomBelow; // QRandomGenerator::global() when empty
+        QString executablePath;
+    };
+
+    static constexpr int TaskInterval = 250;
+    static constexpr int FlashInterval = 500;
+    static constexpr int TempMuteInterval = 1500;
+    static constexpr int LedBlinkInterval = 250;
+
+    AlarmControl(ReportLog &report, Hooks hooks, QObject *parent = nullptr);
+
+    int tag(Switch s) const { return m_tags[Index(s)]; }
+    bool isOn(Switch s) const { return tag(s) == 1; }
+    void setTag(Switch s, int tag) { m_tags[Index(s)] = tag; }
+    static QString actionName(Switch s);
+    // The store's value name of a switch ("Alarm Active" for the alarm).
+    static QString storeName(Switch s);
+
+    // Start-up: sets the four switches from the store; starts nothing.
+    void ReadStoredSwitches();
+    static bool StoredAlarmActive();
+    // First activation of the window: a stored armed state is taken up again
+    // through the activation delay, without clearing the report or rewriting
+    // the autostart entry. Returns whether it was resumed.
+    bool ResumeStoredAlarm();
+
+    void FlipSwitch(Switch s);
+    // Writes "T" while the switch is on, deletes the value while it is off.
+    // Throws RegistryError when the store cannot be written.
+    void StoreSwitch(Switch s);
+    void StartSimulation();
+    void StopSimulation();
+
+    // The alarm button. A failed store write does not stop the remaining
+    // steps; the first RegistryError is rethrown once all of them are done.
+    void ActActivateToggleExecute();
+    void StartOrDelayStart();
+    void AlarmStopStart(bool start);
+    // The Escape key while the alarm switch is on: switch off and disarm.
+    void EscapeDisarm();
+
+    void ActivateAlarm(const QString &message);
+    quint32 GetSimulationTime() const;
+
+    bool isWaitingForActivation() const;
+    bool isArmed() const;
+    bool ledLit(Led led) const { return m_leds[Index(led)]; }
+
+    TaskQueue &tasks() { return m_tasks; }
+    void AddTask();
+    void StopAllTimers();
+
+    // Owned here so the window and tests can inspect them; the tick handlers
+    // below are public for the same reason.
+    QTimer TimTask, TimActivationDelay, TimActivationDelayFlash, TimTriggerDelay,
+        TimTriggerDelayFlash, TimTempMute, TimSimulation, TimLedSim;
+
+    void TimTaskTimer();
+    void TimActivationDelayTimer();
+    void TimActivationDelayFlashTimer();
+    void TimTriggerDelayTimer();
+    void TimTriggerDelayFlashTimer();
+    void TimTempMuteTimer();
+    void TimSimulationTimer();
+    void TimLedSimTimer();
+
+Q_SIGNALS:
+    void ledChanged(AlarmControl::Led led, bool lit);
+    void simulationFired();
+
+private:
+    template <typename E> static constexpr std::size_t Index(E e)
+    {
+        return static_cast<std::size_t>(e);
+    }
+    void SetLed(Led led, bool lit);
+    void ToggleLed(Led led) { SetLed(led, !ledLit(led)); }
+    quint32 RandomBelowN(quint32 n) const;
+    static int HookInt(const std::function<int()> &hook) { return hook ? hook() : 0; }
+    bool IsPlaying() const { return m_hooks.isPlaying && m_hooks.isPlaying(); }
+
+    ReportLog &m_report;
+    Hooks m_hooks;
+    TaskQueue m_tasks;
+    std::array<int, 4> m_tags{};
+    std::array<bool, 3> m_leds{};
+};

@@ -1,0 +1,217 @@
+#include "alarm/Autostart.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <optional>
+
+namespace {
+
+const QString EnvProgram = QStringLiteral("/usr/bin/env");
+
+bool IsUnsupportedControl(QChar c)
+{
+    return c.unicode() < 0x20 && c != QLatin1Char('\n') && c != QLatin1Char('\t') &&
+           c != QLatin1Char('\r');
+}
+
+bool IsReservedUnquoted(QChar c)
+{
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    return reserved.contains(c);
+}
+
+// Turns the string escapes of a desktop entry value back into characters.
+std::optional<QString> UnescapeString(const QString &value)
+{
+    QString out;
+    out.reserve(value.size());
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const QChar c = value.at(i);
+        if (c != QLatin1Char('\\')) {
+            out += c;
+            continue;
+        }
+        if (++i >= value.size())
+            return std::nullopt;
+        switch (value.at(i).unicode()) {
+        case 's':
+            out += QLatin1Char(' ');
+            break;
+        case 'n':
+            out += QLatin1Char('\n');
+            break;
+        case 't':
+            out += QLatin1Char('\t');
+            break;
+        case 'r':
+            out += QLatin1Char('\r');
+            break;
+        case '\\':
+            out += QLatin1Char('\\');
+            break;
+        default:
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+// "%%" is a literal percent; every other field code is refused, as the
+// program never writes one.
+std::optional<QString> ExpandFieldCodes(const QString &argument)
+{
+    QString out;
+    for (qsizetype i = 0; i < argument.size(); ++i) {
+        if (argument.at(i) != QLatin1Char('%')) {
+            out += argument.at(i);
+            continue;
+        }
+        if (i + 1 >= argument.size() || argument.at(i + 1) != QLatin1Char('%'))
+            return std::nullopt;
+        out += QLatin1Char('%');
+        ++i;
+    }
+    return out;
+}
+
+} // namespace
+
+QString AutostartEntryPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/autostart/tarvo2.desktop");
+}
+
+QString DesktopEntryExec(const QString &executablePath)
+{
+    if (executablePath.isEmpty())
+        return {};
+    QString quoted = QStringLiteral("\"");
+    for (const QChar c : executablePath) {
+        if (IsUnsupportedControl(c))
+            return {};
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
+            c == QLatin1Char('\\'))
+            quoted += QLatin1Char('\\');
+        if (c == QLatin1Char('%'))
+            quoted += QLatin1Char('%');
+        quoted += c;
+    }
+    quoted += QLatin1Char('"');
+    // Launchers treat the program name itself strictly; a literal percent is
+    // safe only as an argument.
+    const QString command =
+        executablePath.contains(QLatin1Char('%')) ? EnvProgram + QLatin1Char(' ') + quoted : quoted;
+    // The entry file's own string escaping, applied last.
+    QString escaped;
+    escaped.reserve(command.size() * 2);
+    for (const QChar c : command) {
+        switch (c.unicode()) {
+        case '\\':
+            escaped += QStringLiteral("\\\\");
+            break;
+        case '\n':
+            escaped += QStringLiteral("\\n");
+            break;
+        case '\t':
+            escaped += QStringLiteral("\\t");
+            break;
+        case '\r':
+            escaped += QStringLiteral("\\r");
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+QStringList ParseDesktopExec(const QString &execValue)
+{
+    const std::optional<QString> unescaped = UnescapeString(execValue);
+    if (!unescaped)
+        return {};
+    const QString &s = *unescaped;
+    QStringList arguments;
+    qsizetype i = 0;
+    while (i < s.size()) {
+        if (s.at(i) == QLatin1Char(' ')) {
+            ++i;
+            continue;
+        }
+        QString argument;
+        if (s.at(i) == QLatin1Char('"')) {
+            bool closed = false;
+            for (++i; i < s.size(); ++i) {
+                const QChar c = s.at(i);
+                if (c == QLatin1Char('"')) {
+                    closed = true;
+                    ++i;
+                    break;
+                }
+                if (c == QLatin1Char('\\')) {
+                    if (++i >= s.size())
+                        return {};
+                    const QChar next = s.at(i);
+                    if (next != QLatin1Char('"') && next != QLatin1Char('`') &&
+                        next != QLatin1Char('$') && next != QLatin1Char('\\'))
+                        return {};
+                    argument += next;
+                    continue;
+                }
+                if (c == QLatin1Char('`') || c == QLatin1Char('$'))
+                    return {}; // must have been escaped
+                argument += c;
+            }
+            if (!closed || (i < s.size() && s.at(i) != QLatin1Char(' ')))
+                return {};
+        } else {
+            for (; i < s.size() && s.at(i) != QLatin1Char(' '); ++i) {
+                if (IsReservedUnquoted(s.at(i)))
+                    return {};
+                argument += s.at(i);
+            }
+        }
+        const std::optional<QString> expanded = ExpandFieldCodes(argument);
+        if (!expanded)
+            return {};
+        arguments.append(*expanded);
+    }
+    return arguments;
+}
+
+bool WriteAutostartEntry(const QString &executablePath)
+{
+    const QString exec = DesktopEntryExec(executablePath);
+    if (exec.isEmpty())
+        return false;
+    const QString path = AutostartEntryPath();
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    const QString contents = QStringLiteral("[Desktop Entry]\n"
+                                            "Type=Application\n"
+                                            "Name=Tarvo2\n"
+                                            "Comment=Resumes the armed alarm\n"
+                                            "Exec=%1\n"
+                                            "Terminal=false\n")
+                                 .arg(exec);
+    const QByteArray bytes = contents.toUtf8();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        return false;
+    return file.commit();
+}
+
+bool RemoveAutostartEntry()
+{
+    const QString path = AutostartEntryPath();
+    return QFile::remove(path) || !QFileInfo::exists(path);
+}
+
+bool AutostartEntryExists()
+{
+    return QFileInfo::exists(AutostartEntryPath());
+}
