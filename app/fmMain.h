@@ -1,0 +1,188 @@
+#pragma once
+// The main window: owns every subsystem object for the life of the process,
+// builds the controls, and wires widgets, timers and signals to the
+// subsystems' rules.
+
+#include "alarm/AlarmControl.h"
+#include "audio/AlarmPlayback.h"
+#include "audio/AudioEngine.h"
+#include "detect/MicrophoneMonitor.h"
+#include "detect/MouseMonitor.h"
+#include "report/ReportLog.h"
+#include "sounds/SoundLibrary.h"
+
+#include <QAction>
+#include <QMainWindow>
+#include <QRandomGenerator>
+#include <functional>
+#include <memory>
+
+class LedShape;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QSpinBox;
+class QToolButton;
+
+class TfrmMain : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // workingDirectory: where Sounds/ and Reports/ live; empty = beside the
+    // executable (or the per-user data folder when that is not writable).
+    explicit TfrmMain(const QString &workingDirectory = QString(), QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // The creation sequence. Returns false when a fatal check failed; its
+    // message has been shown and the process is to end.
+    bool FormCreate();
+    void FormActivate();
+
+    void KeyState();
+    void DrawMicDetectBtnState();
+    void DrawMouDetectBtnState();
+    void DrawSimBtnState();
+    void DrawActivateBtnState();
+    void FormKeyUp(int key);
+    void LoadResetableSettings();
+    void mnuResetSettingToDefaultClick();
+    void RestoreFromMessage(const QByteArray &activationToken);
+
+    // Modal messages go through here so tests can capture them.
+    enum class MessageKind { Error, Plain };
+    using MessageSink = std::function<void(MessageKind, const QString &)>;
+    void setMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
+
+    QString workingDirectory() const { return m_workingDirectory; }
+    AlarmControl &alarm() { return *m_alarm; }
+    SoundLibrary &sounds() { return *m_sounds; }
+    AlarmPlayback &playback() { return m_playback; }
+    ReportLog &report() { return m_report; }
+    MicrophoneMonitor &microphone() { return m_microphone; }
+    MouseMonitor &mouse() { return m_mouse; }
+    const QStringList &checkedSounds() const { return m_checkedSounds; }
+    quint32 randomBelow(quint32 n);
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildActions();
+    void buildMenus();
+    void buildLayout();
+    QWidget *buildTopBar();
+    QWidget *buildInstructionStrip();
+    QWidget *buildLeftColumn();
+    QWidget *buildRightColumn();
+    QSlider *makeSlider(const char *name, int min, int max, int value, int tick);
+    QSpinBox *makeSpin(const char *name, int min, int max, int value);
+    QWidget *sliderRow(const QString &label, QSlider *slider, const QString &left,
+                       const QString &right, const QString &middle = QString(),
+                       QProgressBar *gauge = nullptr);
+    QWidget *spinRow(const QString &label, QSpinBox *spin);
+    void connectHandlers();
+
+    void DrawButton(const QPixmap &imagePair, QAction *action);
+    void drawToggle(AlarmControl::Switch which, const QString &onPrefix, const QString &offPrefix,
+                    const QString &suffix, int glyph, QAction *action);
+
+    void trkTrackChange(QSlider *slider);
+    void spnSpinChange(QSpinBox *spin, const QString &text);
+
+    void ActActivateToggleExecute();
+    void ActMicDetectToggleExecute();
+    void ActMouDetectToggleExecute();
+    void ActSimToggleExecute();
+    void StartRecording();
+    void StopRecording();
+    void onLevelReceived(quint32 level);
+    void speakerTest(int speakerCode);
+    void PlayHow(int slot, int speakerCode, const QString &path);
+    void FormClose();
+    void setLed(LedShape *led, bool lit);
+
+    void guarded(const std::function<void()> &step);
+    void showMessage(MessageKind kind, const QString &text);
+
+    QString m_workingDirectory;
+    QRandomGenerator m_random;
+    audio::AudioEngine m_engine;
+    AlarmPlayback m_playback{m_engine};
+    ReportLog m_report;
+    QStringList m_checkedSounds;
+    MicrophoneMonitor m_microphone{m_engine};
+    MouseMonitor m_mouse;
+    std::unique_ptr<AlarmControl> m_alarm;
+    std::unique_ptr<SoundLibrary> m_sounds;
+    MessageSink m_messageSink;
+    bool m_activated = false;
+    bool m_closed = false;
+    bool m_waylandWarningShown = false;
+
+public:
+    // Controls, named as in the rest of the program.
+    QAction *ActActivateToggle = nullptr;
+    QAction *ActMicDetectToggle = nullptr;
+    QAction *ActMouDetectToggle = nullptr;
+    QAction *ActSimToggle = nullptr;
+    QAction *ActViewReport = nullptr;
+    QAction *ActAddSound = nullptr;
+    QAction *ActRemoveSound = nullptr;
+    QAction *ActChkLbAlarmSndChecktAll = nullptr;
+    QAction *ActChkLbAlarmSndUnCheckAll = nullptr;
+    QAction *ActChkLbAlarmSndCheckInverse = nullptr;
+    QAction *mnuResetSettingToDefault = nullptr;
+    QAction *Exit2 = nullptr;
+
+    QLabel *Image1 = nullptr;
+    QToolButton *btnMicDetect = nullptr;
+    QToolButton *btnMouDetect = nullptr;
+    QToolButton *btnSimulation = nullptr;
+    QToolButton *btnActivate = nullptr;
+    QToolButton *btnReport = nullptr;
+    QToolButton *btnAddSound = nullptr;
+    QToolButton *btnRemoveSound = nullptr;
+    QPushButton *btnSysVolumeControl = nullptr;
+    QPushButton *btnSysRecordingControl = nullptr;
+    QPushButton *btnFrontLeft = nullptr;
+    QPushButton *btnFrontCenter = nullptr;
+    QPushButton *btnFrontRight = nullptr;
+    QPushButton *btnTestStop = nullptr;
+    QPushButton *Button3 = nullptr;
+    QPushButton *Button4 = nullptr;
+    QPushButton *Button5 = nullptr;
+    QPushButton *Button6 = nullptr;
+    QPushButton *Button8 = nullptr;
+    QPushButton *btnExit = nullptr;
+
+    QSlider *trkMicTriggerVolume = nullptr;
+    QSlider *trkMicTriggerDuration = nullptr;
+    QSlider *trkMouseSensivity = nullptr;
+    QSlider *trkAlarmVolume = nullptr;
+    QSlider *trkGlobalAlteration = nullptr;
+    QSlider *trkRandomAlteration = nullptr;
+    QSlider *trkPersistence = nullptr;
+    QSlider *trkPersistenceRandom = nullptr;
+    QSlider *trkMicSensivity = nullptr;
+    QSpinBox *spnTriggerDelay = nullptr;
+    QSpinBox *spnActivationDelay = nullptr;
+    QSpinBox *spnSimulateEvery = nullptr;
+    QSpinBox *spnSimulateRandom = nullptr;
+    QProgressBar *ggDetection = nullptr;
+    QProgressBar *ggDuration = nullptr;
+    LedShape *shpLedMicDetection = nullptr;
+    LedShape *shpLedMouDetection = nullptr;
+    LedShape *shpLedTriggerDelay = nullptr;
+    LedShape *shpLedActivationDelay = nullptr;
+    LedShape *shpLedSimulation = nullptr;
+    QComboBox *cmbRecSource = nullptr;
+    QFrame *Panel1 = nullptr;
+    SoundListWidget *chklbSounds = nullptr;
+    QMenu *popAlarmSounds = nullptr;
+};
