@@ -64,17 +64,17 @@ public:
     bool initOutput(int frequency = 44100);
     void freeCapture();
     void freeOutput();
-    bool stopOutput();  // pause all output
-    bool startOutput(); // resume it
+    bool stopOutput();        // pause all output
+    bool startOutput();       // resume it
     int speakerCount() const; // channels of the output device, 0 when none is open
 
     // Capture inputs: reduced to the one default capture device (index 0).
-    QString captureInputName(int index) const; // empty past the last input
-    quint32 captureInputSetting(int index) const; // InputFlag::Invalid for no such input
+    QString captureInputName(int index) const;        // empty past the last input
+    quint32 captureInputSetting(int index) const;     // InputFlag::Invalid for no such input
     bool setCaptureInput(int index, quint32 setting); // false for no such input
 
     Handle startCapture(int frequency, CaptureCallback callback); // 0 on failure
-    quint32 captureLevel(Handle capture) const; // level word of the last block
+    quint32 captureLevel(Handle capture) const;                   // level word of the last block
 
     bool isActive(Handle handle) const; // playing or recording
     bool stop(Handle handle);           // a stream stops; a capture ends
