@@ -2,8 +2,8 @@
 // The program's settings store: a per-user, hierarchical store of named
 // string values, kept in one file ($XDG_CONFIG_HOME/VEKOR/Tarvo2.conf).
 //
-// Key paths are written Windows-registry style with backslashes ("\SoftWare\
-// VEKOR\Tarvo2\S"); value names are any text and compare without regard to
+// Key paths are written Windows-registry style with backslashes
+// ("\SoftWare\VEKOR\Tarvo2\S"); value names are any text and compare without regard to
 // case (the first spelling written is kept). Every operation opens the store,
 // does one thing, writes it back atomically and closes it again.
 
@@ -36,8 +36,8 @@ bool ReadRegValueNames(const QString &keyPath, QStringList &names, bool machineH
 // each holding data, in one locked, atomic change of the store: no reader
 // and no crash ever sees the key half rewritten. An empty list leaves the
 // key absent. Throws RegistryError when the store cannot be written.
-void ReplaceRegKeyValues(const QString &keyPath, const QStringList &valueNames,
-                         const QString &data, bool machineHive = false);
+void ReplaceRegKeyValues(const QString &keyPath, const QStringList &valueNames, const QString &data,
+                         bool machineHive = false);
 
 // Full path of the store file (for tests and messages).
 QString RegistryFilePath();
