@@ -105,7 +105,7 @@ struct AudioEngine::Impl
 
     // Streams: the map is shared by the user-interface, decoder and audio
     // threads; its lock is only ever held for map access and mixing.
-    mutable std::mutex streamsMutex;
+    std::mutex streamsMutex;
     std::map<Handle, std::shared_ptr<FileStream>> streams;
 
     // Decoder thread.
@@ -129,7 +129,7 @@ struct AudioEngine::Impl
 
     ~Impl();
 
-    std::shared_ptr<FileStream> findStream(Handle handle) const;
+    std::shared_ptr<FileStream> findStream(Handle handle);
     void reapEndedStreams();
     void freeAllStreams();
     void mix(float *acc, int frames, int channels);
@@ -155,10 +155,12 @@ AudioEngine::Impl::~Impl()
     }
 }
 
-std::shared_ptr<FileStream> AudioEngine::Impl::findStream(Handle handle) const
+std::shared_ptr<FileStream> AudioEngine::Impl::findStream(Handle handle)
 {
     if (handle == 0)
         return nullptr;
+    // Every question about a stream first lets ended streams go.
+    reapEndedStreams();
     const std::lock_guard lock(streamsMutex);
     const auto it = streams.find(handle);
     return it == streams.end() ? nullptr : it->second;
@@ -618,6 +620,7 @@ bool AudioEngine::freeStream(Handle stream)
 {
     if (stream == 0)
         return false;
+    d->reapEndedStreams();
     std::shared_ptr<FileStream> removed;
     {
         const std::lock_guard lock(d->streamsMutex);
