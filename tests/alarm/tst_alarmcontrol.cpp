@@ -129,23 +129,6 @@ private Q_SLOTS:
         QVERIFY(m_alarm->TimActivationDelay.isSingleShot());
         QVERIFY(m_alarm->TimTriggerDelay.isSingleShot());
         QVERIFY(!m_alarm->TimActivationDelayFlash.isSingleShot());
-        QCOMPARE(AlarmControl::actionName(Switch::Alarm), QStringLiteral("ActActivateToggle"));
-        QCOMPARE(AlarmControl::actionName(Switch::Microphone),
-                 QStringLiteral("ActMicDetectToggle"));
-        QCOMPARE(AlarmControl::actionName(Switch::Mouse), QStringLiteral("ActMouDetectToggle"));
-        QCOMPARE(AlarmControl::actionName(Switch::Simulation), QStringLiteral("ActSimToggle"));
-    }
-
-    void flipSwitch()
-    {
-        m_alarm->FlipSwitch(Switch::Mouse);
-        QCOMPARE(m_alarm->tag(Switch::Mouse), 1);
-        m_alarm->FlipSwitch(Switch::Mouse);
-        QCOMPARE(m_alarm->tag(Switch::Mouse), 0);
-        m_alarm->setTag(Switch::Mouse, 5);
-        QVERIFY(!m_alarm->isOn(Switch::Mouse));
-        m_alarm->FlipSwitch(Switch::Mouse);
-        QCOMPARE(m_alarm->tag(Switch::Mouse), 0);
     }
 
     void storeAndReadSwitches()

@@ -167,18 +167,6 @@ private Q_SLOTS:
         for (const QString &record : queue.records())
             QCOMPARE(record.size(), 18);
     }
-
-    void headAndClear()
-    {
-        TaskQueue queue;
-        QVERIFY(queue.takeHead().isNull());
-        queue.append(TaskQueue::MakeRecord(1, 0, 0));
-        queue.append(TaskQueue::MakeRecord(2, 0, 0));
-        QCOMPARE(queue.takeHead(), TaskQueue::MakeRecord(1, 0, 0));
-        QCOMPARE(queue.count(), 1);
-        queue.clear();
-        QVERIFY(queue.isEmpty());
-    }
 };
 
 TARVO_TEST_MAIN(TestTaskQueue)
