@@ -15,7 +15,9 @@ constexpr long kReadFrames = 1024;          // file frames read per resampler re
 constexpr long kDecodeFrames = 1024;        // output frames produced per resampler call
 constexpr int kMaxFileChannels = 64;        // more is taken for a broken header
 constexpr double kMaxResampleRatio = 200.0; // inside libsamplerate's limit of 256
-constexpr int kConverter = SRC_SINC_FASTEST;
+// Linear interpolation: alarm sounds with shifted pitch need no studio
+// quality, and the sinc converters cost several times the CPU.
+constexpr int kConverter = SRC_LINEAR;
 
 } // namespace
 
