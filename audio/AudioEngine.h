@@ -44,7 +44,9 @@ inline constexpr quint32 Invalid = 0xFFFFFFFF;
 // Called on the capture thread once per block (about 100 ms) of 16-bit
 // stereo samples. levelWord holds the block's left peak in the low 16 bits
 // and its right peak in the high 16 bits (raw peaks 0..32768). Return false
-// to end the capture.
+// to end the capture. Stopping or freeing the capture waits for a running
+// callback, so the callback must never wait for a lock that the caller of
+// stop() or freeCapture() may hold.
 using CaptureCallback =
     std::function<bool(Handle handle, const qint16 *samples, int frames, quint32 levelWord)>;
 
