@@ -5,7 +5,7 @@ set -euo pipefail
 
 build_pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
             libgl-dev libsdl2-dev libsndfile1-dev libsamplerate0-dev)
-test_pkgs=(xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox
+test_pkgs=(xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox python3
            libqt6svg6 fonts-dejavu-core)
 
 want=("${build_pkgs[@]}")

@@ -1,0 +1,587 @@
+#!/usr/bin/env python3
+"""Acceptance scenarios: the real tarvo2 binary, started as a user would, on
+a real X server and a real sound server, nothing mocked.
+
+usage: acceptance.py path/to/tarvo2 [scenario-name ...]
+Prints one line per check and a closing "N passed, N failed"; exits non-zero
+on any failure, also when the machinery (Xvfb, PulseAudio) cannot run."""
+
+import os
+import shutil
+import signal
+import sys
+import tempfile
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import (HarnessError, Listener, Processes, SoundServer, XServer, make_tone,  # noqa
+                     read_store, run, store_value, wait_until, write_store)
+
+TITLE = "Tarvo2"
+CLIENT_W, CLIENT_H = 537, 594  # main window's client area below the menu bar
+WELCOME_W, WELCOME_H = 452, 224
+
+S = "SoftWare/VEKOR/Tarvo2/S"
+SET = S + "/set"
+SND = S + "/snd"
+V = "SoftWare/VEKOR/Tarvo2/V"
+
+# Levels of the speakers' monitor (RMS of 16-bit samples per 20 ms). The
+# alarm tone is about -2 dBFS, played at the default alarm volume of 50.
+SOUND = 1500.0   # clearly a sound
+QUIET = 150.0    # nothing but silence (the null sink gives exact zeros)
+
+# Points on the main window, relative to the client area's top left (below
+# the menu bar): the centres of the top bar's buttons ...
+TOP_BUTTONS = {"btnMicDetect": 308, "btnMouDetect": 352, "btnSimulation": 396,
+               "btnActivate": 466, "btnReport": 510}
+TOP_BAR_Y = 23
+# ... and of the speaker test buttons and the first entry of the sound list
+# (taken from a screenshot of the window; see the saved main-window.png).
+SPEAKER_BUTTONS = {"L": (37, 548), "C": (80, 548), "R": (123, 548), "Stop": (198, 548)}
+FIRST_SOUND = (440, 418)
+
+
+class Check:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def __call__(self, ok, what, detail=""):
+        if ok:
+            self.passed += 1
+            print("ok: " + what, flush=True)
+        else:
+            self.failed += 1
+            print("FAIL: " + what + (" -- " + detail if detail else ""), flush=True)
+        return bool(ok)
+
+
+class Suite:
+    def __init__(self, binary, root):
+        self.binary = binary
+        self.root = root
+        self.procs = Processes()
+        self.x = XServer(self.procs, root)
+        self.sound = SoundServer(self.procs, root)
+        self.listener = Listener(self.procs, self.sound)
+        self.tone = os.path.join(root, "tone.wav")          # 1 s alarm sound
+        self.long_tone = os.path.join(root, "long.wav")     # 20 s alarm sound
+        self.room_noise = os.path.join(root, "noise.wav")   # loud sound in the room
+        make_tone(self.tone, 1)
+        make_tone(self.long_tone, 20, frequency=660)
+        make_tone(self.room_noise, 3, frequency=440, volume=0.9, channels=2)
+
+
+class World:
+    """One user's machine: a home of its own and a copy of the program in a
+    folder of its own, so that its Sounds/ and Reports/ are the test's."""
+
+    def __init__(self, suite, name):
+        self.suite = suite
+        self.x = suite.x
+        self.dir = os.path.join(suite.root, name)
+        home = os.path.join(self.dir, "home")
+        self.config = os.path.join(home, ".config")
+        self.data = os.path.join(home, ".local", "share")
+        self.runtime = os.path.join(self.dir, "runtime")
+        self.appdir = os.path.join(self.dir, "app")
+        for d in (self.config, self.data, self.runtime, self.appdir):
+            os.makedirs(d)
+        os.chmod(self.runtime, 0o700)
+        self.app = os.path.join(self.appdir, "tarvo2")
+        shutil.copy2(suite.binary, self.app)
+        self.sounds = os.path.join(self.appdir, "Sounds")
+        self.report = os.path.join(self.appdir, "Reports", "Report.txt")
+        self.store = os.path.join(self.config, "VEKOR", "Tarvo2.conf")
+        self.autostart = os.path.join(self.config, "autostart", "tarvo2.desktop")
+        self.log_path = os.path.join(self.dir, "program.log")
+        self.log = open(self.log_path, "ab")
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("XDG_", "DBUS_", "WAYLAND", "PULSE_", "SDL_", "QT_"))}
+        env.update(HOME=home, XDG_CONFIG_HOME=self.config, XDG_DATA_HOME=self.data,
+                   XDG_CACHE_HOME=os.path.join(home, ".cache"), XDG_RUNTIME_DIR=self.runtime,
+                   DISPLAY=self.x.display, QT_QPA_PLATFORM="xcb",
+                   SDL_AUDIODRIVER="pulseaudio", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        env.pop("XAUTHORITY", None)
+        env.update(suite.sound.client_env)
+        self.env = env
+        self.proc = None
+
+    # files
+    def add_sound(self, source, name):
+        os.makedirs(self.sounds, exist_ok=True)
+        shutil.copy(source, os.path.join(self.sounds, name))
+
+    def preset(self, checked=(), **extra):
+        """The settings a returning user would have: welcome seen, a short
+        activation delay, one sound per alarm, and the given sounds checked."""
+        values = {(S, "MsgThanx"): "T",
+                  (SET, "frmMainspnActivationDelay"): "2",
+                  (SET, "frmMaintrkPersistence"): "0",
+                  (SET, "frmMaintrkPersistenceRandom"): "0"}
+        for name in checked:
+            values[(SND, name)] = "T"
+        values.update(extra)
+        write_store(self.store, values)
+
+    def value(self, group, name):
+        return store_value(self.store, group, name)
+
+    def report_lines(self):
+        try:
+            with open(self.report, "rb") as f:
+                data = f.read()
+        except FileNotFoundError:
+            return []
+        return data.decode("utf-8", "replace").split("\r\n")
+
+    def report_count(self, message):
+        return sum(1 for line in self.report_lines() if line.endswith("] " + message))
+
+    def wait_report(self, message, count=1, timeout=8):
+        return wait_until(lambda: self.report_count(message) >= count, timeout)
+
+    # the program
+    def start(self):
+        self.proc = self.suite.procs.start([self.app], env=self.env, log=self.log,
+                                           cwd=self.dir)
+        return self.proc
+
+    def start_again(self, timeout=10):
+        """Another start of the program, run to its end; its exit code."""
+        proc = self.suite.procs.start([self.app], env=self.env, log=self.log, cwd=self.dir)
+        try:
+            return proc.wait(timeout)
+        except Exception:
+            return None
+        finally:
+            self.suite.procs.stop(proc)
+
+    def running(self):
+        return self.proc is not None and self.proc.poll() is None
+
+    def stop(self):
+        if self.proc is not None:
+            self.suite.procs.stop(self.proc)
+
+    def main_windows(self):
+        return {w: g for w, g in self.x.windows(TITLE).items()
+                if abs(g[2] - CLIENT_W) <= 8 and g[3] >= CLIENT_H}
+
+    def welcome_windows(self):
+        return {w: g for w, g in self.x.windows(TITLE).items()
+                if abs(g[2] - WELCOME_W) <= 8 and abs(g[3] - WELCOME_H) <= 40}
+
+    def wait_main(self, timeout=20):
+        found = wait_until(lambda: self.main_windows() if self.running() else "ended", timeout,
+                           0.1)
+        if found == "ended" or not found:
+            raise HarnessError("no main window (program %s)" %
+                               ("ended" if not self.running() else "runs"))
+        wid, geo = next(iter(found.items()))
+        return MainWindow(self, wid, geo)
+
+    def close_main(self, window, timeout=10):
+        self.x.close_window(window.id)
+        try:
+            return self.proc.wait(timeout)
+        except Exception:
+            return None
+
+
+class MainWindow:
+    def __init__(self, world, wid, geo):
+        self.world, self.id = world, wid
+        self.x, self.y, self.width, self.height = geo
+        self.menu = self.height - CLIENT_H  # menu bar above the client area
+
+    def point(self, cx, cy):
+        return self.x + cx, self.y + self.menu + cy
+
+    def click(self, cx, cy):
+        self.world.x.click(*self.point(cx, cy))
+
+    def click_top(self, name):
+        self.click(TOP_BUTTONS[name], TOP_BAR_Y)
+
+    def key(self, key):
+        self.world.x.key(self.id, key)
+
+    def screenshot(self, path):
+        shot = self.world.x.screenshot()
+        shot.crop(self.x, self.y, self.width, self.height).save_png(path)
+        return shot
+
+
+# --- scenarios ---------------------------------------------------------------
+
+
+def arm_with(world, win, check, detector, switch_value):
+    """Switches one detector and the alarm on by clicking, as a user would,
+    and waits for arming to complete."""
+    win.click_top(detector)
+    check(wait_until(lambda: world.value(S, switch_value) == "T", 5),
+          "clicking %s switches it on (%s stored)" % (detector, switch_value))
+    win.click_top("btnActivate")
+    check(wait_until(lambda: world.value(S, "Alarm Active") == "T", 5),
+          "clicking btnActivate arms (\"Alarm Active\" stored)")
+    check(world.wait_report("Waiting 2 second(s) before Activation", timeout=5),
+          "the activation delay is reported")
+    check(world.wait_report("Alarm - Activated", timeout=8), "arming completes after the delay")
+
+
+def jump_pointer(world, suite):
+    px, py = suite.x.pointer()
+    suite.x.move_pointer(100 if px > 400 else 900, 100 if py > 400 else 800)
+
+
+def scenario_first_start(suite, world, check):
+    world.start()
+    welcome = wait_until(world.welcome_windows, 20, 0.1)
+    if not check(welcome, "first start shows the welcome window"):
+        return
+    check(not world.main_windows(), "the main window waits for the welcome window")
+    check(world.value(V, "ProgramLocation") == world.app,
+          "\"ProgramLocation\" holds the program's path",
+          repr(world.value(V, "ProgramLocation")))
+    check(world.value(S, "MsgThanx") in (None, ""), "\"MsgThanx\" not yet stored")
+    wid = next(iter(welcome))
+    suite.x.key(wid, "Escape")
+    check(wait_until(lambda: not world.welcome_windows(), 5), "Escape closes the welcome window")
+    check(wait_until(lambda: world.value(S, "MsgThanx") == "T", 5),
+          "\"MsgThanx\" stored after the welcome window closed")
+    win = world.wait_main()
+    check(win.width == CLIENT_W and win.height - win.menu == CLIENT_H,
+          "main window client area is 537x594", "window %dx%d" % (win.width, win.height))
+    check(0 < win.menu < 60, "a menu bar above the client area", "menu bar %d px" % win.menu)
+    cx, cy = win.x + win.width // 2, win.y + win.height // 2
+    check(abs(cx - suite.x.WIDTH // 2) <= 2 and abs(cy - suite.x.HEIGHT // 2) <= 30,
+          "main window centred on the screen", "centre at %d,%d" % (cx, cy))
+    time.sleep(0.5)  # let the first paint reach the framebuffer
+    shot = win.screenshot(os.path.join(suite.root, "main-window.png"))
+    idle = (0, 95, 140)
+    gap = shot.pixel(*win.point(431, TOP_BAR_Y))
+    check(gap == idle, "top bar in the idle colour between btnSimulation and btnActivate",
+          "pixel %s" % (gap,))
+    below = shot.pixel(*win.point(431, 47 + 3))
+    check(below != idle, "the top bar is 46 px high", "pixel below %s" % (below,))
+    bottom = shot.pixel(*win.point(10, CLIENT_H - 12))
+    check(bottom == idle, "bottom bar in the idle colour", "pixel %s" % (bottom,))
+    # A restart does not greet again.
+    rc = world.close_main(win)
+    check(rc == 0, "the close box ends the program with 0", "exit code %r" % rc)
+    world.start()
+    world.wait_main()
+    check(not world.welcome_windows(), "the next start shows no welcome window")
+
+
+def scenario_second_start(suite, world, check):
+    world.preset()
+    first = world.start()
+    world.wait_main()
+    before = open(world.store, "rb").read()
+    began = time.monotonic()
+    rc = world.start_again()
+    check(rc == 0, "a second start exits with 0", "exit code %r" % rc)
+    check(time.monotonic() - began < 5, "a second start ends quickly")
+    time.sleep(0.5)
+    check(len(world.main_windows()) == 1, "one main window is left",
+          "%d main windows" % len(world.main_windows()))
+    check(first.poll() is None, "the first copy still runs")
+    check(open(world.store, "rb").read() == before, "the second start wrote no settings")
+
+
+def scenario_mouse_alarm(suite, world, check):
+    world.add_sound(suite.tone, "tone.wav")
+    world.preset(checked=["tone.wav"])
+    world.start()
+    win = world.wait_main()
+    check(not os.path.exists(world.autostart), "no autostart entry while disarmed")
+    arm_with(world, win, check, "btnMouDetect", "ActMouDetectToggle")
+    check(os.path.exists(world.autostart), "the autostart entry exists while armed")
+    lines = [l.split("] ", 1)[-1] for l in world.report_lines() if l]
+    check(lines == ["Waiting 2 second(s) before Activation", "Mouse Detection - Enabled",
+                    "Alarm - Activated"], "the report holds the arming lines", repr(lines))
+    check(suite.listener.wait_for_silence(3, QUIET), "the speakers are silent while armed")
+    t0 = time.monotonic()
+    jump_pointer(world, suite)
+    check(world.wait_report("Mouse detected", timeout=4), "a pointer jump reports \"Mouse detected\"")
+    check(suite.listener.wait_for_sound(t0, 5, SOUND), "and the speakers carry the alarm sound",
+          "peak %.0f/%.0f" % suite.listener.peak(t0))
+    check(suite.listener.wait_for_silence(6, QUIET), "the one-sound alarm ends by itself")
+
+
+def scenario_microphone(suite, world, check):
+    world.add_sound(suite.tone, "tone.wav")
+    # Three loud blocks in a row (about 0.3 s) count as a sound in the room.
+    world.preset(checked=["tone.wav"], **{(SET, "frmMaintrkMicTriggerDuration"): "2"})
+    world.start()
+    win = world.wait_main()
+    win.click_top("btnMicDetect")
+    check(wait_until(lambda: world.value(S, "ActMicDetectToggle") == "T", 5),
+          "clicking btnMicDetect switches it on")
+    time.sleep(1.0)  # recording has started
+    # Disarmed: the detector hears the room but raises nothing.
+    t0 = time.monotonic()
+    noise = suite.sound.play_into_room(suite.room_noise)
+    noise.wait(10)
+    time.sleep(1.0)
+    check(world.report_count("Microphone detected") == 0,
+          "disarmed: a loud sound adds no report line")
+    level = suite.listener.peak(t0)
+    check(max(level) < QUIET, "disarmed: the speakers stay silent", "peak %.0f/%.0f" % level)
+    # Armed with only the microphone detector.
+    win.click_top("btnActivate")
+    check(world.wait_report("Alarm - Activated", timeout=8), "armed with the microphone detector")
+    lines = [l.split("] ", 1)[-1] for l in world.report_lines() if l]
+    check("Microphone Detection - Enabled" in lines and "Mouse Detection - Enabled" not in lines,
+          "only the microphone detector is enabled", repr(lines))
+    check(suite.listener.wait_for_silence(3, QUIET), "silence before the sound in the room")
+    t0 = time.monotonic()
+    noise = suite.sound.play_into_room(suite.room_noise)
+    check(world.wait_report("Microphone detected", timeout=6),
+          "armed: a loud sound reports \"Microphone detected\"")
+    check(suite.listener.wait_for_sound(t0, 6, SOUND), "armed: the speakers carry the alarm",
+          "peak %.0f/%.0f" % suite.listener.peak(t0))
+    noise.wait(10)
+
+
+def scenario_escape(suite, world, check):
+    world.add_sound(suite.long_tone, "long.wav")
+    world.preset(checked=["long.wav"])
+    world.start()
+    win = world.wait_main()
+    arm_with(world, win, check, "btnMouDetect", "ActMouDetectToggle")
+    check(os.path.exists(world.autostart), "the autostart entry exists while armed")
+    t0 = time.monotonic()
+    jump_pointer(world, suite)
+    check(world.wait_report("Mouse detected", timeout=4), "a pointer jump raises the alarm")
+    check(suite.listener.wait_for_sound(t0, 5, SOUND), "the alarm sound plays",
+          "peak %.0f/%.0f" % suite.listener.peak(t0))
+    win.key("Escape")
+    check(world.wait_report("Alarm - Stoped", timeout=4), "Escape reports \"Alarm - Stoped\"")
+    check(suite.listener.wait_for_silence(3, QUIET, hold=0.5), "Escape stops the sound")
+    t1 = time.monotonic()
+    time.sleep(1.5)
+    check(max(suite.listener.peak(t1)) < QUIET, "and it stays stopped")
+    check(wait_until(lambda: not os.path.exists(world.autostart), 3),
+          "the autostart entry is gone")
+    check(world.value(S, "Alarm Active") is None, "\"Alarm Active\" is no longer stored")
+    # Disarmed now: the pointer raises nothing.
+    before = len(world.report_lines())
+    t2 = time.monotonic()
+    jump_pointer(world, suite)
+    time.sleep(1.5)
+    check(len(world.report_lines()) == before and max(suite.listener.peak(t2)) < QUIET,
+          "after Escape a pointer jump adds no line and no sound")
+
+
+def scenario_restart_armed(suite, world, check):
+    world.add_sound(suite.tone, "tone.wav")
+    world.preset(checked=["tone.wav"])
+    world.start()
+    win = world.wait_main()
+    arm_with(world, win, check, "btnMouDetect", "ActMouDetectToggle")
+    rc = world.close_main(win)
+    check(rc == 0, "closing while armed ends the program with 0", "exit code %r" % rc)
+    check(world.report_count("Alarm - Stoped") == 0, "closing does not disarm")
+    check(world.value(S, "Alarm Active") == "T" and os.path.exists(world.autostart),
+          "\"Alarm Active\" and the autostart entry stay")
+    activated = world.report_count("Alarm - Activated")
+    waited = world.report_count("Waiting 2 second(s) before Activation")
+    # Start again without touching anything.
+    world.start()
+    world.wait_main()
+    check(world.wait_report("Waiting 2 second(s) before Activation", waited + 1, timeout=5),
+          "the restart goes through the activation delay")
+    check(world.wait_report("Alarm - Activated", activated + 1, timeout=10),
+          "the restart re-arms by itself")
+    check(suite.listener.wait_for_silence(3, QUIET), "silence while re-armed")
+    t0 = time.monotonic()
+    jump_pointer(world, suite)
+    check(world.wait_report("Mouse detected", timeout=4),
+          "after the restart a pointer jump reports \"Mouse detected\"")
+    check(suite.listener.wait_for_sound(t0, 5, SOUND), "and the alarm sounds",
+          "peak %.0f/%.0f" % suite.listener.peak(t0))
+
+
+def scenario_speaker_test(suite, world, check):
+    world.add_sound(suite.long_tone, "long.wav")
+    world.preset()
+    world.start()
+    win = world.wait_main()
+    win.click(*FIRST_SOUND)  # highlight the sound; its check mark does not matter
+    time.sleep(0.3)
+    for name, loud, quiet in (("R", 1, 0), ("L", 0, 1)):
+        check(suite.listener.wait_for_silence(3, QUIET), "silence before \"%s\"" % name)
+        t0 = time.monotonic()
+        win.click(*SPEAKER_BUTTONS[name])
+        heard = suite.listener.wait_for_sound(t0, 4, SOUND)
+        time.sleep(0.5)
+        level = suite.listener.peak(t0)
+        check(heard and level[loud] >= SOUND and level[quiet] < QUIET,
+              "\"%s\" plays on the %s channel only" % (name, "right" if loud else "left"),
+              "left %.0f, right %.0f" % level)
+        win.click(*SPEAKER_BUTTONS["Stop"])
+        check(suite.listener.wait_for_silence(3, QUIET), "\"Stop\" silences the test")
+
+
+def scenario_garbled_files(suite, world, check):
+    # A settings file full of junk: the program starts, greets as on a first
+    # run (nothing readable was stored) and keeps the junk for the user.
+    os.makedirs(os.path.dirname(world.store))
+    junk = bytes(range(256)) * 8 + b"\n[SoftWare\n=\x00\xff broken\n" + os.urandom(1024)
+    with open(world.store, "wb") as f:
+        f.write(junk)
+    # A report file with bytes of every kind on lines of its own.
+    os.makedirs(os.path.dirname(world.report))
+    report_lines = [b"[01.02.03 04:05] Alarm - Activated", b"\xff\xfe\x00\x01 binary \x80\x81",
+                    "Äußerst ürig, Latin-1: ".encode("latin-1") + b"\xe4\xf6\xfc",
+                    b"x" * 20000, b"", b"[99.99.99 99:99] hand-edited line"]
+    report = b"\r\n".join(report_lines) + b"\r\n"
+    with open(world.report, "wb") as f:
+        f.write(report)
+    world.add_sound(suite.tone, "tone.wav")
+    world.start()
+    welcome = wait_until(world.welcome_windows, 20, 0.1)
+    if welcome:
+        suite.x.key(next(iter(welcome)), "Escape")
+    win = world.wait_main()
+    check(world.running(), "starts with a garbled settings file and a garbled report")
+    kept = any(open(os.path.join(d, f), "rb").read() == junk
+               for d, _, files in os.walk(world.config) for f in files)
+    check(kept, "the garbled settings file is kept, byte for byte")
+    check(world.value(V, "ProgramLocation") == world.app, "a fresh settings file is written")
+    with open(world.report, "rb") as f:
+        check(f.read() == report, "the report file is left as it was")
+    win.screenshot(os.path.join(suite.root, "garbled-main-window.png"))
+    rc = world.close_main(win)
+    check(rc == 0, "and closes normally", "exit code %r" % rc)
+    # Armed at the next start: the program resumes, and the report gains
+    # its lines after the user's, which stay as they were.
+    world.preset(checked=["tone.wav"], **{(S, "Alarm Active"): "T",
+                                          (S, "ActMouDetectToggle"): "T"})
+    world.start()
+    world.wait_main()
+    check(world.wait_report("Alarm - Activated", 2, timeout=10), "re-arms from the store")
+    with open(world.report, "rb") as f:
+        now = f.read()
+    check(now.startswith(report), "the user's report lines are kept byte for byte",
+          "file begins %r" % now[:80])
+    added = [l.decode("utf-8", "replace").split("] ", 1)[-1]
+             for l in now[len(report):].split(b"\r\n") if l]
+    check(added == ["Waiting 2 second(s) before Activation", "Mouse Detection - Enabled",
+                    "Alarm - Activated"], "the new lines follow them", repr(added))
+    t0 = time.monotonic()
+    jump_pointer(world, suite)
+    check(world.wait_report("Mouse detected", timeout=4), "and the alarm works")
+    check(suite.listener.wait_for_sound(t0, 5, SOUND), "with sound")
+
+
+SCENARIOS = [
+    ("first_start", scenario_first_start),
+    ("second_start", scenario_second_start),
+    ("mouse_alarm", scenario_mouse_alarm),
+    ("microphone", scenario_microphone),
+    ("escape_disarms", scenario_escape),
+    ("restart_armed", scenario_restart_armed),
+    ("speaker_test", scenario_speaker_test),
+    ("garbled_files", scenario_garbled_files),
+]
+
+
+def harness_check(suite, check):
+    """The machinery itself: sound reaches the speakers' monitor and the
+    microphone, the pointer moves."""
+    t0 = time.monotonic()
+    run(["paplay", "--device=speakers", suite.tone], suite.sound.env, timeout=10)
+    level = suite.listener.peak(t0)
+    ok = check(min(level) >= SOUND, "harness: sound played to the speakers is heard",
+               "peak %.0f/%.0f" % level)
+    ok &= check(suite.listener.wait_for_silence(3, QUIET), "harness: the speakers fall silent")
+    rec = suite.procs.start(["parec", "--device=mic", "--raw", "--format=s16le", "--channels=1",
+                             "--rate=44100"], env=suite.sound.env, stdout=open(
+                                 os.path.join(suite.root, "mic.raw"), "wb"))
+    time.sleep(0.3)
+    run(["paplay", "--device=room", suite.tone], suite.sound.env, timeout=10)
+    time.sleep(0.3)
+    suite.procs.stop(rec)
+    data = open(os.path.join(suite.root, "mic.raw"), "rb").read()
+    loud = max((abs(int.from_bytes(data[i:i + 2], "little", signed=True))
+                for i in range(0, len(data) - 1, 2)), default=0)
+    ok &= check(loud > 10000, "harness: sound in the room reaches the microphone",
+                "peak %d" % loud)
+    suite.x.move_pointer(640, 512)
+    ok &= check(suite.x.pointer() == (640, 512), "harness: the pointer moves")
+    return ok
+
+
+def _end_on_signal(signum, frame):
+    raise SystemExit("stopped by signal %d" % signum)
+
+
+def main():
+    signal.signal(signal.SIGTERM, _end_on_signal)
+    signal.signal(signal.SIGHUP, _end_on_signal)
+    if len(sys.argv) < 2:
+        print("usage: acceptance.py path/to/tarvo2 [scenario ...]")
+        return 2
+    binary = os.path.abspath(sys.argv[1])
+    chosen = sys.argv[2:]
+    check = Check()
+    began = time.monotonic()
+    root = tempfile.mkdtemp(prefix="tarvo2-acceptance-")
+    keep = os.environ.get("TARVO2_KEEP_ACCEPTANCE") == "1"
+    suite = None
+    try:
+        if not os.access(binary, os.X_OK):
+            raise HarnessError("no program at %s" % binary)
+        suite = Suite(binary, root)
+        if harness_check(suite, check):
+            for name, scenario in SCENARIOS:
+                if chosen and name not in chosen:
+                    continue
+                print("--- %s" % name, flush=True)
+                world = World(suite, name)
+                failed_before = check.failed
+                started = time.monotonic()
+                try:
+                    scenario(suite, world, check)
+                except Exception as error:  # a scenario that breaks is a failure
+                    check(False, "%s ran to its end" % name, "%s: %s" % (
+                        type(error).__name__, error))
+                    traceback.print_exc(file=sys.stdout)
+                finally:
+                    if check.failed > failed_before:
+                        try:
+                            suite.x.screenshot().save_png(os.path.join(world.dir, "failed.png"))
+                        except Exception:
+                            pass
+                    world.stop()
+                    world.log.close()
+                    if check.failed > failed_before:
+                        keep = True
+                        print("--- program output of %s (%s):" % (name, world.dir))
+                        sys.stdout.write(open(world.log_path, errors="replace").read()[-4000:])
+                print("--- %s took %.1f s" % (name, time.monotonic() - started), flush=True)
+    except HarnessError as error:
+        check(False, "the test machinery runs", str(error))
+    except Exception as error:
+        check(False, "the suite ran to its end", "%s: %s" % (type(error).__name__, error))
+        traceback.print_exc(file=sys.stdout)
+    finally:
+        if suite is not None:
+            suite.procs.stop_all()
+        if keep:
+            print("files kept in %s" % root)
+        else:
+            shutil.rmtree(root, ignore_errors=True)
+    print("wall time %.1f s" % (time.monotonic() - began))
+    print("%d passed, %d failed" % (check.passed, check.failed))
+    return 0 if check.failed == 0 and check.passed > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
