@@ -1,0 +1,24 @@
+#pragma once
+// The look shared by the about and welcome windows: the coloured bars at top
+// and bottom and the painted pictures.
+
+#include <QColor>
+#include <QPixmap>
+#include <QString>
+
+class QFrame;
+class QLabel;
+class QWidget;
+
+inline const QColor BarColor(0, 95, 140);
+inline const QColor BarTextColor(249, 253, 255);
+
+// A 25-pixel bar in the bar colour; with a title, it carries the label
+// titleLabelName ("Label10") in a 16-pixel font.
+QFrame *MakeBar(QWidget *parent, const QString &objectName, const QString &title = QString(),
+                const QString &titleLabelName = QString());
+
+// The welcome window's picture, 64 x 48.
+QPixmap WelcomePicture();
+// The maker's logo, 212 x 40.
+QPixmap VekorLogo();
