@@ -24,6 +24,7 @@ struct MicrophoneMonitor::BlockQueue
     QMutex mutex;
     std::deque<quint32> levels;
     MicrophoneMonitor *receiver = nullptr;
+    std::size_t limit = MaxPendingBlocks;
     bool wakePending = false;
     quint64 dropped = 0;
 
@@ -126,6 +127,7 @@ bool MicrophoneMonitor::StartRecording()
     DetachQueue();
     auto queue = std::make_shared<BlockQueue>();
     queue->receiver = this;
+    queue->limit = std::size_t(m_maxPendingBlocks);
     m_queue = queue;
 
     m_recordingHandle = m_engine.startCapture(
@@ -133,7 +135,7 @@ bool MicrophoneMonitor::StartRecording()
             QMutexLocker lock(&queue->mutex);
             if (!queue->receiver)
                 return false;
-            if (queue->levels.size() >= std::size_t(MaxPendingBlocks)) {
+            if (queue->levels.size() >= queue->limit) {
                 queue->levels.pop_front();
                 ++queue->dropped;
             }

@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 class MicrophoneMonitor : public QObject
@@ -64,6 +65,8 @@ public:
     void resetCount() { m_count = 0; }
     quint32 currentLevel() const { return m_currentLevel; }
     bool ledLit() const { return m_ledLit; }
+    // Takes effect at the next StartRecording; for tests of the overflow.
+    void setMaxPendingBlocks(int blocks) { m_maxPendingBlocks = std::max(blocks, 1); }
     // Blocks dropped because the queue overflowed, since the last start.
     quint64 droppedBlocks() const;
     int pendingBlocks() const;
@@ -92,6 +95,7 @@ private:
     QStringList m_inputNames;
     int m_selectedInput = -1;
     int m_inputLevel = 0;
+    int m_maxPendingBlocks = MaxPendingBlocks;
     audio::Handle m_recordingHandle = 0;
     quint32 m_currentLevel = 0;
     qint32 m_count = 0;
