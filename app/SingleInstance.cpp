@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <unistd.h>
 
 namespace {
 const QByteArray RequestWord = QByteArrayLiteral("restore");
@@ -28,6 +29,7 @@ bool IsPlausibleToken(const QByteArray &token)
         return false;
     return std::all_of(token.begin(), token.end(), [](char c) { return c > 0x20 && c < 0x7f; });
 }
+
 // A crash between creating the lock file and writing the owner into it
 // leaves a file that QLockFile can never call stale. Young ones are left
 // alone: their owner may be writing right now.
@@ -47,8 +49,12 @@ bool HoldsNoOwner(const QString &lockFile)
 SingleInstance::SingleInstance(const QString &name, QObject *parent) : QObject(parent), m_name(name)
 {
     m_folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (m_folder.isEmpty())
+    if (m_folder.isEmpty()) {
+        // The shared temporary folder: the user's id keeps one user's copy
+        // from blocking another's.
         m_folder = QDir::tempPath();
+        m_name += QLatin1Char('-') + QString::number(::getuid());
+    }
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::AcceptConnection);
 }
 
