@@ -1,0 +1,35 @@
+#pragma once
+// The main window's painted pictures: the toggle buttons' glyph pairs, the
+// fixed glyphs of the report and sound list buttons, and the banner. A glyph
+// pair is two glyphs side by side: left as the button looks while enabled,
+// right while disabled.
+
+#include <QIcon>
+#include <QPixmap>
+#include <QSize>
+
+enum class ToggleGlyph
+{
+    Microphone,
+    Mouse,
+    Simulation,
+    Activate
+};
+
+// 80 x 40: index 0 (switch off) a glossy blue ball with the symbol, disabled
+// a plain flat dark blue ball; index 1 (switch on) a glossy red ball with
+// the symbol ("Stop" for Activate), disabled a dark red ball with it.
+QPixmap ToggleImage(ToggleGlyph kind, int index);
+
+// 80 x 40: a glossy blue ball with a document.
+QPixmap ReportGlyphPair();
+
+// 42 x 21: a small blue ball with a plus (plus = true) or a minus.
+QPixmap SmallGlyphPair(bool plus);
+
+// The left half as the icon's normal look, the right half as its disabled
+// look, so a button shows the glyph that fits its state.
+QIcon IconFromGlyphPair(const QPixmap &pair);
+
+// The product banner for the top bar (made for about 200 x 46).
+QPixmap BannerPixmap(QSize size);
