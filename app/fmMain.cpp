@@ -618,6 +618,11 @@ void TfrmMain::connectHandlers()
     connect(&m_microphone, &MicrophoneMonitor::levelReceived, this, &TfrmMain::onLevelReceived);
     connect(&m_microphone, &MicrophoneMonitor::ledChanged, this,
             [this](bool lit) { setLed(shpLedMicDetection, lit); });
+    connect(&m_microphone, &MicrophoneMonitor::captureLost, this, [this] {
+        ggDetection->setValue(0);
+        ggDuration->setValue(0);
+    });
+    m_mouse.setSensitivitySource([this] { return trkMouseSensivity->value(); });
     connect(&m_mouse, &MouseMonitor::detected, this,
             [this] { m_alarm->ActivateAlarm(QStringLiteral("Mouse detected")); });
     connect(&m_mouse, &MouseMonitor::ledChanged, this,
@@ -844,9 +849,10 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
         auto *widget = qobject_cast<QWidget *>(watched);
         auto *key = static_cast<QKeyEvent *>(event);
         // Every control's keys reach the window first, so Escape disarms
-        // whatever has the focus; each release is seen once, at its target.
-        QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : this;
-        if (widget == target && widget->window() == this && !key->isAutoRepeat())
+        // whatever has the focus.
+        // A release that propagates to parent widgets is seen more than once;
+        // that is harmless, as the rule acts only while the alarm switch is on.
+        if (widget && widget->window() == this && !key->isAutoRepeat())
             FormKeyUp(key->key());
     } else if (watched == Image1 && event->type() == QEvent::MouseButtonRelease) {
         OpenWebPage(ProductPageUrl(QString()));

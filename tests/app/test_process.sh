@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# The real tarvo2 binary as a process (offscreen, dummy audio): single
+# instance hand-over, recovery from a crashed copy, simultaneous starts, the
+# program location, and a garbled settings file.
+set -uo pipefail
+binary=${1:?usage: test_process.sh path/to/tarvo2}
+
+root=$(mktemp -d /tmp/tarvo2-proc-XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done
+  rm -rf "$root"
+}
+trap cleanup EXIT
+
+export HOME=$root/home XDG_CONFIG_HOME=$root/home/config XDG_DATA_HOME=$root/home/data
+export XDG_RUNTIME_DIR=$root/runtime QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy
+unset XDG_ACTIVATION_TOKEN DISPLAY WAYLAND_DISPLAY
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$root/app"
+chmod 700 "$XDG_RUNTIME_DIR"
+cp "$binary" "$root/app/tarvo2"
+app=$root/app/tarvo2
+conf=$XDG_CONFIG_HOME/VEKOR/Tarvo2.conf
+
+failures=0
+passed=0
+check() { # description, command...
+  local what=$1; shift
+  if "$@"; then passed=$((passed + 1)); echo "ok: $what"
+  else failures=$((failures + 1)); echo "FAIL: $what"; fi
+}
+wait_for() { # seconds, command...
+  local deadline=$((SECONDS + $1)); shift
+  until "$@"; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.1; done
+}
+alive() { kill -0 "$1" 2>/dev/null; }
+running_copies() { pgrep -f -x "$app" | wc -l; }
+start() { "$app" >>"$root/log" 2>&1 & pids+=($!); echo $! > "$root/lastpid"; }
+
+# First start: the program location is written and the copy keeps running.
+start; first=$(cat "$root/lastpid")
+check "first copy writes ProgramLocation" wait_for 15 grep -q "ProgramLocation=$app" "$conf"
+check "first copy keeps running" wait_for 2 alive "$first"
+sleep 0.5
+
+# A second start hands over, exits 0 quickly and writes nothing.
+before=$(md5sum "$conf")
+began=$SECONDS
+timeout 10 "$app" >>"$root/log" 2>&1; rc=$?
+check "second copy exits with 0" [ "$rc" -eq 0 ]
+check "second copy exits quickly" [ $((SECONDS - began)) -le 5 ]
+check "second copy writes nothing" [ "$(md5sum "$conf")" = "$before" ]
+check "first copy still runs" alive "$first"
+
+# A crashed copy leaves its lock and socket behind: the next start runs anyway.
+kill -9 "$first"; wait "$first" 2>/dev/null
+start; third=$(cat "$root/lastpid")
+sleep 2
+check "start after a crash runs" alive "$third"
+timeout 10 "$app" >>"$root/log" 2>&1; rc=$?
+check "and a further start still hands over" [ "$rc" -eq 0 ]
+check "leaving one copy" [ "$(running_copies)" -eq 1 ]
+kill -TERM "$third"; wait "$third" 2>/dev/null
+
+# Two copies started at the same moment: exactly one keeps running.
+start; a=$(cat "$root/lastpid"); start; b=$(cat "$root/lastpid")
+sleep 3
+check "two simultaneous starts leave exactly one copy" [ "$(running_copies)" -eq 1 ]
+kill -TERM "$a" "$b" 2>/dev/null; wait "$a" "$b" 2>/dev/null
+
+# A garbled settings file: the program starts and runs, the junk is kept aside.
+head -c 4096 /dev/urandom > "$conf"
+printf '\n[SoftWare\n=\x00\xff broken' >> "$conf"
+junk=$(md5sum < "$conf")
+start; g=$(cat "$root/lastpid")
+sleep 3
+check "starts with a garbled settings file" alive "$g"
+kept=no
+for f in "$conf".* "$XDG_CONFIG_HOME"/VEKOR/*; do
+  [ -f "$f" ] && [ "$(md5sum < "$f")" = "$junk" ] && kept=yes
+done
+check "the garbled file is kept" [ "$kept" = yes ]
+kill -TERM "$g"; wait "$g" 2>/dev/null
+
+if [ $failures -ne 0 ]; then echo "--- program output"; cat "$root/log"; fi
+echo "$passed passed, $failures failed"
+[ $failures -eq 0 ]
