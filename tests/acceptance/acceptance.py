@@ -39,8 +39,13 @@ TOP_BUTTONS = {"btnMicDetect": 308, "btnMouDetect": 352, "btnSimulation": 396,
 TOP_BAR_Y = 23
 # ... and of the speaker test buttons and the first entry of the sound list
 # (taken from a screenshot of the window; see the saved main-window.png).
-SPEAKER_BUTTONS = {"L": (37, 548), "C": (80, 548), "R": (123, 548), "Stop": (198, 548)}
-FIRST_SOUND = (440, 418)
+SPEAKER_BUTTONS = {"L": (137, 367), "C": (169, 367), "R": (201, 367), "Stop": (240, 367)}
+FIRST_SOUND = (400, 348)
+# Centres of the LEDs at the right edge of their panels.
+LEDS = {"shpLedMicDetection": (257, 114), "shpLedMouDetection": (257, 185),
+        "shpLedActivationDelay": (257, 265)}
+LIT = (255, 0, 0)
+IDLE = (0, 95, 140)
 
 
 class Check:
@@ -114,7 +119,7 @@ class World:
         os.makedirs(self.sounds, exist_ok=True)
         shutil.copy(source, os.path.join(self.sounds, name))
 
-    def preset(self, checked=(), **extra):
+    def preset(self, checked=(), extra=None):
         """The settings a returning user would have: welcome seen, a short
         activation delay, one sound per alarm, and the given sounds checked."""
         values = {(S, "MsgThanx"): "T",
@@ -123,7 +128,7 @@ class World:
                   (SET, "frmMaintrkPersistenceRandom"): "0"}
         for name in checked:
             values[(SND, name)] = "T"
-        values.update(extra)
+        values.update(extra or {})
         write_store(self.store, values)
 
     def value(self, group, name):
@@ -209,6 +214,9 @@ class MainWindow:
     def key(self, key):
         self.world.x.key(self.id, key)
 
+    def led(self, name):
+        return self.world.x.pixel(*self.point(*LEDS[name]))
+
     def screenshot(self, path):
         shot = self.world.x.screenshot()
         shot.crop(self.x, self.y, self.width, self.height).save_png(path)
@@ -225,11 +233,15 @@ def arm_with(world, win, check, detector, switch_value):
     check(wait_until(lambda: world.value(S, switch_value) == "T", 5),
           "clicking %s switches it on (%s stored)" % (detector, switch_value))
     win.click_top("btnActivate")
+    check(wait_until(lambda: win.led("shpLedActivationDelay") == LIT, 2, 0.02),
+          "the activation delay LED flashes")
     check(wait_until(lambda: world.value(S, "Alarm Active") == "T", 5),
           "clicking btnActivate arms (\"Alarm Active\" stored)")
     check(world.wait_report("Waiting 2 second(s) before Activation", timeout=5),
           "the activation delay is reported")
     check(world.wait_report("Alarm - Activated", timeout=8), "arming completes after the delay")
+    check(wait_until(lambda: win.led("shpLedActivationDelay") == IDLE, 1, 0.02),
+          "the activation delay LED ends idle")
 
 
 def jump_pointer(world, suite):
@@ -316,7 +328,7 @@ def scenario_mouse_alarm(suite, world, check):
 def scenario_microphone(suite, world, check):
     world.add_sound(suite.tone, "tone.wav")
     # Three loud blocks in a row (about 0.3 s) count as a sound in the room.
-    world.preset(checked=["tone.wav"], **{(SET, "frmMaintrkMicTriggerDuration"): "2"})
+    world.preset(checked=["tone.wav"], extra={(SET, "frmMaintrkMicTriggerDuration"): "2"})
     world.start()
     win = world.wait_main()
     win.click_top("btnMicDetect")
@@ -324,8 +336,11 @@ def scenario_microphone(suite, world, check):
           "clicking btnMicDetect switches it on")
     time.sleep(1.0)  # recording has started
     # Disarmed: the detector hears the room but raises nothing.
+    check(win.led("shpLedMicDetection") == IDLE, "the microphone LED is idle in a quiet room")
     t0 = time.monotonic()
     noise = suite.sound.play_into_room(suite.room_noise)
+    check(wait_until(lambda: win.led("shpLedMicDetection") == LIT, 4, 0.02),
+          "disarmed: the microphone LED lights while the room is loud")
     noise.wait(10)
     time.sleep(1.0)
     check(world.report_count("Microphone detected") == 0,
@@ -461,8 +476,8 @@ def scenario_garbled_files(suite, world, check):
     check(rc == 0, "and closes normally", "exit code %r" % rc)
     # Armed at the next start: the program resumes, and the report gains
     # its lines after the user's, which stay as they were.
-    world.preset(checked=["tone.wav"], **{(S, "Alarm Active"): "T",
-                                          (S, "ActMouDetectToggle"): "T"})
+    world.preset(checked=["tone.wav"], extra={(S, "Alarm Active"): "T",
+                                              (S, "ActMouDetectToggle"): "T"})
     world.start()
     world.wait_main()
     check(world.wait_report("Alarm - Activated", 2, timeout=10), "re-arms from the store")

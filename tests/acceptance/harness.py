@@ -216,6 +216,16 @@ class XServer:
         return self._xlib
 
     # screen
+    def pixel(self, x, y):
+        """One pixel of the screen as (r, g, b), read straight from the
+        framebuffer file (cheap enough to poll)."""
+        with open(os.path.join(self.fbdir, "Xvfb_screen0"), "rb") as f:
+            fields = struct.unpack(">25I", f.read(100))
+            header_size, byte_order, stride, ncolors = fields[0], fields[7], fields[12], fields[19]
+            f.seek(header_size + 12 * ncolors + y * stride + x * 4)
+            b = f.read(4)
+        return (b[2], b[1], b[0]) if byte_order == 0 else (b[1], b[2], b[3])
+
     def screenshot(self):
         with open(os.path.join(self.fbdir, "Xvfb_screen0"), "rb") as f:
             return Image.from_xwd(f.read())
