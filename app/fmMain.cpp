@@ -219,8 +219,8 @@ void TfrmMain::buildLayout()
     auto *columns = new QHBoxLayout;
     columns->setContentsMargins(6, 4, 6, 4);
     columns->setSpacing(5);
-    columns->addWidget(buildLeftColumn(), 0, Qt::AlignTop);
-    columns->addWidget(buildRightColumn(), 0, Qt::AlignTop);
+    columns->addWidget(buildLeftColumn());
+    columns->addWidget(buildRightColumn());
     layout->addLayout(columns, 1);
 
     QFrame *bottom = colouredPanel("pnlBottom", BarColor);
@@ -376,6 +376,8 @@ QFrame *settingPanel(const char *name, const QColor &colour, const QList<QWidget
 {
     QFrame *panel = colouredPanel(name, colour);
     panel->setFixedWidth(ColumnWidth);
+    // Panels share the column's height, so both columns end together.
+    panel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     auto *layout = new QVBoxLayout(panel);
     layout->setContentsMargins(0, 3, 0, 3);
     layout->setSpacing(1);
@@ -454,6 +456,7 @@ QWidget *TfrmMain::buildLeftColumn()
     // Speakers test, with the hidden per-speaker buttons the speaker check disables.
     QFrame *speakers = colouredPanel("pnlSpeakersTest", PanelColor);
     speakers->setFixedWidth(ColumnWidth);
+    speakers->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     auto *speakerLayout = new QHBoxLayout(speakers);
     speakerLayout->setContentsMargins(6, 3, 6, 3);
     speakerLayout->addWidget(smallLabel(QStringLiteral("Speakers Test")));
