@@ -350,13 +350,13 @@ bool AudioEngine::initCapture()
         return true;
     if (!initSdlAudio())
         return false;
-    // -1 means the driver cannot list devices; opening may still work.
-    if (SDL_GetNumAudioDevices(1) == 0) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        return false;
-    }
     d->captureSdl = true;
     d->captureName.clear();
+    // A machine without a microphone still runs the other detectors: capture
+    // is ready but lists no input. -1 means the driver cannot list devices;
+    // opening the default one may still work.
+    if (SDL_GetNumAudioDevices(1) == 0)
+        return true;
 #if SDL_VERSION_ATLEAST(2, 24, 0)
     if (runtimeSdlAtLeast(2, 24, 0)) {
         char *name = nullptr;
@@ -471,19 +471,19 @@ int AudioEngine::speakerCount() const
 
 QString AudioEngine::captureInputName(int index) const
 {
-    return d->captureSdl && index == 0 ? d->captureName : QString();
+    return d->captureSdl && index == 0 ? d->captureName : QString(); // empty: no input
 }
 
 quint32 AudioEngine::captureInputSetting(int index) const
 {
-    if (!d->captureSdl || index != 0)
+    if (!d->captureSdl || index != 0 || d->captureName.isEmpty())
         return InputFlag::Invalid;
     return (d->inputOn ? 0 : InputFlag::Off) | InputFlag::TypeMicrophone | quint32(d->inputLevel);
 }
 
 bool AudioEngine::setCaptureInput(int index, quint32 setting)
 {
-    if (!d->captureSdl || index != 0)
+    if (!d->captureSdl || index != 0 || d->captureName.isEmpty())
         return false;
     if (setting & InputFlag::Level)
         d->inputLevel = std::min<int>(int(setting & 0xFFFF), 100);
@@ -496,7 +496,7 @@ bool AudioEngine::setCaptureInput(int index, quint32 setting)
 
 Handle AudioEngine::startCapture(int frequency, CaptureCallback callback)
 {
-    if (!d->captureSdl)
+    if (!d->captureSdl || d->captureName.isEmpty())
         return 0;
     if (frequency <= 0)
         frequency = 44100;

@@ -62,7 +62,9 @@ public:
     // time is recent enough for this program, 0 otherwise.
     static quint32 interfaceVersion();
 
-    bool initCapture(); // the default capture device; false when there is none
+    // false when the audio system cannot capture at all; a machine without a
+    // capture device initialises fine and lists no capture input.
+    bool initCapture();
     bool initOutput(int frequency = 44100);
     void freeCapture();
     void freeOutput();
