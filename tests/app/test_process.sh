@@ -39,7 +39,7 @@ start() { "$app" >>"$root/log" 2>&1 & pids+=($!); echo $! > "$root/lastpid"; }
 
 # First start: the program location is written and the copy keeps running.
 start; first=$(cat "$root/lastpid")
-check "first copy writes ProgramLocation" wait_for 15 grep -q "ProgramLocation=$app" "$conf"
+check "first copy writes ProgramLocation" wait_for 15 grep -qs "ProgramLocation=$app" "$conf"
 check "first copy keeps running" wait_for 2 alive "$first"
 sleep 0.5
 
