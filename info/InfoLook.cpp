@@ -6,6 +6,24 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QVBoxLayout>
+
+QVBoxLayout *SetUpInfoWindow(QWidget *window, const QString &objectName, QSize clientSize,
+                             const QString &title)
+{
+    window->setObjectName(objectName);
+    window->setFixedSize(clientSize);
+    window->setAutoFillBackground(true);
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    window->setPalette(palette);
+
+    auto *root = new QVBoxLayout(window);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    root->addWidget(MakeBar(window, QStringLiteral("Panel1"), title, QStringLiteral("Label10")));
+    return root;
+}
 
 QFrame *MakeBar(QWidget *parent, const QString &objectName, const QString &title,
                 const QString &titleLabelName)

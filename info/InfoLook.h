@@ -4,10 +4,12 @@
 
 #include <QColor>
 #include <QPixmap>
+#include <QSize>
 #include <QString>
 
 class QFrame;
 class QLabel;
+class QVBoxLayout;
 class QWidget;
 
 inline const QColor BarColor(0, 95, 140);
@@ -17,6 +19,11 @@ inline const QColor BarTextColor(249, 253, 255);
 // titleLabelName ("Label10") in a 16-pixel font.
 QFrame *MakeBar(QWidget *parent, const QString &objectName, const QString &title = QString(),
                 const QString &titleLabelName = QString());
+
+// Gives an information window its fixed client size, white background and
+// top bar with title; returns the window's top-to-bottom layout.
+QVBoxLayout *SetUpInfoWindow(QWidget *window, const QString &objectName, QSize clientSize,
+                             const QString &title);
 
 // The welcome window's picture, 64 x 48.
 QPixmap WelcomePicture();

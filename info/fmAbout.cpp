@@ -101,18 +101,8 @@ TfrmAbout::TfrmAbout(QWidget *parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::WindowStaysOnTopHint)
 {
-    setObjectName(QStringLiteral("frmAbout"));
-    setFixedSize(316, 381);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    setPalette(palette);
-
-    auto *root = new QVBoxLayout(this);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
-    root->addWidget(MakeBar(this, QStringLiteral("Panel1"), QStringLiteral("About"),
-                            QStringLiteral("Label10")));
+    QVBoxLayout *root =
+        SetUpInfoWindow(this, QStringLiteral("frmAbout"), QSize(316, 381), QStringLiteral("About"));
 
     auto *body = new QVBoxLayout;
     body->setContentsMargins(16, 18, 16, 14);

@@ -20,18 +20,8 @@ TfrmThanx::TfrmThanx(const QString &key, const QString &valueName, const QString
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_key(key), m_valueName(valueName)
 {
-    setObjectName(QStringLiteral("frmThanx"));
-    setFixedSize(452, 224);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    setPalette(palette);
-
-    auto *root = new QVBoxLayout(this);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
-    root->addWidget(MakeBar(this, QStringLiteral("Panel1"), QStringLiteral("Welcome"),
-                            QStringLiteral("Label10")));
+    QVBoxLayout *root = SetUpInfoWindow(this, QStringLiteral("frmThanx"), QSize(452, 224),
+                                        QStringLiteral("Welcome"));
 
     auto *body = new QHBoxLayout;
     body->setContentsMargins(12, 12, 12, 8);
