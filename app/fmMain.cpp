@@ -184,7 +184,8 @@ void TfrmMain::buildMenus()
     };
     link(help, "Programhelp1", QStringLiteral("Program Help"),
          [] { return ProductPageUrl(QStringLiteral("#help")); });
-    link(help, "FAQ1", QStringLiteral("FAQ"), [] { return ProductPageUrl(QStringLiteral("#faq")); });
+    link(help, "FAQ1", QStringLiteral("FAQ"),
+         [] { return ProductPageUrl(QStringLiteral("#faq")); });
     help->addSeparator()->setObjectName(QStringLiteral("N13"));
     link(help, "Homepage1", QStringLiteral("Home Page"), [] { return ProductPageUrl(QString()); });
     link(help, "Checkforupdate1", QStringLiteral("Check for Update"),
@@ -428,25 +429,26 @@ QWidget *TfrmMain::buildLeftColumn()
     auto *layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
-    layout->addWidget(settingPanel(
-        "Panel2", LightPanelColor,
-        {sliderRow(QStringLiteral("Microphone Trigger\nVolume Detection"), trkMicTriggerVolume,
-                   {}, {}, {}, ggDetection),
-         sliderRow(QStringLiteral("Microphone Trigger\nLength Detection"), trkMicTriggerDuration,
-                   {}, {}, {}, ggDuration)},
-        shpLedMicDetection));
-    layout->addWidget(settingPanel("Panel16", PanelColor,
-                                   {sliderRow(QStringLiteral("Mouse Trigger\nSensivity"),
-                                              trkMouseSensivity, QStringLiteral("min"),
-                                              QStringLiteral("max"))},
-                                   shpLedMouDetection));
-    layout->addWidget(settingPanel(
-        "Panel7", PanelColor, {spinRow(QStringLiteral("Trigger Delay\n(seconds)"), spnTriggerDelay)},
-        shpLedTriggerDelay));
-    layout->addWidget(settingPanel(
-        "Panel14", PanelColor,
-        {spinRow(QStringLiteral("Activation Delay\n(seconds)"), spnActivationDelay)},
-        shpLedActivationDelay));
+    layout->addWidget(
+        settingPanel("Panel2", LightPanelColor,
+                     {sliderRow(QStringLiteral("Microphone Trigger\nVolume Detection"),
+                                trkMicTriggerVolume, {}, {}, {}, ggDetection),
+                      sliderRow(QStringLiteral("Microphone Trigger\nLength Detection"),
+                                trkMicTriggerDuration, {}, {}, {}, ggDuration)},
+                     shpLedMicDetection));
+    layout->addWidget(
+        settingPanel("Panel16", PanelColor,
+                     {sliderRow(QStringLiteral("Mouse Trigger\nSensivity"), trkMouseSensivity,
+                                QStringLiteral("min"), QStringLiteral("max"))},
+                     shpLedMouDetection));
+    layout->addWidget(
+        settingPanel("Panel7", PanelColor,
+                     {spinRow(QStringLiteral("Trigger Delay\n(seconds)"), spnTriggerDelay)},
+                     shpLedTriggerDelay));
+    layout->addWidget(
+        settingPanel("Panel14", PanelColor,
+                     {spinRow(QStringLiteral("Activation Delay\n(seconds)"), spnActivationDelay)},
+                     shpLedActivationDelay));
     layout->addWidget(settingPanel(
         "Panel18", PanelColor,
         {spinRow(QStringLiteral("Alarm Simulation\n(every X minutes)"), spnSimulateEvery),
@@ -491,9 +493,8 @@ QWidget *TfrmMain::buildLeftColumn()
     // The input level of the recording input: kept, never shown.
     trkMicSensivity = makeSlider("trkMicSensivity", 0, 100, 0, 5);
     Panel1 = settingPanel("Panel1", PanelColor,
-                          {sliderRow(QStringLiteral("Alarm Microphone\nSensivity"),
-                                     trkMicSensivity, QStringLiteral("none"),
-                                     QStringLiteral("max"))});
+                          {sliderRow(QStringLiteral("Alarm Microphone\nSensivity"), trkMicSensivity,
+                                     QStringLiteral("none"), QStringLiteral("max"))});
     Panel1->setParent(column);
     Panel1->hide();
     return column;
@@ -520,12 +521,12 @@ QWidget *TfrmMain::buildRightColumn()
                    QStringLiteral("-"), QStringLiteral("+"), QStringLiteral("none")),
          sliderRow(QStringLiteral("Alarm Sound\nRandom Alteration"), trkRandomAlteration,
                    QStringLiteral("none"), QStringLiteral("max"))}));
-    layout->addWidget(settingPanel(
-        "Panel11", PanelColor,
-        {sliderRow(QStringLiteral("Alarm Duration"), trkPersistence, QStringLiteral("short"),
-                   QStringLiteral("long")),
-         sliderRow(QStringLiteral("Alarm Duration\n+ Random"), trkPersistenceRandom,
-                   QStringLiteral("none"), QStringLiteral("max"))}));
+    layout->addWidget(
+        settingPanel("Panel11", PanelColor,
+                     {sliderRow(QStringLiteral("Alarm Duration"), trkPersistence,
+                                QStringLiteral("short"), QStringLiteral("long")),
+                      sliderRow(QStringLiteral("Alarm Duration\n+ Random"), trkPersistenceRandom,
+                                QStringLiteral("none"), QStringLiteral("max"))}));
 
     QFrame *header = colouredPanel("pnlAlarmSounds", BarColor);
     header->setFixedSize(ColumnWidth, 27);
@@ -571,9 +572,9 @@ QWidget *TfrmMain::buildRightColumn()
 
 void TfrmMain::connectHandlers()
 {
-    for (QSlider *slider : {trkMicTriggerVolume, trkMicTriggerDuration, trkMouseSensivity,
-                            trkAlarmVolume, trkGlobalAlteration, trkRandomAlteration,
-                            trkPersistence, trkPersistenceRandom})
+    for (QSlider *slider :
+         {trkMicTriggerVolume, trkMicTriggerDuration, trkMouseSensivity, trkAlarmVolume,
+          trkGlobalAlteration, trkRandomAlteration, trkPersistence, trkPersistenceRandom})
         connect(slider, &QSlider::valueChanged, this, [this, slider] { trkTrackChange(slider); });
     for (QSpinBox *spin :
          {spnTriggerDelay, spnActivationDelay, spnSimulateEvery, spnSimulateRandom})
@@ -1004,8 +1005,8 @@ void TfrmMain::StopRecording()
 
 void TfrmMain::onLevelReceived(quint32 level)
 {
-    const MicrophoneMonitor::LevelResult result =
-        m_microphone.CheckLevel(level, trkMicTriggerVolume->value(), trkMicTriggerDuration->value());
+    const MicrophoneMonitor::LevelResult result = m_microphone.CheckLevel(
+        level, trkMicTriggerVolume->value(), trkMicTriggerDuration->value());
     if (result.triggered)
         m_alarm->ActivateAlarm(QStringLiteral("Microphone detected"));
     ggDetection->setValue(result.detectionGauge);
@@ -1016,9 +1017,9 @@ void TfrmMain::onLevelReceived(quint32 level)
 
 void TfrmMain::PlayHow(int slot, int speakerCode, const QString &path)
 {
-    const AlarmPlayback::Alteration alteration{trkAlarmVolume->value(), trkGlobalAlteration->value(),
-                                               trkRandomAlteration->value(),
-                                               trkRandomAlteration->maximum()};
+    const AlarmPlayback::Alteration alteration{
+        trkAlarmVolume->value(), trkGlobalAlteration->value(), trkRandomAlteration->value(),
+        trkRandomAlteration->maximum()};
     m_playback.PlayHow(slot, speakerCode, path, alteration,
                        [this](quint32 n) { return randomBelow(n); });
 }

@@ -53,7 +53,11 @@ public:
     void RestoreFromMessage(const QByteArray &activationToken);
 
     // Modal messages go through here so tests can capture them.
-    enum class MessageKind { Error, Plain };
+    enum class MessageKind
+    {
+        Error,
+        Plain
+    };
     using MessageSink = std::function<void(MessageKind, const QString &)>;
     void setMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
 

@@ -75,12 +75,6 @@ class Processes:
                 except ProcessLookupError:
                     pass
                 proc.wait(5)
-        else:
-            # The leader is gone; its group may still hold children.
-            try:
-                os.killpg(proc.pid, signal.SIGKILL)
-            except (ProcessLookupError, PermissionError):
-                pass
         if proc in self.started:
             self.started.remove(proc)
 

@@ -18,7 +18,7 @@ namespace {
 
 struct Rendered
 {
-    double left = 0;  // RMS per channel
+    double left = 0; // RMS per channel
     double right = 0;
     int crossingsPerSecond = 0; // of the louder channel
 };
@@ -122,10 +122,10 @@ private Q_SLOTS:
             alarm.TimTaskTimer(); // never a second sound while one plays
             const Rendered out = renderUntilSilent(engine, playback);
             const int expectedCrossings = task->soundIndex == 0 ? 880 : 1760; // 440 / 880 Hz
-            QVERIFY2(std::abs(out.crossingsPerSecond - expectedCrossings) < 30,
-                     qPrintable(QStringLiteral("%1: %2 crossings/s")
-                                    .arg(record)
-                                    .arg(out.crossingsPerSecond)));
+            QVERIFY2(
+                std::abs(out.crossingsPerSecond - expectedCrossings) < 30,
+                qPrintable(
+                    QStringLiteral("%1: %2 crossings/s").arg(record).arg(out.crossingsPerSecond)));
             switch (task->speaker) {
             case 0: // right
                 QVERIFY(out.right > 1000 && out.left < 1);

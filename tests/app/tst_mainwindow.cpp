@@ -220,8 +220,8 @@ private Q_SLOTS:
             QTest::keyClick(spin, key);
             writes << stored(QStringLiteral("spnActivationDelay"));
         }
-        QCOMPARE(writes, (QStringList{QStringLiteral("1"), QStringLiteral("12"),
-                                      QStringLiteral("120")}));
+        QCOMPARE(writes,
+                 (QStringList{QStringLiteral("1"), QStringLiteral("12"), QStringLiteral("120")}));
         QCOMPARE(spin->value(), 120);
     }
 
@@ -313,10 +313,10 @@ private Q_SLOTS:
         QStringList popup;
         for (QAction *action : w->popAlarmSounds->actions())
             popup << (action->isSeparator() ? QStringLiteral("-") : action->text());
-        QCOMPARE(popup, (QStringList{QStringLiteral("Add Sound"), QStringLiteral("Remove Sound"),
-                                     QStringLiteral("-"), QStringLiteral("Check All"),
-                                     QStringLiteral("Check Inverse"),
-                                     QStringLiteral("UnCheck All")}));
+        QCOMPARE(popup,
+                 (QStringList{QStringLiteral("Add Sound"), QStringLiteral("Remove Sound"),
+                              QStringLiteral("-"), QStringLiteral("Check All"),
+                              QStringLiteral("Check Inverse"), QStringLiteral("UnCheck All")}));
     }
 
     void closingWhileArmedKeepsTheArmedState()
@@ -351,8 +351,10 @@ private Q_SLOTS:
         QVERIFY(w->report().lines().last().endsWith(QStringLiteral("] Alarm - Activated")));
         w->FormActivate(); // later activations do nothing
         QVERIFY(w->alarm().isArmed());
-        QVERIFY(!w->report().lines().join(QLatin1Char('\n')).contains(
-            QStringLiteral("Alarm - Stoped")));
+        QVERIFY(!w->report()
+                     .lines()
+                     .join(QLatin1Char('\n'))
+                     .contains(QStringLiteral("Alarm - Stoped")));
         QTest::keyRelease(w.get(), Qt::Key_Escape);
         QVERIFY(!AutostartEntryExists());
     }
