@@ -15,7 +15,7 @@ QString AutostartEntryPath();
 QString DesktopEntryExec(const QString &executablePath);
 
 // Reads an Exec value back into the argument list a launcher would run,
-// following the Desktop Entry Specification (string escapes, then quoting,
+// following the freedesktop.org desktop entry rules (string escapes, then quoting,
 // then "%%"). Empty for anything malformed.
 QStringList ParseDesktopExec(const QString &execValue);
 

@@ -360,8 +360,8 @@ bool AudioEngine::initCapture()
 #if SDL_VERSION_ATLEAST(2, 24, 0)
     if (runtimeSdlAtLeast(2, 24, 0)) {
         char *name = nullptr;
-        SDL_AudioSpec spec{};
-        if (SDL_GetDefaultAudioInfo(&name, &spec, 1) == 0 && name)
+        SDL_AudioSpec format{};
+        if (SDL_GetDefaultAudioInfo(&name, &format, 1) == 0 && name)
             d->captureName = QString::fromUtf8(name);
         SDL_free(name);
     }
@@ -390,9 +390,9 @@ bool AudioEngine::initOutput(int frequency)
     int channels = 2;
 #if SDL_VERSION_ATLEAST(2, 24, 0)
     if (runtimeSdlAtLeast(2, 24, 0)) {
-        SDL_AudioSpec spec{};
-        if (SDL_GetDefaultAudioInfo(nullptr, &spec, 0) == 0 && spec.channels > 0)
-            channels = std::min<int>(spec.channels, kMaxOutputChannels);
+        SDL_AudioSpec format{};
+        if (SDL_GetDefaultAudioInfo(nullptr, &format, 0) == 0 && format.channels > 0)
+            channels = std::min<int>(format.channels, kMaxOutputChannels);
     }
 #endif
     SDL_AudioSpec want{};
