@@ -302,6 +302,7 @@ def scenario_second_start(suite, world, check):
     check(len(world.main_windows()) == 1, "one main window is left",
           "%d main windows" % len(world.main_windows()))
     check(first.poll() is None, "the first copy still runs")
+
     check(open(world.store, "rb").read() == before, "the second start wrote no settings")
 
 
@@ -429,16 +430,19 @@ def scenario_speaker_test(suite, world, check):
     win = world.wait_main()
     win.click(*FIRST_SOUND)  # highlight the sound; its check mark does not matter
     time.sleep(0.3)
-    for name, loud, quiet in (("R", 1, 0), ("L", 0, 1)):
+    for name, where in (("R", "right"), ("L", "left"), ("C", "both")):
         check(suite.listener.wait_for_silence(3, QUIET), "silence before \"%s\"" % name)
         t0 = time.monotonic()
         win.click(*SPEAKER_BUTTONS[name])
         heard = suite.listener.wait_for_sound(t0, 4, SOUND)
         time.sleep(0.5)
-        level = suite.listener.peak(t0)
-        check(heard and level[loud] >= SOUND and level[quiet] < QUIET,
-              "\"%s\" plays on the %s channel only" % (name, "right" if loud else "left"),
-              "left %.0f, right %.0f" % level)
+        left, right = suite.listener.peak(t0)
+        expected = {"right": left < QUIET and right >= SOUND,
+                    "left": left >= SOUND and right < QUIET,
+                    "both": left >= SOUND and right >= SOUND}[where]
+        check(heard and expected, "\"%s\" plays on %s" % (
+            name, "both channels" if where == "both" else "the %s channel only" % where),
+              "left %.0f, right %.0f" % (left, right))
         win.click(*SPEAKER_BUTTONS["Stop"])
         check(suite.listener.wait_for_silence(3, QUIET), "\"Stop\" silences the test")
 
