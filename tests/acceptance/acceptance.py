@@ -392,6 +392,15 @@ def scenario_escape(suite, world, check):
     time.sleep(1.5)
     check(len(world.report_lines()) == before and max(suite.listener.peak(t2)) < QUIET,
           "after Escape a pointer jump adds no line and no sound")
+    # Escape also cancels an activation delay that is still running.
+    win.click_top("btnActivate")
+    check(world.wait_report("Waiting 2 second(s) before Activation", timeout=5),
+          "arming again starts the activation delay")
+    win.key("Escape")
+    check(world.wait_report("Alarm - Stoped", timeout=4), "Escape during the delay disarms")
+    time.sleep(3)
+    check(world.report_count("Alarm - Activated") == 0 and world.value(S, "Alarm Active") is None,
+          "and arming never completes", repr(world.report_lines()))
 
 
 def scenario_restart_armed(suite, world, check):
