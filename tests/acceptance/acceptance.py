@@ -4,7 +4,9 @@ a real X server and a real sound server, nothing mocked.
 
 usage: acceptance.py path/to/tarvo2 [scenario-name ...]
 Prints one line per check and a closing "N passed, N failed"; exits non-zero
-on any failure, also when the machinery (Xvfb, PulseAudio) cannot run."""
+on any failure, also when the machinery (Xvfb, PulseAudio) cannot run.
+The run's folder (program logs, screenshots such as main-window.png) is kept
+when a check fails, or always with TARVO2_KEEP_ACCEPTANCE=1."""
 
 import os
 import shutil
@@ -15,8 +17,9 @@ import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (HarnessError, Listener, Processes, SoundServer, XServer, make_tone,  # noqa
-                     read_store, run, store_value, wait_until, write_store)
+from harness import (HarnessError, Listener, Processes, SoundServer, XServer,  # noqa: E402
+                     find_bar_below, find_button_row, find_leds, make_tone, run, store_value,
+                     wait_until, write_store)
 
 TITLE = "Tarvo2"
 CLIENT_W, CLIENT_H = 537, 594  # main window's client area below the menu bar
@@ -37,13 +40,10 @@ QUIET = 150.0    # nothing but silence (the null sink gives exact zeros)
 TOP_BUTTONS = {"btnMicDetect": 308, "btnMouDetect": 352, "btnSimulation": 396,
                "btnActivate": 466, "btnReport": 510}
 TOP_BAR_Y = 23
-# ... and of the speaker test buttons and the first entry of the sound list
-# (taken from a screenshot of the window; see the saved main-window.png).
-SPEAKER_BUTTONS = {"L": (137, 367), "C": (169, 367), "R": (201, 367), "Stop": (240, 367)}
-FIRST_SOUND = (400, 348)
-# Centres of the LEDs at the right edge of their panels.
-LEDS = {"shpLedMicDetection": (257, 114), "shpLedMouDetection": (257, 185),
-        "shpLedActivationDelay": (257, 265)}
+# The LEDs (top to bottom of the left column), the speaker test buttons and
+# the sound list are found on the screen (MainWindow.layout).
+LED_NAMES = ["shpLedMicDetection", "shpLedMouDetection", "shpLedTriggerDelay",
+             "shpLedActivationDelay", "shpLedSimulation"]
 LIT = (255, 0, 0)
 IDLE = (0, 95, 140)
 
@@ -201,6 +201,7 @@ class MainWindow:
         self.world, self.id = world, wid
         self.x, self.y, self.width, self.height = geo
         self.menu = self.height - CLIENT_H  # menu bar above the client area
+        self._layout = None
 
     def point(self, cx, cy):
         return self.x + cx, self.y + self.menu + cy
@@ -214,8 +215,36 @@ class MainWindow:
     def key(self, key):
         self.world.x.key(self.id, key)
 
+    def layout(self):
+        """Where the LEDs, the speaker test buttons and the first entry of
+        the sound list are, read from the painted window once."""
+        if self._layout is None:
+            def painted():
+                shot = self.world.x.screenshot().crop(self.x, self.y + self.menu, self.width,
+                                                      CLIENT_H)
+                if shot.pixel(10, CLIENT_H - 12) != IDLE:
+                    return None
+                leds = find_leds(shot, 200, 268, 50, CLIENT_H - 30, IDLE)
+                return (shot, leds) if len(leds) == len(LED_NAMES) else None
+
+            found = wait_until(painted, 5, 0.2)
+            if not found:
+                raise HarnessError("the main window's LEDs were not found on the screen")
+            shot, leds = found
+            buttons = find_button_row(shot, 0, 262, leds[-1][1] + 8, CLIENT_H - 26, 4)
+            list_top = find_bar_below(shot, 300, 50, CLIENT_H - 30, IDLE)
+            if not buttons or list_top is None:
+                raise HarnessError("the speaker test buttons or the sound list were not found")
+            self._layout = {"leds": dict(zip(LED_NAMES, leds)),
+                            "speakers": dict(zip(["L", "C", "R", "Stop"], buttons)),
+                            "first_sound": (400, list_top + 9)}
+        return self._layout
+
     def led(self, name):
-        return self.world.x.pixel(*self.point(*LEDS[name]))
+        return self.world.x.pixel(*self.point(*self.layout()["leds"][name]))
+
+    def click_speaker(self, name):
+        self.click(*self.layout()["speakers"][name])
 
     def screenshot(self, path):
         shot = self.world.x.screenshot()
@@ -229,6 +258,7 @@ class MainWindow:
 def arm_with(world, win, check, detector, switch_value):
     """Switches one detector and the alarm on by clicking, as a user would,
     and waits for arming to complete."""
+    win.layout()
     win.click_top(detector)
     check(wait_until(lambda: world.value(S, switch_value) == "T", 5),
           "clicking %s switches it on (%s stored)" % (detector, switch_value))
@@ -332,6 +362,7 @@ def scenario_microphone(suite, world, check):
     world.preset(checked=["tone.wav"], extra={(SET, "frmMaintrkMicTriggerDuration"): "2"})
     world.start()
     win = world.wait_main()
+    win.layout()
     win.click_top("btnMicDetect")
     check(wait_until(lambda: world.value(S, "ActMicDetectToggle") == "T", 5),
           "clicking btnMicDetect switches it on")
@@ -437,12 +468,12 @@ def scenario_speaker_test(suite, world, check):
     world.preset()
     world.start()
     win = world.wait_main()
-    win.click(*FIRST_SOUND)  # highlight the sound; its check mark does not matter
+    win.click(*win.layout()["first_sound"])  # highlight the sound; its check mark does not matter
     time.sleep(0.3)
     for name, where in (("R", "right"), ("L", "left"), ("C", "both")):
         check(suite.listener.wait_for_silence(3, QUIET), "silence before \"%s\"" % name)
         t0 = time.monotonic()
-        win.click(*SPEAKER_BUTTONS[name])
+        win.click_speaker(name)
         heard = suite.listener.wait_for_sound(t0, 4, SOUND)
         time.sleep(0.5)
         left, right = suite.listener.peak(t0)
@@ -452,7 +483,7 @@ def scenario_speaker_test(suite, world, check):
         check(heard and expected, "\"%s\" plays on %s" % (
             name, "both channels" if where == "both" else "the %s channel only" % where),
               "left %.0f, right %.0f" % (left, right))
-        win.click(*SPEAKER_BUTTONS["Stop"])
+        win.click_speaker("Stop")
         check(suite.listener.wait_for_silence(3, QUIET), "\"Stop\" silences the test")
 
 

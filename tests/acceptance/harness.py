@@ -8,7 +8,6 @@ import ctypes.util
 import math
 import os
 import re
-import shutil
 import signal
 import struct
 import subprocess
@@ -493,3 +492,73 @@ def write_store(path, values):
         lines.append("")
     with open(path, "w", encoding="utf-8") as f:
         f.write("\n".join(lines))
+
+
+# --- finding the main window's controls on the screen --------------------------
+
+
+def _light(p):
+    return min(p) >= 200
+
+
+def find_leds(image, x0, x1, y0, y1, idle):
+    """Centres of the round LEDs of the idle colour within the box: runs of
+    rows holding a short stretch of that colour (the bars are long ones)."""
+    leds, run = [], []
+    for y in range(y0, y1):
+        xs = [x for x in range(x0, x1) if image.pixel(x, y) == idle]
+        if xs and len(xs) <= 13 and xs[-1] - xs[0] <= 13:
+            run.append((y, xs))
+            continue
+        if len(run) >= 5:
+            widest = max(run, key=lambda r: len(r[1]))[1]
+            leds.append(((widest[0] + widest[-1]) // 2, (run[0][0] + run[-1][0]) // 2))
+        run = []
+    return leds
+
+
+def find_button_row(image, x0, x1, y0, y1, count):
+    """Centres of a row of `count` light push buttons within the box: rows
+    crossed by exactly that many light stretches, gathered into the largest
+    cluster (their captions break some rows, so the cluster has gaps)."""
+    rows = []
+    for y in range(y0, y1):
+        segments, start = [], None
+        for x in range(x0, x1 + 1):
+            light = x < x1 and _light(image.pixel(x, y))
+            if light and start is None:
+                start = x
+            elif not light and start is not None:
+                if x - start >= 12:
+                    segments.append((start, x - 1))
+                start = None
+        if len(segments) == count:
+            rows.append((y, segments))
+    if not rows:
+        return None
+    clusters, cluster = [], [rows[0]]
+    for row in rows[1:]:
+        if row[0] - cluster[-1][0] <= 15:
+            cluster.append(row)
+        else:
+            clusters.append(cluster)
+            cluster = [row]
+    clusters.append(cluster)
+    face = max(clusters, key=len)
+    y = (face[0][0] + face[-1][0]) // 2
+    widest = max(face, key=lambda r: sum(b - a for a, b in r[1]))[1]
+    return [((a + b) // 2, y) for a, b in widest]
+
+
+def find_bar_below(image, x, y0, y1, colour):
+    """The first row after a run of at least 10 rows of `colour` at column x
+    (a header bar) below y0."""
+    run = 0
+    for y in range(y0, y1):
+        if image.pixel(x, y) == colour:
+            run += 1
+        elif run >= 10:
+            return y
+        else:
+            run = 0
+    return None
