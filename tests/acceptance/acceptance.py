@@ -344,6 +344,9 @@ def scenario_mouse_alarm(suite, world, check):
     check(not os.path.exists(world.autostart), "no autostart entry while disarmed")
     arm_with(world, win, check, "btnMouDetect", "ActMouDetectToggle")
     check(os.path.exists(world.autostart), "the autostart entry exists while armed")
+    entry = open(world.autostart, encoding="utf-8", errors="replace").read().splitlines()
+    check('Exec="%s"' % world.app in entry, "the autostart entry starts this program",
+          repr(entry))
     lines = [l.split("] ", 1)[-1] for l in world.report_lines() if l]
     check(lines == ["Waiting 2 second(s) before Activation", "Mouse Detection - Enabled",
                     "Alarm - Activated"], "the report holds the arming lines", repr(lines))
