@@ -321,7 +321,8 @@ void AlarmControl::TimSimulationTimer()
     ActivateAlarm(QStringLiteral("Alarm simulated"));
     StartSimulation();
     SetLed(Led::Simulation, true);
-    TimLedSim.start();
+    if (!TimLedSim.isActive()) // the LED goes idle 250 ms after it was first lit
+        TimLedSim.start();
     Q_EMIT simulationFired();
 }
 
