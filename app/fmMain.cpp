@@ -95,10 +95,7 @@ void TfrmMain::connectHandlers()
         m_microphone.trkMicSensivityChange(position);
         trkMicSensivity->setToolTip(QString::number(position));
     });
-    connect(cmbRecSource, &QComboBox::currentIndexChanged, this, [this](int index) {
-        m_microphone.cmbRecSourceChange(index);
-        trkMicSensivity->setValue(m_microphone.inputLevel());
-    });
+    connect(cmbRecSource, &QComboBox::currentIndexChanged, this, &TfrmMain::cmbRecSourceChange);
 
     connect(ActActivateToggle, &QAction::triggered, this, &TfrmMain::ActActivateToggleExecute);
     connect(ActMicDetectToggle, &QAction::triggered, this, &TfrmMain::ActMicDetectToggleExecute);
@@ -132,7 +129,7 @@ void TfrmMain::connectHandlers()
 
     connect(&m_microphone, &MicrophoneMonitor::levelReceived, this, &TfrmMain::onLevelReceived);
     connect(&m_microphone, &MicrophoneMonitor::ledChanged, this,
-            [this](bool lit) { setLed(shpLedMicDetection, lit); });
+            [this](bool lit) { shpLedMicDetection->setLit(lit); });
     connect(&m_microphone, &MicrophoneMonitor::captureLost, this, [this] {
         ggDetection->setValue(0);
         ggDuration->setValue(0);
@@ -141,18 +138,18 @@ void TfrmMain::connectHandlers()
     connect(&m_mouse, &MouseMonitor::detected, this,
             [this] { m_alarm->ActivateAlarm(QStringLiteral("Mouse detected")); });
     connect(&m_mouse, &MouseMonitor::ledChanged, this,
-            [this](bool lit) { setLed(shpLedMouDetection, lit); });
+            [this](bool lit) { shpLedMouDetection->setLit(lit); });
     connect(m_alarm.get(), &AlarmControl::ledChanged, this,
             [this](AlarmControl::Led led, bool lit) {
                 switch (led) {
                 case AlarmControl::Led::ActivationDelay:
-                    setLed(shpLedActivationDelay, lit);
+                    shpLedActivationDelay->setLit(lit);
                     break;
                 case AlarmControl::Led::TriggerDelay:
-                    setLed(shpLedTriggerDelay, lit);
+                    shpLedTriggerDelay->setLit(lit);
                     break;
                 case AlarmControl::Led::Simulation:
-                    setLed(shpLedSimulation, lit);
+                    shpLedSimulation->setLit(lit);
                     break;
                 }
             });
@@ -163,7 +160,7 @@ void TfrmMain::connectHandlers()
 bool TfrmMain::FormCreate()
 {
     setWindowTitle(QStringLiteral("Tarvo2"));
-    QGuiApplication::setApplicationDisplayName(QString());
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Tarvo2"));
 
     if (audio::AudioEngine::interfaceVersion() != 2) {
         showMessage(MessageKind::Error, QStringLiteral("DLL was not loaded!"));
@@ -188,8 +185,7 @@ bool TfrmMain::FormCreate()
         cmbRecSource->addItems(m_microphone.inputNames());
         cmbRecSource->setCurrentIndex(m_microphone.selectedInput());
     }
-    m_microphone.cmbRecSourceChange(m_microphone.selectedInput());
-    trkMicSensivity->setValue(m_microphone.inputLevel());
+    cmbRecSourceChange(); // also when nothing is selected
 
     const AlarmPlayback::SpeakerButtons speakerButtons = m_playback.CheckNoOfSpeakers();
     Button4->setEnabled(speakerButtons.button4);
@@ -499,6 +495,12 @@ void TfrmMain::ActSimToggleExecute()
 
 // ---------------------------------------------------------------- microphone
 
+void TfrmMain::cmbRecSourceChange()
+{
+    m_microphone.cmbRecSourceChange(cmbRecSource->currentIndex());
+    trkMicSensivity->setValue(m_microphone.inputLevel());
+}
+
 void TfrmMain::StartRecording()
 {
     if (!m_microphone.StartRecording())
@@ -544,11 +546,6 @@ void TfrmMain::speakerTest(int speakerCode)
 }
 
 // ---------------------------------------------------------------- helpers
-
-void TfrmMain::setLed(LedShape *led, bool lit)
-{
-    led->setLit(lit);
-}
 
 void TfrmMain::guarded(const std::function<void()> &step)
 {

@@ -103,13 +103,13 @@ private:
     void ActMicDetectToggleExecute();
     void ActMouDetectToggleExecute();
     void ActSimToggleExecute();
+    void cmbRecSourceChange();
     void StartRecording();
     void StopRecording();
     void onLevelReceived(quint32 level);
     void speakerTest(int speakerCode);
     void PlayHow(int slot, int speakerCode, const QString &path);
     void FormClose();
-    void setLed(LedShape *led, bool lit);
 
     void guarded(const std::function<void()> &step);
     void showMessage(MessageKind kind, const QString &text);
