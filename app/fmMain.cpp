@@ -224,6 +224,7 @@ void TfrmMain::FormActivate()
     if (m_alarm->isOn(AlarmControl::Switch::Mouse)) {
         m_mouse.TakeReference();
         m_mouse.Start();
+        warnIfPointerUnreadable();
     }
     if (m_alarm->isOn(AlarmControl::Switch::Simulation))
         m_alarm->StartSimulation();
@@ -465,19 +466,26 @@ void TfrmMain::ActMouDetectToggleExecute()
     if (m_alarm->isOn(S::Mouse)) {
         m_mouse.TakeReference();
         m_mouse.Start();
-        if (!MouseMonitor::CanReadGlobalPointer() && !m_waylandWarningShown) {
-            m_waylandWarningShown = true;
-            showMessage(MessageKind::Plain,
-                        QStringLiteral("Mouse detection needs an X11 session: in this Wayland "
-                                       "session the pointer cannot be watched outside the "
-                                       "Tarvo2 window.\n\nLog in to an X11 (Xorg) session "
-                                       "to use mouse detection; the other detectors work "
-                                       "here."));
-        }
+        warnIfPointerUnreadable();
     } else {
         m_mouse.Stop();
     }
     guarded([this] { m_alarm->StoreSwitch(AlarmControl::Switch::Mouse); });
+}
+
+void TfrmMain::warnIfPointerUnreadable()
+{
+    // On Wayland the pointer is only seen over the program's own window: say
+    // so once rather than watch nothing in silence.
+    if (MouseMonitor::CanReadGlobalPointer() || m_waylandWarningShown)
+        return;
+    m_waylandWarningShown = true;
+    showMessage(MessageKind::Plain,
+                QStringLiteral("Mouse detection needs an X11 session: in this Wayland "
+                               "session the pointer cannot be watched outside the "
+                               "Tarvo2 window.\n\nLog in to an X11 (Xorg) session "
+                               "to use mouse detection; the other detectors work "
+                               "here."));
 }
 
 void TfrmMain::ActSimToggleExecute()

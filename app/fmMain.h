@@ -104,6 +104,7 @@ private:
     void ActMouDetectToggleExecute();
     void ActSimToggleExecute();
     void cmbRecSourceChange();
+    void warnIfPointerUnreadable();
     void StartRecording();
     void StopRecording();
     void onLevelReceived(quint32 level);

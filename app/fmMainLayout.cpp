@@ -192,7 +192,6 @@ QWidget *TfrmMain::buildTopBar()
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setPixmap(BannerPixmap(QSize(200, 42)));
     Image1->setCursor(Qt::PointingHandCursor);
-    Image1->installEventFilter(this);
     row->addWidget(Image1);
     row->addStretch(1);
 

@@ -7,16 +7,19 @@
 #include "alarm/Autostart.h"
 #include "app/LedShape.h"
 #include "app/fmMain.h"
+#include "info/Links.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
 
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QUrl>
 
 using S = AlarmControl::Switch;
 
@@ -317,6 +320,28 @@ private Q_SLOTS:
                  (QStringList{QStringLiteral("Add Sound"), QStringLiteral("Remove Sound"),
                               QStringLiteral("-"), QStringLiteral("Check All"),
                               QStringLiteral("Check Inverse"), QStringLiteral("UnCheck All")}));
+    }
+
+    void webLinksOpenTheirPagesOnce()
+    {
+        QStringList opened;
+        SetUrlOpener([&](const QUrl &url) {
+            opened << url.toString();
+            return true;
+        });
+        auto w = makeWindow();
+        QVERIFY(w);
+        QTest::mouseClick(w->Image1, Qt::LeftButton);
+        for (const char *item :
+             {"Programhelp1", "FAQ1", "Homepage1", "Checkforupdate1", "MoreVEKORproducts1"})
+            w->findChild<QAction *>(QString::fromLatin1(item))->trigger();
+        SetUrlOpener({});
+        const QString site = MakerSite;
+        QCOMPARE(opened,
+                 (QStringList{
+                     site + QStringLiteral("tarvo2.php"), site + QStringLiteral("tarvo2.php#help"),
+                     site + QStringLiteral("tarvo2.php#faq"), site + QStringLiteral("tarvo2.php"),
+                     site + QStringLiteral("tarvo2.php"), site + QStringLiteral("products.php")}));
     }
 
     void closingWhileArmedKeepsTheArmedState()
