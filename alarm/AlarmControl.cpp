@@ -191,7 +191,12 @@ void AlarmControl::AlarmStopStart(bool start)
     m_report.AddToReport(QStringLiteral("Alarm - Stoped"));
     StepRunner steps;
     steps.run([] { DeleteRegValue(StoreKeys::Settings, StoreKeys::AlarmActive); });
-    RemoveAutostartEntry();
+    steps.run([] {
+        // A left-over entry would start the program at every log-on.
+        if (!RemoveAutostartEntry())
+            throw RegistryError(AutostartEntryPath(),
+                                QStringLiteral("the autostart entry could not be removed"));
+    });
     steps.rethrow();
 }
 

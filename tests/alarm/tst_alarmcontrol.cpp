@@ -584,6 +584,22 @@ private Q_SLOTS:
         QCOMPARE(Stored(StoreKeys::AlarmActive), QStringLiteral("T"));
         QVERIFY(QFile::remove(folder));
     }
+
+    void autostartRemovalFailureIsReported()
+    {
+        m_alarm->setTag(Switch::Mouse, 1);
+        Arm();
+        const QString entry = AutostartEntryPath();
+        QVERIFY(QFile::remove(entry));
+        QVERIFY(QDir().mkpath(entry + QStringLiteral("/keep"))); // cannot be removed as a file
+        m_fake.playing = true;
+        QVERIFY_THROWS_EXCEPTION(RegistryError, m_alarm->ActActivateToggleExecute());
+        QVERIFY(!m_alarm->isOn(Switch::Alarm));
+        QVERIFY(Stored(StoreKeys::AlarmActive).isEmpty());
+        QCOMPARE(m_fake.stopSoundsCalls, 1);
+        QCOMPARE(ReportMessages().last(), QStringLiteral("Alarm - Stoped"));
+        QVERIFY(QDir(entry).removeRecursively());
+    }
 };
 
 TARVO_TEST_MAIN(TestAlarmControl)
