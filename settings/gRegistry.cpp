@@ -270,13 +270,13 @@ RegistryError::RegistryError(const QString &valueName, const QString &reason)
     : std::runtime_error(QStringLiteral("Could not save the setting \"%1\" (%2).")
                              .arg(valueName, reason)
                              .toStdString()),
-      m_valueName(valueName), m_reason(reason)
+      m_valueName(valueName)
 {
 }
 
 QString RegistryError::message() const
 {
-    return QStringLiteral("Could not save the setting \"%1\" (%2).").arg(m_valueName, m_reason);
+    return QString::fromStdString(what());
 }
 
 void WriteRegString(const QString &keyPath, const QString &valueName, const QString &data,

@@ -21,7 +21,6 @@ public:
 
 private:
     QString m_valueName;
-    QString m_reason;
 };
 
 // machineHive selects a machine-wide store; the program always passes false.
