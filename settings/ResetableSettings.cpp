@@ -11,7 +11,8 @@ QString ResetableValueName(const QString &control)
 
 std::optional<int> ParseStoredInteger(const QString &data)
 {
-    static const QRegularExpression decimal(QStringLiteral("^-?[0-9]+$"));
+    static const QRegularExpression decimal(
+        QRegularExpression::anchoredPattern(QStringLiteral("-?[0-9]+")));
     if (!decimal.match(data).hasMatch())
         return std::nullopt;
     bool ok = false;
