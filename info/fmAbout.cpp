@@ -167,8 +167,10 @@ void TfrmAbout::FormActivate()
     m_lblSupportMail->setText(SupportMailAddress);
     m_lblVersion->setText(QStringLiteral("Tarvo2 ") + GetAppVersion());
     const MemoryStatus memory = ReadMemoryStatus(m_meminfoPath);
-    m_Label4->setText(FormatMemoryKb(memory.totalBytes, QLocale()));
-    m_Label5->setText(QString::number(memory.loadPercent) + QStringLiteral(" %"));
+    // Figures that could not be read are left out, not shown as "0 KB".
+    m_Label4->setText(memory.valid ? FormatMemoryKb(memory.totalBytes, QLocale()) : QString());
+    m_Label5->setText(memory.valid ? QString::number(memory.loadPercent) + QStringLiteral(" %")
+                                   : QString());
 }
 
 bool TfrmAbout::event(QEvent *event)

@@ -265,6 +265,19 @@ private Q_SLOTS:
         QLocale::setDefault(QLocale::system());
     }
 
+    void aboutWithoutMemoryFigures()
+    {
+        QTemporaryFile garbled;
+        for (const QString &path :
+             {QStringLiteral("/nonexistent/meminfo"), WriteMeminfo(garbled, "MemFree: 300 kB\n")}) {
+            TfrmAbout window;
+            window.setMeminfoPath(path);
+            window.FormActivate();
+            QCOMPARE(window.findChild<QLabel *>(QStringLiteral("Label4"))->text(), QString());
+            QCOMPARE(window.findChild<QLabel *>(QStringLiteral("Label5"))->text(), QString());
+        }
+    }
+
     void aboutCloses_data()
     {
         QTest::addColumn<QString>("how");
