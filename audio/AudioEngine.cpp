@@ -560,7 +560,6 @@ bool AudioEngine::stop(Handle handle)
         d->stopCapture();
         return true;
     }
-    d->reapEndedStreams();
     const auto stream = d->findStream(handle);
     if (!stream)
         return false;
@@ -603,7 +602,6 @@ bool AudioEngine::setAttributes(Handle stream, int rate, int volume, int pan)
 
 bool AudioEngine::play(Handle stream)
 {
-    d->reapEndedStreams();
     const auto found = d->findStream(stream);
     if (!found)
         return false;
