@@ -78,7 +78,8 @@ Q_SIGNALS:
     // UI thread, one per block, in block order.
     void levelReceived(quint32 level);
     void ledChanged(bool lit);
-    // The window stops the sounds, switches TimTempMute off and zeroes the gauges.
+    // At the end of every StopRecording, also the one after a lost capture. The
+    // sounds, TimTempMute and the gauges are the window's, which clears them itself.
     void recordingStopped();
     // The capture ended on its own (device gone); the monitor is no longer recording.
     void captureLost();
