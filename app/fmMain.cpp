@@ -228,10 +228,8 @@ void TfrmMain::FormActivate()
     }
     if (m_alarm->isOn(AlarmControl::Switch::Simulation))
         m_alarm->StartSimulation();
-    if (AlarmControl::StoredAlarmActive()) {
-        guarded([this] { m_alarm->StartOrDelayStart(); });
+    if (m_alarm->ResumeStoredAlarm())
         KeyState();
-    }
 }
 
 bool TfrmMain::event(QEvent *event)
