@@ -160,6 +160,7 @@ void AlarmControl::StartOrDelayStart()
     m_report.AddToReport(QStringLiteral("Waiting %1 second(s) before Activation").arg(delay));
     TimActivationDelay.start(delay * 1000);
     TimActivationDelayFlash.start();
+    EmitArmState();
 }
 
 void AlarmControl::AlarmStopStart(bool start)
@@ -174,6 +175,7 @@ void AlarmControl::AlarmStopStart(bool start)
         if (isOn(Switch::Simulation))
             m_report.AddToReport(QStringLiteral("Simulation - Enabled"));
         m_report.AddToReport(QStringLiteral("Alarm - Activated"));
+        EmitArmState();
         return;
     }
 
@@ -189,6 +191,7 @@ void AlarmControl::AlarmStopStart(bool start)
     SetLed(Led::TriggerDelay, false);
     m_tasks.clear();
     m_report.AddToReport(QStringLiteral("Alarm - Stoped"));
+    EmitArmState();
     StepRunner steps;
     steps.run([] { DeleteRegValue(StoreKeys::Settings, StoreKeys::AlarmActive); });
     steps.run([] {
@@ -215,6 +218,7 @@ void AlarmControl::ActivateAlarm(const QString &message)
         return;
     TimTempMute.start();
     m_report.AddToReport(message);
+    Q_EMIT alarmRaised(message);
     const int delay = std::clamp(HookInt(m_hooks.triggerDelay), 0, MaxDelaySeconds);
     if (delay == 0) {
         AddTask();
@@ -255,6 +259,22 @@ bool AlarmControl::isWaitingForActivation() const
 bool AlarmControl::isArmed() const
 {
     return isOn(Switch::Alarm) && !TimActivationDelay.isActive();
+}
+
+AlarmControl::ArmState AlarmControl::armState() const
+{
+    if (!isOn(Switch::Alarm))
+        return ArmState::Disarmed;
+    return TimActivationDelay.isActive() ? ArmState::Arming : ArmState::Armed;
+}
+
+void AlarmControl::EmitArmState()
+{
+    const ArmState state = armState();
+    if (state == m_lastArmState)
+        return;
+    m_lastArmState = state;
+    Q_EMIT armStateChanged(state);
 }
 
 void AlarmControl::AddTask()

@@ -112,7 +112,21 @@ public:
     void TimSimulationTimer();
     void TimLedSimTimer();
 
+    // Where the alarm stands, for the services that follow it (sleep
+    // inhibitor, tray, notifications, screen lock): Arming while the
+    // activation delay runs.
+    enum class ArmState
+    {
+        Disarmed,
+        Arming,
+        Armed
+    };
+    ArmState armState() const;
+
 Q_SIGNALS:
+    void armStateChanged(AlarmControl::ArmState state);
+    // A trigger that ActivateAlarm accepted (its report line is written).
+    void alarmRaised(const QString &message);
     void ledChanged(AlarmControl::Led led, bool lit);
     void simulationFired();
 
@@ -122,6 +136,7 @@ private:
         return static_cast<std::size_t>(e);
     }
     void SetLed(Led led, bool lit);
+    void EmitArmState();
     void ToggleLed(Led led) { SetLed(led, !ledLit(led)); }
     quint32 RandomBelowN(quint32 n) const;
     static int HookInt(const std::function<int()> &hook) { return hook ? hook() : 0; }
@@ -132,4 +147,5 @@ private:
     TaskQueue m_tasks;
     std::array<int, 4> m_tags{};
     std::array<bool, 3> m_leds{};
+    ArmState m_lastArmState = ArmState::Disarmed;
 };

@@ -61,6 +61,9 @@ void ReportLog::AddToReport(const QString &message)
         return;
     m_lines.append(line);
     WriteReportFile();
+    const QString text = QString::fromUtf8(line);
+    for (const LineObserver &observer : m_observers)
+        observer(message, text);
 }
 
 bool ReportLog::WriteReportFile() const

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <vector>
 
 class ReportLog
 {
@@ -35,6 +36,13 @@ public:
     static QString FormatLine(const QDateTime &when, const QString &message);
     void setClock(std::function<QDateTime()> clock);
 
+    // Told of every line AddToReport takes (not of dropped repeats), after
+    // it was handed to the file: the journal, notifications and remote
+    // alerts follow the report through here. message is the text without
+    // its time stamp, line the whole line as written.
+    using LineObserver = std::function<void(const QString &message, const QString &line)>;
+    void addLineObserver(LineObserver observer) { m_observers.push_back(std::move(observer)); }
+
     static QStringList ReadReportFile(const QString &path);
     // Splits at CR LF, lone CR and lone LF; a final line needs no line end.
     static QList<QByteArray> SplitLines(const QByteArray &contents);
@@ -45,4 +53,5 @@ private:
     QString m_folder;
     QList<QByteArray> m_lines;
     std::function<QDateTime()> m_clock;
+    std::vector<LineObserver> m_observers;
 };
