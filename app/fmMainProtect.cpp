@@ -99,14 +99,15 @@ bool TfrmMain::protectionHolds(DisarmProtection::Step step, std::function<void()
             m_pinAsk->showRefusal(DisarmProtection::WrongPinText);
             return;
         }
-        m_pinAsk->close();
         const std::function<void()> again = std::move(m_pinRetry);
         m_pinRetry = nullptr;
+        m_pinAsk->close();
         m_pinGranted = true;
         if (again)
             again();
         m_pinGranted = false;
     });
+    connect(m_pinAsk, &QDialog::rejected, this, [this] { m_pinRetry = nullptr; });
     m_pinAsk->open();
     return true;
 }
