@@ -202,6 +202,25 @@ private Q_SLOTS:
         QVERIFY(!w->alarm().TimTriggerDelay.isActive());
     }
 
+    void alarmRulesRunWhileAsking()
+    {
+        auto w = makeWindow();
+        QVERIFY(w);
+        QVERIFY(w->protection().setPin(Pin, QuickIterations));
+        arm(*w);
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+        QVERIFY(pinAsk(*w));
+        // A trigger while the question waits is taken and its run played
+        // off by the task timer (the empty sound file plays nothing).
+        QSignalSpy raised(&w->alarm(), &AlarmControl::alarmRaised);
+        w->alarm().TimSimulationTimer();
+        QCOMPARE(raised.count(), 1);
+        QVERIFY(!w->alarm().tasks().isEmpty());
+        QTRY_VERIFY(w->alarm().tasks().isEmpty());
+        QVERIFY(pinAsk(*w));
+        QCOMPARE(w->alarm().armState(), ArmState::Armed);
+    }
+
     void cancelledQuestionChangesNothing()
     {
         auto w = makeWindow();
