@@ -38,3 +38,5 @@ struct AlertRequest
     // as good as a password, and user info never leaves the store).
     static QString DisplayUrl(const QString &url);
 };
+
+Q_DECLARE_METATYPE(AlertEvent)
