@@ -1,4 +1,5 @@
 #include "app/fmMain.h"
+#include "app/fmMainReach.h"
 
 #include "app/Glyphs.h"
 #include "app/LedShape.h"
@@ -66,6 +67,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
                                               std::move(audioControl), this);
 
     connectHandlers();
+    wireReach();
     qApp->installEventFilter(this);
 }
 
@@ -264,6 +266,8 @@ void TfrmMain::RestoreFromMessage(const QByteArray &activationToken)
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
     // Closing is always granted, also while armed, and does not disarm.
+    if (closeToTray(event))
+        return;
     event->accept();
     FormClose();
 }

@@ -18,6 +18,7 @@
 #include <memory>
 
 class LedShape;
+struct ReachServices;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -130,7 +131,13 @@ private:
     bool m_closed = false;
     bool m_waylandWarningShown = false;
 
+    // Tray, notifications, remote alerts and journal (fmMainReach.cpp).
+    void wireReach();
+    bool closeToTray(QCloseEvent *event);
+    std::unique_ptr<ReachServices> m_reach;
+
 public:
+    ReachServices *reach() { return m_reach.get(); }
     // Controls, named as in the rest of the program.
     QAction *ActActivateToggle = nullptr;
     QAction *ActMicDetectToggle = nullptr;
