@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -35,7 +36,8 @@ public:
 
     bool start()
     {
-        const QString script = QFINDTESTDATA("alert_server.py");
+        const QString script =
+            QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/alert_server.py");
         m_process.setProcessChannelMode(QProcess::ForwardedChannels);
         m_process.start(QStringLiteral("python3"), {script, QString::number(m_port), logPath(),
                                                     m_dir.filePath(QStringLiteral("mode"))});
