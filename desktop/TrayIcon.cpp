@@ -82,10 +82,14 @@ public:
     {
         return scaledPixmap(size, mode, state, 1.0);
     }
+    // Qt hands over the size in device pixels here.
     QPixmap scaledPixmap(const QSize &size, QIcon::Mode, QIcon::State, qreal scale) override
     {
-        return QPixmap::fromImage(
-            TrayIcon::Render(m_state, std::min(size.width(), size.height()), scale));
+        const qreal dpr = scale > 0 ? scale : 1.0;
+        const int pixels = std::min(size.width(), size.height());
+        QImage image = TrayIcon::Render(m_state, pixels, 1.0);
+        image.setDevicePixelRatio(dpr);
+        return QPixmap::fromImage(image);
     }
     QIconEngine *clone() const override { return new ShieldEngine(m_state); }
     QString key() const override { return QStringLiteral("tarvo2-shield"); }
