@@ -116,8 +116,11 @@ void TfrmMain::wireReach()
 
 bool TfrmMain::closeToTray(QCloseEvent *event)
 {
-    if (!m_reach || !m_reach->tray.keepRunningOnClose(m_reach->exitRequested))
+    if (!m_reach || !m_reach->tray.keepRunningOnClose(m_reach->exitRequested)) {
+        // A window back from the tray ends the program again when it closes.
+        QGuiApplication::setQuitOnLastWindowClosed(true);
         return false;
+    }
     event->ignore();
     // Hidden in the tray, the program must not end when a dialog closes.
     QGuiApplication::setQuitOnLastWindowClosed(false);

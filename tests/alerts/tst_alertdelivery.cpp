@@ -149,6 +149,20 @@ private Q_SLOTS:
         QVERIFY(server.bodies(200).size() == 1);
     }
 
+    void tlsFailure()
+    {
+        AlertServer server; // speaks plain HTTP only
+        QVERIFY(server.start());
+        m_config.url = server.url().replace(QStringLiteral("http://"), QStringLiteral("https://"));
+        AlertSender sender(m_queue, Source(), Fast());
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        sender.enqueue(Event(1));
+        QTRY_VERIFY_WITH_TIMEOUT(sender.currentRetryMs() == 400, 20000);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(sender.pending(), 1);
+        QVERIFY(server.bodies(200).isEmpty());
+    }
+
     void tokenNeverShown()
     {
         AlertServer server;

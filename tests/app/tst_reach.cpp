@@ -189,6 +189,23 @@ private Q_SLOTS:
         QVERIFY(w->alarm().isOn(S::Alarm));
     }
 
+    void closeAfterComingBackFromTray()
+    {
+        auto w = makeWindow();
+        QVERIFY(w);
+        w->reach()->tray.setAvailability([] { return true; });
+        w->show();
+        w->ActActivateToggle->trigger();
+        QVERIFY(!w->close());
+        w->reach()->tray.showAction()->trigger();
+        QVERIFY(w->isVisible());
+        w->reach()->tray.toggleAction()->trigger(); // disarmed through the window
+        QVERIFY(!w->alarm().isOn(S::Alarm));
+        QVERIFY(w->close());
+        QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+        QVERIFY(!w->alarm().TimTask.isActive());
+    }
+
     void alertsMenuItemBeforeExit()
     {
         auto w = makeWindow();
