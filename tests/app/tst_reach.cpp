@@ -7,13 +7,19 @@
 
 #include "alarm/Autostart.h"
 #include "alerts/AlertServer.h"
+#include "alerts/Journal.h"
+#include "app/fmAlerts.h"
 #include "app/fmMain.h"
 #include "app/fmMainReach.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
 
+#include <QComboBox>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSpinBox>
 
 using S = AlarmControl::Switch;
@@ -187,6 +193,66 @@ private Q_SLOTS:
         w->reach()->tray.exitAction()->trigger();
         QVERIFY(!w->alarm().TimTask.isActive());
         QVERIFY(w->alarm().isOn(S::Alarm));
+    }
+
+    void everyLineToTheJournal()
+    {
+        QList<QList<QByteArray>> entries;
+        Journal::SetSinkForTests([&](const QList<QByteArray> &fields) { entries << fields; });
+        auto w = makeWindow();
+        QVERIFY(w);
+        w->report().AddToReport(QStringLiteral("Before arming"));
+        w->ActActivateToggle->trigger();
+        w->alarm().ActivateAlarm(QStringLiteral("Mouse detected"));
+        QTRY_COMPARE(entries.size(), 4);
+        Journal::SetSinkForTests({});
+        QStringList priorities, events;
+        for (const QList<QByteArray> &fields : entries) {
+            priorities << QString::fromUtf8(fields.at(0));
+            events << QString::fromUtf8(fields.at(2));
+            QVERIFY(fields.at(3).startsWith("MESSAGE=["));
+        }
+        QCOMPARE(events, (QStringList{QStringLiteral("TARVO2_EVENT=Before arming"),
+                                      QStringLiteral("TARVO2_EVENT=Simulation - Enabled"),
+                                      QStringLiteral("TARVO2_EVENT=Alarm - Activated"),
+                                      QStringLiteral("TARVO2_EVENT=Mouse detected")}));
+        QCOMPARE(priorities,
+                 (QStringList{QStringLiteral("PRIORITY=6"), QStringLiteral("PRIORITY=6"),
+                              QStringLiteral("PRIORITY=6"), QStringLiteral("PRIORITY=4")}));
+    }
+
+    void alertsDialog()
+    {
+        AlertServer server;
+        QVERIFY(server.start());
+        auto w = makeWindow();
+        QVERIFY(w);
+        TfrmAlerts dialog(w->reach()->sender, w.get());
+        QCOMPARE(dialog.cmbKind->currentText(), QStringLiteral("ntfy"));
+        dialog.edtUrl->setText(server.url(QStringLiteral("/from-dialog")));
+        dialog.edtToken->setText(QStringLiteral("dialog-token"));
+        dialog.btnSendTest->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.memAnswer->toPlainText().contains(QStringLiteral("200")),
+                                 20000);
+        QVERIFY(dialog.memAnswer->toPlainText().contains(QStringLiteral("\"id\"")));
+        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(server.requests()
+                     .first()
+                     .value(QStringLiteral("body"))
+                     .toString()
+                     .endsWith(QStringLiteral("] Test alert")),
+                 true);
+        // Nothing is stored until the dialog is accepted.
+        QCOMPARE(AlertConfig::Load().url, QString());
+        dialog.cmbKind->setCurrentIndex(1);
+        QVERIFY(dialog.save());
+        const AlertConfig stored = AlertConfig::Load();
+        QCOMPARE(stored.url, server.url(QStringLiteral("/from-dialog")));
+        QCOMPARE(stored.kind, AlertConfig::Kind::Webhook);
+        QCOMPARE(stored.token, QStringLiteral("dialog-token"));
+        QCOMPARE(ReadRegString(QStringLiteral("\\SoftWare\\VEKOR\\Tarvo2\\S\\alert"),
+                               QStringLiteral("Kind")),
+                 QStringLiteral("webhook"));
     }
 
     void closeAfterComingBackFromTray()
