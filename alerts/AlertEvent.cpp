@@ -74,8 +74,10 @@ bool AlertRequest::Build(const AlertConfig &config, const AlertEvent &event, Ale
         return false;
     }
     QNetworkRequest request(url);
+    // A redirect would turn the POST into a GET on some servers; it is told
+    // as an answer instead, so the address gets fixed.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+                         QNetworkRequest::ManualRedirectPolicy);
     if (!config.token.trimmed().isEmpty())
         request.setRawHeader("Authorization", "Bearer " + config.token.trimmed().toUtf8());
     if (config.kind == AlertConfig::Kind::Webhook) {

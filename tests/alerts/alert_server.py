@@ -5,7 +5,8 @@ Usage: alert_server.py PORT LOG MODE_FILE
 
 Records every request as one JSON line in LOG (method, path, headers, body,
 the status it answered). How it answers is read from MODE_FILE at each
-request: "200", "500", "401" or "silent" (accept, never answer).
+request: a status such as "200", "500", "401", "301" (with a Location)
+or "silent" (accept, never answer).
 """
 import json
 import sys
@@ -31,6 +32,7 @@ class Handler(BaseHTTPRequestHandler):
         body = self.rfile.read(length).decode("utf-8", "replace")
         m = mode()
         status = 0 if m == "silent" else int(m)
+        location = {"Location": "/elsewhere"} if status in (301, 302, 307, 308) else {}
         with open(LOG, "a") as f:
             f.write(json.dumps({"method": "POST", "path": self.path,
                                 "headers": dict(self.headers.items()),
@@ -40,6 +42,8 @@ class Handler(BaseHTTPRequestHandler):
             return
         answer = json.dumps({"id": "test", "status": status}).encode()
         self.send_response(status)
+        for key, value in location.items():
+            self.send_header(key, value)
         self.send_header("Content-Type", "application/json")
         self.send_header("Content-Length", str(len(answer)))
         self.end_headers()

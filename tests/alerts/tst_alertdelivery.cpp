@@ -149,6 +149,34 @@ private Q_SLOTS:
         QVERIFY(server.bodies(200).size() == 1);
     }
 
+    void errorAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::newRow("moved") << QByteArray("301");
+        QTest::newRow("not found") << QByteArray("404");
+        QTest::newRow("server error") << QByteArray("500");
+        QTest::newRow("unavailable") << QByteArray("503");
+    }
+    void errorAnswers()
+    {
+        QFETCH(QByteArray, status);
+        AlertServer server;
+        server.setMode(status);
+        QVERIFY(server.start());
+        m_config.url = server.url();
+        AlertSender sender(m_queue, Source(), Fast());
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        sender.enqueue(Event(1));
+        QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() >= 3, 20000);
+        QCOMPARE(failed.size(), 1);
+        const QString text = failed.first().first().toString();
+        QVERIFY2(text.contains(QStringLiteral("answered ") + QString::fromLatin1(status)),
+                 qPrintable(text));
+        QCOMPARE(sender.pending(), 1);
+        for (const QJsonObject &r : server.requests()) // redirects are not followed
+            QCOMPARE(r.value(QStringLiteral("path")).toString(), QStringLiteral("/tarvo-test"));
+    }
+
     void tlsFailure()
     {
         AlertServer server; // speaks plain HTTP only
