@@ -1,4 +1,5 @@
 #include "app/fmMain.h"
+#include "app/fmMainReach.h"
 
 #include "app/Glyphs.h"
 #include "app/LedShape.h"
@@ -67,6 +68,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
 
     connectHandlers();
     wireProtection();
+    wireReach();
     qApp->installEventFilter(this);
 }
 
@@ -267,6 +269,8 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     if (closeHeldByProtection(event))
         return;
     // Closing is always granted, also while armed, and does not disarm.
+    if (closeToTray(event))
+        return;
     event->accept();
     FormClose();
 }

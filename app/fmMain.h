@@ -21,6 +21,7 @@
 #include <memory>
 
 class LedShape;
+struct ReachServices;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -149,8 +150,13 @@ private:
     std::function<void()> m_pinRetry;
     bool m_pinGranted = false;
     QAction *mnuDisarmProtection = nullptr;
+    // Tray, notifications, remote alerts and journal (fmMainReach.cpp).
+    void wireReach();
+    bool closeToTray(QCloseEvent *event);
+    std::unique_ptr<ReachServices> m_reach;
 
 public:
+    ReachServices *reach() { return m_reach.get(); }
     // Controls, named as in the rest of the program.
     QAction *ActActivateToggle = nullptr;
     QAction *ActMicDetectToggle = nullptr;

@@ -8,6 +8,8 @@ build_pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
 test_pkgs=(xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox python3
            libqt6svg6 fonts-dejavu-core)
 test_pkgs+=(dbus python3-dbusmock)  # screen lock tests: private bus with a logind mock
+build_pkgs+=(libsystemd-dev)  # journal
+test_pkgs+=(python3-dbusmock dbus-daemon)  # notifications on a private session bus
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = "--with-test-tools" ]; then

@@ -1,0 +1,78 @@
+#include "alerts/AlertQueue.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+AlertQueue::AlertQueue(QString path, int capacity)
+    : m_path(std::move(path)), m_capacity(std::max(1, capacity))
+{
+    load();
+}
+
+QString AlertQueue::DefaultPath(const QString &settingsFile)
+{
+    return QFileInfo(settingsFile).absolutePath() + QStringLiteral("/Tarvo2-alerts.json");
+}
+
+void AlertQueue::load()
+{
+    QFile file(m_path);
+    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+        return;
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    file.close();
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        // Kept for a person to look at; the queue goes on without it.
+        QFile::remove(m_path + QStringLiteral(".bad"));
+        QFile::rename(m_path, m_path + QStringLiteral(".bad"));
+        return;
+    }
+    const QJsonObject root = document.object();
+    m_dropped = static_cast<quint64>(root.value(QStringLiteral("dropped")).toDouble());
+    for (const QJsonValue &value : root.value(QStringLiteral("entries")).toArray()) {
+        if (value.isObject())
+            m_entries.append(AlertEvent::FromJson(value.toObject()));
+    }
+    while (m_entries.size() > m_capacity) {
+        m_entries.removeFirst();
+        ++m_dropped;
+    }
+}
+
+bool AlertQueue::save() const
+{
+    QJsonArray entries;
+    for (const AlertEvent &event : m_entries)
+        entries.append(event.toJson());
+    const QJsonObject root{{QStringLiteral("dropped"), static_cast<double>(m_dropped)},
+                           {QStringLiteral("entries"), entries}};
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    QSaveFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QJsonDocument(root).toJson(QJsonDocument::Compact));
+    return file.commit();
+}
+
+bool AlertQueue::push(const AlertEvent &event)
+{
+    m_entries.append(event);
+    while (m_entries.size() > m_capacity) {
+        m_entries.removeFirst();
+        ++m_dropped;
+    }
+    return save();
+}
+
+bool AlertQueue::popHead()
+{
+    if (!m_entries.isEmpty())
+        m_entries.removeFirst();
+    return save();
+}

@@ -1,0 +1,43 @@
+#pragma once
+// Alerts that wait for the server, kept in a small file that is replaced
+// atomically after every change, so a crash or a restart loses none of them.
+// A full queue drops its oldest entries and counts them.
+
+#include "alerts/AlertEvent.h"
+
+#include <QList>
+#include <QString>
+
+class AlertQueue
+{
+public:
+    static constexpr int DefaultCapacity = 500;
+
+    // Reads the file if there is one; a damaged file is moved aside (".bad")
+    // and the queue starts empty.
+    explicit AlertQueue(QString path, int capacity = DefaultCapacity);
+
+    QString path() const { return m_path; }
+    bool isEmpty() const { return m_entries.isEmpty(); }
+    int size() const { return static_cast<int>(m_entries.size()); }
+    const AlertEvent &head() const { return m_entries.first(); }
+    const QList<AlertEvent> &entries() const { return m_entries; }
+    quint64 dropped() const { return m_dropped; }
+
+    // Each returns whether the file was written; the change is kept in
+    // memory in any case and written again with the next change.
+    bool push(const AlertEvent &event);
+    bool popHead();
+
+    // Full path of the queue file beside the settings file.
+    static QString DefaultPath(const QString &settingsFile);
+
+private:
+    bool save() const;
+    void load();
+
+    QString m_path;
+    int m_capacity;
+    QList<AlertEvent> m_entries;
+    quint64 m_dropped = 0;
+};

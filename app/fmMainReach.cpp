@@ -1,0 +1,133 @@
+// Wiring of the tray icon, desktop notifications, remote alerts and the
+// journal to the alarm and the report.
+
+#include "app/fmMainReach.h"
+#include "app/fmAlerts.h"
+#include "app/fmMain.h"
+
+#include "alerts/Journal.h"
+#include "settings/gRegistry.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace {
+TrayIcon::State TrayState(AlarmControl::ArmState state)
+{
+    switch (state) {
+    case AlarmControl::ArmState::Arming:
+        return TrayIcon::State::Arming;
+    case AlarmControl::ArmState::Armed:
+        return TrayIcon::State::Armed;
+    case AlarmControl::ArmState::Disarmed:
+        break;
+    }
+    return TrayIcon::State::Disarmed;
+}
+const QString DisarmLine = QStringLiteral("Alarm - Stoped");
+} // namespace
+
+void TfrmMain::wireReach()
+{
+    // A line counts as written while armed from the first line of arming to
+    // the disarm line, which is written just after the switch went off.
+    m_reach = std::make_unique<ReachServices>(
+        AlertQueue::DefaultPath(RegistryFilePath()), [this](const QString &message) {
+            return m_alarm->isOn(AlarmControl::Switch::Alarm) || message == DisarmLine;
+        });
+    ReachServices &reach = *m_reach;
+
+    m_report.addLineObserver([this](const QString &message, const QString &line) {
+        if (m_reach)
+            m_reach->feed.lineWritten(message, line);
+    });
+    connect(&reach.feed, &ReportFeed::line, this, [this](const AlertEvent &event, bool armed) {
+        Journal::Write(event.event, event.line, event.alarm);
+        if (armed)
+            m_reach->sender.enqueue(event);
+    });
+    connect(&reach.sender, &AlertSender::failed, this, [this](const QString &text) {
+        m_report.AddToReport(text);
+        m_reach->notifications.failure(text);
+    });
+    connect(&m_microphone, &MicrophoneMonitor::captureLost, this, [this] {
+        m_reach->notifications.failure(QStringLiteral("The microphone stopped recording."));
+    });
+
+    connect(m_alarm.get(), &AlarmControl::alarmRaised, this, [this](const QString &message) {
+        m_reach->feed.alarmRaised(message);
+        m_reach->tray.setAlarm(true);
+        m_reach->notifications.alarmRaised(message);
+        m_reach->alarmEnd.start();
+    });
+    connect(m_alarm.get(), &AlarmControl::armStateChanged, this,
+            [this](AlarmControl::ArmState state) {
+                const bool wasDisarmed = m_reach->tray.state() == TrayIcon::State::Disarmed;
+                m_reach->tray.setArmState(TrayState(state));
+                if (state == AlarmControl::ArmState::Armed)
+                    m_reach->notifications.armed();
+                else if (state == AlarmControl::ArmState::Disarmed && !wasDisarmed)
+                    m_reach->notifications.disarmed();
+            });
+    // The run of an alarm ends when its delay, its queue and its sounds are
+    // all done; the tray then shows plain "armed" again.
+    reach.alarmEnd.setInterval(1000);
+    connect(&reach.alarmEnd, &QTimer::timeout, this, [this] {
+        if (m_alarm->TimTriggerDelay.isActive() || !m_alarm->tasks().isEmpty() ||
+            m_playback.IsPlaying())
+            return;
+        m_reach->alarmEnd.stop();
+        m_reach->tray.setAlarm(false);
+    });
+
+    // The tray acts only through the window's own steps.
+    connect(&reach.tray, &TrayIcon::showRequested, this,
+            [this] { RestoreFromMessage(QByteArray()); });
+    connect(&reach.tray, &TrayIcon::toggleRequested, ActActivateToggle, &QAction::trigger);
+    connect(&reach.tray, &TrayIcon::exitRequested, this, [this] {
+        m_reach->exitRequested = true;
+        close();
+        if (m_closed)
+            QCoreApplication::quit();
+        m_reach->exitRequested = false;
+    });
+    connect(ActActivateToggle, &QAction::changed, this,
+            [this] { m_reach->tray.setToggleEnabled(ActActivateToggle->isEnabled()); });
+    reach.tray.setToggleEnabled(ActActivateToggle->isEnabled());
+    reach.tray.setArmState(TrayState(m_alarm->armState()));
+    reach.tray.show();
+
+    if (auto *options = menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"))) {
+        QAction *before = nullptr;
+        for (QAction *action : options->actions())
+            if (action->objectName() == QLatin1String("N5"))
+                before = action;
+        auto *alerts = new QAction(QStringLiteral("Alerts…"), options);
+        alerts->setObjectName(QStringLiteral("mnuAlerts"));
+        options->insertAction(before, alerts);
+        connect(alerts, &QAction::triggered, this, [this] {
+            TfrmAlerts dialog(m_reach->sender, this);
+            dialog.exec();
+        });
+    }
+}
+
+bool TfrmMain::closeToTray(QCloseEvent *event)
+{
+    if (!m_reach || !m_reach->tray.keepRunningOnClose(m_reach->exitRequested)) {
+        // A window back from the tray ends the program again when it closes.
+        QGuiApplication::setQuitOnLastWindowClosed(true);
+        return false;
+    }
+    event->ignore();
+    // Hidden in the tray, the program must not end when a dialog closes.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    hide();
+    if (m_reach->tray.takeHiddenNotice())
+        m_reach->notifications.notify(
+            QStringLiteral("Tarvo2 keeps guarding"),
+            QStringLiteral("The alarm stays armed in the tray. Use Exit in its menu to end it."));
+    return true;
+}

@@ -1,0 +1,95 @@
+#pragma once
+// Starts alert_server.py on a free port of 127.0.0.1 and reads what it
+// recorded. The server can be started late (the port is chosen first) and
+// stopped again, to play a server that is down.
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+class AlertServer
+{
+public:
+    AlertServer()
+    {
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::LocalHost, 0))
+            m_port = probe.serverPort();
+        probe.close();
+        setMode("200");
+    }
+    ~AlertServer() { stop(); }
+
+    quint16 port() const { return m_port; }
+    QString url(const QString &path = QStringLiteral("/tarvo-test")) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+    }
+    QString logPath() const { return m_dir.filePath(QStringLiteral("requests.jsonl")); }
+
+    bool start()
+    {
+        const QString script =
+            QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/alert_server.py");
+        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_process.start(QStringLiteral("python3"), {script, QString::number(m_port), logPath(),
+                                                    m_dir.filePath(QStringLiteral("mode"))});
+        if (!m_process.waitForStarted(10000))
+            return false;
+        for (int i = 0; i < 300; ++i) {
+            QTcpSocket socket;
+            socket.connectToHost(QHostAddress::LocalHost, m_port);
+            if (socket.waitForConnected(100))
+                return true;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+    void stop()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    void setMode(const QByteArray &mode)
+    {
+        QFile file(m_dir.filePath(QStringLiteral("mode")));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(mode);
+    }
+    QList<QJsonObject> requests() const
+    {
+        QList<QJsonObject> out;
+        QFile file(logPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return out;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QJsonDocument doc = QJsonDocument::fromJson(line);
+            if (doc.isObject())
+                out.append(doc.object());
+        }
+        return out;
+    }
+    // Bodies of the requests answered with the given status.
+    QStringList bodies(int status) const
+    {
+        QStringList out;
+        for (const QJsonObject &r : requests())
+            if (r.value(QStringLiteral("status")).toInt() == status)
+                out.append(r.value(QStringLiteral("body")).toString());
+        return out;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    quint16 m_port = 0;
+};

@@ -1,0 +1,272 @@
+#include "AlertServer.h"
+#include "alerts/AlertSender.h"
+#include "common/TestMain.h"
+
+#include <QSignalSpy>
+
+namespace {
+AlertEvent Event(int n, bool alarm = false)
+{
+    AlertEvent event;
+    event.host = QStringLiteral("desk-7");
+    event.event = QStringLiteral("Event %1").arg(n);
+    event.time = QStringLiteral("2026-12-07T10:00:%1+01:00").arg(n, 2, 10, QLatin1Char('0'));
+    event.line = QStringLiteral("[07.12.26 10:00] Event %1").arg(n);
+    event.alarm = alarm;
+    return event;
+}
+
+AlertSender::Options Fast(int timeoutMs = 5000)
+{
+    AlertSender::Options options;
+    options.timeoutMs = timeoutMs;
+    options.firstRetryMs = 50;
+    options.maxRetryMs = 400;
+    return options;
+}
+} // namespace
+
+class TestAlertDelivery : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_queue;
+    AlertConfig m_config;
+
+    AlertSender::ConfigSource Source()
+    {
+        return [this] { return m_config; };
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        static int run = 0;
+        m_queue = m_dir.filePath(QStringLiteral("queue%1/Tarvo2-alerts.json").arg(++run));
+        m_config = AlertConfig();
+        m_config.kind = AlertConfig::Kind::Webhook;
+    }
+
+    void inOrderThroughOutageAndRestart()
+    {
+        AlertServer server;
+        m_config.url = server.url();
+        QStringList expected;
+        {
+            AlertSender sender(m_queue, Source(), Fast());
+            QSignalSpy failed(&sender, &AlertSender::failed);
+            for (int i = 0; i < 5; ++i) {
+                sender.enqueue(Event(i));
+                expected << Event(i).line;
+            }
+            // Down: every try fails, but the failure is told only once.
+            QTRY_VERIFY_WITH_TIMEOUT(sender.currentRetryMs() == 400, 20000);
+            QCOMPARE(failed.size(), 1);
+            QVERIFY(failed.first().first().toString().contains(QStringLiteral("not sent")));
+            QCOMPARE(sender.pending(), 5);
+        } // the program ends while the server is down
+
+        server.setMode("500");
+        QVERIFY(server.start());
+        AlertSender sender(m_queue, Source(), Fast());
+        QCOMPARE(sender.pending(), 5);
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        QSignalSpy recovered(&sender, &AlertSender::recovered);
+        for (int i = 5; i < 8; ++i) {
+            sender.enqueue(Event(i));
+            expected << Event(i).line;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(server.bodies(500).size() >= 3, 20000);
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(failed.first().first().toString().contains(QStringLiteral("500")));
+        server.setMode("200");
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+        QCOMPARE(recovered.size(), 1);
+
+        QStringList accepted;
+        for (const QString &body : server.bodies(200))
+            accepted << QJsonDocument::fromJson(body.toUtf8())
+                            .object()
+                            .value(QStringLiteral("line"))
+                            .toString();
+        QCOMPARE(accepted, expected);
+        // Every try went out in order: the head is retried until accepted.
+        QStringList tried;
+        for (const QJsonObject &r : server.requests())
+            tried << QJsonDocument::fromJson(r.value(QStringLiteral("body")).toString().toUtf8())
+                         .object()
+                         .value(QStringLiteral("line"))
+                         .toString();
+        tried.removeDuplicates();
+        QCOMPARE(tried, expected);
+
+        AlertQueue reread(m_queue);
+        QVERIFY(reread.isEmpty());
+    }
+
+    void badUrl_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::newRow("no scheme") << QStringLiteral("ntfy.example/topic");
+        QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1/topic");
+        QTest::newRow("no host") << QStringLiteral("http://");
+        QTest::newRow("garbage") << QStringLiteral("http://exa mple.org/%%");
+        QTest::newRow("unknown host") << QStringLiteral("http://tarvo2-no-such-host.invalid/t");
+        QTest::newRow("closed port") << QStringLiteral("http://127.0.0.1:1/t");
+    }
+    void badUrl()
+    {
+        QFETCH(QString, url);
+        m_config.url = url;
+        m_config.token = QStringLiteral("SECRET-TOKEN-123");
+        AlertSender sender(m_queue, Source(), Fast());
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        sender.enqueue(Event(1));
+        sender.enqueue(Event(2));
+        QTRY_VERIFY_WITH_TIMEOUT(failed.size() == 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(sender.currentRetryMs() == 400, 20000);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(sender.pending(), 2);
+        QVERIFY(!failed.first().first().toString().contains(QStringLiteral("SECRET")));
+    }
+
+    void silentServer()
+    {
+        AlertServer server;
+        server.setMode("silent");
+        QVERIFY(server.start());
+        m_config.url = server.url();
+        AlertSender sender(m_queue, Source(), Fast(700));
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        sender.enqueue(Event(1));
+        QTRY_VERIFY_WITH_TIMEOUT(failed.size() == 1, 20000);
+        QVERIFY(failed.first().first().toString().contains(QStringLiteral("no answer")));
+        QCOMPARE(sender.pending(), 1);
+        // It answers again: the alert arrives.
+        server.setMode("200");
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+        QVERIFY(server.bodies(200).size() == 1);
+    }
+
+    void errorAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::newRow("moved") << QByteArray("301");
+        QTest::newRow("not found") << QByteArray("404");
+        QTest::newRow("server error") << QByteArray("500");
+        QTest::newRow("unavailable") << QByteArray("503");
+    }
+    void errorAnswers()
+    {
+        QFETCH(QByteArray, status);
+        AlertServer server;
+        server.setMode(status);
+        QVERIFY(server.start());
+        m_config.url = server.url();
+        AlertSender sender(m_queue, Source(), Fast());
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        sender.enqueue(Event(1));
+        QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() >= 3, 20000);
+        QCOMPARE(failed.size(), 1);
+        const QString text = failed.first().first().toString();
+        QVERIFY2(text.contains(QStringLiteral("answered ") + QString::fromLatin1(status)),
+                 qPrintable(text));
+        QCOMPARE(sender.pending(), 1);
+        for (const QJsonObject &r : server.requests()) // redirects are not followed
+            QCOMPARE(r.value(QStringLiteral("path")).toString(), QStringLiteral("/tarvo-test"));
+    }
+
+    void tlsFailure()
+    {
+        AlertServer server; // speaks plain HTTP only
+        QVERIFY(server.start());
+        m_config.url = server.url().replace(QStringLiteral("http://"), QStringLiteral("https://"));
+        AlertSender sender(m_queue, Source(), Fast());
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        sender.enqueue(Event(1));
+        QTRY_VERIFY_WITH_TIMEOUT(sender.currentRetryMs() == 400, 20000);
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(sender.pending(), 1);
+        QVERIFY(server.bodies(200).isEmpty());
+    }
+
+    void tokenNeverShown()
+    {
+        AlertServer server;
+        server.setMode("401");
+        QVERIFY(server.start());
+        m_config.url = server.url().replace(QStringLiteral("http://"),
+                                            QStringLiteral("http://user:SECRET-PASS@"));
+        m_config.token = QStringLiteral("SECRET-TOKEN-123");
+        AlertSender sender(m_queue, Source(), Fast());
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        QSignalSpy tested(&sender, &AlertSender::testFinished);
+        sender.enqueue(Event(1));
+        sender.sendTest(m_config, Event(2));
+        QTRY_VERIFY_WITH_TIMEOUT(failed.size() == 1 && tested.size() == 1, 20000);
+        const QString text = failed.first().first().toString();
+        QVERIFY2(text.contains(QStringLiteral("401")), qPrintable(text));
+        QVERIFY(!text.contains(QStringLiteral("SECRET")));
+        QVERIFY(!tested.first().at(1).toString().contains(QStringLiteral("SECRET")));
+        QCOMPARE(tested.first().first().toBool(), false);
+        QCOMPARE(sender.pending(), 1);
+    }
+
+    void testAlertShowsAnswer()
+    {
+        AlertServer server;
+        QVERIFY(server.start());
+        m_config.url = server.url();
+        AlertSender sender(m_queue, Source(), Fast());
+        QSignalSpy tested(&sender, &AlertSender::testFinished);
+        sender.sendTest(m_config, Event(1));
+        QTRY_VERIFY_WITH_TIMEOUT(tested.size() == 1, 20000);
+        QCOMPARE(tested.first().first().toBool(), true);
+        QVERIFY(tested.first().at(1).toString().contains(QStringLiteral("\"id\"")));
+        QCOMPARE(sender.pending(), 0); // outside the queue
+    }
+
+    void fullQueueDropsOldest()
+    {
+        m_config.url = QStringLiteral("http://127.0.0.1:1/t");
+        AlertSender::Options options = Fast();
+        options.capacity = 5;
+        {
+            AlertSender sender(m_queue, Source(), options);
+            for (int i = 0; i < 8; ++i)
+                sender.enqueue(Event(i));
+            QCOMPARE(sender.pending(), 5);
+            QCOMPARE(sender.dropped(), quint64(3));
+        }
+        AlertQueue reread(m_queue, 5);
+        QCOMPARE(reread.size(), 5);
+        QCOMPARE(reread.dropped(), quint64(3));
+        QCOMPARE(reread.head(), Event(3));
+        QCOMPARE(reread.entries().last(), Event(7));
+    }
+
+    void noUrlQueuesNothing()
+    {
+        AlertSender sender(m_queue, Source(), Fast());
+        sender.enqueue(Event(1));
+        QCOMPARE(sender.pending(), 0);
+    }
+
+    void damagedQueueFile()
+    {
+        QDir().mkpath(QFileInfo(m_queue).absolutePath());
+        QFile file(m_queue);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("{\"entries\": [ {\"line\": \"half");
+        file.close();
+        AlertQueue queue(m_queue);
+        QVERIFY(queue.isEmpty());
+        QVERIFY(QFile::exists(m_queue + QStringLiteral(".bad")));
+        QVERIFY(queue.push(Event(1)));
+        QCOMPARE(AlertQueue(m_queue).size(), 1);
+    }
+};
+
+TARVO_TEST_MAIN(TestAlertDelivery)
+#include "tst_alertdelivery.moc"

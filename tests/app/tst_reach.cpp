@@ -1,0 +1,292 @@
+// The window's reach beyond the desk: report lines written while armed go
+// out as alerts to a local server, failures are told once in the report
+// without the token, the tray menu takes the window's own steps, and closing
+// while armed keeps the program in the tray only where a tray exists.
+
+#include "common/TestMain.h"
+
+#include "alarm/Autostart.h"
+#include "alerts/AlertServer.h"
+#include "alerts/Journal.h"
+#include "app/fmAlerts.h"
+#include "app/fmMain.h"
+#include "app/fmMainReach.h"
+#include "settings/StoreKeys.h"
+#include "settings/gRegistry.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+using S = AlarmControl::Switch;
+
+class TestReach : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    std::unique_ptr<TfrmMain> makeWindow()
+    {
+        const QString folder = m_dir->path() + QLatin1Char('/');
+        QDir().mkpath(folder + QStringLiteral("Sounds"));
+        QFile sound(folder + QStringLiteral("Sounds/a.wav"));
+        if (!sound.open(QIODevice::WriteOnly))
+            return nullptr;
+        WriteRegString(StoreKeys::CheckedSounds, QStringLiteral("a.wav"), QStringLiteral("T"));
+        auto window = std::make_unique<TfrmMain>(folder);
+        window->setMessageSink([](TfrmMain::MessageKind, const QString &) {});
+        if (!window->FormCreate())
+            return nullptr;
+        window->spnActivationDelay->setValue(0);
+        window->spnTriggerDelay->setValue(0);
+        window->ActSimToggle->trigger();
+        return window;
+    }
+    static void setAlerts(const QString &url, const QString &kind, const QString &token)
+    {
+        AlertConfig config;
+        config.url = url;
+        config.kind = AlertConfig::KindFromName(kind);
+        config.token = token;
+        config.save();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QFile::remove(RegistryFilePath());
+        QFile::remove(AlertQueue::DefaultPath(RegistryFilePath()));
+        RemoveAutostartEntry();
+        QGuiApplication::setQuitOnLastWindowClosed(true);
+    }
+
+    void armedLinesReachTheServer()
+    {
+        AlertServer server;
+        QVERIFY(server.start());
+        setAlerts(server.url(QStringLiteral("/desk")), QStringLiteral("ntfy"), QString());
+        auto w = makeWindow();
+        QVERIFY(w);
+        w->report().AddToReport(QStringLiteral("Before arming"));
+        w->ActActivateToggle->trigger();
+        QVERIFY(w->alarm().isArmed());
+        w->alarm().ActivateAlarm(QStringLiteral("Mouse detected"));
+        w->ActActivateToggle->trigger();
+        w->report().AddToReport(QStringLiteral("After disarming"));
+
+        const QStringList expected{
+            QStringLiteral("Simulation - Enabled"), QStringLiteral("Alarm - Activated"),
+            QStringLiteral("Mouse detected"), QStringLiteral("Alarm - Stoped")};
+        QTRY_COMPARE_WITH_TIMEOUT(server.bodies(200).size(), expected.size(), 20000);
+        const QList<QJsonObject> requests = server.requests();
+        for (int i = 0; i < expected.size(); ++i) {
+            const QString body = requests.at(i).value(QStringLiteral("body")).toString();
+            QVERIFY2(body.endsWith(QStringLiteral("] ") + expected.at(i)), qPrintable(body));
+            const QString priority = requests.at(i)
+                                         .value(QStringLiteral("headers"))
+                                         .toObject()
+                                         .value(QStringLiteral("Priority"))
+                                         .toString();
+            QCOMPARE(priority, i == 2 ? QStringLiteral("5") : QStringLiteral("3"));
+        }
+        QTest::qWait(300); // nothing else follows
+        QCOMPARE(server.requests().size(), expected.size());
+        QCOMPARE(w->reach()->tray.state(), TrayIcon::State::Disarmed);
+    }
+
+    void failureToldOnceWithoutToken()
+    {
+        AlertServer server;
+        server.setMode("500");
+        QVERIFY(server.start());
+        setAlerts(server.url(), QStringLiteral("webhook"), QStringLiteral("SECRET-TOKEN-XYZ"));
+        auto w = makeWindow();
+        QVERIFY(w);
+        w->ActActivateToggle->trigger();
+        w->alarm().ActivateAlarm(QStringLiteral("Mouse detected"));
+        QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() >= 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->report().lines().filter(QStringLiteral("not sent")).isEmpty(),
+                                 20000);
+        const QStringList failures = w->report().lines().filter(QStringLiteral("not sent"));
+        QCOMPARE(failures.size(), 1);
+        QVERIFY2(failures.first().contains(QStringLiteral("500")), qPrintable(failures.first()));
+        QFile file(w->report().filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(!file.readAll().contains("SECRET"));
+        // The server comes back: everything arrives, the failure line too.
+        server.setMode("200");
+        w->reach()->sender.retryNow();
+        QTRY_COMPARE_WITH_TIMEOUT(w->reach()->sender.pending(), 0, 20000);
+        QVERIFY(!server.bodies(200).filter(QStringLiteral("not sent")).isEmpty());
+    }
+
+    void trayMenuTakesTheWindowsSteps()
+    {
+        auto w = makeWindow();
+        QVERIFY(w);
+        TrayIcon &tray = w->reach()->tray;
+        QVERIFY(tray.toggleAction()->isEnabled());
+        QCOMPARE(tray.toggleAction()->text(), QStringLiteral("Arm"));
+        tray.toggleAction()->trigger();
+        QVERIFY(w->alarm().isArmed());
+        QCOMPARE(w->ActActivateToggle->toolTip(), QStringLiteral("Stop Alarm"));
+        QCOMPARE(tray.state(), TrayIcon::State::Armed);
+        QCOMPARE(tray.toggleAction()->text(), QStringLiteral("Disarm"));
+        w->alarm().ActivateAlarm(QStringLiteral("Mouse detected"));
+        QCOMPARE(tray.state(), TrayIcon::State::Alarm);
+        tray.toggleAction()->trigger();
+        QVERIFY(!w->alarm().isOn(S::Alarm));
+        QCOMPARE(tray.state(), TrayIcon::State::Disarmed);
+        QVERIFY(!w->isVisible());
+        tray.showAction()->trigger();
+        QVERIFY(w->isVisible());
+
+        // Nothing to arm with: the tray cannot arm either.
+        w->ActSimToggle->trigger();
+        QVERIFY(!tray.toggleAction()->isEnabled());
+    }
+
+    void closeWhileArmed_data()
+    {
+        QTest::addColumn<bool>("trayAvailable");
+        QTest::addColumn<bool>("armed");
+        QTest::addColumn<bool>("keepsRunning");
+        QTest::newRow("tray, armed") << true << true << true;
+        QTest::newRow("tray, disarmed") << true << false << false;
+        QTest::newRow("no tray, armed") << false << true << false;
+        QTest::newRow("no tray, disarmed") << false << false << false;
+    }
+    void closeWhileArmed()
+    {
+        QFETCH(bool, trayAvailable);
+        QFETCH(bool, armed);
+        QFETCH(bool, keepsRunning);
+        auto w = makeWindow();
+        QVERIFY(w);
+        w->reach()->tray.setAvailability([trayAvailable] { return trayAvailable; });
+        w->show();
+        if (armed)
+            w->ActActivateToggle->trigger();
+        const int notified = w->reach()->notifications.sent();
+        QCOMPARE(w->close(), !keepsRunning);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->alarm().TimTask.isActive(), keepsRunning);
+        // Closing never disarms.
+        QCOMPARE(w->alarm().isOn(S::Alarm), armed);
+        QCOMPARE(w->report().lines().filter(QStringLiteral("Alarm - Stoped")).size(), 0);
+        if (!keepsRunning)
+            return;
+        QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
+        // The "still running" notice comes once (when a bus is there at all).
+        const int afterFirst = w->reach()->notifications.sent();
+        QVERIFY(afterFirst <= notified + 1);
+        w->show();
+        QVERIFY(!w->close());
+        QCOMPARE(w->reach()->notifications.sent(), afterFirst);
+        // Exit in the tray menu closes through the window's close path.
+        w->reach()->tray.exitAction()->trigger();
+        QVERIFY(!w->alarm().TimTask.isActive());
+        QVERIFY(w->alarm().isOn(S::Alarm));
+    }
+
+    void everyLineToTheJournal()
+    {
+        QList<QList<QByteArray>> entries;
+        Journal::SetSinkForTests([&](const QList<QByteArray> &fields) { entries << fields; });
+        auto w = makeWindow();
+        QVERIFY(w);
+        w->report().AddToReport(QStringLiteral("Before arming"));
+        w->ActActivateToggle->trigger();
+        w->alarm().ActivateAlarm(QStringLiteral("Mouse detected"));
+        QTRY_COMPARE(entries.size(), 4);
+        Journal::SetSinkForTests({});
+        QStringList priorities, events;
+        for (const QList<QByteArray> &fields : entries) {
+            priorities << QString::fromUtf8(fields.at(0));
+            events << QString::fromUtf8(fields.at(2));
+            QVERIFY(fields.at(3).startsWith("MESSAGE=["));
+        }
+        QCOMPARE(events, (QStringList{QStringLiteral("TARVO2_EVENT=Before arming"),
+                                      QStringLiteral("TARVO2_EVENT=Simulation - Enabled"),
+                                      QStringLiteral("TARVO2_EVENT=Alarm - Activated"),
+                                      QStringLiteral("TARVO2_EVENT=Mouse detected")}));
+        QCOMPARE(priorities,
+                 (QStringList{QStringLiteral("PRIORITY=6"), QStringLiteral("PRIORITY=6"),
+                              QStringLiteral("PRIORITY=6"), QStringLiteral("PRIORITY=4")}));
+    }
+
+    void alertsDialog()
+    {
+        AlertServer server;
+        QVERIFY(server.start());
+        auto w = makeWindow();
+        QVERIFY(w);
+        TfrmAlerts dialog(w->reach()->sender, w.get());
+        QCOMPARE(dialog.cmbKind->currentText(), QStringLiteral("ntfy"));
+        dialog.edtUrl->setText(server.url(QStringLiteral("/from-dialog")));
+        dialog.edtToken->setText(QStringLiteral("dialog-token"));
+        dialog.btnSendTest->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.memAnswer->toPlainText().contains(QStringLiteral("200")),
+                                 20000);
+        QVERIFY(dialog.memAnswer->toPlainText().contains(QStringLiteral("\"id\"")));
+        QCOMPARE(server.requests().size(), 1);
+        QCOMPARE(server.requests()
+                     .first()
+                     .value(QStringLiteral("body"))
+                     .toString()
+                     .endsWith(QStringLiteral("] Test alert")),
+                 true);
+        // Nothing is stored until the dialog is accepted.
+        QCOMPARE(AlertConfig::Load().url, QString());
+        dialog.cmbKind->setCurrentIndex(1);
+        QVERIFY(dialog.save());
+        const AlertConfig stored = AlertConfig::Load();
+        QCOMPARE(stored.url, server.url(QStringLiteral("/from-dialog")));
+        QCOMPARE(stored.kind, AlertConfig::Kind::Webhook);
+        QCOMPARE(stored.token, QStringLiteral("dialog-token"));
+        QCOMPARE(ReadRegString(QStringLiteral("\\SoftWare\\VEKOR\\Tarvo2\\S\\alert"),
+                               QStringLiteral("Kind")),
+                 QStringLiteral("webhook"));
+    }
+
+    void closeAfterComingBackFromTray()
+    {
+        auto w = makeWindow();
+        QVERIFY(w);
+        w->reach()->tray.setAvailability([] { return true; });
+        w->show();
+        w->ActActivateToggle->trigger();
+        QVERIFY(!w->close());
+        w->reach()->tray.showAction()->trigger();
+        QVERIFY(w->isVisible());
+        w->reach()->tray.toggleAction()->trigger(); // disarmed through the window
+        QVERIFY(!w->alarm().isOn(S::Alarm));
+        QVERIFY(w->close());
+        QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+        QVERIFY(!w->alarm().TimTask.isActive());
+    }
+
+    void alertsMenuItemBeforeExit()
+    {
+        auto w = makeWindow();
+        QVERIFY(w);
+        auto *options = w->menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"));
+        QVERIFY(options);
+        QStringList names;
+        for (QAction *action : options->actions())
+            names << action->objectName();
+        const int at = names.indexOf(QStringLiteral("mnuAlerts"));
+        QVERIFY(at >= 0);
+        QCOMPARE(names.at(at + 1), QStringLiteral("N5"));
+        QCOMPARE(options->actions().at(at)->text(), QStringLiteral("Alerts…"));
+    }
+};
+
+TARVO_TEST_MAIN(TestReach)
+#include "tst_reach.moc"

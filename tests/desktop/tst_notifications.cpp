@@ -1,0 +1,135 @@
+// Desktop notifications reach python-dbusmock's notification daemon on a
+// private session bus; without a bus or a daemon nothing blocks or fails.
+
+#include "common/TestMain.h"
+#include "desktop/Notifications.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+class TestNotifications : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QProcess m_bus;
+    QProcess m_daemon;
+
+    static QString Python()
+    {
+        // The distribution's interpreter carries python3-dbusmock.
+        return QFile::exists(QStringLiteral("/usr/bin/python3"))
+                   ? QStringLiteral("/usr/bin/python3")
+                   : QStringLiteral("python3");
+    }
+    QString logPath() const { return m_dir.filePath(QStringLiteral("notify.log")); }
+    QByteArray log() const
+    {
+        QFile file(logPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    bool startDaemon()
+    {
+        m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_daemon.start(Python(),
+                       {QStringLiteral("-m"), QStringLiteral("dbusmock"),
+                        QStringLiteral("--template"), QStringLiteral("notification_daemon"),
+                        QStringLiteral("-l"), logPath()});
+        if (!m_daemon.waitForStarted(10000))
+            return false;
+        return QTest::qWaitFor(
+            [] {
+                return QDBusConnection::sessionBus().interface()->isServiceRegistered(
+                    QStringLiteral("org.freedesktop.Notifications"));
+            },
+            20000);
+    }
+    static void stop(QProcess &process)
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
+            QSKIP("dbus-daemon is not installed");
+        QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write(QStringLiteral("<busconfig><type>session</type>"
+                                    "<listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
+                                    "<policy context=\"default\"><allow send_destination=\"*\"/>"
+                                    "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy>"
+                                    "</busconfig>")
+                         .arg(m_dir.path())
+                         .toUtf8());
+        config.close();
+        m_bus.start(QStringLiteral("dbus-daemon"),
+                    {QStringLiteral("--config-file=") + config.fileName(),
+                     QStringLiteral("--print-address"), QStringLiteral("--nofork")});
+        QVERIFY(m_bus.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 20000);
+        const QByteArray address = m_bus.readLine().trimmed();
+        QVERIFY(!address.isEmpty());
+        // Before the first use of the session bus in this process.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        QVERIFY(QDBusConnection::sessionBus().isConnected());
+    }
+    void cleanupTestCase()
+    {
+        stop(m_daemon);
+        stop(m_bus);
+    }
+
+    void noDaemonNeverBlocks()
+    {
+        Notifications notifications;
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(notifications.notify(QStringLiteral("x"), QStringLiteral("y")));
+        QVERIFY(clock.elapsed() < 2000); // no call waits for an answer
+        QCOMPARE(notifications.sent(), 20);
+    }
+
+    void eventsReachTheDaemon()
+    {
+        QVERIFY(startDaemon());
+        Notifications notifications;
+        notifications.armed();
+        notifications.alarmRaised(QStringLiteral("Mouse detected"));
+        notifications.disarmed();
+        notifications.failure(QStringLiteral("Alert to http://x not sent: timeout"));
+        QTRY_VERIFY_WITH_TIMEOUT(log().count("Notify") >= 4, 20000);
+        QList<QByteArray> calls;
+        for (const QByteArray &line : log().split('\n'))
+            if (line.contains("Notify"))
+                calls << line;
+        QVERIFY(calls.at(0).contains("Tarvo2 armed"));
+        QVERIFY(calls.at(1).contains("Tarvo2 alarm"));
+        QVERIFY(calls.at(1).contains("Mouse detected"));
+        QVERIFY(calls.at(1).contains("urgency"));
+        QVERIFY(calls.at(2).contains("Tarvo2 disarmed"));
+        QVERIFY(calls.at(3).contains("not sent: timeout"));
+        for (const QByteArray &call : calls)
+            QVERIFY2(call.contains("\"Tarvo2\""), call.constData()); // app name
+    }
+
+    void daemonGoneMidway()
+    {
+        stop(m_daemon);
+        Notifications notifications;
+        QVERIFY(notifications.notify(QStringLiteral("still"), QStringLiteral("fine")));
+        QTest::qWait(100);
+    }
+};
+
+TARVO_TEST_MAIN(TestNotifications)
+#include "tst_notifications.moc"
