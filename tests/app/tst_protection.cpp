@@ -280,7 +280,7 @@ private Q_SLOTS:
                 separator = i;
         }
         QVERIFY(item >= 0);
-        QCOMPARE(item + 1, separator);
+        QVERIFY(item < separator);
         QAction *open = actions[item];
         QCOMPARE(open->text(), QStringLiteral("Disarm protection…"));
 

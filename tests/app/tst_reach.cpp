@@ -283,7 +283,7 @@ private Q_SLOTS:
             names << action->objectName();
         const int at = names.indexOf(QStringLiteral("mnuAlerts"));
         QVERIFY(at >= 0);
-        QCOMPARE(names.at(at + 1), QStringLiteral("N5"));
+        QVERIFY(at < names.indexOf(QStringLiteral("N5")));
         QCOMPARE(options->actions().at(at)->text(), QStringLiteral("Alerts…"));
     }
 };
