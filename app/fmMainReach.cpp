@@ -2,6 +2,7 @@
 // journal to the alarm and the report.
 
 #include "app/fmMainReach.h"
+#include "desktop/SessionLock.h"
 #include "app/fmAlerts.h"
 #include "app/fmMain.h"
 
@@ -52,6 +53,9 @@ void TfrmMain::wireReach()
         m_report.AddToReport(text);
         m_reach->notifications.failure(text);
     });
+    if (m_sessionLock)
+        connect(m_sessionLock, &SessionLock::lockFailed, this,
+                [this](const QString &message) { m_reach->notifications.failure(message); });
     connect(&m_microphone, &MicrophoneMonitor::captureLost, this, [this] {
         m_reach->notifications.failure(QStringLiteral("The microphone stopped recording."));
     });
