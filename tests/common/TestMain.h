@@ -28,6 +28,12 @@ inline QString prepareTestHome()
     set("XDG_DATA_HOME", root + QStringLiteral("/data"));
     set("XDG_CACHE_HOME", root + QStringLiteral("/cache"));
     set("XDG_RUNTIME_DIR", root + QStringLiteral("/runtime"));
+    // No test reaches the developer's own session or system bus, journal or
+    // syslog; tests that need a bus start a private one and point these at it.
+    const QString noBus = QStringLiteral("unix:path=") + root + QStringLiteral("/no-bus");
+    set("DBUS_SESSION_BUS_ADDRESS", noBus);
+    set("DBUS_SYSTEM_BUS_ADDRESS", noBus);
+    ::setenv("TARVO2_NO_SYSTEM_LOG", "1", 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::setenv("SDL_AUDIODRIVER", "dummy", 0);
     return root;
