@@ -159,7 +159,9 @@ bool ReplaceWith(const QString &path, qint64 expectedSize, Fill fill, QString *e
         return false;
     int failure = 0;
     const bool filled = fill(fd, &failure);
-    struct stat done {};
+    struct stat done
+    {
+    };
     if (filled && ::fsync(fd) != 0)
         failure = errno;
     else if (filled && ::fstat(fd, &done) != 0)
@@ -309,20 +311,20 @@ bool CopyReplacing(const QString &source, const QString &target, QString *error)
         error, nullptr, 0644);
     ::close(in);
     if (readFailure)
-        SetError(error, QStringLiteral("%1 could not be read: %2")
-                            .arg(source, ErrnoText(readFailure)));
+        SetError(error,
+                 QStringLiteral("%1 could not be read: %2").arg(source, ErrnoText(readFailure)));
     return ok;
 }
 
-bool Append(const QString &path, const QByteArray &bytes, const FileId &expected,
-            FileId *written, bool *stale, QString *error)
+bool Append(const QString &path, const QByteArray &bytes, const FileId &expected, FileId *written,
+            bool *stale, QString *error)
 {
     *stale = false;
     const QString target = ResolveTarget(path, error);
     if (target.isEmpty())
         return false;
-    const int fd = ::open(Native(target).constData(),
-                          O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd =
+        ::open(Native(target).constData(), O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT || errno == ENXIO) {
             *stale = errno == ENOENT;
@@ -356,7 +358,8 @@ bool Append(const QString &path, const QByteArray &bytes, const FileId &expected
         if (::ftruncate(fd, expected.size) != 0)
             *stale = true;
         ::close(fd);
-        SetError(error, QStringLiteral("%1 could not be written: %2").arg(path, ErrnoText(failure)));
+        SetError(error,
+                 QStringLiteral("%1 could not be written: %2").arg(path, ErrnoText(failure)));
         return false;
     }
     ::fstat(fd, &st);

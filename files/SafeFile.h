@@ -34,7 +34,12 @@ QString ResolveTarget(const QString &path, QString *error = nullptr);
 // False with *error when it cannot be examined or is not a regular file.
 bool Examine(const QString &path, FileId *id, QString *error = nullptr);
 
-enum class ReadResult { Ok, Missing, Failed };
+enum class ReadResult
+{
+    Ok,
+    Missing,
+    Failed
+};
 // Reads a whole regular file without ever blocking on a FIFO or device.
 ReadResult ReadAll(const QString &path, QByteArray *bytes, QString *error = nullptr,
                    FileId *id = nullptr);
@@ -51,8 +56,8 @@ bool CopyReplacing(const QString &source, const QString &target, QString *error 
 // Appends bytes to path when it is still exactly the file expected (same
 // file, same size); otherwise *stale is set and nothing is written. A failed
 // append cuts the file back to its expected size, so no torn bytes stay.
-bool Append(const QString &path, const QByteArray &bytes, const FileId &expected,
-            FileId *written, bool *stale, QString *error = nullptr);
+bool Append(const QString &path, const QByteArray &bytes, const FileId &expected, FileId *written,
+            bool *stale, QString *error = nullptr);
 
 // For tests: from now on every write of file content fails with errnoValue
 // after allowedBytes bytes of the file; 0 ends the injection.

@@ -5,7 +5,9 @@
 
 #include <QFontMetrics>
 
-ReportLinesModel::ReportLinesModel(QObject *parent) : QAbstractListModel(parent) {}
+ReportLinesModel::ReportLinesModel(QObject *parent) : QAbstractListModel(parent)
+{
+}
 
 void ReportLinesModel::load(const QString &reportFilePath, const QFont &font)
 {

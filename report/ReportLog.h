@@ -74,15 +74,15 @@ private:
     void SetProblem(const QString &problem);
 
     QString m_folder;
-    QByteArray m_loaded;       // the file's bytes as loaded
+    QByteArray m_loaded; // the file's bytes as loaded
     qsizetype m_loadedCount = 0;
     QList<QByteArray> m_added; // lines taken since, without line ends
     QByteArray m_lastLine;
-    qsizetype m_pending = 0;   // last lines of m_added not yet in the file
-    QByteArray m_repair;       // line end the file's last line still lacks
+    qsizetype m_pending = 0; // last lines of m_added not yet in the file
+    QByteArray m_repair;     // line end the file's last line still lacks
     bool m_replaceNext = false;
-    bool m_blocked = false;    // the file exists but could not be read
-    SafeFile::FileId m_disk;   // the file as last written or read
+    bool m_blocked = false;  // the file exists but could not be read
+    SafeFile::FileId m_disk; // the file as last written or read
     QString m_problem;
     std::function<QDateTime()> m_clock;
     std::vector<LineObserver> m_observers;

@@ -112,9 +112,9 @@ bool Unescape(QByteArrayView s, QString &text, QStringList &list)
             if (++i >= n)
                 break;
             const char e = s.at(i++);
-            static const char codes[] = {'a', '\a', 'b', '\b', 'f', '\f', 'n', '\n', 'r', '\r',
-                                         't', '\t', 'v', '\v', '"', '"', '?', '?', '\'', '\'',
-                                         '\\', '\\', 0};
+            static const char codes[] = {'a', '\a', 'b',  '\b', 'f',  '\f', 'n', '\n',
+                                         'r', '\r', 't',  '\t', 'v',  '\v', '"', '"',
+                                         '?', '?',  '\'', '\'', '\\', '\\', 0};
             bool simple = false;
             for (const char *code = codes; *code; code += 2) {
                 if (e == code[0]) {
@@ -273,7 +273,8 @@ bool Parse(const QByteArray &text, Node *root)
         while (keyEnd > line.start && (text.at(keyEnd - 1) == ' ' || text.at(keyEnd - 1) == '\t'))
             --keyEnd;
         const QStringList path =
-            section + SplitPath(UnescapeKey(QByteArrayView(text).sliced(line.start, keyEnd - line.start)));
+            section +
+            SplitPath(UnescapeKey(QByteArrayView(text).sliced(line.start, keyEnd - line.start)));
         if (path.isEmpty())
             continue;
         Insert(root, path, text.mid(line.equals + 1, line.end - line.equals - 1));
@@ -393,8 +394,9 @@ QString DecodeString(const QByteArray &raw)
             return QString::fromUtf8(text.mid(11, text.size() - 12).toLatin1());
         if (text.startsWith(QLatin1String("@String(")))
             return text.mid(8, text.size() - 9);
-        if (text.startsWith(QLatin1String("@Variant(")) || text.startsWith(QLatin1String("@Rect(")) ||
-            text.startsWith(QLatin1String("@Size(")) || text.startsWith(QLatin1String("@Point(")) ||
+        if (text.startsWith(QLatin1String("@Variant(")) ||
+            text.startsWith(QLatin1String("@Rect(")) || text.startsWith(QLatin1String("@Size(")) ||
+            text.startsWith(QLatin1String("@Point(")) ||
             text.startsWith(QLatin1String("@DateTime(")) || text == QLatin1String("@Invalid()"))
             return {}; // not a string
     }

@@ -250,8 +250,8 @@ private:
     {
         QLockFile lock(m_path + QStringLiteral(".lock"));
         if (!locked && !lock.tryLock(LockTimeoutMs))
-            return fail(QStringLiteral("the file %1 is unreadable and %2")
-                            .arg(m_path, lockProblem(lock)));
+            return fail(
+                QStringLiteral("the file %1 is unreadable and %2").arg(m_path, lockProblem(lock)));
         QByteArray now;
         if (SafeFile::ReadAll(m_path, &now) == SafeFile::ReadResult::Ok && now == seenBytes &&
             !KeepBrokenFile(m_path))
@@ -274,9 +274,9 @@ private:
 
 QString StorePath(bool machineHive)
 {
-    const QString folder = machineHive
-                               ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
-                               : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString folder =
+        machineHive ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
+                    : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     return folder + QStringLiteral("/VEKOR/Tarvo2.conf");
 }
 
