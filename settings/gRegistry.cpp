@@ -180,6 +180,13 @@ public:
     // the file holds it. change returns false when it changed nothing.
     template <typename Change> bool modify(Change change)
     {
+        // A change that changes nothing needs neither the lock nor the disk
+        // (a full disk cannot fail it).
+        if (refresh()) {
+            Ini::Node probe = m_root;
+            if (!change(probe))
+                return true;
+        }
         if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
             return fail(QStringLiteral("the folder %1 could not be created")
                             .arg(QFileInfo(m_path).absolutePath()));
@@ -351,6 +358,7 @@ bool DeleteRegValue(const QString &keyPath, const QString &valueName, bool machi
     bool found = false;
     const bool ok = store.modify([&](Ini::Node &next) {
         bool changed = false;
+        found = false;
         Ini::Node &key = OpenKey(next, parts, &changed);
         // A hand-edited file may hold several spellings of one name: all go.
         for (QString stored; !(stored = FindName(key.values, valueName)).isEmpty();) {
@@ -371,6 +379,7 @@ bool DeleteRegKey(const QString &keyPath, bool machineHive)
         return false; // the root cannot be deleted
     bool found = false;
     const bool ok = store.modify([&](Ini::Node &next) {
+        found = false;
         if (!FindKey(next, parts))
             return false;
         bool unused = false;
