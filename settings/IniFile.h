@@ -16,6 +16,10 @@ struct Node
 {
     QMap<QString, QByteArray> values; // name as in the tree → escaped value
     QMap<QString, Node> children;
+    friend bool operator==(const Node &a, const Node &b)
+    {
+        return a.values == b.values && a.children == b.children;
+    }
 };
 
 // False when the text is malformed (an unclosed section, a line without '=');

@@ -427,10 +427,8 @@ void ReplaceRegKeyValues(const QString &keyPath, const QStringList &valueNames, 
         QString stored = FindName(parent.children, parts.last());
         if (stored.isEmpty())
             stored = EscapeName(parts.last());
-        if (valueNames.isEmpty()) {
-            parent.children.remove(stored);
-            return true;
-        }
+        if (valueNames.isEmpty())
+            return parent.children.remove(stored) > 0;
         Ini::Node key;
         key.values.insert(KeyMarker, QByteArray());
         QSet<QString> written;
@@ -443,6 +441,9 @@ void ReplaceRegKeyValues(const QString &keyPath, const QStringList &valueNames, 
             written.insert(folded);
             key.values.insert(EscapeName(name), raw);
         }
+        const auto existing = parent.children.constFind(stored);
+        if (existing != parent.children.cend() && existing.value() == key)
+            return false; // as stored already: nothing to write
         parent.children.insert(stored, std::move(key));
         return true;
     });
