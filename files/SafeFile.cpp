@@ -120,16 +120,6 @@ int CreateTemporary(const QString &target, mode_t mode, QString *tempPath, QStri
     return -1;
 }
 
-void SyncFolder(const QString &file)
-{
-    const int dir = ::open(Native(QFileInfo(file).absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-}
-
 // Fills a new temporary file through fill(fd, offset-aware), checks it and
 // renames it over path.
 template <typename Fill>
@@ -182,7 +172,8 @@ bool ReplaceWith(const QString &path, qint64 expectedSize, Fill fill, QString *e
         SetError(error, QStringLiteral("%1 could not be replaced: %2").arg(path, ErrnoText(e)));
         return false;
     }
-    SyncFolder(target);
+    // The folder is not synced: after a power cut the rename may be lost,
+    // which leaves the complete old file, and it would double the cost.
     if (written)
         *written = IdOf(done);
     return true;
