@@ -24,6 +24,10 @@ namespace {
 const QString KeyMarker = QStringLiteral("%key");
 const QString EmptyName = QStringLiteral("%");
 constexpr int LockTimeoutMs = 10000;
+// A writer holds the lock for milliseconds; one killed before it wrote its
+// process id into the lock file leaves a lock nothing can prove stale but
+// its age.
+constexpr int StaleLockMs = 4000;
 
 // Names may hold '/', which the file format reads as a key separator, so the
 // store escapes it (and '%', to keep the escaping reversible).
@@ -191,6 +195,7 @@ public:
             return fail(QStringLiteral("the folder %1 could not be created")
                             .arg(QFileInfo(m_path).absolutePath()));
         QLockFile lock(m_path + QStringLiteral(".lock"));
+        lock.setStaleLockTime(StaleLockMs);
         if (!lock.tryLock(LockTimeoutMs))
             return fail(lockProblem(lock));
         if (!refresh(true))
@@ -256,6 +261,7 @@ private:
     bool setBrokenFileAside(const QByteArray &seenBytes, bool locked)
     {
         QLockFile lock(m_path + QStringLiteral(".lock"));
+        lock.setStaleLockTime(StaleLockMs);
         if (!locked && !lock.tryLock(LockTimeoutMs))
             return fail(
                 QStringLiteral("the file %1 is unreadable and %2").arg(m_path, lockProblem(lock)));
