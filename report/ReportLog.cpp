@@ -64,6 +64,12 @@ void ReportLog::Load()
     m_replaceNext = false;
     m_blocked = false;
     m_problem.clear();
+    // Temporary files of a replacement a crash cut short (one copy runs).
+    QDir folder(m_folder);
+    const QStringList leftovers =
+        folder.entryList({ReportFileName + QStringLiteral(".tmp-*")}, QDir::Files | QDir::Hidden);
+    for (const QString &name : leftovers)
+        folder.remove(name);
     QString error;
     const SafeFile::ReadResult read = SafeFile::ReadAll(filePath(), &m_loaded, &error, &m_disk);
     if (read == SafeFile::ReadResult::Missing)

@@ -200,6 +200,7 @@ public:
             return fail(lockProblem(lock));
         if (!refresh(true))
             return false;
+        removeLeftovers();
         Ini::Node next = m_root;
         if (!change(next))
             return true;
@@ -227,6 +228,21 @@ public:
     }
 
 private:
+    // Temporary files of writers killed half-way; under the lock no writer
+    // is at work, so every one found is a leftover. Once per process.
+    void removeLeftovers()
+    {
+        if (m_leftoversRemoved)
+            return;
+        m_leftoversRemoved = true;
+        const QFileInfo info(m_path);
+        QDir folder(info.absolutePath());
+        const QStringList names = folder.entryList({info.fileName() + QStringLiteral(".tmp-*")},
+                                                   QDir::Files | QDir::Hidden);
+        for (const QString &name : names)
+            folder.remove(name);
+    }
+
     bool fail(const QString &problem)
     {
         m_problem = problem;
@@ -281,6 +297,7 @@ private:
     SafeFile::FileId m_seen;
     bool m_loaded = false;
     bool m_courtesyFailed = false;
+    bool m_leftoversRemoved = false;
     SafeFile::FileId m_courtesyFailedAt;
     QString m_problem;
 };
