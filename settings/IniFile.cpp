@@ -5,6 +5,10 @@
 namespace Ini {
 namespace {
 
+// Keys deeper than this are junk; they would also make the recursive tree
+// operations run out of stack.
+constexpr qsizetype MaxDepth = 64;
+
 bool IsBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -277,6 +281,10 @@ bool Parse(const QByteArray &text, Node *root)
             SplitPath(UnescapeKey(QByteArrayView(text).sliced(line.start, keyEnd - line.start)));
         if (path.isEmpty())
             continue;
+        if (path.size() > MaxDepth) {
+            ok = false; // no key of the program is nested that deep
+            continue;
+        }
         Insert(root, path, text.mid(line.equals + 1, line.end - line.equals - 1));
     }
     return ok;

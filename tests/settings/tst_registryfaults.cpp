@@ -205,6 +205,22 @@ private Q_SLOTS:
         QVERIFY(BrokenCopies().isEmpty());
     }
 
+    void absurdlyDeepKeysAreJunk()
+    {
+        QDir().mkpath(QFileInfo(RegistryFilePath()).absolutePath());
+        QFile file(RegistryFilePath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QByteArray deep = "[SoftWare]\n";
+        for (int i = 0; i < 200000; ++i)
+            deep += "a\\";
+        file.write(deep + "x=1\n");
+        file.close();
+        QCOMPARE(ReadRegString(StoreKeys::Settings, StoreKeys::MsgThanx), QString());
+        QCOMPARE(BrokenCopies().size(), 1); // kept aside, as any unreadable content
+        WriteRegString(StoreKeys::Settings, StoreKeys::MsgThanx, StoreKeys::SwitchOn);
+        QCOMPARE(ReadRegString(StoreKeys::Settings, StoreKeys::MsgThanx), StoreKeys::SwitchOn);
+    }
+
     void symbolicLinkIsFollowed()
     {
         const QString folder = QFileInfo(RegistryFilePath()).absolutePath();
