@@ -175,16 +175,18 @@ bool Unescape(QByteArrayView s, QString &text, QStringList &list)
     return isList;
 }
 
-void WriteNode(const Node &node, const QString &prefix, QByteArray &out)
+// prefix: the escaped path of node within its section, ending in '\\'.
+void WriteNode(const Node &node, const QByteArray &prefix, QByteArray &out)
 {
     for (auto it = node.values.cbegin(); it != node.values.cend(); ++it) {
-        out += EscapeKey(prefix + it.key());
+        out += prefix;
+        out += EscapeKey(it.key());
         out += '=';
         out += it.value();
         out += '\n';
     }
     for (auto it = node.children.cbegin(); it != node.children.cend(); ++it)
-        WriteNode(it.value(), prefix + it.key() + u'/', out);
+        WriteNode(it.value(), prefix + EscapeKey(it.key()) + '\\', out);
 }
 
 } // namespace
@@ -305,7 +307,7 @@ QByteArray Serialize(const Node &root)
         out += name.compare("general", Qt::CaseInsensitive) == 0 ? QByteArray("[%General]")
                                                                  : '[' + name + ']';
         out += '\n';
-        WriteNode(it.value(), QString(), out);
+        WriteNode(it.value(), QByteArray(), out);
     }
     return out;
 }

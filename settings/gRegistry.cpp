@@ -35,6 +35,8 @@ QString EscapeName(const QString &name)
 {
     if (name.isEmpty())
         return EmptyName;
+    if (!name.contains(u'%') && !name.contains(u'/'))
+        return name;
     QString escaped;
     escaped.reserve(name.size());
     for (const QChar ch : name) {
@@ -186,10 +188,15 @@ public:
     {
         // A change that changes nothing needs neither the lock nor the disk
         // (a full disk cannot fail it).
+        Ini::Node probe;
+        bool probed = false;
+        SafeFile::FileId probedAt;
         if (refresh()) {
-            Ini::Node probe = m_root;
+            probe = m_root;
             if (!change(probe))
                 return true;
+            probed = true;
+            probedAt = m_seen;
         }
         if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
             return fail(QStringLiteral("the folder %1 could not be created")
@@ -201,9 +208,14 @@ public:
         if (!refresh(true))
             return false;
         removeLeftovers();
-        Ini::Node next = m_root;
-        if (!change(next))
-            return true;
+        Ini::Node next;
+        if (probed && probedAt == m_seen) {
+            next = std::move(probe); // nobody wrote in between: no need to redo it
+        } else {
+            next = m_root;
+            if (!change(next))
+                return true;
+        }
         QString error;
         if (!SafeFile::Replace(m_path, Ini::Serialize(next), &error, nullptr, 0600))
             return fail(error);
