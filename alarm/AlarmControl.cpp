@@ -167,14 +167,17 @@ void AlarmControl::AlarmStopStart(bool start)
 {
     if (start) {
         m_tasks.clear();
-        m_report.DeleteReportFile();
+        // Written in one step: after a clear the previous report stays whole
+        // until these lines replace it at once.
+        QStringList lines;
         if (isOn(Switch::Microphone))
-            m_report.AddToReport(QStringLiteral("Microphone Detection - Enabled"));
+            lines.append(QStringLiteral("Microphone Detection - Enabled"));
         if (isOn(Switch::Mouse))
-            m_report.AddToReport(QStringLiteral("Mouse Detection - Enabled"));
+            lines.append(QStringLiteral("Mouse Detection - Enabled"));
         if (isOn(Switch::Simulation))
-            m_report.AddToReport(QStringLiteral("Simulation - Enabled"));
-        m_report.AddToReport(QStringLiteral("Alarm - Activated"));
+            lines.append(QStringLiteral("Simulation - Enabled"));
+        lines.append(QStringLiteral("Alarm - Activated"));
+        m_report.AddLinesToReport(lines);
         EmitArmState();
         return;
     }

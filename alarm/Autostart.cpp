@@ -1,9 +1,10 @@
 #include "alarm/Autostart.h"
 
+#include "files/SafeFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <optional>
 
@@ -198,11 +199,9 @@ bool WriteAutostartEntry(const QString &executablePath)
                                             "Exec=%1\n"
                                             "Terminal=false\n")
                                  .arg(exec);
-    const QByteArray bytes = contents.toUtf8();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return false;
-    return file.commit();
+    // Checked to the last byte before it replaces an earlier entry: a full
+    // disk must not leave an empty entry behind.
+    return SafeFile::Replace(path, contents.toUtf8());
 }
 
 bool RemoveAutostartEntry()

@@ -1,8 +1,7 @@
 #include "report/ReportLog.h"
 
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
+#include <QtDebug>
 
 namespace {
 const QString ReportFileName = QStringLiteral("Report.txt");
@@ -19,32 +18,95 @@ QString ReportLog::filePath() const
     return m_folder + ReportFileName;
 }
 
-QList<QByteArray> ReportLog::SplitLines(const QByteArray &contents)
+void ReportLog::IndexLines(const QByteArray &contents, std::vector<qint64> *starts,
+                           std::vector<qint64> *ends)
 {
-    QList<QByteArray> result;
-    qsizetype start = 0;
-    const qsizetype size = contents.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        const char c = contents.at(i);
+    const char *data = contents.constData();
+    const qint64 size = contents.size();
+    qint64 start = 0;
+    for (qint64 i = 0; i < size; ++i) {
+        const char c = data[i];
         if (c != '\r' && c != '\n')
             continue;
-        result.append(contents.mid(start, i - start));
-        if (c == '\r' && i + 1 < size && contents.at(i + 1) == '\n')
+        starts->push_back(start);
+        if (ends)
+            ends->push_back(i);
+        if (c == '\r' && i + 1 < size && data[i + 1] == '\n')
             ++i;
         start = i + 1;
     }
-    if (start < size)
-        result.append(contents.mid(start));
+    if (start < size) {
+        starts->push_back(start);
+        if (ends)
+            ends->push_back(size);
+    }
+}
+
+QList<QByteArray> ReportLog::SplitLines(const QByteArray &contents)
+{
+    std::vector<qint64> starts, ends;
+    IndexLines(contents, &starts, &ends);
+    QList<QByteArray> result;
+    result.reserve(qsizetype(starts.size()));
+    for (size_t i = 0; i < starts.size(); ++i)
+        result.append(contents.mid(starts[i], ends[i] - starts[i]));
     return result;
 }
 
 void ReportLog::Load()
 {
-    m_lines.clear();
-    QFile file(filePath());
-    if (!file.open(QIODevice::ReadOnly))
+    m_loaded.clear();
+    m_loadedCount = 0;
+    m_added.clear();
+    m_lastLine.clear();
+    m_pending = 0;
+    m_repair.clear();
+    m_replaceNext = false;
+    m_blocked = false;
+    m_problem.clear();
+    // Temporary files of a replacement a crash cut short (one copy runs).
+    QDir folder(m_folder);
+    const QStringList leftovers =
+        folder.entryList({ReportFileName + QStringLiteral(".tmp-*")}, QDir::Files | QDir::Hidden);
+    for (const QString &name : leftovers)
+        folder.remove(name);
+    QString error;
+    const SafeFile::ReadResult read = SafeFile::ReadAll(filePath(), &m_loaded, &error, &m_disk);
+    if (read == SafeFile::ReadResult::Missing)
         return;
-    m_lines = SplitLines(file.readAll());
+    if (read == SafeFile::ReadResult::Failed) {
+        // Whatever it holds is not ours to overwrite until a new report starts.
+        m_blocked = true;
+        SetProblem(error + QStringLiteral("; nothing is written to it"));
+        return;
+    }
+    // One pass: count the lines and find the last; no copy per line.
+    const char *data = m_loaded.constData();
+    const qint64 size = m_loaded.size();
+    qint64 lastStart = 0, lastEnd = 0;
+    qint64 start = 0;
+    for (qint64 i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        ++m_loadedCount;
+        lastStart = start;
+        lastEnd = i;
+        if (c == '\r' && i + 1 < size && data[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < size) {
+        ++m_loadedCount;
+        lastStart = start;
+        lastEnd = size;
+        m_repair = LineEnd; // torn by a crash, or written by hand without one
+    } else if (size > 0 && data[size - 1] == '\r') {
+        m_repair = QByteArrayLiteral("\n"); // the crash came between CR and LF
+    }
+    m_lastLine = m_loaded.mid(lastStart, lastEnd - lastStart);
+    if (!m_repair.isEmpty())
+        WritePending();
 }
 
 QString ReportLog::FormatLine(const QDateTime &when, const QString &message)
@@ -54,50 +116,127 @@ QString ReportLog::FormatLine(const QDateTime &when, const QString &message)
            QStringLiteral("] ") + message;
 }
 
-void ReportLog::AddToReport(const QString &message)
+bool ReportLog::Take(const QString &message, QStringList *taken)
 {
     const QByteArray line = FormatLine(m_clock(), message).toUtf8();
-    if (!m_lines.isEmpty() && m_lines.constLast() == line)
-        return;
-    m_lines.append(line);
-    WriteReportFile();
-    const QString text = QString::fromUtf8(line);
-    for (const LineObserver &observer : m_observers)
-        observer(message, text);
+    if (count() > 0 && m_lastLine == line)
+        return false;
+    m_added.append(line);
+    m_lastLine = line;
+    ++m_pending;
+    taken->append(message);
+    return true;
 }
 
-bool ReportLog::WriteReportFile() const
+void ReportLog::AddToReport(const QString &message)
 {
-    if (!QDir().mkpath(m_folder))
-        return false;
+    AddLinesToReport({message});
+}
+
+void ReportLog::AddLinesToReport(const QStringList &messages)
+{
+    QStringList taken;
+    for (const QString &message : messages)
+        Take(message, &taken);
+    if (taken.isEmpty())
+        return;
+    WritePending();
+    const qsizetype first = m_added.size() - taken.size();
+    for (qsizetype i = 0; i < taken.size(); ++i) {
+        const QString text = QString::fromUtf8(m_added.at(first + i));
+        for (const LineObserver &observer : m_observers)
+            observer(taken.at(i), text);
+    }
+}
+
+QByteArray ReportLog::WholeContent() const
+{
     QByteArray contents;
-    for (const QByteArray &line : m_lines)
-        contents += line + LineEnd;
-    // Written beside the old file and renamed over it: a crash or a full disk
-    // leaves the previous report, never a torn one.
-    QSaveFile file(filePath());
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(contents) != contents.size())
-        return false; // the unfinished temporary file is dropped
-    return file.commit();
+    qint64 addedSize = 0;
+    for (const QByteArray &line : m_added)
+        addedSize += line.size() + LineEnd.size();
+    contents.reserve(m_loaded.size() + m_loadedCount + addedSize);
+    std::vector<qint64> starts, ends;
+    IndexLines(m_loaded, &starts, &ends);
+    for (size_t i = 0; i < starts.size(); ++i) {
+        contents.append(m_loaded.constData() + starts[i], ends[i] - starts[i]);
+        contents += LineEnd;
+    }
+    for (const QByteArray &line : m_added) {
+        contents += line;
+        contents += LineEnd;
+    }
+    return contents;
+}
+
+void ReportLog::WritePending()
+{
+    if (m_blocked || !QDir().mkpath(m_folder))
+        return;
+    QString error;
+    if (!m_replaceNext && m_disk.exists) {
+        QByteArray tail = m_repair;
+        for (qsizetype i = m_added.size() - m_pending; i < m_added.size(); ++i) {
+            tail += m_added.at(i);
+            tail += LineEnd;
+        }
+        bool stale = false;
+        if (SafeFile::Append(filePath(), tail, m_disk, &m_disk, &stale, &error)) {
+            m_pending = 0;
+            m_repair.clear();
+            SetProblem({});
+            return;
+        }
+        if (!stale) {
+            SetProblem(error);
+            return;
+        }
+        // Changed or gone behind our back: write the whole log instead.
+    }
+    if (SafeFile::Replace(filePath(), WholeContent(), &error, &m_disk)) {
+        m_pending = 0;
+        m_repair.clear();
+        m_replaceNext = false;
+        SetProblem({});
+        return;
+    }
+    SetProblem(error);
+}
+
+void ReportLog::SetProblem(const QString &problem)
+{
+    if (!problem.isEmpty() && problem != m_problem)
+        qWarning("Report: %s", qUtf8Printable(problem));
+    m_problem = problem;
 }
 
 void ReportLog::Clear()
 {
-    m_lines.clear();
+    m_loaded.clear();
+    m_loadedCount = 0;
+    m_added.clear();
+    m_lastLine.clear();
+    m_pending = 0;
+    m_repair.clear();
+    m_replaceNext = true;
+    m_blocked = false;
 }
 
 bool ReportLog::DeleteReportFile()
 {
+    m_disk = SafeFile::FileId{}; // the next line writes the whole log again
     return QFile::remove(filePath());
 }
 
 QStringList ReportLog::lines() const
 {
     QStringList result;
-    result.reserve(m_lines.size());
-    for (const QByteArray &line : m_lines)
+    result.reserve(count());
+    std::vector<qint64> starts, ends;
+    IndexLines(m_loaded, &starts, &ends);
+    for (size_t i = 0; i < starts.size(); ++i)
+        result.append(QString::fromUtf8(m_loaded.constData() + starts[i], ends[i] - starts[i]));
+    for (const QByteArray &line : m_added)
         result.append(QString::fromUtf8(line));
     return result;
 }
@@ -110,12 +249,13 @@ void ReportLog::setClock(std::function<QDateTime()> clock)
 QStringList ReportLog::ReadReportFile(const QString &path)
 {
     QStringList result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray bytes;
+    if (SafeFile::ReadAll(path, &bytes) != SafeFile::ReadResult::Ok)
         return result;
-    const QList<QByteArray> raw = SplitLines(file.readAll());
-    result.reserve(raw.size());
-    for (const QByteArray &line : raw)
-        result.append(QString::fromUtf8(line));
+    std::vector<qint64> starts, ends;
+    IndexLines(bytes, &starts, &ends);
+    result.reserve(qsizetype(starts.size()));
+    for (size_t i = 0; i < starts.size(); ++i)
+        result.append(QString::fromUtf8(bytes.constData() + starts[i], ends[i] - starts[i]));
     return result;
 }

@@ -1,10 +1,17 @@
 #pragma once
-// The event report: time-stamped lines kept in memory and mirrored whole in
-// Reports/Report.txt after every new line.
+// The event report: time-stamped lines kept in memory and in
+// Reports/Report.txt.
 //
-// Loaded lines are kept as the bytes found in the file, so a report edited by
-// hand (other encodings, binary bytes) is written back unchanged; lines the
-// program adds are UTF-8.
+// A new line is appended to the file and flushed, so its cost does not grow
+// with the report and a crash can at most shorten the line being written;
+// earlier lines are never rewritten. Clearing (a new report at arming)
+// replaces the whole file in one atomic step with the first new lines, so the
+// previous report stays whole until then. Loaded lines are kept as the bytes
+// found in the file (one block, no copy per line), so a report edited by hand
+// (other encodings, binary bytes) keeps its bytes; lines the program adds are
+// UTF-8. A symbolic link at Report.txt is followed: its target is written and
+// the link stays. Anything else that is not a regular file (a FIFO, a device,
+// a socket) is never opened in a way that can block and is not written to.
 
 #include <QByteArray>
 #include <QDateTime>
@@ -14,6 +21,8 @@
 #include <functional>
 #include <vector>
 
+#include "files/SafeFile.h"
+
 class ReportLog
 {
 public:
@@ -22,16 +31,23 @@ public:
     QString filePath() const;
 
     // Start-up: the log becomes the lines of the report file, if it exists.
+    // A last line torn by a crash gets its line end back.
     void Load();
-    // Stamps the message with the clock's time and rewrites the file; a line
-    // equal to the last one is dropped. A failed write keeps the line for the
-    // next write and reports nothing.
+    // Stamps the message with the clock's time and appends it to the file; a
+    // line equal to the last one is dropped. A failed write keeps the line
+    // for the next write and reports nothing to the caller.
     void AddToReport(const QString &message);
+    // Takes several lines as AddToReport does and writes them in one step.
+    void AddLinesToReport(const QStringList &messages);
+    // Empties the log; the file keeps its lines until the next line replaces
+    // them all at once.
     void Clear();
     bool DeleteReportFile();
 
     QStringList lines() const;
-    int count() const { return static_cast<int>(m_lines.size()); }
+    int count() const { return static_cast<int>(m_loadedCount + m_added.size()); }
+    // Why the last write or load did not reach the file; empty when it did.
+    QString problem() const { return m_problem; }
 
     static QString FormatLine(const QDateTime &when, const QString &message);
     void setClock(std::function<QDateTime()> clock);
@@ -46,12 +62,28 @@ public:
     static QStringList ReadReportFile(const QString &path);
     // Splits at CR LF, lone CR and lone LF; a final line needs no line end.
     static QList<QByteArray> SplitLines(const QByteArray &contents);
+    // Offsets of the line starts of contents (same rules); the end of line i
+    // is the start of its line end.
+    static void IndexLines(const QByteArray &contents, std::vector<qint64> *starts,
+                           std::vector<qint64> *ends);
 
 private:
-    bool WriteReportFile() const;
+    bool Take(const QString &message, QStringList *taken);
+    void WritePending();
+    QByteArray WholeContent() const;
+    void SetProblem(const QString &problem);
 
     QString m_folder;
-    QList<QByteArray> m_lines;
+    QByteArray m_loaded; // the file's bytes as loaded
+    qsizetype m_loadedCount = 0;
+    QList<QByteArray> m_added; // lines taken since, without line ends
+    QByteArray m_lastLine;
+    qsizetype m_pending = 0; // last lines of m_added not yet in the file
+    QByteArray m_repair;     // line end the file's last line still lacks
+    bool m_replaceNext = false;
+    bool m_blocked = false;  // the file exists but could not be read
+    SafeFile::FileId m_disk; // the file as last written or read
+    QString m_problem;
     std::function<QDateTime()> m_clock;
     std::vector<LineObserver> m_observers;
 };

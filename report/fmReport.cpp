@@ -1,11 +1,11 @@
 #include "report/fmReport.h"
 
-#include "report/ReportLog.h"
+#include "report/ReportLinesModel.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -56,11 +56,16 @@ void TfrmReport::FormCreate()
     headingLayout->addWidget(headingLabel);
     layout->addWidget(heading);
 
-    ListBox1 = new QListWidget(this);
+    ListBox1 = new QListView(this);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
     QFont listFont = ListBox1->font();
     listFont.setPixelSize(13);
     ListBox1->setFont(listFont);
+    ListBox1->setUniformItemSizes(true);
+    ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListBox1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_lines = new ReportLinesModel(this);
+    ListBox1->setModel(m_lines);
     layout->addWidget(ListBox1, 1);
 
     pnlNothingToReport = new QLabel(QStringLiteral("Nothing to report."), this);
@@ -89,10 +94,8 @@ void TfrmReport::FormCreate()
 
 void TfrmReport::LoadReport(const QString &reportFilePath)
 {
-    ListBox1->clear();
-    const QStringList lines = ReportLog::ReadReportFile(reportFilePath);
-    ListBox1->addItems(lines);
-    SetResultState(ListBox1->count() > 0);
+    m_lines->load(reportFilePath, ListBox1->font());
+    SetResultState(m_lines->rowCount() > 0);
 }
 
 void TfrmReport::SetResultState(bool hasLines)

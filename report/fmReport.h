@@ -4,8 +4,9 @@
 #include <QDialog>
 
 class QLabel;
-class QListWidget;
+class QListView;
 class QPushButton;
+class ReportLinesModel;
 
 class TfrmReport : public QDialog
 {
@@ -18,7 +19,10 @@ public:
     void LoadReport(const QString &reportFilePath);
     void SetResultState(bool hasLines);
 
-    QListWidget *ListBox1 = nullptr;
+    // One row per report line, made into text only when shown, so a large
+    // report opens at once.
+    QListView *ListBox1 = nullptr;
+    ReportLinesModel *lines() const { return m_lines; }
     QLabel *pnlNothingToReport = nullptr;
     QPushButton *btnCancel = nullptr;
 
@@ -33,6 +37,8 @@ private:
     bool FormKeyUp(int key);
     bool FormKeyPress(int key);
     void btnCancelClick();
+
+    ReportLinesModel *m_lines = nullptr;
 };
 
 // Opens the report window modally and destroys it when it closes.

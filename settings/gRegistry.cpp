@@ -1,28 +1,42 @@
 #include "settings/gRegistry.h"
 
+#include "files/SafeFile.h"
+#include "settings/IniFile.h"
+
 #include <QDateTime>
-#include <QFile>
+#include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QLibraryInfo>
 #include <QLockFile>
-#include <QSettings>
+#include <QMutex>
+#include <QSet>
+#include <QStandardPaths>
 #include <QStringDecoder>
-#include <optional>
+#include <memory>
 
 namespace {
 
-// QSettings keeps no empty groups, but a registry key exists from the moment
-// it is opened. Every key therefore holds this marker value. The name cannot
-// come out of EscapeName ('%' is always followed by two hex digits there).
+// A registry key exists from the moment it is opened, but a file keeps no
+// empty groups: every key therefore holds this marker value. The name
+// cannot come out of EscapeName ('%' is always followed by two hex digits
+// there).
 const QString KeyMarker = QStringLiteral("%key");
 const QString EmptyName = QStringLiteral("%");
+constexpr int LockTimeoutMs = 10000;
+// A writer holds the lock for milliseconds; one killed before it wrote its
+// process id into the lock file leaves a lock nothing can prove stale but
+// its age.
+constexpr int StaleLockMs = 4000;
 
-// QSettings splits names at '/', so the store escapes it (and '%', to keep
-// the escaping reversible); QSettings itself escapes everything else it
-// cannot write to the file.
+// Names may hold '/', which the file format reads as a key separator, so the
+// store escapes it (and '%', to keep the escaping reversible).
 QString EscapeName(const QString &name)
 {
     if (name.isEmpty())
         return EmptyName;
+    if (!name.contains(u'%') && !name.contains(u'/'))
+        return name;
     QString escaped;
     escaped.reserve(name.size());
     for (const QChar ch : name) {
@@ -51,13 +65,31 @@ QString UnescapeName(const QString &stored)
     return name;
 }
 
-QString JoinKey(const QString &group, const QString &name)
+bool SameName(const QString &stored, const QString &name)
 {
-    return group.isEmpty() ? name : group + u'/' + name;
+    if (stored == KeyMarker)
+        return false;
+    if (!stored.contains(u'%'))
+        return stored.compare(name, Qt::CaseInsensitive) == 0;
+    return UnescapeName(stored).compare(name, Qt::CaseInsensitive) == 0;
 }
 
-// A file QSettings parses without complaint may still be junk: it would
-// silently turn it into a handful of garbage keys and write those back.
+template <typename Map> QString FindName(const Map &map, const QString &name)
+{
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        if (SameName(it.key(), name))
+            return it.key();
+    }
+    return QString();
+}
+
+QStringList KeyParts(const QString &keyPath)
+{
+    return keyPath.split(u'\\', Qt::SkipEmptyParts);
+}
+
+// A file that parses may still be junk: it would silently turn into a
+// handful of garbage keys and be written back.
 bool LooksLikeJunk(const QByteArray &bytes)
 {
     if (bytes.contains('\0'))
@@ -69,199 +101,237 @@ bool LooksLikeJunk(const QByteArray &bytes)
 }
 
 // Moves an unreadable store file aside so that nothing the user had is
-// overwritten; returns the new name, or an empty string when it failed.
-QString KeepBrokenFile(const QString &path)
+// overwritten; returns false when that failed.
+bool KeepBrokenFile(const QString &path)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target = path + QStringLiteral(".broken-") + stamp;
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = path + QStringLiteral(".broken-") + stamp + u'-' + QString::number(n);
-    return QFile::rename(path, target) ? target : QString();
+    return QFile::rename(path, target);
 }
 
-struct FileSnapshot
+// The key at parts, made (with its markers) where missing; created tells
+// whether anything was added.
+Ini::Node &OpenKey(Ini::Node &root, const QStringList &parts, bool *created)
 {
-    bool readable = false;
-    QByteArray bytes;
-};
-
-FileSnapshot ReadSnapshot(const QString &path)
-{
-    FileSnapshot snapshot;
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        snapshot.bytes = file.readAll();
-        snapshot.readable = file.error() == QFileDevice::NoError;
+    Ini::Node *node = &root;
+    for (const QString &part : parts) {
+        QString stored = FindName(node->children, part);
+        if (stored.isEmpty())
+            stored = EscapeName(part);
+        Ini::Node &child = node->children[stored];
+        if (!child.values.contains(KeyMarker)) {
+            child.values.insert(KeyMarker, QByteArray());
+            *created = true;
+        }
+        node = &child;
     }
-    return snapshot;
+    return *node;
 }
 
-// One opened store: every operation makes one, acts and lets it go.
-class Store
+const Ini::Node *FindKey(const Ini::Node &root, const QStringList &parts)
+{
+    const Ini::Node *node = &root;
+    for (const QString &part : parts) {
+        const QString stored = FindName(node->children, part);
+        if (stored.isEmpty())
+            return nullptr;
+        node = &node->children.find(stored).value();
+    }
+    return node;
+}
+
+// The one parsed copy of a store file in this process. It is read again only
+// when the file changed on disk; a change is written under the lock file
+// every copy of the program (and QSettings) uses, and becomes the copy only
+// once the file holds it.
+class StoreFile
 {
 public:
-    explicit Store(bool machineHive)
-        : m_scope(machineHive ? QSettings::SystemScope : QSettings::UserScope)
+    explicit StoreFile(const QString &path) : m_path(path) {}
+
+    QMutex mutex;
+
+    // Brings the copy up to date; false with problem() when the file cannot
+    // be read for a reason other than its content.
+    bool refresh(bool locked = false)
     {
-        open();
-        if (m_usable && m_broken)
-            setBrokenFileAside();
-    }
-
-    bool usable() const { return m_usable; }
-    QString problem() const { return m_problem; }
-    QSettings &settings() { return *m_settings; }
-
-    // The group of keyPath, matching each component without regard to case.
-    // With create, missing keys on the path are made (as markers, written at
-    // the next commit); without, a missing key gives nullopt.
-    std::optional<QString> openKey(const QString &keyPath, bool create)
-    {
-        QString group;
-        const QStringList parts = keyPath.split(u'\\', Qt::SkipEmptyParts);
-        for (const QString &part : parts) {
-            QString stored = findChild(group, part, /*groups=*/true);
-            if (stored.isEmpty()) {
-                if (!create)
-                    return std::nullopt;
-                stored = EscapeName(part);
-            }
-            group = JoinKey(group, stored);
-            if (create && !m_settings->contains(JoinKey(group, KeyMarker))) {
-                m_settings->setValue(JoinKey(group, KeyMarker), QString());
-                m_dirty = true;
-            }
-        }
-        return group;
-    }
-
-    // The stored spelling of a value (or, with groups, of a sub-key) whose
-    // name equals name without regard to case; empty when there is none.
-    QString findChild(const QString &group, const QString &name, bool groups = false)
-    {
-        const QStringList children = childrenOf(group, groups);
-        for (const QString &stored : children) {
-            if (stored != KeyMarker && UnescapeName(stored).compare(name, Qt::CaseInsensitive) == 0)
-                return stored;
-        }
-        return QString();
-    }
-
-    QStringList childrenOf(const QString &group, bool groups)
-    {
-        if (!group.isEmpty())
-            m_settings->beginGroup(group);
-        QStringList children = groups ? m_settings->childGroups() : m_settings->childKeys();
-        if (!group.isEmpty())
-            m_settings->endGroup();
-        children.removeAll(KeyMarker);
-        return children;
-    }
-
-    // QSettings::remove() takes a value together with a group of the same
-    // name; a registry value and a sub-key are separate things, so whichever
-    // of the two is not meant survives.
-    void removeValue(const QString &fullKey)
-    {
-        QList<std::pair<QString, QVariant>> keep;
-        m_settings->beginGroup(fullKey);
-        const QStringList below = m_settings->allKeys();
-        for (const QString &key : below)
-            keep.append({key, m_settings->value(key)});
-        m_settings->endGroup();
-        m_settings->remove(fullKey);
-        for (const auto &[key, value] : keep)
-            m_settings->setValue(JoinKey(fullKey, key), value);
-        m_dirty = true;
-    }
-
-    void removeGroup(const QString &group)
-    {
-        const bool hasValue = m_settings->contains(group);
-        const QVariant value = m_settings->value(group);
-        m_settings->remove(group);
-        if (hasValue)
-            m_settings->setValue(group, value);
-        m_dirty = true;
-    }
-
-    void markDirty() { m_dirty = true; }
-
-    // Writes pending changes (locked, atomic rename); false when that failed.
-    bool commit()
-    {
-        if (!m_dirty)
+        SafeFile::FileId now;
+        QString error;
+        if (!SafeFile::Examine(m_path, &now, &error))
+            return fail(error);
+        if (m_loaded && now == m_seen)
             return true;
-        m_settings->sync();
-        m_dirty = false;
-        if (m_settings->status() != QSettings::NoError) {
-            m_problem = QStringLiteral("the file %1 could not be written").arg(m_path);
-            return false;
+        QByteArray bytes;
+        SafeFile::FileId read;
+        switch (SafeFile::ReadAll(m_path, &bytes, &error, &read)) {
+        case SafeFile::ReadResult::Missing:
+            return adopt(Ini::Node{}, SafeFile::FileId{});
+        case SafeFile::ReadResult::Failed:
+            return fail(error); // never set aside: the content may be fine
+        case SafeFile::ReadResult::Ok:
+            break;
         }
-        return true;
+        Ini::Node parsed;
+        if (Ini::Parse(bytes, &parsed) && !LooksLikeJunk(bytes))
+            return adopt(std::move(parsed), read);
+        return setBrokenFileAside(bytes, locked);
+    }
+
+    const Ini::Node &root() const { return m_root; }
+    QString problem() const { return m_problem; }
+
+    // Applies change to a copy and writes it; the copy is kept only when
+    // the file holds it. change returns false when it changed nothing.
+    template <typename Change> bool modify(Change change)
+    {
+        // A change that changes nothing needs neither the lock nor the disk
+        // (a full disk cannot fail it).
+        Ini::Node probe;
+        bool probed = false;
+        SafeFile::FileId probedAt;
+        if (refresh()) {
+            probe = m_root;
+            if (!change(probe))
+                return true;
+            probed = true;
+            probedAt = m_seen;
+        }
+        if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
+            return fail(QStringLiteral("the folder %1 could not be created")
+                            .arg(QFileInfo(m_path).absolutePath()));
+        QLockFile lock(m_path + QStringLiteral(".lock"));
+        lock.setStaleLockTime(StaleLockMs);
+        if (!lock.tryLock(LockTimeoutMs))
+            return fail(lockProblem(lock));
+        if (!refresh(true))
+            return false;
+        removeLeftovers();
+        Ini::Node next;
+        if (probed && probedAt == m_seen) {
+            next = std::move(probe); // nobody wrote in between: no need to redo it
+        } else {
+            next = m_root;
+            if (!change(next))
+                return true;
+        }
+        QString error;
+        if (!SafeFile::Replace(m_path, Ini::Serialize(next), &error, nullptr, 0600))
+            return fail(error);
+        SafeFile::FileId written;
+        SafeFile::Examine(m_path, &written); // still under the lock: ours
+        return adopt(std::move(next), written);
+    }
+
+    // Creating a key a read asked for is a courtesy; on a store that cannot
+    // be written it is tried again only once the file changed.
+    void createCourtesy(const QStringList &parts)
+    {
+        if (m_courtesyFailed && m_courtesyFailedAt == m_seen)
+            return;
+        const bool ok = modify([&](Ini::Node &next) {
+            bool created = false;
+            OpenKey(next, parts, &created);
+            return created;
+        });
+        m_courtesyFailed = !ok;
+        m_courtesyFailedAt = m_seen;
     }
 
 private:
-    void open()
+    // Temporary files of writers killed half-way; under the lock no writer
+    // is at work, so every one found is a leftover. Once per process.
+    void removeLeftovers()
     {
-        m_settings.reset();
-        m_settings.emplace(QSettings::NativeFormat, m_scope, QStringLiteral("VEKOR"),
-                           QStringLiteral("Tarvo2"));
-        m_path = m_settings->fileName();
-        const QFileInfo info(m_path);
-        if (info.exists() && !info.isFile()) {
-            m_usable = false;
-            m_problem = QStringLiteral("%1 is not a file").arg(m_path);
+        if (m_leftoversRemoved)
             return;
-        }
-        m_seen = info.exists() ? ReadSnapshot(m_path) : FileSnapshot{true, {}};
-        m_broken = m_settings->status() != QSettings::NoError || !m_seen.readable ||
-                   LooksLikeJunk(m_seen.bytes);
+        m_leftoversRemoved = true;
+        const QFileInfo info(m_path);
+        QDir folder(info.absolutePath());
+        const QStringList names = folder.entryList({info.fileName() + QStringLiteral(".tmp-*")},
+                                                   QDir::Files | QDir::Hidden);
+        for (const QString &name : names)
+            folder.remove(name);
     }
 
-    // Under the same lock QSettings writes with, so that no other copy of
-    // the program is half-way through replacing the file.
-    void setBrokenFileAside()
+    bool fail(const QString &problem)
+    {
+        m_problem = problem;
+        return false;
+    }
+
+    bool adopt(Ini::Node root, const SafeFile::FileId &seen)
+    {
+        m_root = std::move(root);
+        m_seen = seen;
+        m_loaded = true;
+        m_problem.clear();
+        return true;
+    }
+
+    QString lockProblem(const QLockFile &lock) const
+    {
+        switch (lock.error()) {
+        case QLockFile::LockFailedError:
+            return QStringLiteral("the file %1 is locked by another program").arg(m_path);
+        case QLockFile::PermissionError:
+            return QStringLiteral("the folder %1 is not writable")
+                .arg(QFileInfo(m_path).absolutePath());
+        default:
+            return QStringLiteral("the lock file %1.lock could not be made (is the disk full?)")
+                .arg(m_path);
+        }
+    }
+
+    // Under the lock, so that no other copy of the program is half-way
+    // through replacing the file.
+    bool setBrokenFileAside(const QByteArray &seenBytes, bool locked)
     {
         QLockFile lock(m_path + QStringLiteral(".lock"));
-        if (!lock.tryLock(10000)) {
-            refuse(QStringLiteral("the file %1 is locked").arg(m_path));
-            return;
-        }
-        const FileSnapshot now = ReadSnapshot(m_path);
-        const bool unchanged = !now.readable ? !m_seen.readable : now.bytes == m_seen.bytes;
-        if (QFileInfo::exists(m_path) && unchanged && KeepBrokenFile(m_path).isEmpty()) {
-            refuse(QStringLiteral("the file %1 is unreadable and could not be kept aside")
-                       .arg(m_path));
-            return;
-        }
-        lock.unlock();
-        open();
-        if (m_usable && m_broken)
-            refuse(QStringLiteral("the file %1 is unreadable").arg(m_path));
+        lock.setStaleLockTime(StaleLockMs);
+        if (!locked && !lock.tryLock(LockTimeoutMs))
+            return fail(
+                QStringLiteral("the file %1 is unreadable and %2").arg(m_path, lockProblem(lock)));
+        QByteArray now;
+        if (SafeFile::ReadAll(m_path, &now) == SafeFile::ReadResult::Ok && now == seenBytes &&
+            !KeepBrokenFile(m_path))
+            return fail(QStringLiteral("the file %1 is unreadable and could not be kept aside")
+                            .arg(m_path));
+        if (!locked)
+            lock.unlock();
+        m_loaded = false;
+        return refresh(locked);
     }
 
-    void refuse(const QString &problem)
-    {
-        m_usable = false;
-        m_problem = problem;
-    }
-
-    QSettings::Scope m_scope;
-    std::optional<QSettings> m_settings;
     QString m_path;
-    FileSnapshot m_seen;
-    bool m_broken = false;
-    bool m_usable = true;
-    bool m_dirty = false;
+    Ini::Node m_root;
+    SafeFile::FileId m_seen;
+    bool m_loaded = false;
+    bool m_courtesyFailed = false;
+    bool m_leftoversRemoved = false;
+    SafeFile::FileId m_courtesyFailedAt;
     QString m_problem;
 };
 
-QString ReadAsString(const QVariant &value)
+QString StorePath(bool machineHive)
 {
-    if (value.metaType().id() == QMetaType::QStringList)
-        return value.toStringList().join(QStringLiteral(", "));
-    return value.canConvert<QString>() ? value.toString() : QString();
+    const QString folder =
+        machineHive ? QLibraryInfo::path(QLibraryInfo::SettingsPath)
+                    : QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return folder + QStringLiteral("/VEKOR/Tarvo2.conf");
+}
+
+StoreFile &Store(bool machineHive)
+{
+    static QMutex registryMutex;
+    static QHash<QString, std::shared_ptr<StoreFile>> stores;
+    const QString path = StorePath(machineHive);
+    QMutexLocker locker(&registryMutex);
+    std::shared_ptr<StoreFile> &store = stores[path];
+    if (!store)
+        store = std::make_shared<StoreFile>(path);
+    return *store;
 }
 
 } // namespace
@@ -282,99 +352,141 @@ QString RegistryError::message() const
 void WriteRegString(const QString &keyPath, const QString &valueName, const QString &data,
                     bool machineHive)
 {
-    Store store(machineHive);
-    if (!store.usable())
-        throw RegistryError(valueName, store.problem());
-    const QString group = *store.openKey(keyPath, true);
-    QString stored = store.findChild(group, valueName);
-    if (stored.isEmpty())
-        stored = EscapeName(valueName);
-    store.settings().setValue(JoinKey(group, stored), data);
-    store.markDirty();
-    if (!store.commit())
+    StoreFile &store = Store(machineHive);
+    QMutexLocker locker(&store.mutex);
+    const QStringList parts = KeyParts(keyPath);
+    const QByteArray raw = Ini::EncodeString(data);
+    const bool ok = store.modify([&](Ini::Node &next) {
+        bool changed = false;
+        Ini::Node &key = OpenKey(next, parts, &changed);
+        const QString stored = FindName(key.values, valueName);
+        if (!stored.isEmpty() && key.values.value(stored) == raw)
+            return changed; // nothing to write: a full disk cannot fail it
+        key.values.insert(stored.isEmpty() ? EscapeName(valueName) : stored, raw);
+        return true;
+    });
+    if (!ok)
         throw RegistryError(valueName, store.problem());
 }
 
 QString ReadRegString(const QString &keyPath, const QString &valueName, bool machineHive)
 {
-    Store store(machineHive);
-    if (!store.usable())
+    StoreFile &store = Store(machineHive);
+    QMutexLocker locker(&store.mutex);
+    if (!store.refresh())
         return QString();
-    const QString group = *store.openKey(keyPath, true);
-    store.commit(); // creating the key is a courtesy; the read does not depend on it
-    const QString stored = store.findChild(group, valueName);
-    return stored.isEmpty() ? QString()
-                            : ReadAsString(store.settings().value(JoinKey(group, stored)));
+    const QStringList parts = KeyParts(keyPath);
+    const Ini::Node *key = FindKey(store.root(), parts);
+    if (!key) {
+        store.createCourtesy(parts);
+        return QString();
+    }
+    const QString stored = FindName(key->values, valueName);
+    return stored.isEmpty() ? QString() : Ini::DecodeString(key->values.value(stored));
 }
 
 bool DeleteRegValue(const QString &keyPath, const QString &valueName, bool machineHive)
 {
-    Store store(machineHive);
-    if (!store.usable())
-        return false;
-    const QString group = *store.openKey(keyPath, true);
+    StoreFile &store = Store(machineHive);
+    QMutexLocker locker(&store.mutex);
+    const QStringList parts = KeyParts(keyPath);
     bool found = false;
-    // A hand-edited file may hold several spellings of one name: all go.
-    for (QString stored; !(stored = store.findChild(group, valueName)).isEmpty();) {
-        store.removeValue(JoinKey(group, stored));
-        found = true;
-    }
-    return store.commit() && found;
+    const bool ok = store.modify([&](Ini::Node &next) {
+        bool changed = false;
+        found = false;
+        Ini::Node &key = OpenKey(next, parts, &changed);
+        // A hand-edited file may hold several spellings of one name: all go.
+        for (QString stored; !(stored = FindName(key.values, valueName)).isEmpty();) {
+            key.values.remove(stored);
+            found = changed = true;
+        }
+        return changed;
+    });
+    return ok && found;
 }
 
 bool DeleteRegKey(const QString &keyPath, bool machineHive)
 {
-    Store store(machineHive);
-    if (!store.usable())
-        return false;
-    const std::optional<QString> group = store.openKey(keyPath, false);
-    if (!group || group->isEmpty())
-        return false; // missing, or the root, which cannot be deleted
-    store.removeGroup(*group);
-    return store.commit();
+    StoreFile &store = Store(machineHive);
+    QMutexLocker locker(&store.mutex);
+    const QStringList parts = KeyParts(keyPath);
+    if (parts.isEmpty())
+        return false; // the root cannot be deleted
+    bool found = false;
+    const bool ok = store.modify([&](Ini::Node &next) {
+        found = false;
+        if (!FindKey(next, parts))
+            return false;
+        bool unused = false;
+        Ini::Node &parent = OpenKey(next, parts.mid(0, parts.size() - 1), &unused);
+        parent.children.remove(FindName(parent.children, parts.last()));
+        found = true;
+        return true;
+    });
+    return ok && found;
 }
 
 bool ReadRegValueNames(const QString &keyPath, QStringList &names, bool machineHive)
 {
     names.clear();
-    Store store(machineHive);
-    if (!store.usable())
+    StoreFile &store = Store(machineHive);
+    QMutexLocker locker(&store.mutex);
+    if (!store.refresh())
         return true;
-    const QString group = *store.openKey(keyPath, true);
-    store.commit();
-    const QStringList stored = store.childrenOf(group, false);
-    for (const QString &name : stored)
-        names.append(UnescapeName(name));
+    const QStringList parts = KeyParts(keyPath);
+    const Ini::Node *key = FindKey(store.root(), parts);
+    if (!key) {
+        store.createCourtesy(parts);
+        return true;
+    }
+    names.reserve(key->values.size());
+    for (auto it = key->values.cbegin(); it != key->values.cend(); ++it) {
+        if (it.key() != KeyMarker)
+            names.append(UnescapeName(it.key()));
+    }
     return true;
 }
 
 void ReplaceRegKeyValues(const QString &keyPath, const QStringList &valueNames, const QString &data,
                          bool machineHive)
 {
-    Store store(machineHive);
-    if (!store.usable())
-        throw RegistryError(keyPath, store.problem());
-    const QString group = *store.openKey(keyPath, true);
-    if (group.isEmpty())
+    const QStringList parts = KeyParts(keyPath);
+    if (parts.isEmpty())
         throw RegistryError(keyPath, QStringLiteral("the root cannot be replaced"));
-    store.removeGroup(group);
-    if (!valueNames.isEmpty()) {
-        store.settings().setValue(JoinKey(group, KeyMarker), QString());
-        QStringList written;
+    StoreFile &store = Store(machineHive);
+    QMutexLocker locker(&store.mutex);
+    const QByteArray raw = Ini::EncodeString(data);
+    const bool ok = store.modify([&](Ini::Node &next) {
+        bool unused = false;
+        Ini::Node &parent = OpenKey(next, parts.mid(0, parts.size() - 1), &unused);
+        QString stored = FindName(parent.children, parts.last());
+        if (stored.isEmpty())
+            stored = EscapeName(parts.last());
+        if (valueNames.isEmpty())
+            return parent.children.remove(stored) > 0;
+        Ini::Node key;
+        key.values.insert(KeyMarker, QByteArray());
+        QSet<QString> written;
+        written.reserve(valueNames.size());
         for (const QString &name : valueNames) {
-            if (written.contains(name, Qt::CaseInsensitive))
-                continue; // one value per name, the first spelling wins
-            written.append(name);
-            store.settings().setValue(JoinKey(group, EscapeName(name)), data);
+            // One value per name, the first spelling wins.
+            const QString folded = name.toCaseFolded();
+            if (written.contains(folded))
+                continue;
+            written.insert(folded);
+            key.values.insert(EscapeName(name), raw);
         }
-    }
-    if (!store.commit())
+        const auto existing = parent.children.constFind(stored);
+        if (existing != parent.children.cend() && existing.value() == key)
+            return false; // as stored already: nothing to write
+        parent.children.insert(stored, std::move(key));
+        return true;
+    });
+    if (!ok)
         throw RegistryError(keyPath, store.problem());
 }
 
 QString RegistryFilePath()
 {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("VEKOR"),
-                     QStringLiteral("Tarvo2"))
-        .fileName();
+    return StorePath(false);
 }

@@ -4,8 +4,17 @@
 //
 // Key paths are written Windows-registry style with backslashes
 // ("\SoftWare\VEKOR\Tarvo2\S"); value names are any text and compare without regard to
-// case (the first spelling written is kept). Every operation opens the store,
-// does one thing, writes it back atomically and closes it again.
+// case (the first spelling written is kept).
+//
+// The process keeps one parsed copy of the file and reads it again only when
+// the file changed on disk (another copy of the program may write it). Every
+// change is written under the file's lock file to a new file that replaces
+// the old one only once it is complete and on the disk: a full disk, an I/O
+// error or a crash leaves the old or the new file, never an empty or torn
+// one. A failed write changes nothing that later operations see, and the
+// next write is tried afresh. A file that is unreadable because of its
+// content is kept aside (renamed); one that cannot be read for any other
+// reason (permissions, I/O) is left alone.
 
 #include <QString>
 #include <QStringList>

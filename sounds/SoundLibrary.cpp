@@ -1,5 +1,6 @@
 #include "sounds/SoundLibrary.h"
 
+#include "files/SafeFile.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
 
@@ -8,7 +9,6 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QScopeGuard>
 #include <QSet>
 #include <exception>
@@ -81,31 +81,11 @@ bool IsAcceptedDropFile(const QString &path)
            suffix.compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0;
 }
 
-bool CopyFileReplacing(const QString &source, const QString &target)
+bool CopyFileReplacing(const QString &source, const QString &target, QString *error)
 {
-    if (!QFileInfo(source).isFile())
-        return false;
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    QSaveFile out(target);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray buffer(256 * 1024, Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = in.read(buffer.data(), buffer.size());
-        if (got < 0) {
-            out.cancelWriting();
-            return false;
-        }
-        if (got == 0)
-            break;
-        if (out.write(buffer.constData(), got) != got) {
-            out.cancelWriting();
-            return false;
-        }
-    }
-    return out.commit();
+    // Only a regular file is read (a FIFO or a device would block), and the
+    // copy replaces the target only once it is complete on the disk.
+    return SafeFile::CopyReplacing(source, target, error);
 }
 
 SoundLibrary::SoundLibrary(SoundListWidget *list, QStringList &checkedSounds,
@@ -260,8 +240,13 @@ void SoundLibrary::LoadSound(const QString &path)
                              true))
         return;
     try {
-        if (!CopyFileReplacing(path, target))
+        QString error;
+        if (!CopyFileReplacing(path, target, &error)) {
+            m_prompts->information(
+                dialogParent(),
+                QStringLiteral("Could not import the sound \"%1\" (%2).").arg(name, error));
             return;
+        }
         m_checkedSounds.append(name);
         FillSounds(name);
     } catch (const std::exception &) {

@@ -31,8 +31,8 @@ QString WorkingDirectoryMessage(const QString &workingDirectory);
 bool IsAcceptedDropFile(const QString &path);
 
 // Copies source over target through a temporary file beside target, so a
-// failed copy leaves an existing target untouched.
-bool CopyFileReplacing(const QString &source, const QString &target);
+// failed copy leaves an existing target untouched; error tells why it failed.
+bool CopyFileReplacing(const QString &source, const QString &target, QString *error = nullptr);
 
 class SoundLibrary : public QObject
 {

@@ -140,11 +140,13 @@ private Q_SLOTS:
         log.Load();
         QCOMPARE(log.count(), 4);
         QCOMPARE(log.lines().first(), QStringLiteral("free text of my own"));
+        // Earlier lines are never rewritten: only the last one gets its
+        // missing line end, and the new line follows.
+        const QByteArray original =
+            QByteArray("free text of my own\r\n") + binary + "\nlatin1 \xe4\xf6\rlast";
+        QCOMPARE(ReadAll(log.filePath()), original + "\r\n");
         log.AddToReport(QStringLiteral("Alarm - Stoped"));
-        const QByteArray expected = QByteArray("free text of my own\r\n") + binary +
-                                    "\r\nlatin1 \xe4\xf6\r\nlast\r\n"
-                                    "[06.12.26 09:05] Alarm - Stoped\r\n";
-        QCOMPARE(ReadAll(log.filePath()), expected);
+        QCOMPARE(ReadAll(log.filePath()), original + "\r\n[06.12.26 09:05] Alarm - Stoped\r\n");
     }
 
     void veryLongLine()

@@ -1,9 +1,10 @@
 #include "common/TestMain.h"
+#include "report/ReportLinesModel.h"
 #include "report/fmReport.h"
 
 #include <QFile>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -65,8 +66,8 @@ private Q_SLOTS:
         QCOMPARE(!window.ListBox1->isHidden(), !shown.isEmpty());
         QCOMPARE(window.pnlNothingToReport->isHidden(), !shown.isEmpty());
         QStringList listed;
-        for (int i = 0; i < window.ListBox1->count(); ++i)
-            listed.append(window.ListBox1->item(i)->text());
+        for (int i = 0; i < window.lines()->rowCount(); ++i)
+            listed.append(window.lines()->lineAt(i));
         QCOMPARE(listed, shown);
     }
 
@@ -114,7 +115,7 @@ private Q_SLOTS:
             auto *window = qobject_cast<TfrmReport *>(QApplication::activeModalWidget());
             if (!window)
                 return;
-            listed = window->ListBox1->count();
+            listed = window->lines()->rowCount();
             window->btnCancel->click();
         });
         QCOMPARE(ShowReportWindow(path, nullptr), int(QDialog::Rejected));

@@ -386,7 +386,11 @@ private Q_SLOTS:
         QCOMPARE(f.checked, QStringList({"keep.wav"}));
         QCOMPARE(storedChecks(), QStringList({"keep.wav"}));
         QCOMPARE(readFile(sounds() + QStringLiteral("keep.wav")), QByteArray("keep"));
-        QVERIFY(f.prompts.messages.isEmpty());
+        // The user learns what could not be saved.
+        QCOMPARE(f.prompts.messages.size(), 1);
+        QVERIFY2(f.prompts.messages.first().startsWith(
+                     QStringLiteral("Could not import the sound \"a.wav\" (")),
+                 qPrintable(f.prompts.messages.first()));
         QCOMPARE(QDir(sounds()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({"keep.wav"})); // no temporary file left behind
         if (failure == QLatin1String("target folder"))
