@@ -8,6 +8,7 @@
 #include "settings/ResetableSettings.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
+#include "sounds/DefaultSounds.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -199,6 +200,9 @@ bool TfrmMain::FormCreate()
     m_report.Load();
 
     m_alarm->ReadStoredSwitches();
+    OfferDefaultSounds(m_sounds->soundsFolder(),
+                       FindDefaultSoundsFolder(QCoreApplication::applicationFilePath(),
+                                               QStringLiteral(TARVO2_SOUNDS_DIR)));
     ReadRegValueNames(StoreKeys::CheckedSounds, m_checkedSounds);
     LoadResetableSettings();
     m_sounds->FillSounds(QString());
