@@ -7,20 +7,19 @@ namespace {
 
 // Qt's own GUI options: QApplication takes them out of the arguments later,
 // so they pass here unchecked (the value options take their value).
-const char *const QtValueOptions[] = {"platform",   "platformpluginpath", "platformtheme",
-                                      "plugin",     "display",            "qwindowgeometry",
-                                      "geometry",   "qwindowicon",        "qwindowtitle",
-                                      "style",      "stylesheet",         "session",
-                                      "title"};
+const char *const QtValueOptions[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "display",    "qwindowgeometry",
+    "geometry", "qwindowicon",        "qwindowtitle",  "style",  "stylesheet", "session",
+    "title"};
 const char *const QtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
 // Platforms that open a window without a display server.
 bool needsNoDisplay(const QString &platform)
 {
-    static const QStringList headless = {QStringLiteral("offscreen"), QStringLiteral("minimal"),
-                                         QStringLiteral("vnc"),       QStringLiteral("eglfs"),
-                                         QStringLiteral("linuxfb"),   QStringLiteral("vkkhrdisplay"),
-                                         QStringLiteral("minimalegl")};
+    static const QStringList headless = {
+        QStringLiteral("offscreen"), QStringLiteral("minimal"), QStringLiteral("vnc"),
+        QStringLiteral("eglfs"),     QStringLiteral("linuxfb"), QStringLiteral("vkkhrdisplay"),
+        QStringLiteral("minimalegl")};
     return headless.contains(platform);
 }
 
@@ -29,8 +28,7 @@ bool needsNoDisplay(const QString &platform)
 CommandLineOutcome ParseCommandLine(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Desktop alarm for an unattended computer."));
+    parser.setApplicationDescription(QStringLiteral("Desktop alarm for an unattended computer."));
     // Qt's options are single-dash words ("-platform xcb").
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help = parser.addHelpOption();
@@ -52,8 +50,7 @@ CommandLineOutcome ParseCommandLine(const QStringList &arguments)
         outcome.action = CommandLineOutcome::Action::Exit;
         outcome.exitCode = 2;
         outcome.text = QStringLiteral("%1: %2\nTry '%1 --help' for more information.\n")
-                           .arg(QCoreApplication::applicationName().toLower(),
-                                parser.errorText());
+                           .arg(QCoreApplication::applicationName().toLower(), parser.errorText());
         return outcome;
     }
     if (!parser.positionalArguments().isEmpty()) {

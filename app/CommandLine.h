@@ -11,12 +11,12 @@ struct CommandLineOutcome
 {
     enum class Action
     {
-        Run,     // go on and open the window
-        Exit     // print text and end with exitCode
+        Run, // go on and open the window
+        Exit // print text and end with exitCode
     };
     Action action = Action::Run;
     int exitCode = 0;
-    QString text;       // printed to stdout (exit code 0) or stderr
+    QString text; // printed to stdout (exit code 0) or stderr
 };
 
 // Parses the program's arguments (arguments[0] is the program). Needs a
@@ -26,6 +26,5 @@ CommandLineOutcome ParseCommandLine(const QStringList &arguments);
 // Why no window can be opened with this environment and these arguments
 // (a -platform argument, QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY); empty
 // when a display, or a platform that needs none, is there.
-QString MissingDisplayReason(const QStringList &arguments,
-                             const QByteArray &qpaPlatform, const QByteArray &display,
-                             const QByteArray &waylandDisplay);
+QString MissingDisplayReason(const QStringList &arguments, const QByteArray &qpaPlatform,
+                             const QByteArray &display, const QByteArray &waylandDisplay);

@@ -48,9 +48,8 @@ int main(int argc, char *argv[])
         std::fputs(qPrintable(outcome.text), outcome.exitCode == 0 ? stdout : stderr);
         return outcome.exitCode;
     }
-    const QString noDisplay =
-        MissingDisplayReason(arguments, qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"),
-                             qgetenv("WAYLAND_DISPLAY"));
+    const QString noDisplay = MissingDisplayReason(arguments, qgetenv("QT_QPA_PLATFORM"),
+                                                   qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"));
     if (!noDisplay.isEmpty()) {
         std::fprintf(stderr, "tarvo2: cannot open a window: %s\n", qPrintable(noDisplay));
         return 1;
@@ -59,7 +58,7 @@ int main(int argc, char *argv[])
     previousHandler = qInstallMessageHandler(fatalWithoutCore);
     QApplication app(argc, argv);
     qInstallMessageHandler(previousHandler);
-    QGuiApplication::setDesktopFileName(QStringLiteral("tarvo2"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.vekor.Tarvo2"));
 
     // A second start hands over to the running copy and ends: it shows
     // nothing, writes nothing and touches no audio device.

@@ -11,8 +11,7 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Desktop alarm for an unattended computer\n\
-Tarvo2 watches the microphone level and the mouse pointer of a computer\n\
+    "Tarvo2 watches the microphone level and the mouse pointer of a computer\n\
 left unattended and plays a run of alarm sounds when someone is at the\n\
 machine. Every arming, disarming and trigger is written to a report.")
 # Library dependencies come from dpkg-shlibdeps; Qt's platform plugins are

@@ -90,7 +90,8 @@ bool writeWav(const std::string &path, const std::vector<short> &samples)
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
     if (!file) {
-        std::fprintf(stderr, "make_sounds: cannot write %s: %s\n", path.c_str(), sf_strerror(nullptr));
+        std::fprintf(stderr, "make_sounds: cannot write %s: %s\n", path.c_str(),
+                     sf_strerror(nullptr));
         return false;
     }
     const sf_count_t written = sf_write_short(file, samples.data(), sf_count_t(samples.size()));

@@ -25,6 +25,12 @@ QString withSlash(const QString &folder)
 
 QString FindDefaultSoundsFolder(const QString &executablePath, const QString &installedFolder)
 {
+    // TARVO2_DEFAULT_SOUNDS names the folder outright (empty: none), for
+    // relocated installs and for tests that want a sounds folder of their own.
+    if (qEnvironmentVariableIsSet("TARVO2_DEFAULT_SOUNDS")) {
+        const QString chosen = qEnvironmentVariable("TARVO2_DEFAULT_SOUNDS");
+        return holdsSounds(chosen) ? withSlash(QDir::cleanPath(chosen)) : QString();
+    }
     const QString exeFolder = QFileInfo(executablePath).absolutePath();
     const QStringList candidates = {
         exeFolder + QStringLiteral("/../data/sounds"),

@@ -13,15 +13,16 @@ inline const QString DefaultSoundsOfferedValue = QStringLiteral("DefaultSoundsOf
 // The folder holding the program's own sounds, looked for relative to the
 // executable: ../data/sounds (a build tree), ../share/tarvo2/sounds (an
 // installed copy), then installedFolder (the install location compiled in).
-// Empty when none of them holds a sound.
+// Empty when none of them holds a sound. The environment variable
+// TARVO2_DEFAULT_SOUNDS, when set, replaces the search (empty: no sounds).
 QString FindDefaultSoundsFolder(const QString &executablePath,
                                 const QString &installedFolder = QString());
 
 struct DefaultSoundsResult
 {
-    bool offered = false;  // this start made the offer (now recorded in the store)
-    QStringList copied;    // file names copied into the sounds folder
-    QString error;         // why a copy failed, empty when none did
+    bool offered = false; // this start made the offer (now recorded in the store)
+    QStringList copied;   // file names copied into the sounds folder
+    QString error;        // why a copy failed, empty when none did
 };
 
 // Offers the default sounds once: when the store has no record of an
