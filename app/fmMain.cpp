@@ -160,8 +160,9 @@ void TfrmMain::connectHandlers()
 
 bool TfrmMain::FormCreate()
 {
+    // The application's title is its name, "Tarvo2"; a display name would
+    // be appended to every box's title ("Error — Tarvo2").
     setWindowTitle(QStringLiteral("Tarvo2"));
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Tarvo2"));
 
     if (audio::AudioEngine::interfaceVersion() != 2) {
         showMessage(MessageKind::Error, QStringLiteral("DLL was not loaded!"));
