@@ -67,6 +67,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
                                               std::move(audioControl), this);
 
     connectHandlers();
+    applyDesktopLook();
     qApp->installEventFilter(this);
 }
 

@@ -91,6 +91,8 @@ private:
                        QProgressBar *gauge = nullptr);
     QWidget *spinRow(const QString &label, QSpinBox *spin);
     void connectHandlers();
+    // Desktop look: readable text, accessible names, mnemonics (fmMainDesktop.cpp).
+    void applyDesktopLook();
 
     void DrawButton(const QPixmap &imagePair, QAction *action);
     void drawToggle(AlarmControl::Switch which, const QString &onPrefix, const QString &offPrefix,
