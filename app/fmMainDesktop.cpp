@@ -79,10 +79,8 @@ void TfrmMain::applyDesktopLook()
     cmbRecSource->setAccessibleName(QStringLiteral("Recording source"));
 
     const std::pair<LedShape *, const char *> leds[] = {
-        {shpLedMicDetection, "Microphone detection"},
-        {shpLedMouDetection, "Mouse detection"},
-        {shpLedTriggerDelay, "Trigger delay"},
-        {shpLedActivationDelay, "Activation delay"},
+        {shpLedMicDetection, "Microphone detection"}, {shpLedMouDetection, "Mouse detection"},
+        {shpLedTriggerDelay, "Trigger delay"},        {shpLedActivationDelay, "Activation delay"},
         {shpLedSimulation, "Alarm simulation"},
     };
     for (const auto &[led, name] : leds)

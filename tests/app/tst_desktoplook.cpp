@@ -65,15 +65,24 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("name");
-        QTest::newRow("slider") << "trkMicTriggerVolume" << "Microphone Trigger Volume Detection";
-        QTest::newRow("slider 2") << "trkAlarmVolume" << "Alarm Volume";
-        QTest::newRow("slider 3") << "trkPersistenceRandom" << "Alarm Duration + Random";
-        QTest::newRow("spin") << "spnTriggerDelay" << "Trigger Delay (seconds)";
-        QTest::newRow("spin 2") << "spnSimulateEvery" << "Alarm Simulation (every X minutes)";
-        QTest::newRow("gauge") << "ggDetection" << "Microphone Trigger Volume Detection level";
-        QTest::newRow("gauge 2") << "ggDuration" << "Microphone Trigger Length Detection level";
-        QTest::newRow("sound list") << "chklbSounds" << "Alarm Sounds";
-        QTest::newRow("LED") << "shpLedSimulation" << "Alarm simulation LED";
+        QTest::newRow("slider") << "trkMicTriggerVolume"
+                                << "Microphone Trigger Volume Detection";
+        QTest::newRow("slider 2") << "trkAlarmVolume"
+                                  << "Alarm Volume";
+        QTest::newRow("slider 3") << "trkPersistenceRandom"
+                                  << "Alarm Duration + Random";
+        QTest::newRow("spin") << "spnTriggerDelay"
+                              << "Trigger Delay (seconds)";
+        QTest::newRow("spin 2") << "spnSimulateEvery"
+                                << "Alarm Simulation (every X minutes)";
+        QTest::newRow("gauge") << "ggDetection"
+                               << "Microphone Trigger Volume Detection level";
+        QTest::newRow("gauge 2") << "ggDuration"
+                                 << "Microphone Trigger Length Detection level";
+        QTest::newRow("sound list") << "chklbSounds"
+                                    << "Alarm Sounds";
+        QTest::newRow("LED") << "shpLedSimulation"
+                             << "Alarm simulation LED";
     }
 
     void everyControlHasAName()
