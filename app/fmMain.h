@@ -93,6 +93,7 @@ private:
     void connectHandlers();
     // Desktop look: readable text, accessible names, mnemonics (fmMainDesktop.cpp).
     void applyDesktopLook();
+    void fitIntoScreen(); // content scrolls when the screen is too small
 
     void DrawButton(const QPixmap &imagePair, QAction *action);
     void drawToggle(AlarmControl::Switch which, const QString &onPrefix, const QString &offPrefix,

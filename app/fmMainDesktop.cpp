@@ -3,6 +3,7 @@
 // keyboard mnemonics in the menu bar.
 
 #include "app/LedShape.h"
+#include "app/ScreenFit.h"
 #include "app/fmMain.h"
 #include "info/ReadableText.h"
 
@@ -11,6 +12,9 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSet>
 #include <QSlider>
 #include <QSpinBox>
@@ -64,6 +68,7 @@ QString withMnemonic(const QString &caption, QSet<QChar> &taken)
 void TfrmMain::applyDesktopLook()
 {
     KeepTextReadable(this);
+    fitIntoScreen();
 
     for (QWidget *control : std::initializer_list<QWidget *>{
              trkMicTriggerVolume, trkMicTriggerDuration, trkMouseSensivity, trkAlarmVolume,
@@ -107,4 +112,31 @@ void TfrmMain::applyDesktopLook()
             }
         }
     }
+}
+
+void TfrmMain::fitIntoScreen()
+{
+    QScreen *screen = this->screen();
+    if (!screen || qobject_cast<QScrollArea *>(centralWidget()))
+        return;
+    const QSize full = size();
+    const QSize fitted = FittedWindowSize(full, screen->availableGeometry().size(), AssumedFrame);
+    if (fitted == full)
+        return; // the stated layout, unchanged
+    // The content keeps its size and scrolls; the window takes what fits,
+    // with room for the scroll bars.
+    QWidget *content = takeCentralWidget();
+    auto *scroller = new QScrollArea;
+    scroller->setObjectName(QStringLiteral("scrContent"));
+    scroller->setFrameShape(QFrame::NoFrame);
+    scroller->setWidget(content);
+    setCentralWidget(scroller);
+    const int bar = scroller->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    QSize window = fitted;
+    if (fitted.height() < full.height())
+        window.rwidth() += bar; // the vertical bar must not hide content
+    if (fitted.width() < full.width())
+        window.rheight() += bar;
+    window = FittedWindowSize(window, screen->availableGeometry().size(), AssumedFrame);
+    setFixedSize(window);
 }
