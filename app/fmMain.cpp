@@ -67,6 +67,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
                                               std::move(audioControl), this);
 
     connectHandlers();
+    wireProtection();
     applyDesktopLook();
     qApp->installEventFilter(this);
 }
@@ -269,6 +270,8 @@ void TfrmMain::RestoreFromMessage(const QByteArray &activationToken)
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
+    if (closeHeldByProtection(event))
+        return;
     // Closing is always granted, also while armed, and does not disarm.
     event->accept();
     FormClose();
@@ -380,6 +383,8 @@ void TfrmMain::FormKeyUp(int key)
 {
     if (key != Qt::Key_Escape || !m_alarm->isOn(AlarmControl::Switch::Alarm))
         return;
+    if (protectionHolds(DisarmProtection::Step::Disarm, [this, key] { FormKeyUp(key); }))
+        return;
     guarded([this] { m_alarm->EscapeDisarm(); });
     DrawActivateBtnState();
     KeyState();
@@ -444,6 +449,9 @@ void TfrmMain::mnuResetSettingToDefaultClick()
 
 void TfrmMain::ActActivateToggleExecute()
 {
+    if (m_alarm->isOn(AlarmControl::Switch::Alarm) &&
+        protectionHolds(DisarmProtection::Step::Disarm, [this] { ActActivateToggleExecute(); }))
+        return;
     guarded([this] { m_alarm->ActActivateToggleExecute(); });
     DrawActivateBtnState();
     KeyState();

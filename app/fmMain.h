@@ -4,8 +4,10 @@
 // subsystems' rules.
 
 #include "alarm/AlarmControl.h"
+#include "alarm/DisarmProtection.h"
 #include "audio/AlarmPlayback.h"
 #include "audio/AudioEngine.h"
+#include "desktop/SessionLock.h"
 #include "detect/MicrophoneMonitor.h"
 #include "detect/MouseMonitor.h"
 #include "report/ReportLog.h"
@@ -13,6 +15,7 @@
 
 #include <QAction>
 #include <QMainWindow>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <functional>
 #include <memory>
@@ -27,6 +30,7 @@ class QPushButton;
 class QSlider;
 class QSpinBox;
 class QToolButton;
+class TfrmPinAsk;
 
 class TfrmMain : public QMainWindow
 {
@@ -70,6 +74,8 @@ public:
     MouseMonitor &mouse() { return m_mouse; }
     const QStringList &checkedSounds() const { return m_checkedSounds; }
     quint32 randomBelow(quint32 n);
+    DisarmProtection &protection() { return *m_protection; }
+    SessionLock &sessionLock() { return *m_sessionLock; }
 
 protected:
     bool event(QEvent *event) override;
@@ -132,6 +138,20 @@ private:
     bool m_activated = false;
     bool m_closed = false;
     bool m_waylandWarningShown = false;
+
+    // Disarm protection (fmMainProtect.cpp).
+    void wireProtection();
+    void applyProtectionState();
+    // True when the step waits for the PIN; retry runs the step again once
+    // the right PIN was given.
+    bool protectionHolds(DisarmProtection::Step step, std::function<void()> retry);
+    bool closeHeldByProtection(QCloseEvent *event);
+    std::unique_ptr<DisarmProtection> m_protection;
+    SessionLock *m_sessionLock = nullptr;
+    QPointer<TfrmPinAsk> m_pinAsk;
+    std::function<void()> m_pinRetry;
+    bool m_pinGranted = false;
+    QAction *mnuDisarmProtection = nullptr;
 
 public:
     // Controls, named as in the rest of the program.

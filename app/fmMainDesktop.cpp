@@ -101,15 +101,36 @@ void TfrmMain::applyDesktopLook()
             button->setAccessibleName(button->toolTip());
     }
 
-    QSet<QChar> titles;
+    // The menu bar's own items; items other parts add pick their own
+    // mnemonics, and the letters they took are left to them.
+    static const QStringList ownItems = {QStringLiteral("mnuResetSettingToDefault"),
+                                         QStringLiteral("Exit2"),
+                                         QStringLiteral("Programhelp1"),
+                                         QStringLiteral("FAQ1"),
+                                         QStringLiteral("Homepage1"),
+                                         QStringLiteral("Checkforupdate1"),
+                                         QStringLiteral("About2"),
+                                         QStringLiteral("MoreVEKORproducts1")};
+    auto takenIn = [](const QList<QAction *> &actions) {
+        QSet<QChar> taken;
+        for (const QAction *action : actions) {
+            const QString text = action->text();
+            const qsizetype amp = text.indexOf(QLatin1Char('&'));
+            if (amp >= 0 && amp + 1 < text.size())
+                taken.insert(text.at(amp + 1).toLower());
+        }
+        return taken;
+    };
+    QSet<QChar> titles = takenIn(menuBar()->actions());
     for (QAction *menuAction : menuBar()->actions()) {
+        QMenu *menu = menuAction->menu();
+        if (!menu || !menu->objectName().startsWith(QStringLiteral("mnu")))
+            continue;
         menuAction->setText(withMnemonic(menuAction->text(), titles));
-        if (QMenu *menu = menuAction->menu()) {
-            QSet<QChar> items;
-            for (QAction *item : menu->actions()) {
-                if (!item->isSeparator())
-                    item->setText(withMnemonic(item->text(), items));
-            }
+        QSet<QChar> items = takenIn(menu->actions());
+        for (QAction *item : menu->actions()) {
+            if (ownItems.contains(item->objectName()))
+                item->setText(withMnemonic(item->text(), items));
         }
     }
 }
