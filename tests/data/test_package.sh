@@ -11,8 +11,10 @@ build=$(cd "$(dirname "$binary")/.." && pwd)
 root=$(mktemp -d /tmp/tarvo2-pkg-XXXXXX)
 chmod 755 "$root"
 pid=
+xpid=
 cleanup() {
   [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null
+  [ -n "$xpid" ] && kill "$xpid" 2>/dev/null
   rm -rf "$root"
 }
 trap cleanup EXIT
@@ -97,8 +99,19 @@ if [ -n "$deb" ]; then
     chmod -R a-w "$root/fs/usr/bin"
   fi
   chmod 700 "$home/runtime"
+  # A real X server when there is one to start, else the offscreen platform.
+  display_env=(QT_QPA_PLATFORM=offscreen)
+  if command -v Xvfb >/dev/null; then
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$root/xdisplay" >"$root/xvfb.log" 2>&1 &
+    xpid=$!
+    # Xvfb writes its display number once it accepts clients.
+    if wait_for 20 test -s "$root/xdisplay"; then
+      display_env=(DISPLAY=":$(head -1 "$root/xdisplay")" QT_QPA_PLATFORM=xcb)
+    fi
+  fi
+  echo "starting the installed program with ${display_env[*]}"
   env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home/runtime" \
-    QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy \
+    "${display_env[@]}" SDL_AUDIODRIVER=dummy \
     "${runner[@]}" "$root/fs/usr/bin/tarvo2" >"$root/run.log" 2>&1 &
   pid=$!
   data=$home/.local/share/Tarvo2
