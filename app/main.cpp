@@ -8,6 +8,7 @@
 #include "settings/gRegistry.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <cstdio>
 #include <cstdlib>
 
@@ -58,7 +59,10 @@ int main(int argc, char *argv[])
     previousHandler = qInstallMessageHandler(fatalWithoutCore);
     QApplication app(argc, argv);
     qInstallMessageHandler(previousHandler);
+    // Docks and Wayland compositors match the windows to the installed
+    // launcher and icon by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.vekor.Tarvo2"));
+    QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.vekor.Tarvo2")));
 
     // A second start hands over to the running copy and ends: it shows
     // nothing, writes nothing and touches no audio device.
