@@ -142,8 +142,11 @@ void AlarmControl::ActActivateToggleExecute()
         // The program must come back after a restart to keep guarding; not
         // being able to promise that is as serious as a failed store write.
         if (!WriteAutostartEntry(m_hooks.executablePath))
-            throw RegistryError(AutostartEntryPath(),
-                                QStringLiteral("the autostart entry could not be written"));
+            throw RegistryError::withText(
+                AutostartEntryPath(),
+                QStringLiteral("Could not write the autostart entry \"%1\": Tarvo2 will not "
+                               "start again by itself after a restart.")
+                    .arg(AutostartEntryPath()));
     });
     m_report.Clear();
     StartOrDelayStart();
@@ -200,8 +203,11 @@ void AlarmControl::AlarmStopStart(bool start)
     steps.run([] {
         // A left-over entry would start the program at every log-on.
         if (!RemoveAutostartEntry())
-            throw RegistryError(AutostartEntryPath(),
-                                QStringLiteral("the autostart entry could not be removed"));
+            throw RegistryError::withText(
+                AutostartEntryPath(),
+                QStringLiteral("Could not remove the autostart entry \"%1\": Tarvo2 will still "
+                               "start at the next log-in. Remove that file to stop it.")
+                    .arg(AutostartEntryPath()));
     });
     steps.rethrow();
 }

@@ -1,5 +1,6 @@
 #include "app/Glyphs.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
@@ -157,11 +158,20 @@ void DrawSymbol(QPainter &painter, QPointF centre, qreal scale, const QColor &co
     painter.restore();
 }
 
+// Pixmaps are painted at the screen's pixel ratio, so glyphs stay sharp on
+// scaled screens; painters on them keep working in logical pixels.
+QPixmap EmptyPixmap(QSize logicalSize)
+{
+    const qreal ratio = GlyphPixelRatio();
+    QPixmap pixmap(logicalSize * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    return pixmap;
+}
+
 QPixmap EmptyPair(int cell)
 {
-    QPixmap pair(2 * cell, cell);
-    pair.fill(Qt::transparent);
-    return pair;
+    return EmptyPixmap(QSize(2 * cell, cell));
 }
 
 // One 40 x 40 glyph in the cell at x.
@@ -179,6 +189,11 @@ void PaintGlyph(QPainter &painter, qreal x, int cell, Look look, const BallColor
 }
 
 } // namespace
+
+qreal GlyphPixelRatio()
+{
+    return qGuiApp ? qMax<qreal>(1.0, qGuiApp->devicePixelRatio()) : 1.0;
+}
 
 QPixmap ToggleImage(ToggleGlyph kind, int index)
 {
@@ -243,9 +258,12 @@ QPixmap SmallGlyphPair(bool plus)
 
 QIcon IconFromGlyphPair(const QPixmap &pair)
 {
+    // In device pixels; the halves keep the pair's pixel ratio.
     const int half = pair.width() / 2;
-    const QPixmap enabled = pair.copy(0, 0, half, pair.height());
-    const QPixmap disabled = pair.copy(half, 0, half, pair.height());
+    QPixmap enabled = pair.copy(0, 0, half, pair.height());
+    QPixmap disabled = pair.copy(half, 0, half, pair.height());
+    enabled.setDevicePixelRatio(pair.devicePixelRatio());
+    disabled.setDevicePixelRatio(pair.devicePixelRatio());
     QIcon icon;
     for (QIcon::State state : {QIcon::Off, QIcon::On}) {
         icon.addPixmap(enabled, QIcon::Normal, state);
@@ -258,7 +276,7 @@ QIcon IconFromGlyphPair(const QPixmap &pair)
 
 QPixmap BannerPixmap(QSize size)
 {
-    QPixmap banner(size);
+    QPixmap banner = EmptyPixmap(size);
     banner.fill(IdleColor);
     QPainter painter(&banner);
     painter.setRenderHint(QPainter::Antialiasing);

@@ -16,6 +16,10 @@ enum class ToggleGlyph
     Activate
 };
 
+// The pixel ratio glyphs are painted at: the highest of the screens'. Sizes
+// below are logical; the pixmaps hold that many pixels times this ratio.
+qreal GlyphPixelRatio();
+
 // 80 x 40: index 0 (switch off) a glossy blue ball with the symbol, disabled
 // a plain flat dark blue ball; index 1 (switch on) a glossy red ball with
 // the symbol ("Stop" for Activate), disabled a dark red ball with it.

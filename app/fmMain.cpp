@@ -9,6 +9,7 @@
 #include "settings/ResetableSettings.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
+#include "sounds/DefaultSounds.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -69,6 +70,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     connectHandlers();
     wireProtection();
     wireReach();
+    applyDesktopLook();
     qApp->installEventFilter(this);
 }
 
@@ -162,8 +164,9 @@ void TfrmMain::connectHandlers()
 
 bool TfrmMain::FormCreate()
 {
+    // The application's title is its name, "Tarvo2"; a display name would
+    // be appended to every box's title ("Error — Tarvo2").
     setWindowTitle(QStringLiteral("Tarvo2"));
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Tarvo2"));
 
     if (audio::AudioEngine::interfaceVersion() != 2) {
         showMessage(MessageKind::Error, QStringLiteral("DLL was not loaded!"));
@@ -202,6 +205,9 @@ bool TfrmMain::FormCreate()
     m_report.Load();
 
     m_alarm->ReadStoredSwitches();
+    OfferDefaultSounds(m_sounds->soundsFolder(),
+                       FindDefaultSoundsFolder(QCoreApplication::applicationFilePath(),
+                                               QStringLiteral(TARVO2_SOUNDS_DIR)));
     ReadRegValueNames(StoreKeys::CheckedSounds, m_checkedSounds);
     LoadResetableSettings();
     m_sounds->FillSounds(QString());

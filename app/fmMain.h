@@ -98,6 +98,9 @@ private:
                        QProgressBar *gauge = nullptr);
     QWidget *spinRow(const QString &label, QSpinBox *spin);
     void connectHandlers();
+    // Desktop look: readable text, accessible names, mnemonics (fmMainDesktop.cpp).
+    void applyDesktopLook();
+    void fitIntoScreen(); // content scrolls when the screen is too small
 
     void DrawButton(const QPixmap &imagePair, QAction *action);
     void drawToggle(AlarmControl::Switch which, const QString &onPrefix, const QString &offPrefix,

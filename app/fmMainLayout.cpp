@@ -3,6 +3,7 @@
 
 #include "app/fmMain.h"
 
+#include "app/ClampSpinBox.h"
 #include "app/Glyphs.h"
 #include "app/LedShape.h"
 #include "info/Links.h"
@@ -255,7 +256,7 @@ QSlider *TfrmMain::makeSlider(const char *name, int min, int max, int value, int
 
 QSpinBox *TfrmMain::makeSpin(const char *name, int min, int max, int value)
 {
-    auto *spin = new QSpinBox;
+    auto *spin = new ClampSpinBox; // typed values are brought into range
     spin->setObjectName(QString::fromLatin1(name));
     spin->setRange(min, max);
     spin->setValue(value);

@@ -1,5 +1,7 @@
 #include "info/InfoLook.h"
 
+#include "info/ReadableText.h"
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -22,6 +24,7 @@ QVBoxLayout *SetUpInfoWindow(QWidget *window, const QString &objectName, QSize c
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
     root->addWidget(MakeBar(window, QStringLiteral("Panel1"), title, QStringLiteral("Label10")));
+    KeepTextReadable(window); // white background whatever the colour scheme
     return root;
 }
 

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
@@ -49,6 +50,10 @@ TfrmThanx::TfrmThanx(const QString &key, const QString &valueName, const QString
                        "\n"
                        "With regards, VEKOR programmers"),
         this);
+    // A single line break joins two lines of one paragraph: the label wraps
+    // them as one, instead of leaving the overflow of the first on its own.
+    static const QRegularExpression lineInParagraph(QStringLiteral("(?<!\\n)\\n(?!\\n)"));
+    lbl2->setText(lbl2->text().replace(lineInParagraph, QStringLiteral(" ")));
     lbl2->setObjectName(QStringLiteral("lbl2"));
     lbl2->setFont(small);
     lbl2->setWordWrap(true);

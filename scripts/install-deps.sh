@@ -7,6 +7,8 @@ build_pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
             libgl-dev libsdl2-dev libsndfile1-dev libsamplerate0-dev)
 test_pkgs=(xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox python3
            libqt6svg6 fonts-dejavu-core)
+build_pkgs+=(qt6-svg-dev dpkg-dev)  # icon sizes rendered at build time; cpack's dpkg-shlibdeps
+test_pkgs+=(desktop-file-utils appstream lintian file man-db)  # install and package checks
 test_pkgs+=(dbus python3-dbusmock)  # screen lock tests: private bus with a logind mock
 build_pkgs+=(libsystemd-dev)  # journal
 test_pkgs+=(python3-dbusmock dbus-daemon)  # notifications on a private session bus

@@ -344,6 +344,16 @@ RegistryError::RegistryError(const QString &valueName, const QString &reason)
 {
 }
 
+RegistryError::RegistryError(const QString &valueName, const std::string &text)
+    : std::runtime_error(text), m_valueName(valueName)
+{
+}
+
+RegistryError RegistryError::withText(const QString &valueName, const QString &text)
+{
+    return RegistryError(valueName, text.toStdString());
+}
+
 QString RegistryError::message() const
 {
     return QString::fromStdString(what());

@@ -25,10 +25,14 @@ class RegistryError : public std::runtime_error
 {
 public:
     RegistryError(const QString &valueName, const QString &reason);
+    // A failure to keep something that is not a store value, told in full by
+    // text (an autostart entry that cannot be written or removed).
+    static RegistryError withText(const QString &valueName, const QString &text);
     QString valueName() const { return m_valueName; }
     QString message() const; // text to show the user, names the value
 
 private:
+    RegistryError(const QString &valueName, const std::string &text);
     QString m_valueName;
 };
 

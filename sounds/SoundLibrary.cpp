@@ -176,7 +176,7 @@ void SoundLibrary::RecreateSoundList()
     try {
         ReplaceRegKeyValues(StoreKeys::CheckedSounds, m_checkedSounds, CheckedMark);
     } catch (const RegistryError &error) {
-        m_prompts->information(dialogParent(), error.message());
+        m_prompts->error(dialogParent(), error.message());
     }
     Q_EMIT listChanged();
 }

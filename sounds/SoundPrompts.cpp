@@ -9,7 +9,12 @@ const QString Caption = QStringLiteral("Tarvo2");
 
 void SoundPrompts::information(QWidget *parent, const QString &text)
 {
-    QMessageBox::information(parent, Caption, text);
+    QMessageBox(QMessageBox::NoIcon, Caption, text, QMessageBox::Ok, parent).exec();
+}
+
+void SoundPrompts::error(QWidget *parent, const QString &text)
+{
+    QMessageBox::critical(parent, QStringLiteral("Error"), text);
 }
 
 bool SoundPrompts::askYesNo(QWidget *parent, const QString &text, bool warning)

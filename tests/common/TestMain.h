@@ -36,6 +36,9 @@ inline QString prepareTestHome()
     ::setenv("TARVO2_NO_SYSTEM_LOG", "1", 1);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::setenv("SDL_AUDIODRIVER", "dummy", 0);
+    // Windows under test start with an empty sounds folder unless a test
+    // offers the program's own sounds itself.
+    ::setenv("TARVO2_DEFAULT_SOUNDS", "", 0);
     return root;
 }
 

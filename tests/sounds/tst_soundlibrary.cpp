@@ -24,6 +24,7 @@ public:
     int dialogs = 0;
 
     void information(QWidget *, const QString &text) override { messages.append(text); }
+    void error(QWidget *, const QString &text) override { messages.append(text); }
     bool askYesNo(QWidget *, const QString &text, bool warning) override
     {
         questions.append(text);

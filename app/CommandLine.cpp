@@ -1,0 +1,110 @@
+#include "app/CommandLine.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace {
+
+// Qt's own GUI options: QApplication takes them out of the arguments later,
+// so they pass here unchecked (the value options take their value).
+const char *const QtValueOptions[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "display",    "qwindowgeometry",
+    "geometry", "qwindowicon",        "qwindowtitle",  "style",  "stylesheet", "session",
+    "title"};
+const char *const QtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+// Platforms that open a window without a display server.
+bool needsNoDisplay(const QString &platform)
+{
+    static const QStringList headless = {
+        QStringLiteral("offscreen"), QStringLiteral("minimal"), QStringLiteral("vnc"),
+        QStringLiteral("eglfs"),     QStringLiteral("linuxfb"), QStringLiteral("vkkhrdisplay"),
+        QStringLiteral("minimalegl")};
+    return headless.contains(platform);
+}
+
+} // namespace
+
+CommandLineOutcome ParseCommandLine(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Desktop alarm for an unattended computer."));
+    // Qt's options are single-dash words ("-platform xcb").
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    for (const char *name : QtValueOptions) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setValueName(QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char *name : QtFlagOptions) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+
+    CommandLineOutcome outcome;
+    if (!parser.parse(arguments)) {
+        outcome.action = CommandLineOutcome::Action::Exit;
+        outcome.exitCode = 2;
+        outcome.text = QStringLiteral("%1: %2\nTry '%1 --help' for more information.\n")
+                           .arg(QCoreApplication::applicationName().toLower(), parser.errorText());
+        return outcome;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        outcome.action = CommandLineOutcome::Action::Exit;
+        outcome.exitCode = 2;
+        outcome.text = QStringLiteral("%1: unexpected argument '%2'\nTry '%1 --help' for more "
+                                      "information.\n")
+                           .arg(QCoreApplication::applicationName().toLower(),
+                                parser.positionalArguments().constFirst());
+        return outcome;
+    }
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        outcome.action = CommandLineOutcome::Action::Exit;
+        outcome.text = parser.helpText();
+    } else if (parser.isSet(version)) {
+        outcome.action = CommandLineOutcome::Action::Exit;
+        outcome.text = QStringLiteral("%1 %2\n").arg(QCoreApplication::applicationName(),
+                                                     QCoreApplication::applicationVersion());
+    }
+    return outcome;
+}
+
+QString MissingDisplayReason(const QStringList &arguments, const QByteArray &qpaPlatform,
+                             const QByteArray &display, const QByteArray &waylandDisplay)
+{
+    // The -platform argument wins over QT_QPA_PLATFORM, as in Qt.
+    QString platforms = QString::fromLocal8Bit(qpaPlatform);
+    for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments.at(i) == QLatin1String("-platform") ||
+            arguments.at(i) == QLatin1String("--platform"))
+            platforms = arguments.at(i + 1);
+    }
+    bool haveX = !display.isEmpty();
+    if (arguments.contains(QLatin1String("-display")) ||
+        arguments.contains(QLatin1String("--display")))
+        haveX = true;
+    const bool haveWayland = !waylandDisplay.isEmpty();
+    if (platforms.isEmpty()) {
+        if (haveX || haveWayland)
+            return QString();
+        return QStringLiteral("no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
+    }
+    // "wayland;xcb": Qt tries each in turn; one usable is enough.
+    for (const QString &entry : platforms.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString name = entry.section(QLatin1Char(':'), 0, 0).trimmed();
+        if (needsNoDisplay(name))
+            return QString();
+        if (name == QLatin1String("xcb") && haveX)
+            return QString();
+        if (name.startsWith(QLatin1String("wayland")) && haveWayland)
+            return QString();
+        if (name != QLatin1String("xcb") && !name.startsWith(QLatin1String("wayland")))
+            return QString(); // a platform of its own: let Qt judge it
+    }
+    return QStringLiteral("no display for platform '%1': DISPLAY and WAYLAND_DISPLAY are not set")
+        .arg(platforms);
+}

@@ -1,0 +1,21 @@
+# Debian package of the installed program: cpack -G DEB (from the build tree).
+set(CPACK_PACKAGE_NAME tarvo2)
+set(CPACK_PACKAGE_VENDOR "VEKOR")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_CONTACT "VEKOR <tarvo2@vekor.invalid>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Tarvo2 watches the microphone level and the mouse pointer of a computer\n\
+left unattended and plays a run of alarm sounds when someone is at the\n\
+machine. Every arming, disarming and trigger is written to a report.")
+# Library dependencies come from dpkg-shlibdeps; Qt's platform plugins are
+# loaded at run time, so shlibdeps cannot see them.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+include(CPack)
