@@ -20,9 +20,10 @@ struct SinkGuard::Event
     } kind;
     QString name;
     SinkState state;
-    // A sink state asked for before the guard's latest own change may show
-    // the sink as it was before that change: it is shown, never judged.
-    bool settled = false;
+    // The guard's change count when the sink state was asked for: a state
+    // asked for before the guard's latest own change may show the sink as
+    // it was before that change; it is shown, never judged.
+    quint64 generation = 0;
 };
 
 // Everything libpulse's thread touches. The main loop's lock guards the
@@ -108,13 +109,13 @@ struct SinkGuard::Loop
                 pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER);
             if (pa_operation *op = pa_context_subscribe(context, mask, nullptr, nullptr))
                 pa_operation_unref(op);
-            loop->Post({Event::Kind::Ready, {}, {}, false});
+            loop->Post({Event::Kind::Ready, {}, {}, 0});
             loop->QueryServer();
             break;
         }
         case PA_CONTEXT_FAILED:
         case PA_CONTEXT_TERMINATED:
-            loop->Post({Event::Kind::Lost, {}, {}, false});
+            loop->Post({Event::Kind::Lost, {}, {}, 0});
             break;
         default:
             break;
@@ -144,7 +145,7 @@ struct SinkGuard::Loop
     {
         auto *loop = static_cast<Loop *>(userdata);
         const char *sink = info ? info->default_sink_name : nullptr;
-        loop->Post({Event::Kind::DefaultSink, QString::fromUtf8(sink ? sink : ""), {}, false});
+        loop->Post({Event::Kind::DefaultSink, QString::fromUtf8(sink ? sink : ""), {}, 0});
         loop->QuerySink(sink);
     }
 
@@ -159,11 +160,10 @@ struct SinkGuard::Loop
         }
         if (!info || !info->name)
             return;
-        Event event{Event::Kind::Sink, QString::fromUtf8(info->name), {}, false};
+        Event event{Event::Kind::Sink, QString::fromUtf8(info->name), {}, loop->queries.front()};
         event.state.muted = info->mute != 0;
         for (unsigned c = 0; c < info->volume.channels && c < PA_CHANNELS_MAX; ++c)
             event.state.volume.append(info->volume.values[c]);
-        event.settled = loop->queries.front() == loop->generation.load();
         loop->Post(std::move(event));
     }
 };
@@ -172,6 +172,9 @@ SinkGuard::SinkGuard(const QString &server, QObject *parent) : QObject(parent), 
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &SinkGuard::Connect);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(SettleTimeout);
+    connect(&m_settle, &QTimer::timeout, this, &SinkGuard::Settle);
 }
 
 SinkGuard::~SinkGuard()
@@ -262,6 +265,7 @@ void SinkGuard::OnEvent(const Event &event)
         m_retryInterval = FirstRetryInterval;
         m_retry.stop();
         // A new server (or the same one again) starts from what it says.
+        m_pending.clear();
         m_reference.reset();
         m_current.reset();
         SetState(State::Ready);
@@ -284,7 +288,8 @@ void SinkGuard::OnEvent(const Event &event)
         }
         break;
     case Event::Kind::Sink:
-        OnSink(event.name, event.state, event.settled);
+        // Only this thread changes the count, so the comparison holds.
+        OnSink(event.name, event.state, event.generation == m_loop->generation.load());
         break;
     }
 }
@@ -297,6 +302,15 @@ void SinkGuard::OnSink(const QString &name, const SinkState &state, bool settled
     Q_EMIT sinkStateChanged();
     if (!settled)
         return;
+    // PipeWire's pulse server takes a change after it has answered: until
+    // the sink shows what the guard set, what it shows is on the way.
+    if (const auto target = m_pending.constFind(name); target != m_pending.cend()) {
+        if (!Matches(*target, state))
+            return;
+        m_pending.erase(target);
+        if (m_pending.isEmpty())
+            m_settle.stop();
+    }
     if (m_runActive) {
         Enforce(name, state);
         return;
@@ -316,6 +330,30 @@ void SinkGuard::OnSink(const QString &name, const SinkState &state, bool settled
         m_reference->volume = QList<quint32>(state.volume.size(), kept);
     if (!verdict.isEmpty())
         Q_EMIT intrusion(verdict);
+}
+
+bool SinkGuard::Matches(const SinkState &a, const SinkState &b)
+{
+    if (a.muted != b.muted || a.volume.size() != b.volume.size())
+        return false;
+    for (int c = 0; c < a.volume.size(); ++c) {
+        const quint32 x = a.volume.at(c), y = b.volume.at(c);
+        if ((x > y ? x - y : y - x) > VolumeTolerance)
+            return false;
+    }
+    return true;
+}
+
+void SinkGuard::Settle()
+{
+    // The server never showed what the guard set (someone changed it in
+    // between, or the sink refused): a fresh look is judged as it is.
+    m_pending.clear();
+    if (!m_loop || !m_loop->mainloop)
+        return;
+    pa_threaded_mainloop_lock(m_loop->mainloop);
+    m_loop->QuerySink(m_sinkName.toUtf8().constData());
+    pa_threaded_mainloop_unlock(m_loop->mainloop);
 }
 
 quint32 SinkGuard::Level(const SinkState &state)
@@ -346,9 +384,20 @@ void SinkGuard::Enforce(const QString &name, const SinkState &state)
     if (wanted == state || m_enforcements >= MaxEnforcementsPerRun)
         return;
     ++m_enforcements;
-    // The first state met in a run is the one to put back; a later change
-    // by someone else during the run replaces it, as their latest wish.
-    m_saved.insert(name, state);
+    // The first state met in a run is the one to put back. A later change
+    // by someone else during the run is their latest wish: what they
+    // changed (mute, or volume) replaces that part of it.
+    const auto saved = m_saved.find(name);
+    const auto applied = m_applied.constFind(name);
+    if (saved == m_saved.end() || applied == m_applied.cend()) {
+        m_saved.insert(name, state);
+    } else {
+        if (state.muted != applied->muted)
+            saved->muted = state.muted;
+        if (state.volume != applied->volume)
+            saved->volume = state.volume;
+    }
+    m_applied.insert(name, wanted);
     Apply(name, wanted);
 }
 
@@ -376,6 +425,8 @@ bool SinkGuard::Apply(const QString &name, const SinkState &state)
         ++m_loop->generation;
         m_loop->QuerySink(sink.constData());
         applied = true;
+        m_pending.insert(name, state);
+        m_settle.start();
     }
     pa_threaded_mainloop_unlock(m_loop->mainloop);
     return applied;
@@ -383,6 +434,7 @@ bool SinkGuard::Apply(const QString &name, const SinkState &state)
 
 void SinkGuard::Restore()
 {
+    m_applied.clear();
     const QHash<QString, SinkState> saved = std::exchange(m_saved, {});
     for (auto it = saved.cbegin(); it != saved.cend(); ++it) {
         // Kept for the next connection when the server is away.

@@ -41,6 +41,10 @@ public:
     static constexpr int FirstRetryInterval = 500; // ms, doubled up to MaxRetryInterval
     static constexpr int MaxRetryInterval = 10000;
     static constexpr int MaxEnforcementsPerRun = 50;
+    // How long the server may take to show a change the guard made.
+    static constexpr int SettleTimeout = 2000;
+    // Rounding a server may do to a volume it was given (about 0.4 %).
+    static constexpr quint32 VolumeTolerance = 256;
 
     struct SinkState
     {
@@ -71,6 +75,7 @@ public:
     // intrusion; the text to report, or empty.
     static QString Judge(const SinkState &before, const SinkState &now);
     static quint32 Level(const SinkState &state);
+    static bool Matches(const SinkState &a, const SinkState &b);
 
 Q_SIGNALS:
     void stateChanged(SinkGuard::State state);
@@ -89,6 +94,7 @@ private:
     void Enforce(const QString &name, const SinkState &state);
     void Restore();
     bool Apply(const QString &name, const SinkState &state);
+    void Settle();
     void SetState(State state);
     void ScheduleRetry();
 
@@ -99,6 +105,9 @@ private:
     std::optional<SinkState> m_current;
     std::optional<SinkState> m_reference; // what an intrusion is judged against
     QHash<QString, SinkState> m_saved;    // the sinks' states before the run
+    QHash<QString, SinkState> m_applied;  // what the guard set during the run
+    QHash<QString, SinkState> m_pending;  // set, not yet shown by the server
+    QTimer m_settle;
     bool m_armed = false;
     bool m_runActive = false;
     int m_enforcements = 0;
