@@ -208,6 +208,7 @@ bool TfrmMain::FormCreate()
     DrawSimBtnState();
     DrawActivateBtnState();
     m_alarm->TimTask.start(250);
+    wireSessionServices();
     return true;
 }
 
@@ -273,6 +274,7 @@ void TfrmMain::FormClose()
     if (m_closed)
         return;
     m_closed = true;
+    closeSessionServices();
     m_alarm->StopAllTimers();
     m_mouse.Stop();
     m_mouse.TimLedMou.stop();

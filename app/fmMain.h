@@ -130,6 +130,12 @@ private:
     bool m_closed = false;
     bool m_waylandWarningShown = false;
 
+    // Sleep inhibitor, lid, power cable and sink guard (fmMainSession.cpp).
+    struct SessionServices;
+    SessionServices *m_session = nullptr;
+    void wireSessionServices();
+    void closeSessionServices();
+
 public:
     // Controls, named as in the rest of the program.
     QAction *ActActivateToggle = nullptr;
