@@ -18,6 +18,7 @@
 #include <memory>
 
 class LedShape;
+class SinkGuard;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -135,6 +136,9 @@ private:
     SessionServices *m_session = nullptr;
     void wireSessionServices();
     void closeSessionServices();
+
+public:
+    const SinkGuard *sinkGuard() const; // null before FormCreate
 
 public:
     // Controls, named as in the rest of the program.

@@ -171,3 +171,8 @@ void TfrmMain::closeSessionServices()
     m_session->logind.releaseLock();
     m_session->logind.setWatching(false);
 }
+
+const SinkGuard *TfrmMain::sinkGuard() const
+{
+    return m_session ? &m_session->sink : nullptr;
+}

@@ -84,6 +84,21 @@ public:
         return false;
     }
 
+    // Ends every service started so far; the bus stays.
+    void stopServices()
+    {
+        QDBusConnection bus = connection();
+        for (auto &service : m_services)
+            stop(*service);
+        m_services.clear();
+        for (const QString &name :
+             {QStringLiteral("org.freedesktop.login1"), QStringLiteral("org.freedesktop.UPower")}) {
+            QDeadlineTimer deadline(10000);
+            while (bus.interface()->isServiceRegistered(name) && !deadline.hasExpired())
+                QTest::qWait(50);
+        }
+    }
+
     // Calls a method on a mock object and returns the reply.
     QDBusMessage call(const QString &service, const QString &path, const QString &interface,
                       const QString &method, const QVariantList &args = {})
