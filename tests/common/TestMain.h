@@ -28,6 +28,11 @@ inline QString prepareTestHome()
     set("XDG_DATA_HOME", root + QStringLiteral("/data"));
     set("XDG_CACHE_HOME", root + QStringLiteral("/cache"));
     set("XDG_RUNTIME_DIR", root + QStringLiteral("/runtime"));
+    // Neither the machine's system bus (sleep locks, lid) nor its sound
+    // server (sink volume) is reached, unless a test points these at a
+    // private one of its own.
+    set("DBUS_SYSTEM_BUS_ADDRESS", QStringLiteral("unix:path=") + root + QStringLiteral("/no-bus"));
+    ::unsetenv("PULSE_SERVER");
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::setenv("SDL_AUDIODRIVER", "dummy", 0);
     return root;
