@@ -41,6 +41,7 @@ class TestSession : public QObject
 private:
     std::unique_ptr<MockSystemBus> m_bus;
     std::unique_ptr<PrivateSoundServer> m_sound;
+    std::unique_ptr<PrivateSoundServer> m_pipewire;
     std::unique_ptr<QTemporaryDir> m_dir;
     QStringList m_observed; // every report line, across arming's clearing
 
@@ -110,6 +111,8 @@ private Q_SLOTS:
         m_sound = std::make_unique<PrivateSoundServer>(PrivateSoundServer::Kind::PulseAudio);
         QVERIFY(m_sound->ready());
         qputenv("PULSE_SERVER", m_sound->serverString().toUtf8());
+        m_pipewire = std::make_unique<PrivateSoundServer>(PrivateSoundServer::Kind::PipeWire);
+        QVERIFY(m_pipewire->ready());
     }
 
     void init()
@@ -121,7 +124,11 @@ private Q_SLOTS:
         m_sound->pactl({"set-sink-volume", Speakers, "100%"});
     }
 
-    void cleanup() { m_bus->stopServices(); }
+    void cleanup()
+    {
+        m_bus->stopServices();
+        qputenv("PULSE_SERVER", m_sound->serverString().toUtf8());
+    }
 
     void lockFollowsArming()
     {
@@ -239,15 +246,26 @@ private Q_SLOTS:
 
     void soundGuarded_data()
     {
+        QTest::addColumn<bool>("pipewire");
         QTest::addColumn<QStringList>("change");
         QTest::addColumn<QString>("line");
-        QTest::newRow("muted") << QStringList{"set-sink-mute", Speakers, "1"} << "Volume muted";
-        QTest::newRow("20%") << QStringList{"set-sink-volume", Speakers, "20%"} << "Volume lowered";
+        for (const auto &[name, pipewire] :
+             {std::pair{"pulseaudio", false}, std::pair{"pipewire", true}}) {
+            QTest::addRow("%s: muted", name)
+                << pipewire << QStringList{"set-sink-mute", Speakers, "1"} << "Volume muted";
+            QTest::addRow("%s: 20%%", name)
+                << pipewire << QStringList{"set-sink-volume", Speakers, "20%"} << "Volume lowered";
+        }
     }
     void soundGuarded()
     {
+        QFETCH(bool, pipewire);
         QFETCH(QStringList, change);
         QFETCH(QString, line);
+        PrivateSoundServer *server = pipewire ? m_pipewire.get() : m_sound.get();
+        qputenv("PULSE_SERVER", server->serverString().toUtf8());
+        server->pactl({"set-sink-mute", Speakers, "0"});
+        server->pactl({"set-sink-volume", Speakers, "100%"});
         auto w = makeWindow({});
         QVERIFY(w);
         w->trkPersistence->setValue(3); // a run long enough to look at
@@ -255,23 +273,23 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(w->sinkGuard()->sinkState().has_value(), Timeout);
         w->ActActivateToggle->trigger();
         QVERIFY(w->alarm().isArmed());
-        const bool muted = m_sound->muted(Speakers);
-        m_sound->pactl(change);
-        const QList<quint32> changed = m_sound->volume(Speakers);
-        const bool changedMute = m_sound->muted(Speakers);
+        const bool muted = server->muted(Speakers);
+        server->pactl(change);
+        const QList<quint32> changed = server->volume(Speakers);
+        const bool changedMute = server->muted(Speakers);
         QVERIFY(changedMute != muted || changed.first() < SinkGuard::FullVolume);
         QTRY_VERIFY_WITH_TIMEOUT(m_observed.contains(line), Timeout);
         // The run is played at full, unmuted sink volume...
         QTRY_VERIFY_WITH_TIMEOUT(
-            !m_sound->muted(Speakers) &&
-                m_sound->volume(Speakers) ==
+            !server->muted(Speakers) &&
+                server->volume(Speakers) ==
                     QList<quint32>({SinkGuard::FullVolume, SinkGuard::FullVolume}),
             Timeout);
         QVERIFY(!w->alarm().tasks().isEmpty() || w->playback().IsPlaying());
         // ... and afterwards the sink is as it was left.
         QTRY_VERIFY_WITH_TIMEOUT(w->alarm().tasks().isEmpty() && !w->playback().IsPlaying(), 60000);
-        QTRY_COMPARE_WITH_TIMEOUT(m_sound->muted(Speakers), changedMute, Timeout);
-        QTRY_COMPARE_WITH_TIMEOUT(m_sound->volume(Speakers), changed, Timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(server->muted(Speakers), changedMute, Timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(server->volume(Speakers), changed, Timeout);
         QCOMPARE(m_observed.count(line), 1); // the guard's own changes were not intrusions
         w->ActActivateToggle->trigger();
     }
