@@ -76,6 +76,10 @@ QString AlarmControl::actionName(Switch s)
         return QStringLiteral("ActMouDetectToggle");
     case Switch::Simulation:
         return QStringLiteral("ActSimToggle");
+    case Switch::Lid:
+        return QStringLiteral("ActLidToggle");
+    case Switch::PowerCable:
+        return QStringLiteral("ActPowerToggle");
     }
     return {};
 }
@@ -89,6 +93,32 @@ void AlarmControl::ReadStoredSwitches()
 {
     for (Switch s : {Switch::Alarm, Switch::Microphone, Switch::Mouse, Switch::Simulation})
         setTag(s, ReadRegString(StoreKeys::Settings, storeName(s)).isEmpty() ? 0 : 1);
+    for (Switch s : {Switch::Lid, Switch::PowerCable})
+        setTag(s, StoredChoice(s).value_or(false) ? 1 : 0);
+}
+
+bool AlarmControl::FollowsMachine(Switch s)
+{
+    return s == Switch::Lid || s == Switch::PowerCable;
+}
+
+std::optional<bool> AlarmControl::StoredChoice(Switch s)
+{
+    const QString stored = ReadRegString(StoreKeys::Settings, storeName(s));
+    if (stored.isEmpty())
+        return std::nullopt;
+    return stored != StoreKeys::SwitchOff;
+}
+
+bool AlarmControl::ApplyMachineDefault(Switch s, bool present)
+{
+    if (!FollowsMachine(s) || StoredChoice(s))
+        return false;
+    const int wanted = present ? 1 : 0;
+    if (tag(s) == wanted)
+        return false;
+    setTag(s, wanted);
+    return true;
 }
 
 bool AlarmControl::StoredAlarmActive()
@@ -114,6 +144,8 @@ void AlarmControl::StoreSwitch(Switch s)
 {
     if (isOn(s))
         WriteRegString(StoreKeys::Settings, storeName(s), StoreKeys::SwitchOn);
+    else if (FollowsMachine(s))
+        WriteRegString(StoreKeys::Settings, storeName(s), StoreKeys::SwitchOff);
     else
         DeleteRegValue(StoreKeys::Settings, storeName(s));
 }
@@ -179,6 +211,10 @@ void AlarmControl::AlarmStopStart(bool start)
             lines.append(QStringLiteral("Mouse Detection - Enabled"));
         if (isOn(Switch::Simulation))
             lines.append(QStringLiteral("Simulation - Enabled"));
+        if (isOn(Switch::Lid))
+            lines.append(QStringLiteral("Lid Detection - Enabled"));
+        if (isOn(Switch::PowerCable))
+            lines.append(QStringLiteral("Power Cable Detection - Enabled"));
         lines.append(QStringLiteral("Alarm - Activated"));
         m_report.AddLinesToReport(lines);
         EmitArmState();

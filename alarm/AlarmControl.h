@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <array>
 #include <functional>
+#include <optional>
 
 class ReportLog;
 
@@ -26,8 +27,11 @@ public:
         Alarm,
         Microphone,
         Mouse,
-        Simulation
+        Simulation,
+        Lid,
+        PowerCable
     };
+    static constexpr std::size_t SwitchCount = 6;
     enum class Led
     {
         ActivationDelay,
@@ -64,8 +68,18 @@ public:
     // The store's value name of a switch ("Alarm Active" for the alarm).
     static QString storeName(Switch s);
 
-    // Start-up: sets the four switches from the store; starts nothing.
+    // Start-up: sets the switches from the store; starts nothing. A switch
+    // whose default follows the machine (lid, power cable) and that was
+    // never set stays off until ApplyMachineDefault says otherwise.
     void ReadStoredSwitches();
+    // Lid and power cable: on by default where the machine has a lid / a
+    // battery, so their store keeps "off" apart from "never set".
+    static bool FollowsMachine(Switch s);
+    // The stored choice of a switch; nullopt when it was never set.
+    static std::optional<bool> StoredChoice(Switch s);
+    // Takes the machine's answer for a switch that follows it, unless the
+    // user has chosen. Returns whether the tag changed.
+    bool ApplyMachineDefault(Switch s, bool present);
     static bool StoredAlarmActive();
     // First activation of the window: a stored armed state is taken up again
     // through the activation delay, without clearing the report or rewriting
@@ -73,7 +87,8 @@ public:
     bool ResumeStoredAlarm();
 
     void FlipSwitch(Switch s);
-    // Writes "T" while the switch is on, deletes the value while it is off.
+    // Writes "T" while the switch is on, deletes the value while it is off;
+    // a switch that follows the machine writes "F" while it is off.
     // Throws RegistryError when the store cannot be written.
     void StoreSwitch(Switch s);
     void StartSimulation();
@@ -145,7 +160,7 @@ private:
     ReportLog &m_report;
     Hooks m_hooks;
     TaskQueue m_tasks;
-    std::array<int, 4> m_tags{};
+    std::array<int, SwitchCount> m_tags{};
     std::array<bool, 3> m_leds{};
     ArmState m_lastArmState = ArmState::Disarmed;
 };

@@ -217,6 +217,7 @@ bool TfrmMain::FormCreate()
     DrawSimBtnState();
     DrawActivateBtnState();
     m_alarm->TimTask.start(250);
+    wireSessionServices();
     return true;
 }
 
@@ -286,6 +287,7 @@ void TfrmMain::FormClose()
     if (m_closed)
         return;
     m_closed = true;
+    closeSessionServices();
     m_alarm->StopAllTimers();
     m_mouse.Stop();
     m_mouse.TimLedMou.stop();

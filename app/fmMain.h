@@ -22,6 +22,7 @@
 
 class LedShape;
 struct ReachServices;
+class SinkGuard;
 class QComboBox;
 class QFrame;
 class QLabel;
@@ -157,6 +158,14 @@ private:
     void wireReach();
     bool closeToTray(QCloseEvent *event);
     std::unique_ptr<ReachServices> m_reach;
+    // Sleep inhibitor, lid, power cable and sink guard (fmMainSession.cpp).
+    struct SessionServices;
+    SessionServices *m_session = nullptr;
+    void wireSessionServices();
+    void closeSessionServices();
+
+public:
+    const SinkGuard *sinkGuard() const; // null before FormCreate
 
 public:
     ReachServices *reach() { return m_reach.get(); }

@@ -12,6 +12,8 @@ test_pkgs+=(desktop-file-utils appstream lintian file man-db)  # install and pac
 test_pkgs+=(dbus python3-dbusmock)  # screen lock tests: private bus with a logind mock
 build_pkgs+=(libsystemd-dev)  # journal
 test_pkgs+=(python3-dbusmock dbus-daemon)  # notifications on a private session bus
+build_pkgs+=(libpulse-dev)  # sink guard
+test_pkgs+=(pipewire pipewire-pulse wireplumber dbus-daemon python3-dbusmock)  # session services
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = "--with-test-tools" ]; then

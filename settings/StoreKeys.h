@@ -13,4 +13,7 @@ inline const QString AlarmActive = QStringLiteral("Alarm Active");
 inline const QString MsgThanx = QStringLiteral("MsgThanx");
 inline const QString ProgramLocation = QStringLiteral("ProgramLocation");
 inline const QString SwitchOn = QStringLiteral("T");
+// Only the switches whose default follows the machine (lid, power cable)
+// store "F" when turned off; absent means never set, any other data on.
+inline const QString SwitchOff = QStringLiteral("F");
 } // namespace StoreKeys

@@ -366,14 +366,23 @@ private Q_SLOTS:
         QVERIFY(!w->ActSimToggle->isEnabled());
         QCOMPARE(w->ActActivateToggle->toolTip(), QStringLiteral("Stop Alarm"));
         QVERIFY(!w->alarm().TimSimulation.isActive()); // detectors start at activation
-        const int linesBefore = w->report().count();
+        // This session has no sound server and no logind: their notes aside.
+        const auto withoutServiceNotes = [](QStringList lines) {
+            lines.removeIf([](const QString &line) {
+                return line.endsWith(QStringLiteral("] Volume guard not available")) ||
+                       line.endsWith(QStringLiteral("] Suspend cannot be prevented"));
+            });
+            return lines;
+        };
+        const int linesBefore = int(withoutServiceNotes(w->report().lines()).size());
         QVERIFY(linesBefore > 0);
         w->FormActivate(); // resumes through the (now 0 s) activation delay
         QVERIFY(w->alarm().isArmed());
         QVERIFY(w->alarm().TimSimulation.isActive());
         // The loaded report is kept: the resumed arming adds its lines after it.
-        QCOMPARE(w->report().count(), linesBefore + 2);
-        QVERIFY(w->report().lines().last().endsWith(QStringLiteral("] Alarm - Activated")));
+        const QStringList lines = withoutServiceNotes(w->report().lines());
+        QCOMPARE(lines.size(), linesBefore + 2);
+        QVERIFY(lines.last().endsWith(QStringLiteral("] Alarm - Activated")));
         w->FormActivate(); // later activations do nothing
         QVERIFY(w->alarm().isArmed());
         QVERIFY(!w->report()

@@ -34,6 +34,7 @@ inline QString prepareTestHome()
     set("DBUS_SESSION_BUS_ADDRESS", noBus);
     set("DBUS_SYSTEM_BUS_ADDRESS", noBus);
     ::setenv("TARVO2_NO_SYSTEM_LOG", "1", 1);
+    ::unsetenv("PULSE_SERVER");
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::setenv("SDL_AUDIODRIVER", "dummy", 0);
     // Windows under test start with an empty sounds folder unless a test

@@ -1,0 +1,178 @@
+// The window's session services: the sleep inhibitor and the lid (logind),
+// the power cable (UPower) and the output sink's guard (libpulse). Each
+// service only observes; the alarm control decides what a signal means.
+
+#include "app/fmMain.h"
+
+#include "audio/SinkGuard.h"
+#include "desktop/LogindService.h"
+#include "desktop/UPowerService.h"
+#include "settings/gRegistry.h"
+
+#include <QDBusConnection>
+#include <QMenu>
+#include <QMenuBar>
+
+// Owned by the window as a child object; it never reaches into the window
+// once the window's members are gone (it holds only its own services).
+struct TfrmMain::SessionServices : QObject
+{
+    explicit SessionServices(QObject *parent)
+        : QObject(parent), logind(QDBusConnection::systemBus()), power(QDBusConnection::systemBus())
+    {
+    }
+
+    LogindService logind;
+    UPowerService power;
+    SinkGuard sink;
+    QAction *lidAction = nullptr;
+    QAction *powerAction = nullptr;
+    // One note per arming about what cannot be guarded here.
+    bool suspendNoted = false;
+    bool volumeNoted = false;
+    bool volumeNotePending = false;
+    bool runPending = false; // a trigger was accepted, its run not over
+};
+
+void TfrmMain::wireSessionServices()
+{
+    using S = AlarmControl::Switch;
+    using A = AlarmControl::ArmState;
+    m_session = new SessionServices(this);
+    SessionServices *s = m_session;
+    AlarmControl *alarm = m_alarm.get();
+
+    // The switches, before the Options menu's closing separator.
+    auto *options = menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"));
+    QAction *before = nullptr;
+    for (QAction *action : options ? options->actions() : QList<QAction *>()) {
+        if (action->objectName() == QLatin1String("N5"))
+            before = action;
+    }
+    auto addSwitch = [&](S which, const QString &text) {
+        auto *action = new QAction(text, this);
+        action->setObjectName(AlarmControl::actionName(which));
+        action->setCheckable(true);
+        action->setChecked(alarm->isOn(which));
+        if (options)
+            options->insertAction(before, action);
+        connect(action, &QAction::triggered, this, [this, alarm, action, which] {
+            alarm->FlipSwitch(which);
+            action->setChecked(alarm->isOn(which));
+            guarded([alarm, which] { alarm->StoreSwitch(which); });
+        });
+        return action;
+    };
+    s->lidAction = addSwitch(S::Lid, QStringLiteral("Alarm when the lid closes"));
+    s->powerAction =
+        addSwitch(S::PowerCable, QStringLiteral("Alarm when the power cable is unplugged"));
+
+    // On by default where the machine has a lid / a battery.
+    auto machineDefault = [alarm](S which, bool present, QAction *action) {
+        if (alarm->ApplyMachineDefault(which, present))
+            action->setChecked(alarm->isOn(which));
+    };
+    auto lidDefault = [s, machineDefault] {
+        machineDefault(S::Lid, s->logind.lidPresent() || s->power.lidPresent(), s->lidAction);
+    };
+    connect(&s->logind, &LogindService::lidPresentChanged, s, lidDefault);
+    connect(&s->power, &UPowerService::lidPresentChanged, s, lidDefault);
+    connect(&s->power, &UPowerService::batteryPresentChanged, s, [s, machineDefault](bool present) {
+        machineDefault(S::PowerCable, present, s->powerAction);
+    });
+
+    connect(&s->logind, &LogindService::lidClosedChanged, s, [alarm](bool closed) {
+        if (closed && alarm->isOn(S::Lid))
+            alarm->ActivateAlarm(QStringLiteral("Lid closed"));
+    });
+    connect(&s->power, &UPowerService::onBatteryChanged, s, [alarm](bool onBattery) {
+        if (onBattery && alarm->isOn(S::PowerCable))
+            alarm->ActivateAlarm(QStringLiteral("Power cable disconnected"));
+    });
+    connect(&s->sink, &SinkGuard::intrusion, s,
+            [alarm](const QString &message) { alarm->ActivateAlarm(message); });
+
+    auto noteVolume = [this, s] {
+        s->volumeNotePending = false;
+        if (s->volumeNoted)
+            return;
+        s->volumeNoted = true;
+        m_report.AddToReport(QStringLiteral("Volume guard not available"));
+    };
+    connect(&s->logind, &LogindService::lockRefused, s, [this, s, alarm] {
+        if (alarm->armState() == A::Disarmed || s->suspendNoted)
+            return;
+        s->suspendNoted = true;
+        m_report.AddToReport(QStringLiteral("Suspend cannot be prevented"));
+    });
+    connect(&s->sink, &SinkGuard::stateChanged, s, [s, noteVolume](SinkGuard::State state) {
+        // A server still being reached at arming is judged once it answers.
+        if (s->volumeNotePending && state != SinkGuard::State::Connecting) {
+            if (state == SinkGuard::State::Unavailable)
+                noteVolume();
+            s->volumeNotePending = false;
+        }
+    });
+
+    connect(alarm, &AlarmControl::armStateChanged, s, [s, noteVolume](A state) {
+        const bool guarding = state != A::Disarmed;
+        // Like the detector switches, fixed while the alarm is on.
+        s->lidAction->setEnabled(!guarding);
+        s->powerAction->setEnabled(!guarding);
+        s->logind.setWatching(guarding);
+        s->sink.setArmed(state == A::Armed);
+        if (!guarding) {
+            s->logind.releaseLock();
+            s->runPending = false;
+            s->suspendNoted = s->volumeNoted = s->volumeNotePending = false;
+            return;
+        }
+        s->logind.takeLock(); // once per arming; a second call does nothing
+        if (s->sink.state() == SinkGuard::State::Unavailable)
+            noteVolume();
+        else if (s->sink.state() == SinkGuard::State::Connecting)
+            s->volumeNotePending = true;
+    });
+
+    // The alarm run: from an accepted trigger while its records play.
+    auto updateRun = [this, s, alarm] {
+        if (!alarm->isOn(S::Alarm)) {
+            s->runPending = false;
+            s->sink.setRunActive(false);
+            return;
+        }
+        const bool busy = !alarm->tasks().isEmpty() || m_playback.IsPlaying();
+        if (busy && s->runPending) {
+            s->sink.setRunActive(true);
+        } else if (!busy && !alarm->TimTriggerDelay.isActive()) {
+            s->runPending = false;
+            s->sink.setRunActive(false);
+        }
+    };
+    connect(alarm, &AlarmControl::alarmRaised, s, [s, updateRun] {
+        s->runPending = true;
+        // The run's records are queued right after this signal.
+        QMetaObject::invokeMethod(s, updateRun, Qt::QueuedConnection);
+    });
+    connect(&alarm->TimTask, &QTimer::timeout, s, updateRun);
+    connect(&alarm->TimTriggerDelay, &QTimer::timeout, s, updateRun);
+
+    s->logind.start();
+    s->power.start();
+    s->sink.start();
+}
+
+void TfrmMain::closeSessionServices()
+{
+    if (!m_session)
+        return;
+    // Closing does not disarm, but the sink and the sleep lock go back.
+    m_session->sink.setArmed(false);
+    m_session->logind.releaseLock();
+    m_session->logind.setWatching(false);
+}
+
+const SinkGuard *TfrmMain::sinkGuard() const
+{
+    return m_session ? &m_session->sink : nullptr;
+}

@@ -1,0 +1,483 @@
+#include "audio/SinkGuard.h"
+
+#include <QMetaObject>
+#include <QMutex>
+#include <QMutexLocker>
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <pulse/pulseaudio.h>
+#include <utility>
+
+struct SinkGuard::Event
+{
+    enum class Kind
+    {
+        Ready,
+        Lost,
+        DefaultSink,
+        Sink
+    } kind;
+    QString name;
+    SinkState state;
+    // The guard's change count when the sink state was asked for: a state
+    // asked for before the guard's latest own change may show the sink as
+    // it was before that change; it is shown, never judged.
+    quint64 generation = 0;
+};
+
+// Everything libpulse's thread touches. The main loop's lock guards the
+// context and the query list; queueMutex guards the hand-off to the owner.
+struct SinkGuard::Loop
+{
+    pa_threaded_mainloop *mainloop = nullptr;
+    pa_context *context = nullptr;
+    // Bumped (under the main loop's lock) with every change the guard makes.
+    std::atomic<quint64> generation{0};
+    // The generation at which each sink query still unanswered was sent;
+    // replies on one connection come in the order of the requests.
+    std::deque<quint64> queries;
+
+    QMutex queueMutex;
+    std::deque<Event> events;
+    SinkGuard *receiver = nullptr;
+    bool wakePending = false;
+
+    ~Loop()
+    {
+        if (!mainloop)
+            return;
+        pa_threaded_mainloop_lock(mainloop);
+        DropContext();
+        pa_threaded_mainloop_unlock(mainloop);
+        pa_threaded_mainloop_stop(mainloop);
+        pa_threaded_mainloop_free(mainloop);
+    }
+
+    // Main loop lock held.
+    void DropContext()
+    {
+        if (!context)
+            return;
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_set_subscribe_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        context = nullptr;
+        queries.clear();
+    }
+
+    void Post(Event event)
+    {
+        QMutexLocker lock(&queueMutex);
+        if (!receiver)
+            return;
+        events.push_back(std::move(event));
+        if (wakePending)
+            return;
+        wakePending = true;
+        SinkGuard *guard = receiver;
+        QMetaObject::invokeMethod(
+            guard, [guard] { guard->DrainEvents(); }, Qt::QueuedConnection);
+    }
+
+    // Main loop lock held (libpulse's callbacks run with it).
+    void QuerySink(const char *name)
+    {
+        if (!context || !name || !*name)
+            return;
+        pa_operation *op = pa_context_get_sink_info_by_name(context, name, &Loop::OnSinkInfo, this);
+        if (!op)
+            return;
+        queries.push_back(generation.load());
+        pa_operation_unref(op);
+    }
+
+    void QueryServer()
+    {
+        if (pa_operation *op = pa_context_get_server_info(context, &Loop::OnServerInfo, this))
+            pa_operation_unref(op);
+    }
+
+    static void OnContextState(pa_context *context, void *userdata)
+    {
+        auto *loop = static_cast<Loop *>(userdata);
+        switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY: {
+            pa_context_set_subscribe_callback(context, &Loop::OnSubscription, loop);
+            const auto mask =
+                pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER);
+            if (pa_operation *op = pa_context_subscribe(context, mask, nullptr, nullptr))
+                pa_operation_unref(op);
+            loop->Post({Event::Kind::Ready, {}, {}, 0});
+            loop->QueryServer();
+            break;
+        }
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            loop->Post({Event::Kind::Lost, {}, {}, 0});
+            break;
+        default:
+            break;
+        }
+    }
+
+    static void OnSubscription(pa_context *, pa_subscription_event_type_t type, uint32_t index,
+                               void *userdata)
+    {
+        auto *loop = static_cast<Loop *>(userdata);
+        const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
+            loop->QueryServer();
+        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK &&
+                   (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_REMOVE) {
+            // Any sink may be the default one; the owner picks.
+            pa_operation *op =
+                pa_context_get_sink_info_by_index(loop->context, index, &Loop::OnSinkInfo, loop);
+            if (op) {
+                loop->queries.push_back(loop->generation.load());
+                pa_operation_unref(op);
+            }
+        }
+    }
+
+    static void OnServerInfo(pa_context *, const pa_server_info *info, void *userdata)
+    {
+        auto *loop = static_cast<Loop *>(userdata);
+        const char *sink = info ? info->default_sink_name : nullptr;
+        loop->Post({Event::Kind::DefaultSink, QString::fromUtf8(sink ? sink : ""), {}, 0});
+        loop->QuerySink(sink);
+    }
+
+    static void OnSinkInfo(pa_context *, const pa_sink_info *info, int eol, void *userdata)
+    {
+        auto *loop = static_cast<Loop *>(userdata);
+        if (loop->queries.empty())
+            return;
+        if (eol != 0) {
+            loop->queries.pop_front();
+            return;
+        }
+        if (!info || !info->name)
+            return;
+        Event event{Event::Kind::Sink, QString::fromUtf8(info->name), {}, loop->queries.front()};
+        event.state.muted = info->mute != 0;
+        for (unsigned c = 0; c < info->volume.channels && c < PA_CHANNELS_MAX; ++c)
+            event.state.volume.append(info->volume.values[c]);
+        loop->Post(std::move(event));
+    }
+};
+
+SinkGuard::SinkGuard(const QString &server, QObject *parent) : QObject(parent), m_server(server)
+{
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &SinkGuard::Connect);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(SettleTimeout);
+    connect(&m_settle, &QTimer::timeout, this, &SinkGuard::Settle);
+}
+
+SinkGuard::~SinkGuard()
+{
+    if (m_loop) {
+        QMutexLocker lock(&m_loop->queueMutex);
+        m_loop->receiver = nullptr;
+        m_loop->events.clear();
+    }
+    // Stops libpulse's thread and drops the connection.
+    m_loop.reset();
+}
+
+void SinkGuard::start()
+{
+    if (m_loop)
+        return;
+    m_loop = std::make_shared<Loop>();
+    m_loop->receiver = this;
+    m_loop->mainloop = pa_threaded_mainloop_new();
+    if (!m_loop->mainloop || pa_threaded_mainloop_start(m_loop->mainloop) < 0) {
+        // Without libpulse's own loop there is nothing to retry.
+        if (m_loop->mainloop)
+            pa_threaded_mainloop_free(m_loop->mainloop);
+        m_loop->mainloop = nullptr;
+        SetState(State::Unavailable);
+        return;
+    }
+    Connect();
+}
+
+void SinkGuard::Connect()
+{
+    if (!m_loop || !m_loop->mainloop)
+        return;
+    pa_threaded_mainloop_lock(m_loop->mainloop);
+    m_loop->DropContext();
+    pa_mainloop_api *api = pa_threaded_mainloop_get_api(m_loop->mainloop);
+    m_loop->context = pa_context_new(api, "Tarvo2");
+    bool failed = !m_loop->context;
+    if (!failed) {
+        pa_context_set_state_callback(m_loop->context, &Loop::OnContextState, m_loop.get());
+        const QByteArray server = m_server.toUtf8();
+        failed =
+            pa_context_connect(m_loop->context, server.isEmpty() ? nullptr : server.constData(),
+                               PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0;
+    }
+    if (failed)
+        m_loop->DropContext();
+    pa_threaded_mainloop_unlock(m_loop->mainloop);
+    if (failed) {
+        SetState(State::Unavailable);
+        ScheduleRetry();
+    }
+}
+
+void SinkGuard::ScheduleRetry()
+{
+    if (m_retry.isActive())
+        return;
+    m_retry.start(m_retryInterval);
+    m_retryInterval = std::min(m_retryInterval * 2, MaxRetryInterval);
+}
+
+void SinkGuard::DrainEvents()
+{
+    const std::shared_ptr<Loop> loop = m_loop;
+    if (!loop)
+        return;
+    std::deque<Event> events;
+    {
+        QMutexLocker lock(&loop->queueMutex);
+        loop->wakePending = false;
+        events.swap(loop->events);
+    }
+    for (const Event &event : events) {
+        if (loop != m_loop)
+            return;
+        OnEvent(event);
+    }
+}
+
+void SinkGuard::OnEvent(const Event &event)
+{
+    switch (event.kind) {
+    case Event::Kind::Ready:
+        ++m_connections;
+        m_retryInterval = FirstRetryInterval;
+        m_retry.stop();
+        // A new server (or the same one again) starts from what it says.
+        m_pending.clear();
+        m_reference.reset();
+        m_current.reset();
+        SetState(State::Ready);
+        // A run that ended while the server was away still owes its sinks.
+        if (!m_runActive && !m_saved.isEmpty())
+            Restore();
+        break;
+    case Event::Kind::Lost:
+        m_current.reset();
+        m_reference.reset();
+        SetState(State::Unavailable);
+        ScheduleRetry();
+        break;
+    case Event::Kind::DefaultSink:
+        if (event.name != m_sinkName) {
+            m_sinkName = event.name;
+            m_current.reset();
+            m_reference.reset();
+            Q_EMIT sinkChanged(m_sinkName);
+        }
+        break;
+    case Event::Kind::Sink:
+        // Only this thread changes the count, so the comparison holds.
+        OnSink(event.name, event.state, event.generation == m_loop->generation.load());
+        break;
+    }
+}
+
+void SinkGuard::OnSink(const QString &name, const SinkState &state, bool settled)
+{
+    if (name != m_sinkName)
+        return;
+    m_current = state;
+    Q_EMIT sinkStateChanged();
+    if (!settled)
+        return;
+    // PipeWire's pulse server takes a change after it has answered: until
+    // the sink shows what the guard set, what it shows is on the way.
+    if (const auto target = m_pending.constFind(name); target != m_pending.cend()) {
+        if (!Matches(*target, state))
+            return;
+        m_pending.erase(target);
+        if (m_pending.isEmpty())
+            m_settle.stop();
+    }
+    if (m_runActive) {
+        Enforce(name, state);
+        return;
+    }
+    if (!m_armed)
+        return;
+    if (!m_reference) {
+        m_reference = state;
+        return;
+    }
+    const QString verdict = Judge(*m_reference, state);
+    // The highest level seen is kept, so that several small steps down
+    // add up; after an intrusion the new state is the new reference.
+    const quint32 kept = verdict.isEmpty() ? std::max(Level(*m_reference), Level(state)) : 0;
+    m_reference = state;
+    if (kept > Level(state))
+        m_reference->volume = QList<quint32>(state.volume.size(), kept);
+    if (!verdict.isEmpty())
+        Q_EMIT intrusion(verdict);
+}
+
+bool SinkGuard::Matches(const SinkState &a, const SinkState &b)
+{
+    if (a.muted != b.muted || a.volume.size() != b.volume.size())
+        return false;
+    for (int c = 0; c < a.volume.size(); ++c) {
+        const quint32 x = a.volume.at(c), y = b.volume.at(c);
+        if ((x > y ? x - y : y - x) > VolumeTolerance)
+            return false;
+    }
+    return true;
+}
+
+void SinkGuard::Settle()
+{
+    // The server never showed what the guard set (someone changed it in
+    // between, or the sink refused): a fresh look is judged as it is.
+    m_pending.clear();
+    if (!m_loop || !m_loop->mainloop)
+        return;
+    pa_threaded_mainloop_lock(m_loop->mainloop);
+    m_loop->QuerySink(m_sinkName.toUtf8().constData());
+    pa_threaded_mainloop_unlock(m_loop->mainloop);
+}
+
+quint32 SinkGuard::Level(const SinkState &state)
+{
+    quint32 level = 0;
+    for (const quint32 v : state.volume)
+        level = std::max(level, v);
+    return level;
+}
+
+QString SinkGuard::Judge(const SinkState &before, const SinkState &now)
+{
+    if (now.muted && !before.muted)
+        return QStringLiteral("Volume muted");
+    if (!now.muted && Level(now) + LowerStep < Level(before))
+        return QStringLiteral("Volume lowered");
+    return QString();
+}
+
+void SinkGuard::Enforce(const QString &name, const SinkState &state)
+{
+    SinkState wanted = state;
+    wanted.muted = false;
+    for (quint32 &v : wanted.volume)
+        v = std::max(v, FullVolume);
+    // A sink that does not take the change must not make the guard try
+    // for ever.
+    if (wanted == state || m_enforcements >= MaxEnforcementsPerRun)
+        return;
+    ++m_enforcements;
+    // The first state met in a run is the one to put back. A later change
+    // by someone else during the run is their latest wish: what they
+    // changed (mute, or volume) replaces that part of it.
+    const auto saved = m_saved.find(name);
+    const auto applied = m_applied.constFind(name);
+    if (saved == m_saved.end() || applied == m_applied.cend()) {
+        m_saved.insert(name, state);
+    } else {
+        if (state.muted != applied->muted)
+            saved->muted = state.muted;
+        if (state.volume != applied->volume)
+            saved->volume = state.volume;
+    }
+    m_applied.insert(name, wanted);
+    Apply(name, wanted);
+}
+
+bool SinkGuard::Apply(const QString &name, const SinkState &state)
+{
+    if (!m_loop || !m_loop->mainloop)
+        return false;
+    bool applied = false;
+    pa_threaded_mainloop_lock(m_loop->mainloop);
+    pa_context *context = m_loop->context;
+    if (context && pa_context_get_state(context) == PA_CONTEXT_READY && !state.volume.isEmpty() &&
+        state.volume.size() <= PA_CHANNELS_MAX) {
+        const QByteArray sink = name.toUtf8();
+        pa_cvolume volume;
+        pa_cvolume_init(&volume);
+        volume.channels = uint8_t(state.volume.size());
+        for (int c = 0; c < state.volume.size(); ++c)
+            volume.values[c] = std::min<quint32>(state.volume.at(c), PA_VOLUME_MAX);
+        if (pa_operation *op = pa_context_set_sink_volume_by_name(context, sink.constData(),
+                                                                  &volume, nullptr, nullptr))
+            pa_operation_unref(op);
+        if (pa_operation *op = pa_context_set_sink_mute_by_name(
+                context, sink.constData(), state.muted ? 1 : 0, nullptr, nullptr))
+            pa_operation_unref(op);
+        ++m_loop->generation;
+        m_loop->QuerySink(sink.constData());
+        applied = true;
+        m_pending.insert(name, state);
+        m_settle.start();
+    }
+    pa_threaded_mainloop_unlock(m_loop->mainloop);
+    return applied;
+}
+
+void SinkGuard::Restore()
+{
+    m_applied.clear();
+    const QHash<QString, SinkState> saved = std::exchange(m_saved, {});
+    for (auto it = saved.cbegin(); it != saved.cend(); ++it) {
+        // Kept for the next connection when the server is away.
+        if (!Apply(it.key(), it.value())) {
+            m_saved.insert(it.key(), it.value());
+            continue;
+        }
+        if (it.key() == m_sinkName) {
+            m_current = it.value();
+            if (m_armed)
+                m_reference = it.value();
+        }
+    }
+}
+
+void SinkGuard::setArmed(bool armed)
+{
+    if (armed == m_armed)
+        return;
+    m_armed = armed;
+    m_reference = armed ? m_current : std::nullopt;
+    if (!armed)
+        setRunActive(false);
+}
+
+void SinkGuard::setRunActive(bool active)
+{
+    if (active == m_runActive)
+        return;
+    m_runActive = active;
+    m_enforcements = 0;
+    if (active) {
+        if (m_current)
+            Enforce(m_sinkName, *m_current);
+    } else {
+        Restore();
+    }
+}
+
+void SinkGuard::SetState(State state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    Q_EMIT stateChanged(state);
+}

@@ -1,0 +1,117 @@
+#pragma once
+// The sound server's default output sink, watched and guarded over libpulse
+// (PulseAudio, or PipeWire's pulse server): its mute state and volume, and
+// changes of the default sink.
+//
+// While an alarm run plays, the guard unmutes the sink and raises every
+// channel to at least full volume, so the alarm volume setting means what
+// it says; when the run ends it puts the sink's previous mute state and
+// per-channel volume back exactly. While armed, muting the sink or lowering
+// it by more than a small step is reported as an intrusion; the guard's own
+// changes never are.
+//
+// libpulse runs its own main loop thread. Its callbacks only copy what they
+// learn into a queue and post one wake-up; everything else, and every
+// signal, happens on the thread that owns the guard. A missing server is a
+// normal state ("unavailable"); a lost one is reconnected with a growing
+// pause.
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <memory>
+#include <optional>
+
+class SinkGuard : public QObject
+{
+    Q_OBJECT
+public:
+    enum class State
+    {
+        Connecting,
+        Ready,
+        Unavailable
+    };
+    // PA_VOLUME_NORM: the sink's full volume.
+    static constexpr quint32 FullVolume = 0x10000U;
+    // Lowering by more than this (5 % of full) is an intrusion.
+    static constexpr quint32 LowerStep = FullVolume / 20;
+    static constexpr int FirstRetryInterval = 500; // ms, doubled up to MaxRetryInterval
+    static constexpr int MaxRetryInterval = 10000;
+    static constexpr int MaxEnforcementsPerRun = 50;
+    // How long the server may take to show a change the guard made.
+    static constexpr int SettleTimeout = 2000;
+    // Rounding a server may do to a volume it was given (about 0.4 %).
+    static constexpr quint32 VolumeTolerance = 256;
+
+    struct SinkState
+    {
+        bool muted = false;
+        QList<quint32> volume; // per channel, in the server's units
+        bool operator==(const SinkState &other) const = default;
+    };
+
+    // server: a libpulse server string; empty for the default one (which
+    // follows PULSE_SERVER and the client configuration). Never spawns one.
+    explicit SinkGuard(const QString &server = QString(), QObject *parent = nullptr);
+    ~SinkGuard() override;
+
+    void start();
+    State state() const { return m_state; }
+    bool available() const { return m_state == State::Ready; }
+    QString sinkName() const { return m_sinkName; }
+    // The default sink's state as last heard; nullopt before it is known.
+    std::optional<SinkState> sinkState() const { return m_current; }
+    int connectionCount() const { return m_connections; }
+
+    void setArmed(bool armed);
+    bool armed() const { return m_armed; }
+    void setRunActive(bool active);
+    bool runActive() const { return m_runActive; }
+
+    // Whether a new state of an armed sink, against what it was, is an
+    // intrusion; the text to report, or empty.
+    static QString Judge(const SinkState &before, const SinkState &now);
+    static quint32 Level(const SinkState &state);
+    static bool Matches(const SinkState &a, const SinkState &b);
+
+Q_SIGNALS:
+    void stateChanged(SinkGuard::State state);
+    void sinkChanged(const QString &name);
+    void sinkStateChanged();
+    void intrusion(const QString &message);
+
+private:
+    struct Loop;
+    struct Event;
+
+    void Connect();
+    void DrainEvents();
+    void OnEvent(const Event &event);
+    void OnSink(const QString &name, const SinkState &state, bool settled);
+    void Enforce(const QString &name, const SinkState &state);
+    void Restore();
+    bool Apply(const QString &name, const SinkState &state);
+    void Settle();
+    void SetState(State state);
+    void ScheduleRetry();
+
+    QString m_server;
+    std::shared_ptr<Loop> m_loop;
+    State m_state = State::Connecting;
+    QString m_sinkName;
+    std::optional<SinkState> m_current;
+    std::optional<SinkState> m_reference; // what an intrusion is judged against
+    QHash<QString, SinkState> m_saved;    // the sinks' states before the run
+    QHash<QString, SinkState> m_applied;  // what the guard set during the run
+    QHash<QString, SinkState> m_pending;  // set, not yet shown by the server
+    QTimer m_settle;
+    bool m_armed = false;
+    bool m_runActive = false;
+    int m_enforcements = 0;
+    int m_connections = 0;
+    int m_retryInterval = FirstRetryInterval;
+    QTimer m_retry;
+};

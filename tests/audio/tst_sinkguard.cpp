@@ -1,0 +1,226 @@
+// The sink guard against real private sound servers (PulseAudio, and
+// PipeWire's pulse server): a muted, turned-down sink is made loud for an
+// alarm run and put back exactly afterwards; muting and lowering while
+// armed are intrusions, the guard's own changes never; a server that goes
+// away and comes back is taken up again.
+
+#include "audio/PrivateSoundServer.h"
+#include "audio/SinkGuard.h"
+#include "common/TestMain.h"
+
+#include <QSignalSpy>
+
+using tarvo::test::PrivateSoundServer;
+using Kind = PrivateSoundServer::Kind;
+
+Q_DECLARE_METATYPE(PrivateSoundServer::Kind)
+
+namespace {
+const QString Speakers = QStringLiteral("speakers");
+constexpr int Timeout = 15000;
+constexpr quint32 Full = SinkGuard::FullVolume;
+
+void addServers()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::newRow("pulseaudio") << Kind::PulseAudio;
+    QTest::newRow("pipewire") << Kind::PipeWire;
+}
+
+bool readyOn(SinkGuard &guard, const QString &sink)
+{
+    return guard.available() && guard.sinkName() == sink && guard.sinkState().has_value();
+}
+} // namespace
+
+class TestSinkGuard : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void judge_data()
+    {
+        QTest::addColumn<bool>("mutedBefore");
+        QTest::addColumn<quint32>("before");
+        QTest::addColumn<bool>("mutedNow");
+        QTest::addColumn<quint32>("now");
+        QTest::addColumn<QString>("verdict");
+        const quint32 step = SinkGuard::LowerStep;
+        QTest::newRow("muted") << false << Full << true << Full << "Volume muted";
+        QTest::newRow("muted and lowered") << false << Full << true << 0u << "Volume muted";
+        QTest::newRow("lowered") << false << Full << false << Full / 5 << "Volume lowered";
+        QTest::newRow("lowered to 0") << false << Full << false << 0u << "Volume lowered";
+        QTest::newRow("one small step") << false << Full << false << Full - step << "";
+        QTest::newRow("just over a step")
+            << false << Full << false << Full - step - 1 << "Volume lowered";
+        QTest::newRow("raised") << false << Full / 2 << false << Full << "";
+        QTest::newRow("unmuted") << true << Full << false << Full << "";
+        QTest::newRow("lowered while muted") << true << Full << true << 0u << "";
+    }
+    void judge()
+    {
+        QFETCH(bool, mutedBefore);
+        QFETCH(quint32, before);
+        QFETCH(bool, mutedNow);
+        QFETCH(quint32, now);
+        QFETCH(QString, verdict);
+        const SinkGuard::SinkState a{mutedBefore, {before, before / 2}};
+        const SinkGuard::SinkState b{mutedNow, {now, now / 2}};
+        QCOMPARE(SinkGuard::Judge(a, b), verdict);
+    }
+
+    void runMakesHeardAndRestoresExactly_data() { addServers(); }
+    void runMakesHeardAndRestoresExactly()
+    {
+        QFETCH(Kind, kind);
+        PrivateSoundServer server(kind);
+        QVERIFY(server.ready());
+        server.pactl({"set-sink-volume", Speakers, "30%", "45%"});
+        server.pactl({"set-sink-mute", Speakers, "1"});
+        const QList<quint32> before = server.volume(Speakers);
+        QCOMPARE(before.size(), 2);
+        QVERIFY(before.at(0) < before.at(1) && before.at(1) < Full);
+        QVERIFY(server.muted(Speakers));
+
+        SinkGuard guard(server.serverString());
+        QSignalSpy intrusions(&guard, &SinkGuard::intrusion);
+        guard.start();
+        QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(guard.sinkState()->muted, Timeout);
+        guard.setArmed(true);
+
+        guard.setRunActive(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!server.muted(Speakers), Timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(server.volume(Speakers), QList<quint32>({Full, Full}), Timeout);
+
+        // Muted again during the run: unmuted again, and muted after it.
+        server.pactl({"set-sink-mute", Speakers, "1"});
+        QTRY_VERIFY_WITH_TIMEOUT(!server.muted(Speakers), Timeout);
+
+        guard.setRunActive(false);
+        QTRY_VERIFY_WITH_TIMEOUT(server.muted(Speakers), Timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(server.volume(Speakers), before, Timeout);
+
+        // Someone unmutes and turns down: the one intrusion heard is that,
+        // so none of the guard's own changes before it counted.
+        server.pactl({"set-sink-mute", Speakers, "0"});
+        server.pactl({"set-sink-volume", Speakers, "5%"});
+        QTRY_VERIFY_WITH_TIMEOUT(intrusions.count() >= 1, Timeout);
+        QCOMPARE(intrusions.first().first().toString(), QStringLiteral("Volume lowered"));
+        QCOMPARE(intrusions.count(), 1);
+    }
+
+    void intrusionsWhileArmed_data()
+    {
+        QTest::addColumn<Kind>("kind");
+        QTest::addColumn<QStringList>("change");
+        QTest::addColumn<QString>("verdict");
+        for (const auto &[name, kind] :
+             {std::pair{"pulseaudio", Kind::PulseAudio}, std::pair{"pipewire", Kind::PipeWire}}) {
+            QTest::addRow("%s: muted", name)
+                << kind << QStringList{"set-sink-mute", Speakers, "1"} << "Volume muted";
+            QTest::addRow("%s: 20%%", name)
+                << kind << QStringList{"set-sink-volume", Speakers, "20%"} << "Volume lowered";
+            QTest::addRow("%s: one step down", name)
+                << kind << QStringList{"set-sink-volume", Speakers, "96%"} << "";
+        }
+    }
+    void intrusionsWhileArmed()
+    {
+        QFETCH(Kind, kind);
+        QFETCH(QStringList, change);
+        QFETCH(QString, verdict);
+        PrivateSoundServer server(kind);
+        QVERIFY(server.ready());
+        SinkGuard guard(server.serverString());
+        QSignalSpy intrusions(&guard, &SinkGuard::intrusion);
+        guard.start();
+        QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout);
+
+        // Disarmed, the same change is nobody's business.
+        server.pactl(change);
+        server.pactl({"set-sink-mute", Speakers, "0"});
+        server.pactl({"set-sink-volume", Speakers, "100%"});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !guard.sinkState()->muted && SinkGuard::Level(*guard.sinkState()) == Full, Timeout);
+        guard.setArmed(true);
+        server.pactl(change);
+        // A change that is no intrusion is followed by one that is, so the
+        // first one heard tells.
+        server.pactl({"set-sink-volume", Speakers, "10%"});
+        QTRY_VERIFY_WITH_TIMEOUT(intrusions.count() >= 1, Timeout);
+        QCOMPARE(intrusions.first().first().toString(),
+                 verdict.isEmpty() ? QStringLiteral("Volume lowered") : verdict);
+        if (verdict.isEmpty())
+            QCOMPARE(intrusions.count(), 1);
+    }
+
+    void defaultSinkChange_data() { addServers(); }
+    void defaultSinkChange()
+    {
+        QFETCH(Kind, kind);
+        PrivateSoundServer server(kind);
+        QVERIFY(server.ready());
+        server.pactl({"set-sink-mute", "other", "1"});
+        server.pactl({"set-sink-volume", "other", "40%"});
+        const QList<quint32> before = server.volume(QStringLiteral("other"));
+        SinkGuard guard(server.serverString());
+        QSignalSpy changes(&guard, &SinkGuard::sinkChanged);
+        guard.start();
+        QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout);
+        guard.setArmed(true);
+        server.pactl({"set-default-sink", "other"});
+        QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, QStringLiteral("other")), Timeout);
+        QCOMPARE(changes.last().first().toString(), QStringLiteral("other"));
+        guard.setRunActive(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!server.muted(QStringLiteral("other")), Timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(server.volume(QStringLiteral("other")),
+                                  QList<quint32>({Full, Full}), Timeout);
+        guard.setArmed(false); // disarming ends the run too
+        QVERIFY(!guard.runActive());
+        QTRY_VERIFY_WITH_TIMEOUT(server.muted(QStringLiteral("other")), Timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(server.volume(QStringLiteral("other")), before, Timeout);
+    }
+
+    void serverRestart_data() { addServers(); }
+    void serverRestart()
+    {
+        QFETCH(Kind, kind);
+        PrivateSoundServer server(kind);
+        QVERIFY(server.ready());
+        SinkGuard guard(server.serverString());
+        QSignalSpy intrusions(&guard, &SinkGuard::intrusion);
+        guard.start();
+        QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout);
+        QCOMPARE(guard.connectionCount(), 1);
+        guard.setArmed(true);
+
+        server.kill();
+        QTRY_COMPARE_WITH_TIMEOUT(guard.state(), SinkGuard::State::Unavailable, Timeout);
+        QVERIFY(server.restart());
+        QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout + SinkGuard::MaxRetryInterval);
+        QCOMPARE(guard.connectionCount(), 2);
+        QCOMPARE(intrusions.count(), 0); // a new server is no intrusion
+
+        server.pactl({"set-sink-mute", Speakers, "1"});
+        QTRY_COMPARE_WITH_TIMEOUT(intrusions.count(), 1, Timeout);
+        QCOMPARE(intrusions.first().first().toString(), QStringLiteral("Volume muted"));
+    }
+
+    void noServer()
+    {
+        QTemporaryDir dir;
+        SinkGuard guard(QStringLiteral("unix:") + dir.filePath(QStringLiteral("no-such-socket")));
+        QSignalSpy states(&guard, &SinkGuard::stateChanged);
+        guard.start();
+        QTRY_COMPARE_WITH_TIMEOUT(guard.state(), SinkGuard::State::Unavailable, Timeout);
+        guard.setArmed(true);
+        guard.setRunActive(true); // nothing to guard, nothing breaks
+        guard.setRunActive(false);
+        guard.setArmed(false);
+        QVERIFY(!guard.sinkState());
+    }
+};
+
+TARVO_TEST_MAIN(TestSinkGuard)
+#include "tst_sinkguard.moc"
