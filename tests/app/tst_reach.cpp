@@ -83,8 +83,20 @@ private Q_SLOTS:
         const QStringList expected{
             QStringLiteral("Simulation - Enabled"), QStringLiteral("Alarm - Activated"),
             QStringLiteral("Mouse detected"), QStringLiteral("Alarm - Stoped")};
-        QTRY_COMPARE_WITH_TIMEOUT(server.bodies(200).size(), expected.size(), 20000);
-        const QList<QJsonObject> requests = server.requests();
+        // Notes of session services missing here go out too; they are not
+        // this test's subject.
+        const auto ownRequests = [&server] {
+            QList<QJsonObject> own;
+            for (const QJsonObject &request : server.requests()) {
+                const QString body = request.value(QStringLiteral("body")).toString();
+                if (!body.endsWith(QStringLiteral("Volume guard not available")) &&
+                    !body.endsWith(QStringLiteral("Suspend cannot be prevented")))
+                    own << request;
+            }
+            return own;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(ownRequests().size(), expected.size(), 20000);
+        const QList<QJsonObject> requests = ownRequests();
         for (int i = 0; i < expected.size(); ++i) {
             const QString body = requests.at(i).value(QStringLiteral("body")).toString();
             QVERIFY2(body.endsWith(QStringLiteral("] ") + expected.at(i)), qPrintable(body));
@@ -96,7 +108,7 @@ private Q_SLOTS:
             QCOMPARE(priority, i == 2 ? QStringLiteral("5") : QStringLiteral("3"));
         }
         QTest::qWait(300); // nothing else follows
-        QCOMPARE(server.requests().size(), expected.size());
+        QCOMPARE(ownRequests().size(), expected.size());
         QCOMPARE(w->reach()->tray.state(), TrayIcon::State::Disarmed);
     }
 
@@ -198,7 +210,12 @@ private Q_SLOTS:
     void everyLineToTheJournal()
     {
         QList<QList<QByteArray>> entries;
-        Journal::SetSinkForTests([&](const QList<QByteArray> &fields) { entries << fields; });
+        Journal::SetSinkForTests([&](const QList<QByteArray> &fields) {
+            // Notes of session services missing here are not this test's subject.
+            if (!fields.at(2).endsWith("Volume guard not available") &&
+                !fields.at(2).endsWith("Suspend cannot be prevented"))
+                entries << fields;
+        });
         auto w = makeWindow();
         QVERIFY(w);
         w->report().AddToReport(QStringLiteral("Before arming"));
