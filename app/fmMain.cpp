@@ -66,6 +66,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
                                               std::move(audioControl), this);
 
     connectHandlers();
+    wireAudioDevices();
     qApp->installEventFilter(this);
 }
 

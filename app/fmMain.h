@@ -91,6 +91,8 @@ private:
                        QProgressBar *gauge = nullptr);
     QWidget *spinRow(const QString &label, QSpinBox *spin);
     void connectHandlers();
+    // Audio device loss and return (fmMainAudio.cpp).
+    void wireAudioDevices();
 
     void DrawButton(const QPixmap &imagePair, QAction *action);
     void drawToggle(AlarmControl::Switch which, const QString &onPrefix, const QString &offPrefix,

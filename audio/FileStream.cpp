@@ -105,6 +105,11 @@ void FileStream::halt()
     }
 }
 
+void FileStream::finish()
+{
+    m_state.store(State::Ended, std::memory_order_release);
+}
+
 bool FileStream::needsData() const
 {
     return state() == State::Playing && !m_decodedToEnd.load(std::memory_order_acquire) &&

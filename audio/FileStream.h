@@ -44,6 +44,7 @@ public:
     State state() const { return m_state.load(std::memory_order_acquire); }
     bool start();           // Ready or Stopped -> Playing
     void halt();            // Playing or Ready -> Stopped; an ended stream stays ended
+    void finish();          // ends the stream where it is (its device went away)
     bool needsData() const; // playing, not decoded to its end, and room in the ring
 
     // Decoder side: decodes until the ring is full or the file has ended.
