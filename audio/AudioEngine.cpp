@@ -317,12 +317,6 @@ bool AudioEngine::play(Handle stream)
         const std::lock_guard lock(d->sdlMutex);
         toDevice = d->outputReady;
     }
-    // No device to play on: the sound is over before it began, so whoever
-    // waits for it to end goes on at once.
-    if (toDevice && d->devicesLost.load()) {
-        found->finish();
-        return false;
-    }
     // The first few milliseconds are decoded here, so the first output
     // period already has sound; the decoder thread does the rest.
     found->fillAtLeast(std::size_t(kMixChunkFrames) * 2);
@@ -330,8 +324,13 @@ bool AudioEngine::play(Handle stream)
         return false;
     d->pokeFeeder();
     if (toDevice) {
+        // The device opens on the keeper's thread. While the devices are
+        // lost the sound waits for one attempt to bring them back, made now;
+        // if that fails the sound ends unheard.
+        if (d->devicesLost.load())
+            d->recoverNow.store(true);
         d->startKeeper();
-        d->pokeKeeper(); // opens the device on its own thread
+        d->pokeKeeper();
     }
     return true;
 }

@@ -111,7 +111,8 @@ public:
     quint32 defaultRate(Handle stream) const; // the file's own sample rate, 0 if unknown
     // rate 100..100000 Hz, volume 0..100, pan -100 (left) .. +100 (right)
     bool setAttributes(Handle stream, int rate, int volume, int pan);
-    // false when the output device is lost: the stream then ends at once.
+    // While the devices are lost the stream waits for one attempt to bring
+    // them back and ends unheard if it fails.
     bool play(Handle stream);
     bool freeStream(Handle stream);
 

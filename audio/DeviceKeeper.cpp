@@ -86,12 +86,15 @@ bool AudioEngine::Impl::checkDevices()
     };
     const qint64 now = nowMs();
     if (devicesLost.load()) {
-        if (now < nextRecovery)
+        if (now < nextRecovery && !recoverNow.exchange(false))
             return true;
         if (recoverLocked()) {
             devicesLost.store(false);
             tell(DeviceEvent::Restored);
         } else {
+            // A sound that waited for this attempt is over: the alarm's
+            // queue goes on instead of waiting for the device.
+            endPlayingStreams();
             nextRecovery = nowMs() + kRetryMs;
         }
         return true;

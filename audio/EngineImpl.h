@@ -98,6 +98,7 @@ struct AudioEngine::Impl
     bool keeperQuit = false;
     bool keeperPoked = false;
     std::atomic<bool> devicesLost{false};
+    std::atomic<bool> recoverNow{false}; // a sound waits: try at once, not at the next retry
     qint64 nextRecovery = 0;
     std::mutex listenerMutex;
     QObject *listenerContext = nullptr;
