@@ -7,6 +7,7 @@ build_pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
             libgl-dev libsdl2-dev libsndfile1-dev libsamplerate0-dev)
 test_pkgs=(xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox python3
            libqt6svg6 fonts-dejavu-core)
+build_pkgs+=(libmpg123-dev)  # MP3 decoded to its real end
 test_pkgs+=(pipewire pipewire-pulse wireplumber dbus lame)  # sound server recovery tests, VBR MP3
 
 want=("${build_pkgs[@]}")
