@@ -13,7 +13,7 @@ namespace audio {
 namespace {
 
 constexpr auto kKeeperTick = std::chrono::milliseconds(500);
-constexpr qint64 kSilentMs = 2000;    // a running device calls back every few ms
+constexpr qint64 kSilentMs = 4000;    // a running device calls back at least every 100 ms
 constexpr qint64 kRetryMs = 1500;     // between two attempts to get the devices back
 constexpr qint64 kIdleCloseMs = 3000; // the output stays open this long after a sound
 

@@ -145,7 +145,9 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(blocks.load() >= 3, 5000);
 
             server.kill();
-            QTRY_COMPARE_WITH_TIMEOUT(events, QList<DeviceEvent>{DeviceEvent::Lost}, 8000);
+            // (A loaded machine may starve the capture long enough to count
+            // as a loss before: only the order of events is certain.)
+            QTRY_VERIFY_WITH_TIMEOUT(!events.isEmpty() && events.last() == DeviceEvent::Lost, 8000);
             QVERIFY(engine.devicesLost());
             QVERIFY(engine.isActive(capture)); // the recording waits for a device
             // Played while there is no server: the sound ends unheard and
@@ -157,8 +159,7 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(!engine.isActive(stream), 5000);
 
             QVERIFY(server.start());
-            const QList<DeviceEvent> back{DeviceEvent::Lost, DeviceEvent::Restored};
-            QTRY_COMPARE_WITH_TIMEOUT(events, back, 8000);
+            QTRY_VERIFY_WITH_TIMEOUT(events.last() == DeviceEvent::Restored, 8000);
             QVERIFY(!engine.devicesLost());
             // The same capture goes on, on the new server.
             const int before = blocks.load();
@@ -172,7 +173,10 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(engine.outputOpen(), 3000);
             QTRY_VERIFY_WITH_TIMEOUT(!engine.isActive(again), 5000);
         }
-        QCOMPARE(events.size(), 2);
+        // Lost and Restored alternate, beginning with Lost.
+        for (int i = 0; i < events.size(); ++i)
+            QCOMPARE(events.at(i), i % 2 == 0 ? DeviceEvent::Lost : DeviceEvent::Restored);
+        QCOMPARE(events.size() % 2, 0);
     }
 };
 
