@@ -12,7 +12,7 @@ namespace audio {
 
 namespace {
 
-constexpr auto kKeeperTick = std::chrono::milliseconds(500);
+constexpr auto kKeeperTick = std::chrono::milliseconds(1000);
 constexpr qint64 kSilentMs = 4000;    // a running device calls back at least every 100 ms
 constexpr qint64 kRetryMs = 1500;     // between two attempts to get the devices back
 constexpr qint64 kIdleCloseMs = 3000; // the output stays open this long after a sound
