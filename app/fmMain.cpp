@@ -71,6 +71,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     wireProtection();
     wireReach();
     applyDesktopLook();
+    wireAudioDevices();
     qApp->installEventFilter(this);
 }
 

@@ -102,6 +102,8 @@ private:
     // Desktop look: readable text, accessible names, mnemonics (fmMainDesktop.cpp).
     void applyDesktopLook();
     void fitIntoScreen(); // content scrolls when the screen is too small
+    // Audio device loss and return (fmMainAudio.cpp).
+    void wireAudioDevices();
 
     void DrawButton(const QPixmap &imagePair, QAction *action);
     void drawToggle(AlarmControl::Switch which, const QString &onPrefix, const QString &offPrefix,

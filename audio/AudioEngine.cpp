@@ -1,18 +1,8 @@
 #include "audio/AudioEngine.h"
 
-#include "audio/FileStream.h"
+#include "audio/EngineImpl.h"
 
-#include <SDL.h>
 #include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <condition_variable>
-#include <cstring>
-#include <map>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 namespace audio {
 
@@ -21,14 +11,11 @@ namespace {
 // The oldest SDL runtime this program is built and tested for.
 constexpr SDL_version kMinimumSdl{2, 0, 18};
 
-constexpr Uint16 kOutputPeriodFrames = 1024; // about 23 ms at 44100 Hz
-constexpr int kMixChunkFrames = 1024;
-constexpr int kMaxOutputChannels = 8;
-constexpr auto kFeedInterval = std::chrono::milliseconds(20);
-
 // One counter for streams and captures: a handle is never handed out twice,
 // even by two engines in one process.
 std::atomic<Handle> g_nextHandle{1};
+
+} // namespace
 
 Handle newHandle()
 {
@@ -36,14 +23,6 @@ Handle newHandle()
     while (handle == 0)
         handle = g_nextHandle.fetch_add(1);
     return handle;
-}
-
-bool initSdlAudio()
-{
-    // Without this SDL installs its own SIGINT/SIGTERM handlers and the
-    // program no longer ends on them.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
 
 bool runtimeSdlAtLeast(int major, int minor, int patch)
@@ -54,286 +33,26 @@ bool runtimeSdlAtLeast(int major, int minor, int patch)
            SDL_VERSIONNUM(major, minor, patch);
 }
 
-// The channel where a speaker pair starts in SDL's channel order; pairs the
-// device lacks play on the front pair.
-int firstChannelFor(quint32 flags, int channels)
+qint64 nowMs()
 {
-    switch (flags & StreamFlag::SpeakerMask) {
-    case StreamFlag::Rear:
-        if (channels == 4)
-            return 2; // FL FR BL BR
-        if (channels == 5)
-            return 3; // FL FR LFE BL BR
-        if (channels == 6 || channels == 8)
-            return 4; // ... FC LFE BL BR (SL SR on 5.1)
-        if (channels == 7)
-            return 5; // FL FR FC LFE BC SL SR
-        return 0;
-    case StreamFlag::CenterLfe:
-        return channels >= 6 ? 2 : 0;
-    case StreamFlag::Rear2:
-        return channels == 8 ? 6 : 0;
-    default:
-        return 0;
-    }
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+        .count();
 }
-
-void toSamples(const float *acc, qint16 *out, std::size_t count)
-{
-    // Saturate: an overloaded mix clips instead of wrapping around.
-    for (std::size_t i = 0; i < count; ++i) {
-        const float scaled = std::clamp(acc[i] * 32768.0f, -32768.0f, 32767.0f);
-        out[i] = qint16(std::lrintf(scaled));
-    }
-}
-
-} // namespace
-
-struct AudioEngine::Impl
-{
-    // Devices, touched by the user-interface thread only.
-    bool outputSdl = false;
-    bool captureSdl = false;
-    SDL_AudioDeviceID outputDevice = 0;
-    int outputRate = 44100;
-    int outputChannels = 0;
-    std::vector<float> deviceMix; // the output callback's accumulator
-    std::vector<float> renderMix; // renderOutput's accumulator
-    QString captureName;
-    bool inputOn = true;
-    int inputLevel = 100;
-
-    // Streams: the map is shared by the user-interface, decoder and audio
-    // threads; its lock is only ever held for map access and mixing.
-    std::mutex streamsMutex;
-    std::map<Handle, std::shared_ptr<FileStream>> streams;
-
-    // Decoder thread.
-    std::thread feeder;
-    std::mutex feederMutex;
-    std::condition_variable feederWake;
-    bool feederQuit = false;
-    bool feederPoked = false;
-
-    // Capture: written by the user-interface thread while the capture thread
-    // is not running; read by the capture thread and by callbacks into the
-    // engine from it, hence atomics and no lock.
-    std::atomic<SDL_AudioDeviceID> captureDevice{0};
-    std::atomic<Handle> captureHandle{0};
-    std::atomic<bool> captureActive{false};
-    std::atomic<quint32> captureLevelWord{0};
-    CaptureCallback captureCallback;
-    std::vector<qint16> captureBlock;
-    int captureBlockFrames = 0;
-    int captureBlockFill = 0;
-
-    ~Impl();
-
-    std::shared_ptr<FileStream> findStream(Handle handle);
-    void reapEndedStreams();
-    void freeAllStreams();
-    void mix(float *acc, int frames, int channels);
-    void startFeeder();
-    void pokeFeeder();
-    void feedLoop();
-    void stopCapture();
-    void deliverCaptureBlock();
-
-    static void outputCallback(void *self, Uint8 *data, int bytes);
-    static void captureCallbackEntry(void *self, Uint8 *data, int bytes);
-};
 
 AudioEngine::Impl::~Impl()
 {
-    if (feeder.joinable()) {
-        {
-            const std::lock_guard lock(feederMutex);
-            feederQuit = true;
-        }
-        feederWake.notify_all();
-        feeder.join();
-    }
-}
-
-std::shared_ptr<FileStream> AudioEngine::Impl::findStream(Handle handle)
-{
-    if (handle == 0)
-        return nullptr;
-    // Every question about a stream first lets ended streams go.
-    reapEndedStreams();
-    const std::lock_guard lock(streamsMutex);
-    const auto it = streams.find(handle);
-    return it == streams.end() ? nullptr : it->second;
-}
-
-void AudioEngine::Impl::reapEndedStreams()
-{
-    std::vector<std::shared_ptr<FileStream>> ended;
-    {
-        const std::lock_guard lock(streamsMutex);
-        for (auto it = streams.begin(); it != streams.end();) {
-            if (it->second->state() == FileStream::State::Ended &&
-                (it->second->flags() & StreamFlag::FreeWhenEnded)) {
-                ended.push_back(std::move(it->second));
-                it = streams.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    // The files close here, outside the lock.
-}
-
-void AudioEngine::Impl::freeAllStreams()
-{
-    std::map<Handle, std::shared_ptr<FileStream>> all;
-    {
-        const std::lock_guard lock(streamsMutex);
-        all.swap(streams);
-    }
-}
-
-void AudioEngine::Impl::mix(float *acc, int frames, int channels)
-{
-    std::fill(acc, acc + std::size_t(frames) * std::size_t(channels), 0.0f);
-    const std::lock_guard lock(streamsMutex);
-    for (const auto &[handle, stream] : streams)
-        stream->mixInto(acc, frames, channels, firstChannelFor(stream->flags(), channels));
-}
-
-void AudioEngine::Impl::startFeeder()
-{
-    if (!feeder.joinable())
-        feeder = std::thread([this] { feedLoop(); });
-}
-
-void AudioEngine::Impl::pokeFeeder()
-{
-    {
-        const std::lock_guard lock(feederMutex);
-        feederPoked = true;
-    }
-    feederWake.notify_one();
-}
-
-void AudioEngine::Impl::feedLoop()
-{
-    std::vector<std::shared_ptr<FileStream>> hungry;
-    for (;;) {
-        reapEndedStreams();
-        bool anyUnfinished = false;
-        {
-            const std::lock_guard lock(streamsMutex);
-            for (const auto &[handle, stream] : streams) {
-                if (stream->state() == FileStream::State::Playing) {
-                    anyUnfinished = true; // until it ends, it may want data or freeing
-                    if (stream->needsData())
-                        hungry.push_back(stream);
-                }
-            }
-        }
-        for (const auto &stream : hungry)
-            stream->fill();
-        hungry.clear();
-
-        std::unique_lock lock(feederMutex);
-        // Idle without playing streams: sleep until play() or shutdown.
-        if (anyUnfinished)
-            feederWake.wait_for(lock, kFeedInterval, [this] { return feederQuit || feederPoked; });
-        else
-            feederWake.wait(lock, [this] { return feederQuit || feederPoked; });
-        if (feederQuit)
-            return;
-        feederPoked = false;
-    }
-}
-
-void AudioEngine::Impl::outputCallback(void *self, Uint8 *data, int bytes)
-{
-    auto *d = static_cast<Impl *>(self);
-    const int channels = std::max(d->outputChannels, 1);
-    auto *out = reinterpret_cast<qint16 *>(data);
-    int frames = bytes / int(sizeof(qint16)) / channels;
-    while (frames > 0) {
-        const int chunk = std::min(frames, kMixChunkFrames);
-        d->mix(d->deviceMix.data(), chunk, channels);
-        const std::size_t samples = std::size_t(chunk) * std::size_t(channels);
-        toSamples(d->deviceMix.data(), out, samples);
-        out += samples;
-        frames -= chunk;
-    }
-}
-
-void AudioEngine::Impl::stopCapture()
-{
-    const SDL_AudioDeviceID device = captureDevice.load();
-    captureActive.store(false);
-    if (device != 0) {
-        // Joins the capture thread; nothing here may hold a lock it could need.
-        SDL_CloseAudioDevice(device);
-        captureDevice.store(0);
-    }
-    captureCallback = nullptr;
-}
-
-void AudioEngine::Impl::captureCallbackEntry(void *self, Uint8 *data, int bytes)
-{
-    auto *d = static_cast<Impl *>(self);
-    if (!d->captureActive.load())
-        return;
-    // A device that has gone away feeds silence for ever: that is no recording.
-    if (SDL_GetAudioDeviceStatus(d->captureDevice.load()) == SDL_AUDIO_STOPPED) {
-        d->captureActive.store(false);
-        return;
-    }
-    const auto *in = reinterpret_cast<const qint16 *>(data);
-    int frames = bytes / int(2 * sizeof(qint16));
-    // Drivers may hand over smaller pieces; the program sees whole blocks.
-    while (frames > 0 && d->captureActive.load()) {
-        const int take = std::min(frames, d->captureBlockFrames - d->captureBlockFill);
-        std::memcpy(&d->captureBlock[std::size_t(d->captureBlockFill) * 2], in,
-                    std::size_t(take) * 2 * sizeof(qint16));
-        d->captureBlockFill += take;
-        in += std::size_t(take) * 2;
-        frames -= take;
-        if (d->captureBlockFill == d->captureBlockFrames) {
-            d->deliverCaptureBlock();
-            d->captureBlockFill = 0;
-        }
-    }
-}
-
-void AudioEngine::Impl::deliverCaptureBlock()
-{
-    int leftPeak = 0;
-    int rightPeak = 0;
-    const qint16 *samples = captureBlock.data();
-    for (int i = 0; i < captureBlockFrames; ++i) {
-        leftPeak = std::max(leftPeak, std::abs(int(samples[2 * i])));
-        rightPeak = std::max(rightPeak, std::abs(int(samples[2 * i + 1])));
-    }
-    const quint32 word = quint32(leftPeak) | (quint32(rightPeak) << 16);
-    captureLevelWord.store(word);
-
-    bool goOn = true;
-    if (captureCallback) {
-        // An exception must not unwind through SDL's C thread.
-        try {
-            goOn = captureCallback(captureHandle.load(), samples, captureBlockFrames, word);
-        } catch (...) {
-            goOn = false;
-        }
-    }
-    if (!goOn)
-        captureActive.store(false);
+    stopKeeper();
+    stopFeeder();
 }
 
 AudioEngine::AudioEngine() : d(std::make_unique<Impl>())
 {
+    d->deviceMix.assign(std::size_t(kMixChunkFrames) * kMaxOutputChannels, 0.0f);
 }
 
 AudioEngine::~AudioEngine()
 {
+    d->stopKeeper();
     freeCapture();
     freeOutput();
     d->freeAllStreams();
@@ -346,9 +65,10 @@ quint32 AudioEngine::interfaceVersion()
 
 bool AudioEngine::initCapture()
 {
+    const std::lock_guard lock(d->sdlMutex);
     if (d->captureSdl)
         return true;
-    if (!initSdlAudio())
+    if (!d->initSdlLocked())
         return false;
     d->captureSdl = true;
     d->captureName.clear();
@@ -375,58 +95,35 @@ bool AudioEngine::initCapture()
 
 bool AudioEngine::initOutput(int frequency)
 {
-    if (d->outputDevice != 0)
+    const std::lock_guard lock(d->sdlMutex);
+    if (d->outputReady)
         return true;
     if (frequency <= 0)
         frequency = 44100;
     if (!d->outputSdl) {
-        if (!initSdlAudio())
+        if (!d->initSdlLocked())
             return false;
         d->outputSdl = true;
     }
-
-    // Ask for as many channels as the default device has, so that the
-    // speaker count is the device's own.
-    int channels = 2;
-#if SDL_VERSION_ATLEAST(2, 24, 0)
-    if (runtimeSdlAtLeast(2, 24, 0)) {
-        SDL_AudioSpec format{};
-        if (SDL_GetDefaultAudioInfo(nullptr, &format, 0) == 0 && format.channels > 0)
-            channels = std::min<int>(format.channels, kMaxOutputChannels);
-    }
-#endif
-    SDL_AudioSpec want{};
-    want.freq = frequency;
-    want.format = AUDIO_S16SYS;
-    want.channels = Uint8(channels);
-    want.samples = kOutputPeriodFrames;
-    want.callback = &Impl::outputCallback;
-    want.userdata = d.get();
-    SDL_AudioSpec have{};
-    SDL_AudioDeviceID device =
-        SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
-    if (device != 0 && (have.channels < 1 || have.channels > kMaxOutputChannels)) {
-        // A layout the mixer does not know: take stereo and let SDL convert.
-        SDL_CloseAudioDevice(device);
-        want.channels = 2;
-        device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    }
-    if (device == 0) {
+    d->outputFrequency = frequency;
+    d->outputRate.store(frequency);
+    // Opened once to learn the speaker count and that output works at all;
+    // from now on the device is open only while something plays.
+    if (!d->openOutputLocked()) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         d->outputSdl = false;
         return false;
     }
-    d->outputRate = have.freq;
-    d->outputChannels = have.channels;
-    d->deviceMix.assign(std::size_t(kMixChunkFrames) * std::size_t(have.channels), 0.0f);
-    d->outputDevice = device;
-    SDL_PauseAudioDevice(device, 0);
+    d->closeOutputLocked();
+    d->outputReady = true;
     return true;
 }
 
 void AudioEngine::freeCapture()
 {
-    d->stopCapture();
+    d->endCapture();
+    const std::lock_guard lock(d->sdlMutex);
+    d->captureHandle.store(0);
     if (d->captureSdl) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         d->captureSdl = false;
@@ -435,14 +132,15 @@ void AudioEngine::freeCapture()
 
 void AudioEngine::freeOutput()
 {
-    if (d->outputDevice != 0) {
-        SDL_CloseAudioDevice(d->outputDevice);
-        d->outputDevice = 0;
-        d->outputChannels = 0;
-    }
-    if (d->outputSdl) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        d->outputSdl = false;
+    {
+        const std::lock_guard lock(d->sdlMutex);
+        d->outputReady = false;
+        d->closeOutputLocked();
+        d->outputChannels.store(0);
+        if (d->outputSdl) {
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            d->outputSdl = false;
+        }
     }
     // Releasing the output releases every stream with it.
     d->freeAllStreams();
@@ -450,23 +148,43 @@ void AudioEngine::freeOutput()
 
 bool AudioEngine::stopOutput()
 {
-    if (d->outputDevice == 0)
+    const std::lock_guard lock(d->sdlMutex);
+    if (!d->outputReady)
         return false;
-    SDL_PauseAudioDevice(d->outputDevice, 1);
+    d->outputPaused.store(true);
     return true;
 }
 
 bool AudioEngine::startOutput()
 {
-    if (d->outputDevice == 0)
+    const std::lock_guard lock(d->sdlMutex);
+    if (!d->outputReady)
         return false;
-    SDL_PauseAudioDevice(d->outputDevice, 0);
+    d->outputPaused.store(false);
     return true;
 }
 
 int AudioEngine::speakerCount() const
 {
-    return d->outputDevice != 0 ? d->outputChannels : 0;
+    return d->outputChannels.load();
+}
+
+bool AudioEngine::outputOpen() const
+{
+    const std::lock_guard lock(d->sdlMutex);
+    return d->outputDevice != 0;
+}
+
+void AudioEngine::setDeviceListener(QObject *context, DeviceListener listener)
+{
+    const std::lock_guard lock(d->listenerMutex);
+    d->listenerContext = context;
+    d->listener = std::move(listener);
+}
+
+bool AudioEngine::devicesLost() const
+{
+    return d->devicesLost.load();
 }
 
 QString AudioEngine::captureInputName(int index) const
@@ -500,35 +218,25 @@ Handle AudioEngine::startCapture(int frequency, CaptureCallback callback)
         return 0;
     if (frequency <= 0)
         frequency = 44100;
-    d->stopCapture();
+    d->endCapture();
 
+    const std::lock_guard lock(d->sdlMutex);
+    d->captureFrequency = frequency;
     // About 100 ms blocks: the unit the microphone monitor counts in.
-    const int blockFrames = std::clamp(frequency / 10, 1, 65535);
-    SDL_AudioSpec want{};
-    want.freq = frequency;
-    want.format = AUDIO_S16SYS;
-    want.channels = 2;
-    want.samples = Uint16(blockFrames);
-    want.callback = &Impl::captureCallbackEntry;
-    want.userdata = d.get();
-    SDL_AudioSpec have{};
-    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
-    if (device == 0)
-        return 0;
-
-    // Use the period the driver granted when it is near 100 ms; otherwise
-    // gather its pieces into 100 ms blocks.
-    const bool grantedFits = have.samples >= frequency / 20 && have.samples <= frequency / 5;
-    d->captureBlockFrames = grantedFits ? int(have.samples) : blockFrames;
-    d->captureBlock.assign(std::size_t(d->captureBlockFrames) * 2, 0);
-    d->captureBlockFill = 0;
+    d->captureRequestedFrames = std::clamp(frequency / 10, 1, 65535);
     d->captureCallback = std::move(callback);
     d->captureLevelWord.store(0);
     const Handle handle = newHandle();
     d->captureHandle.store(handle);
-    d->captureDevice.store(device);
     d->captureActive.store(true);
-    SDL_PauseAudioDevice(device, 0);
+    // While the devices are being brought back, the keeper opens this one too.
+    if (!d->devicesLost.load() && !d->openCaptureLocked()) {
+        d->captureActive.store(false);
+        d->captureHandle.store(0);
+        d->captureCallback = nullptr;
+        return 0;
+    }
+    d->startKeeper();
     return handle;
 }
 
@@ -543,11 +251,10 @@ bool AudioEngine::isActive(Handle handle) const
 {
     if (handle == 0)
         return false;
-    if (handle == d->captureHandle.load()) {
-        const SDL_AudioDeviceID device = d->captureDevice.load();
-        return d->captureActive.load() && device != 0 &&
-               SDL_GetAudioDeviceStatus(device) != SDL_AUDIO_STOPPED;
-    }
+    // Atomics only: the capture callback asks this too. A lost capture is
+    // still active; it resumes on the next device.
+    if (handle == d->captureHandle.load())
+        return d->captureActive.load();
     const auto stream = d->findStream(handle);
     return stream && stream->state() == FileStream::State::Playing;
 }
@@ -557,7 +264,7 @@ bool AudioEngine::stop(Handle handle)
     if (handle == 0)
         return false;
     if (handle == d->captureHandle.load()) {
-        d->stopCapture();
+        d->endCapture();
         return true;
     }
     const auto stream = d->findStream(handle);
@@ -573,7 +280,7 @@ bool AudioEngine::stop(Handle handle)
 Handle AudioEngine::createFileStream(const QString &path, quint32 flags)
 {
     d->reapEndedStreams();
-    std::shared_ptr<FileStream> stream = FileStream::open(path, flags, d->outputRate);
+    std::shared_ptr<FileStream> stream = FileStream::open(path, flags, d->outputRate.load());
     if (!stream)
         return 0;
     const Handle handle = newHandle();
@@ -605,12 +312,26 @@ bool AudioEngine::play(Handle stream)
     const auto found = d->findStream(stream);
     if (!found)
         return false;
-    // The first few milliseconds are decoded here, so the next output period
-    // already has sound; the decoder thread does the rest.
+    bool toDevice = false;
+    {
+        const std::lock_guard lock(d->sdlMutex);
+        toDevice = d->outputReady;
+    }
+    // The first few milliseconds are decoded here, so the first output
+    // period already has sound; the decoder thread does the rest.
     found->fillAtLeast(std::size_t(kMixChunkFrames) * 2);
     if (!found->start())
         return false;
     d->pokeFeeder();
+    if (toDevice) {
+        // The device opens on the keeper's thread. While the devices are
+        // lost the sound waits for one attempt to bring them back, made now;
+        // if that fails the sound ends unheard.
+        if (d->devicesLost.load())
+            d->recoverNow.store(true);
+        d->startKeeper();
+        d->pokeKeeper();
+    }
     return true;
 }
 
@@ -636,9 +357,14 @@ void AudioEngine::renderOutput(qint16 *out, int frames)
 {
     if (frames <= 0)
         return;
-    // With a device open the device is the one listener: rendering here too
-    // would steal its frames. Silence instead.
-    if (d->outputDevice != 0) {
+    bool toDevice = false;
+    {
+        const std::lock_guard lock(d->sdlMutex);
+        toDevice = d->outputReady;
+    }
+    // With output to a device the device is the one listener: rendering here
+    // too would steal its frames. Silence instead.
+    if (toDevice) {
         std::fill(out, out + std::size_t(frames) * 2, qint16(0));
         return;
     }
@@ -660,7 +386,7 @@ void AudioEngine::renderOutput(qint16 *out, int frames)
         playing.clear();
 
         d->mix(d->renderMix.data(), chunk, 2);
-        toSamples(d->renderMix.data(), out, std::size_t(chunk) * 2);
+        renderSamples(d->renderMix.data(), out, std::size_t(chunk) * 2);
         out += std::size_t(chunk) * 2;
         frames -= chunk;
     }

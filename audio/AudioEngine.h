@@ -10,7 +10,15 @@
 //
 // All methods are called from the user-interface thread; the capture
 // callback runs on SDL's capture thread and must not touch any QObject.
+//
+// The output device is open only while something plays (and a few seconds
+// after): play() opens it on the engine's own thread, never on the caller's.
+// A device that goes away (sound server restarted, device removed) is
+// reopened on the default device by that thread, retrying until it
+// succeeds; a capture goes on with the same handle and callback, a sound
+// that was playing ends. The owner hears of it through setDeviceListener.
 
+#include <QObject>
 #include <QString>
 #include <QtGlobal>
 #include <functional>
@@ -50,6 +58,13 @@ inline constexpr quint32 Invalid = 0xFFFFFFFF;
 using CaptureCallback =
     std::function<bool(Handle handle, const qint16 *samples, int frames, quint32 levelWord)>;
 
+enum class DeviceEvent
+{
+    Lost,    // the output or the capture device went away
+    Restored // every device in use works again
+};
+using DeviceListener = std::function<void(DeviceEvent)>;
+
 class AudioEngine
 {
 public:
@@ -68,9 +83,16 @@ public:
     bool initOutput(int frequency = 44100);
     void freeCapture();
     void freeOutput();
-    bool stopOutput();        // pause all output
-    bool startOutput();       // resume it
-    int speakerCount() const; // channels of the output device, 0 when none is open
+    bool stopOutput();  // pause all output
+    bool startOutput(); // resume it
+    // Channels of the output device (queried at initOutput), 0 without output.
+    int speakerCount() const;
+    bool outputOpen() const; // the output device is open right now
+
+    // The listener runs on context's thread (queued); context must outlive
+    // the engine or be replaced first. Lost and Restored alternate.
+    void setDeviceListener(QObject *context, DeviceListener listener);
+    bool devicesLost() const; // between Lost and Restored
 
     // Capture inputs: reduced to the one default capture device (index 0).
     QString captureInputName(int index) const;        // empty past the last input
@@ -89,6 +111,8 @@ public:
     quint32 defaultRate(Handle stream) const; // the file's own sample rate, 0 if unknown
     // rate 100..100000 Hz, volume 0..100, pan -100 (left) .. +100 (right)
     bool setAttributes(Handle stream, int rate, int volume, int pan);
+    // While the devices are lost the stream waits for one attempt to bring
+    // them back and ends unheard if it fails.
     bool play(Handle stream);
     bool freeStream(Handle stream);
 

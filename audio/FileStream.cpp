@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
+#include <mpg123.h>
 #include <samplerate.h>
 #include <sndfile.h>
 
@@ -40,6 +41,12 @@ std::unique_ptr<FileStream> FileStream::open(const QString &path, quint32 flags,
 
     std::unique_ptr<FileStream> stream(new FileStream);
     stream->m_file = file;
+    if ((format.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG && stream->openMpeg(path)) {
+        sf_close(file);
+        stream->m_file = nullptr;
+        format.samplerate = int(stream->m_fileRate);
+        format.channels = stream->m_fileChannels;
+    }
     stream->m_flags = flags;
     stream->m_fileRate = quint32(format.samplerate);
     stream->m_fileChannels = format.channels;
@@ -49,7 +56,7 @@ std::unique_ptr<FileStream> FileStream::open(const QString &path, quint32 flags,
     // A header can promise audio that is not there: only a file that yields
     // frames is a stream. What was read here is played first.
     stream->m_readBuffer.resize(std::size_t(kReadFrames) * std::size_t(format.channels));
-    const sf_count_t got = sf_readf_float(file, stream->m_readBuffer.data(), kReadFrames);
+    const long got = stream->readFile(stream->m_readBuffer.data(), kReadFrames);
     if (got <= 0)
         return nullptr;
     stream->m_pendingFrames = long(got);
@@ -69,6 +76,58 @@ FileStream::~FileStream()
         src_delete(m_resampler);
     if (m_file)
         sf_close(m_file);
+    if (m_mpeg) {
+        mpg123_close(m_mpeg);
+        mpg123_delete(m_mpeg);
+    }
+}
+
+bool FileStream::openMpeg(const QString &path)
+{
+    int error = MPG123_OK;
+    mpg123_handle *handle = mpg123_new(nullptr, &error);
+    if (!handle)
+        return false;
+    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_FORCE_FLOAT | MPG123_QUIET, 0.0);
+    long rate = 0;
+    int channels = 0;
+    int encoding = 0;
+    if (mpg123_open(handle, QFile::encodeName(path).constData()) != MPG123_OK ||
+        mpg123_getformat(handle, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 ||
+        channels < 1 || channels > 2 || encoding != MPG123_ENC_FLOAT_32) {
+        mpg123_delete(handle); // closes an opened file too
+        return false;
+    }
+    // Whatever the stream does later, the output keeps this format.
+    mpg123_format_none(handle);
+    mpg123_format(handle, rate, channels, encoding);
+    m_mpeg = handle;
+    m_fileRate = quint32(rate);
+    m_fileChannels = channels;
+    return true;
+}
+
+long FileStream::readFile(float *out, long frames)
+{
+    if (!m_mpeg) {
+        const sf_count_t got = sf_readf_float(m_file, out, frames);
+        return got > 0 ? long(got) : 0;
+    }
+    const std::size_t frameBytes = sizeof(float) * std::size_t(m_fileChannels);
+    const std::size_t wanted = std::size_t(frames) * frameBytes;
+    std::size_t filled = 0;
+    // Until the decoder says the stream is done (or fails), not until a
+    // frame count known in advance.
+    for (int idle = 0; filled < wanted && idle < 16;) {
+        std::size_t done = 0;
+        const int result = mpg123_read(m_mpeg, reinterpret_cast<unsigned char *>(out) + filled,
+                                       wanted - filled, &done);
+        filled += done;
+        idle = done == 0 ? idle + 1 : 0;
+        if (result != MPG123_OK && result != MPG123_NEW_FORMAT)
+            break;
+    }
+    return long(filled / frameBytes);
 }
 
 void FileStream::setAttributes(int rate, int volume, int pan)
@@ -103,6 +162,11 @@ void FileStream::halt()
         if (m_state.compare_exchange_weak(current, State::Stopped))
             return;
     }
+}
+
+void FileStream::finish()
+{
+    m_state.store(State::Ended, std::memory_order_release);
 }
 
 bool FileStream::needsData() const
@@ -162,10 +226,8 @@ long FileStream::readSource()
 {
     long frames = m_pendingFrames;
     m_pendingFrames = 0;
-    if (frames == 0 && !m_sourceEnded) {
-        const sf_count_t got = sf_readf_float(m_file, m_readBuffer.data(), kReadFrames);
-        frames = got > 0 ? long(got) : 0;
-    }
+    if (frames == 0 && !m_sourceEnded)
+        frames = readFile(m_readBuffer.data(), kReadFrames);
     if (frames == 0) {
         m_sourceEnded = true;
         return 0;

@@ -16,6 +16,7 @@
 
 struct sf_private_tag;
 struct SRC_STATE_tag;
+struct mpg123_handle_struct;
 
 namespace audio {
 
@@ -44,6 +45,7 @@ public:
     State state() const { return m_state.load(std::memory_order_acquire); }
     bool start();           // Ready or Stopped -> Playing
     void halt();            // Playing or Ready -> Stopped; an ended stream stays ended
+    void finish();          // ends the stream where it is (its device went away)
     bool needsData() const; // playing, not decoded to its end, and room in the ring
 
     // Decoder side: decodes until the ring is full or the file has ended.
@@ -60,6 +62,8 @@ private:
     FileStream() = default;
     static long supplyInput(void *self, float **data);
     long readSource();
+    long readFile(float *out, long frames); // interleaved, the file's channels
+    bool openMpeg(const QString &path);
     double currentRatio() const;
     void decodeLocked(std::size_t minimumFrames);
 
@@ -77,6 +81,10 @@ private:
     // Decoder state, guarded by m_decodeMutex (never taken by the mixer).
     std::mutex m_decodeMutex;
     sf_private_tag *m_file = nullptr;
+    // MPEG audio is decoded by libmpg123 itself: libsndfile stops at its
+    // length estimate, which for VBR files without a Xing/Info header can be
+    // far short of the real end.
+    mpg123_handle_struct *m_mpeg = nullptr;
     SRC_STATE_tag *m_resampler = nullptr;
     std::vector<float> m_readBuffer;  // file frames as read, file's channel count
     std::vector<float> m_inputFrames; // the same as stereo, handed to the resampler

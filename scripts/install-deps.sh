@@ -14,6 +14,8 @@ build_pkgs+=(libsystemd-dev)  # journal
 test_pkgs+=(python3-dbusmock dbus-daemon)  # notifications on a private session bus
 build_pkgs+=(libpulse-dev)  # sink guard
 test_pkgs+=(pipewire pipewire-pulse wireplumber dbus-daemon python3-dbusmock)  # session services
+build_pkgs+=(libmpg123-dev)  # MP3 decoded to its real end
+test_pkgs+=(pipewire pipewire-pulse wireplumber dbus lame)  # sound server recovery tests, VBR MP3
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = "--with-test-tools" ]; then

@@ -1,0 +1,171 @@
+// The keeper thread: opens the output device when a stream plays and closes
+// it a few seconds after the last one, ends captures that their callback
+// ended, and notices lost devices (a device SDL reports stopped, or one whose
+// callback no longer runs: a sound server that went away) and brings them
+// back, retrying until the sound system answers again.
+
+#include "audio/EngineImpl.h"
+
+#include <QMetaObject>
+
+namespace audio {
+
+namespace {
+
+constexpr auto kKeeperTick = std::chrono::milliseconds(1000);
+constexpr qint64 kSilentMs = 4000;    // a running device calls back at least every 100 ms
+constexpr qint64 kRetryMs = 1500;     // between two attempts to get the devices back
+constexpr qint64 kIdleCloseMs = 3000; // the output stays open this long after a sound
+
+} // namespace
+
+bool AudioEngine::Impl::initSdlLocked()
+{
+    // Without this SDL installs its own SIGINT/SIGTERM handlers and the
+    // program no longer ends on them.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+        return false;
+    if (driver.empty()) {
+        const char *name = SDL_GetCurrentAudioDriver();
+        driver = name ? name : "";
+    }
+    return true;
+}
+
+void AudioEngine::Impl::startKeeper()
+{
+    if (!keeper.joinable())
+        keeper = std::thread([this] { keepLoop(); });
+}
+
+void AudioEngine::Impl::pokeKeeper()
+{
+    {
+        const std::lock_guard lock(keeperMutex);
+        keeperPoked = true;
+    }
+    keeperWake.notify_one();
+}
+
+void AudioEngine::Impl::stopKeeper()
+{
+    if (!keeper.joinable())
+        return;
+    {
+        const std::lock_guard lock(keeperMutex);
+        keeperQuit = true;
+    }
+    keeperWake.notify_all();
+    keeper.join();
+    keeperQuit = false;
+}
+
+void AudioEngine::Impl::keepLoop()
+{
+    for (;;) {
+        const bool busy = checkDevices();
+        std::unique_lock lock(keeperMutex);
+        const auto woken = [this] { return keeperQuit || keeperPoked; };
+        // Nothing open and nothing lost: sleep until asked, with no wake-ups.
+        if (busy)
+            keeperWake.wait_for(lock, kKeeperTick, woken);
+        else
+            keeperWake.wait(lock, woken);
+        if (keeperQuit)
+            return;
+        keeperPoked = false;
+    }
+}
+
+bool AudioEngine::Impl::checkDevices()
+{
+    const std::lock_guard lock(sdlMutex);
+    const auto busy = [this] {
+        return outputDevice != 0 || captureDevice.load() != 0 || devicesLost.load();
+    };
+    const qint64 now = nowMs();
+    if (devicesLost.load()) {
+        if (now < nextRecovery && !recoverNow.exchange(false))
+            return true;
+        if (recoverLocked()) {
+            devicesLost.store(false);
+            tell(DeviceEvent::Restored);
+        } else {
+            // A sound that waited for this attempt is over: the alarm's
+            // queue goes on instead of waiting for the device.
+            endPlayingStreams();
+            nextRecovery = nowMs() + kRetryMs;
+        }
+        return true;
+    }
+
+    bool lost = false;
+    if (outputDevice != 0 && (SDL_GetAudioDeviceStatus(outputDevice) == SDL_AUDIO_STOPPED ||
+                              now - outputLastCallback.load() > kSilentMs))
+        lost = true;
+    const SDL_AudioDeviceID capture = captureDevice.load();
+    if (capture != 0) {
+        if (!captureActive.load())
+            closeCaptureLocked(); // its callback ended it
+        else if (SDL_GetAudioDeviceStatus(capture) == SDL_AUDIO_STOPPED ||
+                 now - captureLastCallback.load() > kSilentMs)
+            lost = true;
+    }
+    if (!lost && outputReady) {
+        if (anyStreamPlaying()) {
+            if (outputDevice == 0 && !openOutputLocked())
+                lost = true;
+            outputIdleSince = now;
+        } else if (outputDevice != 0 && now - outputIdleSince > kIdleCloseMs) {
+            closeOutputLocked();
+        }
+    }
+    if (!lost)
+        return busy();
+
+    // What played on the lost device is not resumed on the next one.
+    endPlayingStreams();
+    devicesLost.store(true);
+    tell(DeviceEvent::Lost);
+    if (recoverLocked()) {
+        devicesLost.store(false);
+        tell(DeviceEvent::Restored);
+    } else {
+        nextRecovery = nowMs() + kRetryMs;
+    }
+    return true;
+}
+
+bool AudioEngine::Impl::recoverLocked()
+{
+    closeOutputLocked();
+    closeCaptureLocked();
+    if (!outputSdl && !captureSdl)
+        return true; // the engine was shut down meanwhile: nothing to bring back
+    // SDL's backends keep one connection to the sound server for all devices:
+    // after the server restarted only a new start of SDL's audio reaches the
+    // new one. The driver chosen at start is asked for again, so a server
+    // that is still away is retried rather than replaced by another driver.
+    if (SDL_AudioInit(driver.empty() ? nullptr : driver.c_str()) != 0)
+        return false;
+    if (captureActive.load() && !openCaptureLocked())
+        return false;
+    // The output is opened too: "restored" means a sound can be heard. It
+    // closes again when idle.
+    if (outputReady && !openOutputLocked())
+        return false;
+    return true;
+}
+
+void AudioEngine::Impl::tell(DeviceEvent event)
+{
+    const std::lock_guard lock(listenerMutex);
+    if (!listenerContext || !listener)
+        return;
+    DeviceListener call = listener;
+    QMetaObject::invokeMethod(
+        listenerContext, [call, event] { call(event); }, Qt::QueuedConnection);
+}
+
+} // namespace audio

@@ -1,0 +1,144 @@
+#pragma once
+// The audio engine's inside, shared by its source files: the streams and
+// their mixer (StreamMixer.cpp), the devices and the thread that opens,
+// watches and reopens them (OutputDevice.cpp, CaptureDevice.cpp,
+// DeviceKeeper.cpp), and the public methods (AudioEngine.cpp).
+//
+// Threads: the user-interface thread calls the public methods; the decoder
+// thread fills streams; SDL's output and capture threads run the callbacks;
+// the keeper thread opens and closes devices and notices lost ones. Every
+// SDL call outside the callbacks is made with sdlMutex held, so the keeper
+// can restart SDL's audio system without another thread inside it.
+
+#include "audio/AudioEngine.h"
+#include "audio/FileStream.h"
+
+#include <QObject>
+#include <SDL.h>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace audio {
+
+using Clock = std::chrono::steady_clock;
+
+inline constexpr Uint16 kOutputPeriodFrames = 1024; // about 23 ms at 44100 Hz
+inline constexpr int kMixChunkFrames = 1024;
+inline constexpr int kMaxOutputChannels = 8;
+
+Handle newHandle();
+bool runtimeSdlAtLeast(int major, int minor, int patch);
+// Milliseconds on the steady clock, for stamps shared between threads.
+qint64 nowMs();
+// Float mix to 16-bit samples, saturating.
+void renderSamples(const float *acc, qint16 *out, std::size_t count);
+
+struct AudioEngine::Impl
+{
+    // --- SDL state, guarded by sdlMutex -------------------------------
+    std::mutex sdlMutex;
+    bool outputSdl = false;   // holds a reference on SDL's audio subsystem
+    bool captureSdl = false;  // ditto
+    std::string driver;       // the driver SDL chose at start; recovery asks for it again
+    bool outputReady = false; // initOutput succeeded: streams go to a device
+    int outputFrequency = 44100;
+    SDL_AudioDeviceID outputDevice = 0;
+    int captureFrequency = 44100;
+    int captureRequestedFrames = 4410;
+
+    // --- output, read by the output callback -----------------------------
+    std::atomic<int> outputRate{44100};
+    std::atomic<int> outputChannels{0}; // of the open device, or the one queried at start
+    std::atomic<bool> outputPaused{false};
+    std::atomic<qint64> outputLastCallback{0};
+    std::vector<float> deviceMix; // the output callback's accumulator
+    std::vector<float> renderMix; // renderOutput's accumulator
+    qint64 outputIdleSince = 0;   // keeper: when the last stream stopped playing
+
+    // --- capture ---------------------------------------------------------
+    QString captureName;
+    bool inputOn = true;
+    int inputLevel = 100;
+    // Read by the capture thread and by callbacks into the engine from it,
+    // hence atomics: the callback never takes sdlMutex.
+    std::atomic<SDL_AudioDeviceID> captureDevice{0};
+    std::atomic<Handle> captureHandle{0};
+    std::atomic<bool> captureActive{false}; // wanted and not ended by its callback
+    std::atomic<quint32> captureLevelWord{0};
+    std::atomic<qint64> captureLastCallback{0};
+    CaptureCallback captureCallback;
+    std::vector<qint16> captureBlock;
+    int captureBlockFrames = 0;
+    int captureBlockFill = 0;
+
+    // --- streams -----------------------------------------------------------
+    // The map is shared by the user-interface, decoder and audio threads; its
+    // lock is only ever held for map access and mixing.
+    std::mutex streamsMutex;
+    std::map<Handle, std::shared_ptr<FileStream>> streams;
+
+    // --- decoder thread ------------------------------------------------------
+    std::thread feeder;
+    std::mutex feederMutex;
+    std::condition_variable feederWake;
+    bool feederQuit = false;
+    bool feederPoked = false;
+
+    // --- keeper thread -----------------------------------------------------------
+    std::thread keeper;
+    std::mutex keeperMutex;
+    std::condition_variable keeperWake;
+    bool keeperQuit = false;
+    bool keeperPoked = false;
+    std::atomic<bool> devicesLost{false};
+    std::atomic<bool> recoverNow{false}; // a sound waits: try at once, not at the next retry
+    qint64 nextRecovery = 0;
+    std::mutex listenerMutex;
+    QObject *listenerContext = nullptr;
+    DeviceListener listener;
+
+    ~Impl();
+
+    // StreamMixer.cpp
+    std::shared_ptr<FileStream> findStream(Handle handle);
+    void reapEndedStreams();
+    void freeAllStreams();
+    bool anyStreamPlaying();
+    void endPlayingStreams();
+    void mix(float *acc, int frames, int channels);
+    void startFeeder();
+    void pokeFeeder();
+    void feedLoop();
+    void stopFeeder();
+
+    // OutputDevice.cpp (sdlMutex held)
+    bool openOutputLocked();
+    void closeOutputLocked();
+    static void outputCallback(void *self, Uint8 *data, int bytes);
+
+    // CaptureDevice.cpp
+    bool openCaptureLocked(); // sdlMutex held
+    void closeCaptureLocked();
+    void endCapture(); // takes sdlMutex
+    void deliverCaptureBlock();
+    static void captureCallbackEntry(void *self, Uint8 *data, int bytes);
+
+    // DeviceKeeper.cpp
+    bool initSdlLocked();
+    void startKeeper();
+    void pokeKeeper();
+    void stopKeeper();
+    void keepLoop();
+    bool checkDevices(); // true while a device is open or lost
+    bool recoverLocked();
+    void tell(DeviceEvent event);
+};
+
+} // namespace audio

@@ -1,0 +1,102 @@
+// The output device: opened while something is to be played, with as many
+// channels as the default device has, and the callback that mixes into it.
+
+#include "audio/EngineImpl.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace audio {
+
+namespace {
+
+void toSamples(const float *acc, qint16 *out, std::size_t count)
+{
+    // Saturate: an overloaded mix clips instead of wrapping around.
+    for (std::size_t i = 0; i < count; ++i) {
+        const float scaled = std::clamp(acc[i] * 32768.0f, -32768.0f, 32767.0f);
+        out[i] = qint16(std::lrintf(scaled));
+    }
+}
+
+} // namespace
+
+bool AudioEngine::Impl::openOutputLocked()
+{
+    if (outputDevice != 0)
+        return true;
+    // Ask for as many channels as the default device has, so that the
+    // speaker count is the device's own.
+    int channels = 2;
+#if SDL_VERSION_ATLEAST(2, 24, 0)
+    if (runtimeSdlAtLeast(2, 24, 0)) {
+        SDL_AudioSpec format{};
+        if (SDL_GetDefaultAudioInfo(nullptr, &format, 0) == 0 && format.channels > 0)
+            channels = std::min<int>(format.channels, kMaxOutputChannels);
+    }
+#endif
+    SDL_AudioSpec want{};
+    want.freq = outputFrequency;
+    want.format = AUDIO_S16SYS;
+    want.channels = Uint8(channels);
+    want.samples = kOutputPeriodFrames;
+    want.callback = &Impl::outputCallback;
+    want.userdata = this;
+    SDL_AudioSpec have{};
+    SDL_AudioDeviceID device =
+        SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
+    if (device != 0 && (have.channels < 1 || have.channels > kMaxOutputChannels)) {
+        // A layout the mixer does not know: take stereo and let SDL convert.
+        SDL_CloseAudioDevice(device);
+        want.channels = 2;
+        device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    }
+    if (device == 0)
+        return false;
+    // The rate is the one asked for (SDL converts), so decoded streams fit
+    // every device they meet.
+    outputChannels.store(have.channels);
+    outputLastCallback.store(nowMs());
+    outputIdleSince = nowMs();
+    outputDevice = device;
+    SDL_PauseAudioDevice(device, 0);
+    return true;
+}
+
+void AudioEngine::Impl::closeOutputLocked()
+{
+    if (outputDevice == 0)
+        return;
+    // Joins SDL's output thread; the callback takes no lock held here.
+    SDL_CloseAudioDevice(outputDevice);
+    outputDevice = 0;
+}
+
+void AudioEngine::Impl::outputCallback(void *self, Uint8 *data, int bytes)
+{
+    auto *d = static_cast<Impl *>(self);
+    d->outputLastCallback.store(nowMs(), std::memory_order_relaxed);
+    const int channels = std::clamp(d->outputChannels.load(), 1, kMaxOutputChannels);
+    auto *out = reinterpret_cast<qint16 *>(data);
+    int frames = bytes / int(sizeof(qint16)) / channels;
+    if (d->outputPaused.load()) {
+        // Paused output: streams wait where they are.
+        std::fill(out, out + std::size_t(frames) * std::size_t(channels), qint16(0));
+        return;
+    }
+    while (frames > 0) {
+        const int chunk = std::min(frames, kMixChunkFrames);
+        d->mix(d->deviceMix.data(), chunk, channels);
+        const std::size_t samples = std::size_t(chunk) * std::size_t(channels);
+        toSamples(d->deviceMix.data(), out, samples);
+        out += samples;
+        frames -= chunk;
+    }
+}
+
+void renderSamples(const float *acc, qint16 *out, std::size_t count)
+{
+    toSamples(acc, out, count);
+}
+
+} // namespace audio

@@ -1,0 +1,222 @@
+#!/usr/bin/env python3
+"""Measures the real program on Xvfb and a private PulseAudio server, each
+figure beside a baseline measured in the same run:
+
+- idle CPU and wake-ups, disarmed (microphone and mouse off) and armed
+  (microphone and mouse on), against a bare SDL capture loop at the same
+  block size (bench_audio_captureloop);
+- pointer jump -> first alarm sound (min / median / p95);
+- start -> main window shown, against a minimal Qt window
+  (bench_info_minimalwindow);
+- pointer jump -> sound with a report of 1 KB, 20 MB and 100 MB.
+
+usage: bench_program.py path/to/build [--seconds N] [--jumps N] [--compare other/tarvo2]
+--compare measures another build of the program (e.g. the previous one) in
+the same run, for the idle and pointer jump figures.
+Not run by CTest (it takes minutes); prints figures and judges nothing."""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "acceptance"))
+from acceptance import S, SOUND, QUIET, World, jump_pointer  # noqa: E402
+from harness import Listener, Processes, SoundServer, XServer, make_tone, wait_until  # noqa: E402
+
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def sample(pid):
+    """(cpu seconds, context switches of all threads, thread names)."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    cpu = (int(fields[11]) + int(fields[12])) / TICKS  # utime, stime
+    switches, names = 0, []
+    for tid in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/status" % (pid, tid)) as f:
+                for line in f:
+                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                        switches += int(line.split()[1])
+            with open("/proc/%d/task/%s/comm" % (pid, tid)) as f:
+                names.append(f.read().strip())
+        except FileNotFoundError:
+            pass  # a thread that just ended
+    return cpu, switches, names
+
+
+def idle_cost(pid, seconds, server_pid=None):
+    cpu0, sw0, _ = sample(pid)
+    srv0 = sample(server_pid)[0] if server_pid else 0
+    time.sleep(seconds)
+    cpu1, sw1, names = sample(pid)
+    srv1 = sample(server_pid)[0] if server_pid else 0
+    return {"cpu": 100 * (cpu1 - cpu0) / seconds, "wakeups": (sw1 - sw0) / seconds,
+            "server": 100 * (srv1 - srv0) / seconds, "threads": names}
+
+
+def show_idle(label, r):
+    print("  %-34s %6.3f %% CPU  %7.1f wake-ups/s  (server %5.3f %%)  threads: %s"
+          % (label, r["cpu"], r["wakeups"], r["server"], " ".join(sorted(r["threads"]))),
+          flush=True)
+
+
+def first_sound(listener, since, timeout=6):
+    """Seconds from `since` to the first 20 ms block louder than SOUND."""
+    if not listener.wait_for_sound(since, timeout, SOUND):
+        return None
+    with listener.lock:
+        for t, left, right in listener.levels:
+            if t >= since and max(left, right) >= SOUND:
+                return t - since
+    return None
+
+
+def latencies(suite, world, count):
+    found = []
+    for _ in range(count):
+        suite.listener.wait_for_silence(15, QUIET, hold=0.5)
+        time.sleep(1.7)  # the alarm ignores triggers for 1.5 s after one
+        t0 = time.monotonic()
+        jump_pointer(world, suite)
+        found.append(first_sound(suite.listener, t0))
+    heard = sorted(x for x in found if x is not None)
+    return heard, len(found) - len(heard)
+
+
+def show_latency(label, heard, missed):
+    if not heard:
+        print("  %-34s no sound heard" % label, flush=True)
+        return
+    p95 = heard[min(len(heard) - 1, int(round(0.95 * (len(heard) - 1))))]
+    print("  %-34s min %4.0f ms  median %4.0f ms  p95 %4.0f ms  (%d jumps%s)"
+          % (label, 1000 * heard[0], 1000 * statistics.median(heard), 1000 * p95, len(heard),
+             ", %d unheard" % missed if missed else ""), flush=True)
+
+
+class Suite:
+    def __init__(self, binary, root):
+        self.binary, self.root = binary, root
+        self.procs = Processes()
+        self.x = XServer(self.procs, root)
+        self.sound = SoundServer(self.procs, root)
+        self.listener = Listener(self.procs, self.sound)
+        self.tone = os.path.join(root, "tone.wav")
+        make_tone(self.tone, 0.5)
+
+
+def new_world(suite, name, armed, mic, report_bytes=0):
+    world = World(suite, name)
+    world.add_sound(suite.tone, "tone.wav")
+    extra = {}
+    if armed:
+        extra[(S, "Alarm Active")] = "T"
+    # A switch is on when its value is stored at all.
+    if mic or armed:
+        extra[(S, "ActMouDetectToggle")] = "T"
+    if mic:
+        extra[(S, "ActMicDetectToggle")] = "T"
+    world.preset(checked=["tone.wav"], extra=extra)
+    if report_bytes:
+        os.makedirs(os.path.dirname(world.report), exist_ok=True)
+        line = b"[01.01.26 00:00] Mouse detected\r\n"
+        with open(world.report, "wb") as f:
+            f.write(line * max(1, report_bytes // len(line)))
+    return world
+
+
+def time_to_window(start, windows, stop):
+    t0 = time.monotonic()
+    proc = start()
+    shown = wait_until(lambda: windows() or None, 30, 0.005)
+    took = time.monotonic() - t0 if shown else None
+    stop(proc)
+    return took
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build")
+    parser.add_argument("--seconds", type=int, default=30)
+    parser.add_argument("--jumps", type=int, default=20)
+    parser.add_argument("--compare", help="another tarvo2 binary to measure alongside")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    binary = os.path.join(build, "app", "tarvo2")
+    loop = os.path.join(build, "bench", "bench_audio_captureloop")
+    minimal = os.path.join(build, "bench", "bench_info_minimalwindow")
+    root = tempfile.mkdtemp(prefix="tarvo2-bench-")
+    suite = Suite(binary, root)
+    server = suite.sound.proc.pid
+    try:
+        print("idle, %d s each:" % args.seconds, flush=True)
+        env = dict(os.environ, SDL_AUDIODRIVER="pulseaudio", **suite.sound.client_env)
+        bare = suite.procs.start([loop], env=env)
+        time.sleep(2)
+        show_idle("bare SDL capture loop (baseline)", idle_cost(bare.pid, args.seconds, server))
+        suite.procs.stop(bare)
+
+        programs = [("program", binary)]
+        if args.compare:
+            programs.append(("compared", os.path.abspath(args.compare)))
+        for label, path in programs:
+            suite.binary = path
+            world = new_world(suite, label + "-disarmed", armed=False, mic=False)
+            world.start()
+            world.wait_main()
+            time.sleep(3)
+            show_idle("%s, disarmed, detectors off" % label,
+                      idle_cost(world.proc.pid, args.seconds, server))
+            world.stop()
+
+            world = new_world(suite, label + "-armed", armed=True, mic=True)
+            world.start()
+            world.wait_main()
+            world.wait_report("Alarm - Activated", timeout=15)
+            time.sleep(5)  # the output closes a few seconds after start-up
+            show_idle("%s, armed, microphone+mouse" % label,
+                      idle_cost(world.proc.pid, args.seconds, server))
+            show_latency("%s: pointer jump -> first sound" % label,
+                         *latencies(suite, world, args.jumps))
+            world.stop()
+        suite.binary = binary
+
+        print("start -> window shown (median of 5):", flush=True)
+        world = new_world(suite, "start", armed=False, mic=False)
+        runs = [time_to_window(world.start, world.main_windows, suite.procs.stop)
+                for _ in range(5)]
+        qt_env = {k: v for k, v in world.env.items()}
+        mins = [time_to_window(lambda: suite.procs.start([minimal], env=qt_env),
+                               lambda: suite.x.windows("Minimal window"), suite.procs.stop)
+                for _ in range(5)]
+        for label, values in (("minimal Qt window (baseline)", mins), ("program", runs)):
+            ok = [v for v in values if v is not None]
+            print("  %-34s %4.0f ms" % (label, 1000 * statistics.median(ok) if ok else -1),
+                  flush=True)
+
+        print("trigger with a report of a given size:", flush=True)
+        for label, size in (("1 KB", 1 << 10), ("20 MB", 20 << 20), ("100 MB", 100 << 20)):
+            world = new_world(suite, "report-" + label.replace(" ", ""), armed=True, mic=False,
+                              report_bytes=size)
+            t0 = time.monotonic()
+            world.start()
+            world.wait_main(timeout=60)
+            shown = time.monotonic() - t0
+            world.wait_report("Alarm - Activated", timeout=60)
+            show_latency("report %s (window after %4.0f ms)" % (label, 1000 * shown),
+                         *latencies(suite, world, 5))
+            world.stop()
+    finally:
+        suite.procs.stop_all()
+        shutil.rmtree(root, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
