@@ -76,6 +76,8 @@ QString AlarmControl::actionName(Switch s)
         return QStringLiteral("ActMouDetectToggle");
     case Switch::Simulation:
         return QStringLiteral("ActSimToggle");
+    case Switch::Keyboard:
+        return QStringLiteral("ActKeyDetectToggle");
     }
     return {};
 }
@@ -87,7 +89,8 @@ QString AlarmControl::storeName(Switch s)
 
 void AlarmControl::ReadStoredSwitches()
 {
-    for (Switch s : {Switch::Alarm, Switch::Microphone, Switch::Mouse, Switch::Simulation})
+    for (Switch s :
+         {Switch::Alarm, Switch::Microphone, Switch::Mouse, Switch::Simulation, Switch::Keyboard})
         setTag(s, ReadRegString(StoreKeys::Settings, storeName(s)).isEmpty() ? 0 : 1);
 }
 
@@ -174,6 +177,8 @@ void AlarmControl::AlarmStopStart(bool start)
             m_report.AddToReport(QStringLiteral("Mouse Detection - Enabled"));
         if (isOn(Switch::Simulation))
             m_report.AddToReport(QStringLiteral("Simulation - Enabled"));
+        if (isOn(Switch::Keyboard))
+            m_report.AddToReport(QStringLiteral("Keyboard Detection - Enabled"));
         m_report.AddToReport(QStringLiteral("Alarm - Activated"));
         EmitArmState();
         return;

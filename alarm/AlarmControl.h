@@ -26,8 +26,10 @@ public:
         Alarm,
         Microphone,
         Mouse,
-        Simulation
+        Simulation,
+        Keyboard
     };
+    static constexpr std::size_t SwitchCount = 5;
     enum class Led
     {
         ActivationDelay,
@@ -145,7 +147,7 @@ private:
     ReportLog &m_report;
     Hooks m_hooks;
     TaskQueue m_tasks;
-    std::array<int, 4> m_tags{};
+    std::array<int, SwitchCount> m_tags{};
     std::array<bool, 3> m_leds{};
     ArmState m_lastArmState = ArmState::Disarmed;
 };

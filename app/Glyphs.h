@@ -13,7 +13,8 @@ enum class ToggleGlyph
     Microphone,
     Mouse,
     Simulation,
-    Activate
+    Activate,
+    Keyboard
 };
 
 // 80 x 40: index 0 (switch off) a glossy blue ball with the symbol, disabled

@@ -6,12 +6,14 @@
 #include "alarm/AlarmControl.h"
 #include "audio/AlarmPlayback.h"
 #include "audio/AudioEngine.h"
+#include "detect/ActivityMonitor.h"
 #include "detect/MicrophoneMonitor.h"
 #include "detect/MouseMonitor.h"
 #include "report/ReportLog.h"
 #include "sounds/SoundLibrary.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QRandomGenerator>
 #include <functional>
@@ -104,7 +106,6 @@ private:
     void ActMouDetectToggleExecute();
     void ActSimToggleExecute();
     void cmbRecSourceChange();
-    void warnIfPointerUnreadable();
     void StartRecording();
     void StopRecording();
     void onLevelReceived(quint32 level);
@@ -129,6 +130,26 @@ private:
     bool m_activated = false;
     bool m_closed = false;
     bool m_waylandWarningShown = false;
+
+    // Input activity (keyboard; the pointer where its position cannot be
+    // read), the room-level line and the gauges: app/fmMainActivity.cpp.
+    void wireActivityDetection();
+    void DrawKeyDetectBtnState();
+    void ActKeyDetectToggleExecute();
+    void SyncActivityDetectors();
+    void showNotice(const QString &text);
+    void CheckRoomLevel();
+    std::unique_ptr<ActivitySource> m_activitySource;
+    std::unique_ptr<ActivityMonitor> m_activity;
+    QElapsedTimer m_roomTooLoud;
+    bool m_keyboardNoticeShown = false;
+
+public:
+    ActivityMonitor &activity() { return *m_activity; }
+    QAction *ActKeyDetectToggle = nullptr;
+    QToolButton *btnKeyDetect = nullptr;
+    LedShape *shpLedKeyDetection = nullptr;
+    QLabel *lblRoomTooLoud = nullptr;
 
 public:
     // Controls, named as in the rest of the program.

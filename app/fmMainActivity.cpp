@@ -1,0 +1,188 @@
+// Wiring of the detectors fed by the session's input activity (keyboard,
+// and the pointer where its position cannot be read), the microphone's
+// input level, the room-level warning and the gauges' repainting.
+
+#include "app/Glyphs.h"
+#include "app/LedShape.h"
+#include "app/fmMain.h"
+#include "detect/ActivityMonitor.h"
+#include "detect/ActivitySource.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QSlider>
+#include <QToolButton>
+
+namespace {
+constexpr int HintMilliseconds = 3000;
+constexpr int ColumnWidth = 260;
+// A room that was too loud stays reported this long after its last run,
+// so that the line does not flicker with every quiet block.
+constexpr int RoomWarningMilliseconds = 10000;
+
+// Tells the activity monitor about every key that reaches one of our
+// windows, so that our own keys are never taken for someone else's.
+class OwnKeyWatch : public QObject
+{
+public:
+    OwnKeyWatch(ActivityMonitor &monitor, QObject *parent) : QObject(parent), m_monitor(monitor) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+            watched->isWidgetType())
+            m_monitor.NoteOwnKey();
+        return false;
+    }
+
+private:
+    ActivityMonitor &m_monitor;
+};
+} // namespace
+
+void TfrmMain::wireActivityDetection()
+{
+    m_activitySource = CreateActivitySource(this);
+    m_activity = std::make_unique<ActivityMonitor>(*m_activitySource);
+    qApp->installEventFilter(new OwnKeyWatch(*m_activity, this));
+
+    // The keyboard switch, its button beside the other detector buttons and
+    // its LED beside the mouse LED.
+    ActKeyDetectToggle = new QAction(this);
+    ActKeyDetectToggle->setObjectName(QStringLiteral("ActKeyDetectToggle"));
+    btnKeyDetect = new QToolButton;
+    btnKeyDetect->setObjectName(QStringLiteral("btnKeyDetect"));
+    btnKeyDetect->setDefaultAction(ActKeyDetectToggle);
+    btnKeyDetect->setAutoRaise(true);
+    btnKeyDetect->setFixedSize(42, 42);
+    btnKeyDetect->setIconSize(QSize(40, 40));
+    btnKeyDetect->setToolTipDuration(HintMilliseconds);
+    if (auto *row = qobject_cast<QBoxLayout *>(btnSimulation->parentWidget()->layout()))
+        row->insertWidget(row->indexOf(btnSimulation) + 1, btnKeyDetect);
+    shpLedKeyDetection =
+        new LedShape(QStringLiteral("shpLedKeyDetection"), shpLedMouDetection->parentWidget());
+    shpLedKeyDetection->setToolTip(QStringLiteral("Keyboard Detection"));
+    shpLedKeyDetection->move(ColumnWidth - 28, shpLedMouDetection->y());
+    DrawKeyDetectBtnState();
+
+    connect(ActKeyDetectToggle, &QAction::triggered, this, &TfrmMain::ActKeyDetectToggleExecute);
+    connect(m_activity.get(), &ActivityMonitor::keyboardDetected, this,
+            [this](const QString &text) { m_alarm->ActivateAlarm(text); });
+    connect(m_activity.get(), &ActivityMonitor::pointerDetected, this,
+            [this](const QString &text) { m_alarm->ActivateAlarm(text); });
+    connect(m_activity.get(), &ActivityMonitor::keyboardLedChanged, shpLedKeyDetection,
+            &LedShape::setLit);
+    connect(m_activity.get(), &ActivityMonitor::pointerLedChanged, shpLedMouDetection,
+            &LedShape::setLit);
+
+    // The input level is a resettable setting now: stored like the others.
+    connect(trkMicSensivity, &QSlider::valueChanged, this,
+            [this] { trkTrackChange(trkMicSensivity); });
+
+    // QProgressBar repaints only changes of at least one chunk; the gauges
+    // must show every value.
+    for (QProgressBar *gauge : {ggDetection, ggDuration})
+        connect(gauge, &QProgressBar::valueChanged, gauge, qOverload<>(&QWidget::update));
+
+    lblRoomTooLoud = new QLabel(QStringLiteral(
+        "The room is already as loud as the trigger volume: armed now, the alarm would go off "
+        "by itself."));
+    lblRoomTooLoud->setObjectName(QStringLiteral("lblRoomTooLoud"));
+    lblRoomTooLoud->setWordWrap(true);
+    QFont font = lblRoomTooLoud->font();
+    font.setPointSizeF(7);
+    lblRoomTooLoud->setFont(font);
+    lblRoomTooLoud->setContentsMargins(4, 0, 16, 0);
+    lblRoomTooLoud->hide();
+    if (QWidget *panel = shpLedMicDetection->parentWidget(); panel && panel->layout())
+        panel->layout()->addWidget(lblRoomTooLoud);
+    connect(&m_microphone, &MicrophoneMonitor::levelReceived, this, &TfrmMain::CheckRoomLevel);
+    connect(&m_microphone, &MicrophoneMonitor::recordingStopped, this,
+            [this] { lblRoomTooLoud->hide(); });
+    connect(m_alarm.get(), &AlarmControl::armStateChanged, this, [this](AlarmControl::ArmState s) {
+        if (s != AlarmControl::ArmState::Disarmed)
+            lblRoomTooLoud->hide();
+    });
+}
+
+void TfrmMain::DrawKeyDetectBtnState()
+{
+    drawToggle(AlarmControl::Switch::Keyboard, QStringLiteral("Disable"), QStringLiteral("Use"),
+               QStringLiteral(" Keyboard Detection"), int(ToggleGlyph::Keyboard),
+               ActKeyDetectToggle);
+}
+
+void TfrmMain::ActKeyDetectToggleExecute()
+{
+    m_alarm->FlipSwitch(AlarmControl::Switch::Keyboard);
+    DrawKeyDetectBtnState();
+    KeyState();
+    SyncActivityDetectors();
+    guarded([this] { m_alarm->StoreSwitch(AlarmControl::Switch::Keyboard); });
+}
+
+void TfrmMain::SyncActivityDetectors()
+{
+    using S = AlarmControl::Switch;
+    // Detectors start at the window's first activation, like the others.
+    const bool keyboard = m_activated && !m_closed && m_alarm->isOn(S::Keyboard);
+    const bool mouse = m_activated && !m_closed && m_alarm->isOn(S::Mouse);
+    const bool pointerFromActivity = mouse && !CanReadGlobalPointer();
+    const bool working = m_activitySource->available();
+    m_activity->setKeyboardOn(keyboard);
+    m_activity->setPointerOn(pointerFromActivity && working);
+    if (pointerFromActivity && working)
+        m_mouse.Stop(); // the position seen here is only ours
+
+    QString notice;
+    if (keyboard && !working && !m_keyboardNoticeShown) {
+        m_keyboardNoticeShown = true;
+        notice = QStringLiteral("Keyboard detection cannot watch this session: no source of "
+                                "input activity answered (X11 input, the GNOME idle monitor, "
+                                "ext-idle-notify or the screen saver service).");
+    } else if (pointerFromActivity && !working && !m_waylandWarningShown) {
+        m_waylandWarningShown = true;
+        notice = QStringLiteral("In this Wayland session the pointer cannot be watched outside "
+                                "the Tarvo2 window, and the session reports no input activity "
+                                "either: mouse detection sees only the Tarvo2 window here.");
+    }
+    if (!notice.isEmpty())
+        showNotice(notice);
+}
+
+void TfrmMain::showNotice(const QString &text)
+{
+    // Never modal: a notice must not hold up anything (above all the resume
+    // of a stored armed state at start-up).
+    if (m_messageSink) {
+        m_messageSink(MessageKind::Plain, text);
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tarvo2"), text,
+                                QMessageBox::Ok, isVisible() ? this : nullptr);
+    box->setObjectName(QStringLiteral("noticeBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
+void TfrmMain::CheckRoomLevel()
+{
+    if (m_alarm->armState() != AlarmControl::ArmState::Disarmed ||
+        !m_alarm->isOn(AlarmControl::Switch::Microphone))
+        return;
+    const int length = trkMicTriggerDuration->value();
+    const int count = m_microphone.count();
+    if (count > length || (length == 0 && count > 0)) {
+        m_roomTooLoud.start();
+        lblRoomTooLoud->show();
+    } else if (lblRoomTooLoud->isVisible() &&
+               (!m_roomTooLoud.isValid() || m_roomTooLoud.elapsed() > RoomWarningMilliseconds)) {
+        lblRoomTooLoud->hide();
+    }
+}
