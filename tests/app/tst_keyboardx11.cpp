@@ -170,7 +170,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(QGuiApplication::focusWindow() == w->windowHandle(), 10000);
         bool lit = false;
         QTimer watch;
-        connect(&watch, &QTimer::timeout, this, [&] { lit = lit || w->shpLedKeyDetection->isLit(); });
+        connect(&watch, &QTimer::timeout, this,
+                [&] { lit = lit || w->shpLedKeyDetection->isLit(); });
         watch.start(10);
         QCOMPARE(xdotool({QStringLiteral("key"), QStringLiteral("Escape")}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(w->alarm().armState() == AlarmControl::ArmState::Disarmed, 10000);
