@@ -139,6 +139,8 @@ private:
     void SyncActivityDetectors();
     void showNotice(const QString &text);
     void CheckRoomLevel();
+    void wireCalibration();
+    void mnuCalibrateMicrophoneClick();
     std::unique_ptr<ActivitySource> m_activitySource;
     std::unique_ptr<ActivityMonitor> m_activity;
     QElapsedTimer m_roomTooLoud;
@@ -150,6 +152,7 @@ public:
     QToolButton *btnKeyDetect = nullptr;
     LedShape *shpLedKeyDetection = nullptr;
     QLabel *lblRoomTooLoud = nullptr;
+    QAction *mnuCalibrateMicrophone = nullptr;
 
 public:
     // Controls, named as in the rest of the program.

@@ -1,9 +1,11 @@
 // Wiring of the detectors fed by the session's input activity (keyboard,
 // and the pointer where its position cannot be read), the microphone's
-// input level, the room-level warning and the gauges' repainting.
+// input level and its calibration, the room-level warning and the gauges'
+// repainting.
 
 #include "app/Glyphs.h"
 #include "app/LedShape.h"
+#include "app/dlgCalibrate.h"
 #include "app/fmMain.h"
 #include "detect/ActivityMonitor.h"
 #include "detect/ActivitySource.h"
@@ -12,6 +14,8 @@
 #include <QBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QSlider>
@@ -108,6 +112,7 @@ void TfrmMain::wireActivityDetection()
         if (s != AlarmControl::ArmState::Disarmed)
             lblRoomTooLoud->hide();
     });
+    wireCalibration();
 }
 
 void TfrmMain::DrawKeyDetectBtnState()
@@ -185,4 +190,53 @@ void TfrmMain::CheckRoomLevel()
                (!m_roomTooLoud.isValid() || m_roomTooLoud.elapsed() > RoomWarningMilliseconds)) {
         lblRoomTooLoud->hide();
     }
+}
+
+void TfrmMain::wireCalibration()
+{
+    // "Calibrate microphone…" in the Options menu, before its separator.
+    auto *options = menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"));
+    if (!options)
+        return;
+    QAction *separator = nullptr;
+    for (QAction *action : options->actions()) {
+        if (action->objectName() == QLatin1String("N5"))
+            separator = action;
+    }
+    mnuCalibrateMicrophone = new QAction(QStringLiteral("Calibrate microphone…"), this);
+    mnuCalibrateMicrophone->setObjectName(QStringLiteral("mnuCalibrateMicrophone"));
+    options->insertAction(separator, mnuCalibrateMicrophone);
+    connect(mnuCalibrateMicrophone, &QAction::triggered, this,
+            &TfrmMain::mnuCalibrateMicrophoneClick);
+    // Nothing is armed during a calibration, and none starts while armed.
+    connect(m_alarm.get(), &AlarmControl::armStateChanged, this, [this](AlarmControl::ArmState s) {
+        mnuCalibrateMicrophone->setEnabled(s == AlarmControl::ArmState::Disarmed);
+    });
+}
+
+void TfrmMain::mnuCalibrateMicrophoneClick()
+{
+    if (m_alarm->isOn(AlarmControl::Switch::Alarm))
+        return;
+    // The recording gives the device over to the measurement.
+    StopRecording();
+    const bool activate = ActActivateToggle->isEnabled();
+    ActActivateToggle->setEnabled(false);
+    auto *dialog = new dlgCalibrate(m_engine, trkMicTriggerDuration->value(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::finished, this, [this, dialog, activate](int result) {
+        if (result == QDialog::Accepted && dialog->hasProposal() && dialog->proposal().possible) {
+            const CalibrationProposal &p = dialog->proposal();
+            trkMicSensivity->setValue(p.inputLevel);
+            trkMicTriggerVolume->setValue(p.triggerVolume);
+            trkMicTriggerDuration->setValue(p.triggerLength);
+        }
+        ActActivateToggle->setEnabled(activate);
+        KeyState();
+        if (m_alarm->isOn(AlarmControl::Switch::Microphone) && !m_closed &&
+            !m_microphone.isRecording())
+            StartRecording();
+    });
+    dialog->open();
+    dialog->StartMeasuring();
 }
