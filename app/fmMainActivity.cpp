@@ -23,7 +23,6 @@
 
 namespace {
 constexpr int HintMilliseconds = 3000;
-constexpr int ColumnWidth = 260;
 // A room that was too loud stays reported this long after its last run,
 // so that the line does not flicker with every quiet block.
 constexpr int RoomWarningMilliseconds = 10000;
@@ -56,7 +55,7 @@ void TfrmMain::wireActivityDetection()
     qApp->installEventFilter(new OwnKeyWatch(*m_activity, this));
 
     // The keyboard switch, its button beside the other detector buttons and
-    // its LED beside the mouse LED.
+    // its LED under the mouse LED.
     ActKeyDetectToggle = new QAction(this);
     ActKeyDetectToggle->setObjectName(QStringLiteral("ActKeyDetectToggle"));
     btnKeyDetect = new QToolButton;
@@ -66,12 +65,14 @@ void TfrmMain::wireActivityDetection()
     btnKeyDetect->setFixedSize(42, 42);
     btnKeyDetect->setIconSize(QSize(40, 40));
     btnKeyDetect->setToolTipDuration(HintMilliseconds);
-    if (auto *row = qobject_cast<QBoxLayout *>(btnSimulation->parentWidget()->layout()))
-        row->insertWidget(row->indexOf(btnSimulation) + 1, btnKeyDetect);
+    // Before the microphone button: the row is right-aligned, so the other
+    // buttons keep their places.
+    if (auto *row = qobject_cast<QBoxLayout *>(btnMicDetect->parentWidget()->layout()))
+        row->insertWidget(row->indexOf(btnMicDetect), btnKeyDetect);
     shpLedKeyDetection =
         new LedShape(QStringLiteral("shpLedKeyDetection"), shpLedMouDetection->parentWidget());
     shpLedKeyDetection->setToolTip(QStringLiteral("Keyboard Detection"));
-    shpLedKeyDetection->move(ColumnWidth - 28, shpLedMouDetection->y());
+    shpLedKeyDetection->move(shpLedMouDetection->x(), shpLedMouDetection->y() + 14);
     DrawKeyDetectBtnState();
 
     connect(ActKeyDetectToggle, &QAction::triggered, this, &TfrmMain::ActKeyDetectToggleExecute);

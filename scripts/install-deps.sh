@@ -8,7 +8,7 @@ build_pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
 test_pkgs=(xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox python3
            libqt6svg6 fonts-dejavu-core)
 build_pkgs+=(libx11-dev libxi-dev libwayland-dev libwayland-bin wayland-protocols)  # input activity
-test_pkgs+=(dbus-daemon python3-dbusmock sway)  # activity sources against real services
+test_pkgs+=(dbus-daemon)  # idle monitor services on a private session bus
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = "--with-test-tools" ]; then
