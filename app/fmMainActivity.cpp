@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QSlider>
 #include <QToolButton>
@@ -32,19 +33,19 @@ constexpr int RoomWarningMilliseconds = 10000;
 class OwnKeyWatch : public QObject
 {
 public:
-    OwnKeyWatch(ActivityMonitor &monitor, QObject *parent) : QObject(parent), m_monitor(monitor) {}
+    OwnKeyWatch(ActivityMonitor &monitor, QObject *parent) : QObject(parent), m_monitor(&monitor) {}
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
-            watched->isWidgetType())
-            m_monitor.NoteOwnKey();
+            watched->isWidgetType() && m_monitor)
+            m_monitor->NoteOwnKey();
         return false;
     }
 
 private:
-    ActivityMonitor &m_monitor;
+    QPointer<ActivityMonitor> m_monitor; // the window's, which may go first
 };
 } // namespace
 
