@@ -76,6 +76,8 @@ QString AlarmControl::actionName(Switch s)
         return QStringLiteral("ActMouDetectToggle");
     case Switch::Simulation:
         return QStringLiteral("ActSimToggle");
+    case Switch::Keyboard:
+        return QStringLiteral("ActKeyDetectToggle");
     case Switch::Lid:
         return QStringLiteral("ActLidToggle");
     case Switch::PowerCable:
@@ -91,7 +93,8 @@ QString AlarmControl::storeName(Switch s)
 
 void AlarmControl::ReadStoredSwitches()
 {
-    for (Switch s : {Switch::Alarm, Switch::Microphone, Switch::Mouse, Switch::Simulation})
+    for (Switch s :
+         {Switch::Alarm, Switch::Microphone, Switch::Mouse, Switch::Simulation, Switch::Keyboard})
         setTag(s, ReadRegString(StoreKeys::Settings, storeName(s)).isEmpty() ? 0 : 1);
     for (Switch s : {Switch::Lid, Switch::PowerCable})
         setTag(s, StoredChoice(s).value_or(false) ? 1 : 0);
@@ -211,6 +214,8 @@ void AlarmControl::AlarmStopStart(bool start)
             lines.append(QStringLiteral("Mouse Detection - Enabled"));
         if (isOn(Switch::Simulation))
             lines.append(QStringLiteral("Simulation - Enabled"));
+        if (isOn(Switch::Keyboard))
+            lines.append(QStringLiteral("Keyboard Detection - Enabled"));
         if (isOn(Switch::Lid))
             lines.append(QStringLiteral("Lid Detection - Enabled"));
         if (isOn(Switch::PowerCable))

@@ -28,10 +28,11 @@ public:
         Microphone,
         Mouse,
         Simulation,
+        Keyboard,
         Lid,
         PowerCable
     };
-    static constexpr std::size_t SwitchCount = 6;
+    static constexpr std::size_t SwitchCount = 7;
     enum class Led
     {
         ActivationDelay,

@@ -103,6 +103,20 @@ void DrawGrid(QPainter &painter, const QColor &color)
     }
 }
 
+void DrawKeyboard(QPainter &painter, const QColor &color)
+{
+    // A keyboard's outline with two rows of keys and a space bar.
+    painter.setPen(QPen(color, 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(-12, -7, 24, 14), 2, 2);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    for (int row = 0; row < 2; ++row)
+        for (int key = 0; key < 5; ++key)
+            painter.drawRect(QRectF(-9.5 + key * 4, -4.5 + row * 3.6, 2.6, 2.4));
+    painter.drawRect(QRectF(-6, 2.8, 12, 2.2));
+}
+
 void DrawWord(QPainter &painter, const QColor &color, const QString &word, qreal width)
 {
     QFont font = painter.font();
@@ -208,6 +222,9 @@ QPixmap ToggleImage(ToggleGlyph kind, int index)
             break;
         case ToggleGlyph::Simulation:
             DrawGrid(painter, color);
+            break;
+        case ToggleGlyph::Keyboard:
+            DrawKeyboard(painter, color);
             break;
         case ToggleGlyph::Activate:
             DrawWord(painter, color, on ? QStringLiteral("Stop") : QStringLiteral("Activate"), 31);

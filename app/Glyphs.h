@@ -13,7 +13,8 @@ enum class ToggleGlyph
     Microphone,
     Mouse,
     Simulation,
-    Activate
+    Activate,
+    Keyboard
 };
 
 // The pixel ratio glyphs are painted at: the highest of the screens'. Sizes

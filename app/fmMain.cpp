@@ -72,6 +72,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     wireReach();
     applyDesktopLook();
     wireAudioDevices();
+    wireActivityDetection();
     qApp->installEventFilter(this);
 }
 
@@ -216,6 +217,7 @@ bool TfrmMain::FormCreate()
     DrawMicDetectBtnState();
     DrawMouDetectBtnState();
     DrawSimBtnState();
+    DrawKeyDetectBtnState();
     DrawActivateBtnState();
     m_alarm->TimTask.start(250);
     wireSessionServices();
@@ -235,10 +237,10 @@ void TfrmMain::FormActivate()
     if (m_alarm->isOn(AlarmControl::Switch::Mouse)) {
         m_mouse.TakeReference();
         m_mouse.Start();
-        warnIfPointerUnreadable();
     }
     if (m_alarm->isOn(AlarmControl::Switch::Simulation))
         m_alarm->StartSimulation();
+    SyncActivityDetectors(); // keyboard, and the pointer where it cannot be read
     if (m_alarm->ResumeStoredAlarm())
         KeyState();
 }
@@ -289,6 +291,7 @@ void TfrmMain::FormClose()
         return;
     m_closed = true;
     closeSessionServices();
+    SyncActivityDetectors();
     m_alarm->StopAllTimers();
     m_mouse.Stop();
     m_mouse.TimLedMou.stop();
@@ -306,8 +309,8 @@ void TfrmMain::KeyState()
 {
     using S = AlarmControl::Switch;
     const bool armed = m_alarm->isOn(S::Alarm);
-    const bool anyDetector =
-        m_alarm->isOn(S::Microphone) || m_alarm->isOn(S::Mouse) || m_alarm->isOn(S::Simulation);
+    const bool anyDetector = m_alarm->isOn(S::Microphone) || m_alarm->isOn(S::Mouse) ||
+                             m_alarm->isOn(S::Simulation) || m_alarm->isOn(S::Keyboard);
     const bool anyChecked = !m_checkedSounds.isEmpty();
     const bool anyEntry = m_sounds->count() > 0;
     const bool selected = m_sounds->hasSelection();
@@ -315,6 +318,7 @@ void TfrmMain::KeyState()
     ActMicDetectToggle->setEnabled(!armed);
     ActMouDetectToggle->setEnabled(!armed);
     ActSimToggle->setEnabled(!armed);
+    ActKeyDetectToggle->setEnabled(!armed);
     ActViewReport->setEnabled(!armed);
     ActActivateToggle->setEnabled(anyDetector && anyChecked);
     chklbSounds->setEnabled(!armed);
@@ -485,26 +489,11 @@ void TfrmMain::ActMouDetectToggleExecute()
     if (m_alarm->isOn(S::Mouse)) {
         m_mouse.TakeReference();
         m_mouse.Start();
-        warnIfPointerUnreadable();
     } else {
         m_mouse.Stop();
     }
+    SyncActivityDetectors();
     guarded([this] { m_alarm->StoreSwitch(AlarmControl::Switch::Mouse); });
-}
-
-void TfrmMain::warnIfPointerUnreadable()
-{
-    // On Wayland the pointer is only seen over the program's own window: say
-    // so once rather than watch nothing in silence.
-    if (MouseMonitor::CanReadGlobalPointer() || m_waylandWarningShown)
-        return;
-    m_waylandWarningShown = true;
-    showMessage(MessageKind::Plain,
-                QStringLiteral("Mouse detection needs an X11 session: in this Wayland "
-                               "session the pointer cannot be watched outside the "
-                               "Tarvo2 window.\n\nLog in to an X11 (Xorg) session "
-                               "to use mouse detection; the other detectors work "
-                               "here."));
 }
 
 void TfrmMain::ActSimToggleExecute()

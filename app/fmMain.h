@@ -8,12 +8,14 @@
 #include "audio/AlarmPlayback.h"
 #include "audio/AudioEngine.h"
 #include "desktop/SessionLock.h"
+#include "detect/ActivityMonitor.h"
 #include "detect/MicrophoneMonitor.h"
 #include "detect/MouseMonitor.h"
 #include "report/ReportLog.h"
 #include "sounds/SoundLibrary.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QRandomGenerator>
@@ -117,7 +119,6 @@ private:
     void ActMouDetectToggleExecute();
     void ActSimToggleExecute();
     void cmbRecSourceChange();
-    void warnIfPointerUnreadable();
     void StartRecording();
     void StopRecording();
     void onLevelReceived(quint32 level);
@@ -165,6 +166,28 @@ private:
     SessionServices *m_session = nullptr;
     void wireSessionServices();
     void closeSessionServices();
+    // Input activity (keyboard; the pointer where its position cannot be
+    // read), the room-level line and the gauges: app/fmMainActivity.cpp.
+    void wireActivityDetection();
+    void DrawKeyDetectBtnState();
+    void ActKeyDetectToggleExecute();
+    void SyncActivityDetectors();
+    void showNotice(const QString &text);
+    void CheckRoomLevel();
+    void wireCalibration();
+    void mnuCalibrateMicrophoneClick();
+    std::unique_ptr<ActivitySource> m_activitySource;
+    std::unique_ptr<ActivityMonitor> m_activity;
+    QElapsedTimer m_roomTooLoud;
+    bool m_keyboardNoticeShown = false;
+
+public:
+    ActivityMonitor &activity() { return *m_activity; }
+    QAction *ActKeyDetectToggle = nullptr;
+    QToolButton *btnKeyDetect = nullptr;
+    LedShape *shpLedKeyDetection = nullptr;
+    QLabel *lblRoomTooLoud = nullptr;
+    QAction *mnuCalibrateMicrophone = nullptr;
 
 public:
     const SinkGuard *sinkGuard() const; // null before FormCreate

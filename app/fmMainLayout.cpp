@@ -6,6 +6,7 @@
 #include "app/ClampSpinBox.h"
 #include "app/Glyphs.h"
 #include "app/LedShape.h"
+#include "detect/InputGain.h"
 #include "info/Links.h"
 #include "info/fmAbout.h"
 
@@ -422,8 +423,9 @@ QWidget *TfrmMain::buildLeftColumn()
     }
     layout->addWidget(speakers);
 
-    // The input level of the recording input: kept, never shown.
-    trkMicSensivity = makeSlider("trkMicSensivity", 0, 100, 0, 5);
+    // The input level (a gain on the recording), not shown on the window:
+    // made at the position where the samples pass unchanged.
+    trkMicSensivity = makeSlider("trkMicSensivity", 0, 100, InputGain::UnityPosition, 5);
     Panel1 = settingPanel("Panel1", PanelColor,
                           {sliderRow(QStringLiteral("Alarm Microphone\nSensivity"), trkMicSensivity,
                                      QStringLiteral("none"), QStringLiteral("max"))});

@@ -1,8 +1,11 @@
 #include "detect/MicrophoneMonitor.h"
 
+#include "detect/InputGain.h"
+
 #include <QMutex>
 #include <QMutexLocker>
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <deque>
 
@@ -27,6 +30,8 @@ struct MicrophoneMonitor::BlockQueue
     std::size_t limit = MaxPendingBlocks;
     bool wakePending = false;
     quint64 dropped = 0;
+    // The input level's gain; read by the capture thread for every block.
+    std::atomic<double> gain{1.0};
 
     // Called with mutex held.
     void PostWake()
@@ -104,14 +109,17 @@ void MicrophoneMonitor::cmbRecSourceChange(int index)
     if (m_selectedInput < 0)
         return;
     m_engine.setCaptureInput(m_selectedInput, audio::InputFlag::On);
-    const quint32 setting = m_engine.captureInputSetting(m_selectedInput);
-    if (setting != audio::InputFlag::Invalid)
-        m_inputLevel = std::clamp(int(setting & 0xFFFF), 0, 100);
+    // The level is our own gain, not the device's (SDL has no input level):
+    // the input takes the program's level instead of the other way round.
+    m_engine.setCaptureInput(m_selectedInput, audio::InputFlag::Level | quint32(m_inputLevel));
 }
 
 void MicrophoneMonitor::trkMicSensivityChange(int position)
 {
     m_inputLevel = std::clamp(position, 0, 100);
+    m_gain = InputGain::FactorAt(m_inputLevel);
+    if (m_queue)
+        m_queue->gain.store(m_gain);
     if (m_selectedInput >= 0)
         m_engine.setCaptureInput(m_selectedInput, audio::InputFlag::Level | quint32(m_inputLevel));
 }
@@ -128,10 +136,15 @@ bool MicrophoneMonitor::StartRecording()
     auto queue = std::make_shared<BlockQueue>();
     queue->receiver = this;
     queue->limit = std::size_t(m_maxPendingBlocks);
+    queue->gain.store(m_gain);
     m_queue = queue;
 
-    m_recordingHandle = m_engine.startCapture(
-        CaptureFrequency, [queue](audio::Handle, const qint16 *, int, quint32 levelWord) {
+    m_recordingHandle =
+        m_engine.startCapture(CaptureFrequency, [queue](audio::Handle, const qint16 *samples,
+                                                        int frames, quint32 levelWord) {
+            const double gain = queue->gain.load();
+            if (gain != 1.0 && samples)
+                levelWord = InputGain::GainedLevelWord(samples, frames, gain);
             QMutexLocker lock(&queue->mutex);
             if (!queue->receiver)
                 return false;

@@ -9,6 +9,7 @@
 // one evaluation runs per block, serialised with every other handler.
 
 #include "audio/AudioEngine.h"
+#include "detect/InputGain.h"
 
 #include <QObject>
 #include <QStringList>
@@ -40,10 +41,13 @@ public:
     QStringList inputNames() const { return m_inputNames; }
     int selectedInput() const { return m_selectedInput; }
 
-    // Switches every input off, the selected one on, and reads its level.
+    // Switches every input off, the selected one on at the current level.
     void cmbRecSourceChange(int index);
     int inputLevel() const { return m_inputLevel; }
+    // The input level is a software gain on the captured samples (InputGain),
+    // applied before the peak is taken; the input's own level follows it.
     void trkMicSensivityChange(int position);
+    double gain() const { return m_gain; }
 
     // Nothing selected: true and nothing happens. False when the capture
     // cannot start (the window shows "Couldn't start recording!").
@@ -95,7 +99,8 @@ private:
     audio::AudioEngine &m_engine;
     QStringList m_inputNames;
     int m_selectedInput = -1;
-    int m_inputLevel = 0;
+    int m_inputLevel = InputGain::UnityPosition; // samples unchanged
+    double m_gain = 1.0;
     int m_maxPendingBlocks = MaxPendingBlocks;
     audio::Handle m_recordingHandle = 0;
     quint32 m_currentLevel = 0;

@@ -1,7 +1,6 @@
 #include "detect/MouseMonitor.h"
 
 #include <QCursor>
-#include <QGuiApplication>
 #include <algorithm>
 
 namespace {
@@ -70,11 +69,6 @@ bool MouseMonitor::TimDetectMouseTimer(int sensitivity)
     // Read again: the detection's handler may have taken a while.
     m_reference = m_pointer();
     return moved;
-}
-
-bool MouseMonitor::CanReadGlobalPointer()
-{
-    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 void MouseMonitor::TimLedMouTimer()

@@ -31,10 +31,6 @@ public:
     QPoint reference() const { return m_reference; }
     bool ledLit() const { return m_ledLit; }
 
-    // On Wayland the program sees the pointer only over its own window, so
-    // this monitor would watch nothing there.
-    static bool CanReadGlobalPointer();
-
     QTimer TimDetectMouse;
     QTimer TimLedMou;
     void TimLedMouTimer();

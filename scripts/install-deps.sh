@@ -16,6 +16,8 @@ build_pkgs+=(libpulse-dev)  # sink guard
 test_pkgs+=(pipewire pipewire-pulse wireplumber dbus-daemon python3-dbusmock)  # session services
 build_pkgs+=(libmpg123-dev)  # MP3 decoded to its real end
 test_pkgs+=(pipewire pipewire-pulse wireplumber dbus lame)  # sound server recovery tests, VBR MP3
+build_pkgs+=(libx11-dev libxi-dev libwayland-dev libwayland-bin wayland-protocols)  # input activity
+test_pkgs+=(dbus-daemon)  # idle monitor services on a private session bus
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = "--with-test-tools" ]; then

@@ -1,6 +1,6 @@
 #pragma once
-// The twelve user-tunable sliders and number fields whose values persist
-// under the "set" key, one value per control named "frmMain" + control name.
+// The user-tunable sliders and number fields whose values persist under the
+// "set" key, one value per control named "frmMain" + control name.
 
 #include <QString>
 #include <array>
@@ -16,7 +16,7 @@ struct ResetableSetting
 };
 
 // In the order "Reset Settings to Default" restores them: sliders, then fields.
-inline constexpr std::array<ResetableSetting, 12> ResetableSettings{{
+inline constexpr std::array<ResetableSetting, 13> ResetableSettings{{
     {"trkMicTriggerVolume", 0, 100, 50, true},
     {"trkMicTriggerDuration", 0, 100, 50, true},
     {"trkMouseSensivity", 0, 100, 50, true},
@@ -25,6 +25,8 @@ inline constexpr std::array<ResetableSetting, 12> ResetableSettings{{
     {"trkRandomAlteration", 0, 100, 50, true},
     {"trkPersistence", 0, 100, 50, true},
     {"trkPersistenceRandom", 0, 100, 50, true},
+    // The microphone's input level; 77 passes the samples unchanged.
+    {"trkMicSensivity", 0, 100, 77, true},
     {"spnTriggerDelay", 0, 180, 0, false},
     {"spnActivationDelay", 0, 180, 10, false},
     {"spnSimulateEvery", 5, 1440, 5, false},

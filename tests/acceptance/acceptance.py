@@ -43,8 +43,8 @@ TOP_BUTTONS = {"btnMicDetect": 308, "btnMouDetect": 352, "btnSimulation": 396,
 TOP_BAR_Y = 23
 # The LEDs (top to bottom of the left column), the speaker test buttons and
 # the sound list are found on the screen (MainWindow.layout).
-LED_NAMES = ["shpLedMicDetection", "shpLedMouDetection", "shpLedTriggerDelay",
-             "shpLedActivationDelay", "shpLedSimulation"]
+LED_NAMES = ["shpLedMicDetection", "shpLedMouDetection", "shpLedKeyDetection",
+             "shpLedTriggerDelay", "shpLedActivationDelay", "shpLedSimulation"]
 LIT = (255, 0, 0)
 IDLE = (0, 95, 140)
 
