@@ -70,9 +70,9 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     connectHandlers();
     wireProtection();
     wireReach();
-    applyDesktopLook();
     wireAudioDevices();
     wireActivityDetection();
+    applyDesktopLook(); // last: it names and colours every control built above
     qApp->installEventFilter(this);
 }
 

@@ -84,7 +84,7 @@ void TfrmMain::applyDesktopLook()
     cmbRecSource->setAccessibleName(QStringLiteral("Recording source"));
 
     const std::pair<LedShape *, const char *> leds[] = {
-        {shpLedMicDetection, "Microphone detection"}, {shpLedMouDetection, "Mouse detection"},
+        {shpLedMicDetection, "Microphone detection"}, {shpLedMouDetection, "Mouse detection"}, {shpLedKeyDetection, "Keyboard detection"},
         {shpLedTriggerDelay, "Trigger delay"},        {shpLedActivationDelay, "Activation delay"},
         {shpLedSimulation, "Alarm simulation"},
     };

@@ -7,6 +7,7 @@ import ctypes
 import ctypes.util
 import math
 import os
+import random
 import re
 import signal
 import struct
@@ -103,12 +104,28 @@ class XServer:
         self.fbdir = os.path.join(root, "framebuffer")
         os.makedirs(self.fbdir)
         self.log = open(os.path.join(root, "xvfb.log"), "wb")
+        # An explicit number from a high range, tried until one is free:
+        # letting Xvfb probe from :0 (-displayfd alone) unlinks the sockets of
+        # servers that other tests run at the same time.
+        for attempt in range(10):
+            number = self._start_on(":%d" % random.randint(200, 3199))
+            if number:
+                break
+        else:
+            raise HarnessError("Xvfb did not start (see %s)" % self.log.name)
+        self.display = ":" + number.decode().strip()
+        self.env = dict(os.environ, DISPLAY=self.display)
+        self.env.pop("XAUTHORITY", None)
+        self._xlib = None
+
+    def _start_on(self, display):
         read_end, write_end = os.pipe()
         # -noreset: without it the server resets (and centres the pointer)
         # whenever its last client leaves, e.g. after every xdotool call.
-        self.proc = procs.start(["Xvfb", "-displayfd", str(write_end), "-noreset", "-nolisten",
-                                 "tcp", "-screen", "0", "%dx%dx24" % (self.WIDTH, self.HEIGHT),
-                                 "-fbdir", self.fbdir], log=self.log, pass_fds=(write_end,))
+        self.proc = self.procs.start(["Xvfb", display, "-displayfd", str(write_end), "-noreset",
+                                      "-nolisten", "tcp", "-screen", "0",
+                                      "%dx%dx24" % (self.WIDTH, self.HEIGHT),
+                                      "-fbdir", self.fbdir], log=self.log, pass_fds=(write_end,))
         os.close(write_end)
         number = b""
         deadline = time.monotonic() + 20
@@ -116,7 +133,8 @@ class XServer:
         while not number.endswith(b"\n"):
             if time.monotonic() > deadline or self.proc.poll() is not None:
                 os.close(read_end)
-                raise HarnessError("Xvfb did not start (see %s)" % self.log.name)
+                self.procs.stop(self.proc)
+                return None
             try:
                 chunk = os.read(read_end, 32)
                 if not chunk:
@@ -125,10 +143,7 @@ class XServer:
             except BlockingIOError:
                 time.sleep(0.05)
         os.close(read_end)
-        self.display = ":" + number.decode().strip()
-        self.env = dict(os.environ, DISPLAY=self.display)
-        self.env.pop("XAUTHORITY", None)
-        self._xlib = None
+        return number
 
     # pointer and keys
     def move_pointer(self, x, y):

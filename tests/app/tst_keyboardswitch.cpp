@@ -98,7 +98,12 @@ private Q_SLOTS:
         QVERIFY(w->ActActivateToggle->isEnabled());
         w->spnActivationDelay->setValue(0);
         w->ActActivateToggle->trigger();
-        const QStringList lines = w->report().lines();
+        // Notes of session services missing here are not this test's subject.
+        QStringList lines = w->report().lines();
+        lines.removeIf([](const QString &line) {
+            return line.endsWith(QStringLiteral("] Volume guard not available")) ||
+                   line.endsWith(QStringLiteral("] Suspend cannot be prevented"));
+        });
         QCOMPARE(lines.size(), 2);
         QVERIFY(lines.at(0).endsWith(QStringLiteral("] Keyboard Detection - Enabled")));
         QVERIFY(lines.at(1).endsWith(QStringLiteral("] Alarm - Activated")));

@@ -57,8 +57,10 @@ struct PrivateBus
         if (fgets(line, sizeof line, out))
             pid = QByteArray(line).trimmed().toLongLong();
         pclose(out);
-        if (!address.isEmpty())
+        if (!address.isEmpty()) {
             ::setenv("DBUS_SESSION_BUS_ADDRESS", address.constData(), 1);
+            ::setenv("TARVO2_TEST_OWN_SESSION_BUS", "1", 1);
+        }
     }
     ~PrivateBus()
     {

@@ -102,12 +102,20 @@ if [ -n "$deb" ]; then
   # A real X server when there is one to start, else the offscreen platform.
   display_env=(QT_QPA_PLATFORM=offscreen)
   if command -v Xvfb >/dev/null; then
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$root/xdisplay" >"$root/xvfb.log" 2>&1 &
-    xpid=$!
-    # Xvfb writes its display number once it accepts clients.
-    if wait_for 20 test -s "$root/xdisplay"; then
-      display_env=(DISPLAY=":$(head -1 "$root/xdisplay")" QT_QPA_PLATFORM=xcb)
-    fi
+    # An explicit number from a high range, tried until one is free: letting
+    # Xvfb probe from :0 unlinks the sockets of other tests' servers.
+    for attempt in 1 2 3 4 5 6 7 8 9 10; do
+      Xvfb ":$((200 + RANDOM % 3000))" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+        3>"$root/xdisplay" >"$root/xvfb.log" 2>&1 &
+      xpid=$!
+      # Xvfb writes its display number once it accepts clients.
+      if wait_for 20 bash -c "test -s '$root/xdisplay' || ! kill -0 $xpid 2>/dev/null" &&
+         test -s "$root/xdisplay"; then
+        display_env=(DISPLAY=":$(head -1 "$root/xdisplay")" QT_QPA_PLATFORM=xcb)
+        break
+      fi
+      kill "$xpid" 2>/dev/null
+    done
   fi
   echo "starting the installed program with ${display_env[*]}"
   env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home/runtime" \

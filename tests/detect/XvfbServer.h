@@ -1,6 +1,8 @@
 #pragma once
-// A private Xvfb on a display number of its own (-displayfd), for tests of
-// the X11 input path; started without Qt so that it can come up before the
+// A private Xvfb on a display number of its own, for tests of the X11 input
+// path. The number is picked at random from a high range and tried: letting
+// Xvfb probe from :0 (-displayfd alone) unlinks the sockets of servers that
+// other tests run at the same time. -displayfd still tells when it is ready; started without Qt so that it can come up before the
 // application object, and ended with the object.
 
 #include <QByteArray>
@@ -9,6 +11,7 @@
 #include <QStringList>
 
 #include <csignal>
+#include <cstdlib>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -25,12 +28,24 @@ public:
     // False when Xvfb is missing or does not come up within 20 s.
     bool start()
     {
+        for (int attempt = 0; attempt < 10; ++attempt) {
+            const QByteArray display =
+                ':' + QByteArray::number(200 + (getpid() * 31 + attempt * 977 + rand()) % 3000);
+            if (startOn(display))
+                return true;
+        }
+        return false;
+    }
+
+    bool startOn(const QByteArray &display)
+    {
         int fds[2];
         if (pipe(fds) != 0)
             return false;
         const QByteArray fd = QByteArray::number(fds[1]);
-        const char *argv[] = {"Xvfb",        "-displayfd", fd.constData(), "-screen", "0",
-                              "1024x768x24", "-nolisten",  "tcp",          nullptr};
+        const char *argv[] = {"Xvfb",     display.constData(), "-displayfd", fd.constData(),
+                              "-screen",  "0",                 "1024x768x24", "-nolisten",
+                              "tcp",      nullptr};
         m_pid = fork();
         if (m_pid == 0) {
             // The server ends with the test, also when the test is killed.
