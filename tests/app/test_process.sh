@@ -16,6 +16,7 @@ trap cleanup EXIT
 export HOME=$root/home XDG_CONFIG_HOME=$root/home/config XDG_DATA_HOME=$root/home/data
 export XDG_RUNTIME_DIR=$root/runtime QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy
 unset XDG_ACTIVATION_TOKEN DISPLAY WAYLAND_DISPLAY
+export TARVO2_TEST_INSTANCE=proc-$$ # own single-instance lock in the per-user folder
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$root/app"
 chmod 700 "$XDG_RUNTIME_DIR"
 cp "$binary" "$root/app/tarvo2"

@@ -28,6 +28,9 @@ inline QString prepareTestHome()
     set("XDG_DATA_HOME", root + QStringLiteral("/data"));
     set("XDG_CACHE_HOME", root + QStringLiteral("/cache"));
     set("XDG_RUNTIME_DIR", root + QStringLiteral("/runtime"));
+    // The single-instance lock lives in a per-user folder whatever the
+    // environment; its name keeps tests apart (inherited by child copies).
+    ::setenv("TARVO2_TEST_INSTANCE", QFile::encodeName(QDir(root).dirName()).constData(), 0);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::setenv("SDL_AUDIODRIVER", "dummy", 0);
     return root;
