@@ -87,8 +87,10 @@ QString AutostartEntryPath()
 
 QString AutostartLauncherPath()
 {
+    // Not in the autostart folder: systemd's generator reads every file there
+    // and warns about executable ones.
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/autostart/tarvo2-launch");
+           QStringLiteral("/VEKOR/tarvo2-launch");
 }
 
 bool IsPlainLaunchPath(const QString &path)
@@ -231,7 +233,7 @@ bool WriteAutostartEntry(const QString &executablePath)
     } else {
         // A home whose own path is not plain cannot hold a plain launcher:
         // then the quoted path is the best there is.
-        if (IsPlainLaunchPath(launcher)) {
+        if (IsPlainLaunchPath(launcher) && QDir().mkpath(QFileInfo(launcher).absolutePath())) {
             const QByteArray script = LauncherScript(executablePath);
             QSaveFile file(launcher);
             if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size() ||

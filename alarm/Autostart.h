@@ -6,8 +6,8 @@
 // Launchers disagree on quoting (dex and systemd's autostart generator refuse
 // or mangle quotes, '$', '\', '%', backticks, tabs and line breaks), so a
 // program path outside a plain set of characters is started through a small
-// launcher script beside the entry, tarvo2-launch, whose own path is plain;
-// it holds the real path in shell quoting and execs it.
+// launcher script, $XDG_CONFIG_HOME/VEKOR/tarvo2-launch, whose own path is
+// plain; it holds the real path in shell quoting and execs it.
 
 #include <QString>
 #include <QStringList>

@@ -7,6 +7,8 @@ build_pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
             libgl-dev libsdl2-dev libsndfile1-dev libsamplerate0-dev)
 test_pkgs=(xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox python3
            libqt6svg6 fonts-dejavu-core)
+test_pkgs+=(dex libglib2.0-bin systemd)  # autostart entry started by real launchers
+test_pkgs+=(clang libclang-rt-14-dev)  # libFuzzer targets (scripts/test.sh)
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = "--with-test-tools" ]; then
