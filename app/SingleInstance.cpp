@@ -99,6 +99,17 @@ bool HoldsNoOwner(const QString &lockFile)
     return info.exists() && qAbs(info.lastModified().msecsTo(QDateTime::currentDateTime())) >
                                 OwnerlessLockMilliseconds;
 }
+// Whether a live copy holds this lock (probing takes and drops it when free).
+bool HeldByAnother(const QString &lockFile)
+{
+    QLockFile probe(lockFile);
+    probe.setStaleLockTime(0);
+    if (probe.tryLock(0)) {
+        probe.unlock();
+        return false;
+    }
+    return probe.error() == QLockFile::LockFailedError;
+}
 } // namespace
 
 SingleInstance::SingleInstance(const QString &name, QObject *parent)
@@ -108,10 +119,18 @@ SingleInstance::SingleInstance(const QString &name, QObject *parent)
 
 SingleInstance::SingleInstance(const QString &name, const QStringList &candidateFolders,
                                QObject *parent)
-    : QObject(parent), m_name(name)
+    : QObject(parent), m_name(name), m_candidates(candidateFolders)
 {
     QStringList refused;
     m_folder = ChooseFolder(candidateFolders, ::getuid(), &refused);
+    // The other private candidates that exist now: a copy started before
+    // /run/user/<uid> appeared (or before a squatter left) holds its lock
+    // in one of them.
+    for (const QString &candidate : candidateFolders) {
+        QString why;
+        if (candidate != m_folder && FolderIsPrivate(candidate, ::getuid(), false, &why))
+            m_otherFolders.append(candidate);
+    }
     for (const QString &line : std::as_const(refused))
         qWarning("SingleInstance: not using %s", qPrintable(line));
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::AcceptConnection);
@@ -204,6 +223,20 @@ bool SingleInstance::tryBecomePrimary()
         m_primary = true;
         return true;
     }
+    const QString ownFolder = m_folder;
+    auto runningElsewhere = [&](bool earlierOnly) {
+        for (const QString &other : std::as_const(m_otherFolders)) {
+            if (earlierOnly && m_candidates.indexOf(other) > m_candidates.indexOf(ownFolder))
+                continue;
+            m_folder = other;
+            if (HeldByAnother(lockFilePath()))
+                return true; // requests go to that copy's folder
+        }
+        m_folder = ownFolder;
+        return false;
+    };
+    if (runningElsewhere(false))
+        return false;
     m_lock = std::make_unique<QLockFile>(lockFilePath());
     // A live holder is never stale, however long it has run; a dead one
     // (crash, kill -9) is recognised by its process id and taken over.
@@ -218,6 +251,12 @@ bool SingleInstance::tryBecomePrimary()
             return false;
         // The runtime folder is unusable: run rather than refuse to guard.
         qWarning("SingleInstance: cannot create %s; running unguarded", qPrintable(lockFilePath()));
+    }
+    // Two copies that started together in different folders: the one in
+    // the later folder gives way.
+    if (locked && runningElsewhere(true)) {
+        m_lock->unlock();
+        return false;
     }
     m_primary = true;
     Listen();

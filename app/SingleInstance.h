@@ -8,8 +8,9 @@
 // TMPDIR: /run/user/<uid> when the system made it for this user, else the
 // first of /tmp/tarvo2-<uid>[-n] that this user owns (or creates) with no
 // access for anyone else, else a folder in the home. A folder someone else
-// owns or can enter is never used. Both sides check the peer's user id on
-// the socket before a request or an activation token crosses it.
+// owns or can enter is never used. A copy running with its lock in another
+// of these folders (made before /run/user/<uid> existed) is found too. Both sides check the peer's
+// user id on the socket before a request or an activation token crosses it.
 
 #include <QByteArray>
 #include <QLocalServer>
@@ -73,7 +74,9 @@ private:
     void ReadRequest(QLocalSocket *socket);
 
     QString m_name;
+    QStringList m_candidates;
     QString m_folder;
+    QStringList m_otherFolders; // private candidates besides m_folder
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer m_server;
     QTimer m_relisten; // the server closes for good after a failed accept()

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -139,6 +140,7 @@ private Q_SLOTS:
     void candidatesIgnoreEnvironment();
     void copiesWithDifferentEnvironmentsFindOneLock_data();
     void copiesWithDifferentEnvironmentsFindOneLock();
+    void runtimeFolderAppearingLaterFindsRunningCopy();
     void otherUserIsNotServed();
     void otherUsersServerGetsNoRequest();
     void failedAcceptDoesNotEndListening();
@@ -268,6 +270,30 @@ void TestInstanceGuard::copiesWithDifferentEnvironmentsFindOneLock()
         (out += QString::fromLatin1(first->readAllStandardOutput())).contains(u"RESTORE"), 10000);
     first->kill();
     first->waitForFinished(5000);
+}
+
+void TestInstanceGuard::runtimeFolderAppearingLaterFindsRunningCopy()
+{
+    QTemporaryDir base;
+    const QStringList candidates = Candidates(base); // the first one is missing
+    std::optional<SingleInstance> early;
+    early.emplace(QStringLiteral("late-runtime"), candidates);
+    QCOMPARE(early->folder(), candidates.at(1));
+    QVERIFY(early->tryBecomePrimary());
+
+    // The system's runtime folder shows up (a log-in after a start from cron).
+    QVERIFY(QDir().mkdir(candidates.at(0)));
+    QFile::setPermissions(candidates.at(0), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    SingleInstance late(QStringLiteral("late-runtime"), candidates);
+    QCOMPARE(late.folder(), candidates.at(0));
+    QVERIFY(!late.tryBecomePrimary());
+    QCOMPARE(late.serverPath(), early->serverPath()); // the request goes to the running copy
+
+    // With the early copy gone, a start in the runtime folder runs.
+    early.reset();
+    SingleInstance next(QStringLiteral("late-runtime"), candidates);
+    QVERIFY(next.tryBecomePrimary());
+    QCOMPARE(next.folder(), candidates.at(0));
 }
 
 void TestInstanceGuard::otherUserIsNotServed()
