@@ -10,6 +10,8 @@ pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done
   rm -rf "$root"
+  # Killed copies leave their lock and socket in the per-user folder.
+  rm -f "/tmp/tarvo2-$(id -u)/Tarvo2-${TARVO2_TEST_INSTANCE:-none}".* "/run/user/$(id -u)/Tarvo2-${TARVO2_TEST_INSTANCE:-none}".*
 }
 trap cleanup EXIT
 
