@@ -45,7 +45,10 @@ asan_stage() {
 }
 
 tsan_stage() {
-  BUILD_DIR=build-tsan ./scripts/build.sh -DTARVO2_SANITIZE=thread
+  # Only what these tests need: the program and their test executables.
+  local targets=(tarvo2) f
+  for f in tests/{audio,detect,app}/tst_*.cpp; do targets+=("$(basename "$f" .cpp)"); done
+  BUILD_DIR=build-tsan ./scripts/build.sh -DTARVO2_SANITIZE=thread --target "${targets[@]}"
   # Audio, detection and the window: the parts with threads of their own.
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1:suppressions=$root/scripts/sanitizers/tsan.supp \
     bash -c 'cd build-tsan && ctest --output-on-failure --timeout 1800 -j2 -L "^(audio|detect|app)$"'
