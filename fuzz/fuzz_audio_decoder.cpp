@@ -5,6 +5,8 @@
 #include "audio/FileStream.h"
 #include "fuzz/FuzzHome.h"
 
+#include <algorithm>
+
 #include <vector>
 
 namespace {
@@ -25,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!stream)
         return 0;
     // An odd rate exercises the resampler; a fast one ends long files soon.
-    stream->setAttributes(int(stream->defaultRate()) * 3 + 7, 80, -30);
+    stream->setAttributes(int(std::min<qint64>(qint64(stream->defaultRate()) * 3 + 7, 1000000)), 80,
+                          -30);
     if (!stream->start())
         return 0;
     std::vector<float> acc(512 * 2);
