@@ -52,6 +52,10 @@ AlarmControl::AlarmControl(ReportLog &report, Hooks hooks, QObject *parent)
     TimLedSim.setInterval(LedBlinkInterval);
     for (QTimer *once : {&TimActivationDelay, &TimTriggerDelay, &TimTempMute, &TimLedSim})
         once->setSingleShot(true);
+    // Delays the user set are promises: a coarse timer may end them up to 5 %
+    // early (a whole second for long ones), a precise one never does.
+    for (QTimer *delay : {&TimActivationDelay, &TimTriggerDelay, &TimTempMute, &TimSimulation})
+        delay->setTimerType(Qt::PreciseTimer);
 
     connect(&TimTask, &QTimer::timeout, this, &AlarmControl::TimTaskTimer);
     connect(&TimActivationDelay, &QTimer::timeout, this, &AlarmControl::TimActivationDelayTimer);

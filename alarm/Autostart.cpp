@@ -86,6 +86,41 @@ QString AutostartEntryPath()
            QStringLiteral("/autostart/tarvo2.desktop");
 }
 
+QString AutostartLauncherPath()
+{
+    // Not in the autostart folder: systemd's generator reads every file there
+    // and warns about executable ones.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/VEKOR/tarvo2-launch");
+}
+
+bool IsPlainLaunchPath(const QString &path)
+{
+    if (path.isEmpty() || !path.startsWith(QLatin1Char('/')))
+        return false;
+    for (const QChar c : path) {
+        const char16_t u = c.unicode();
+        const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+                           (u >= '0' && u <= '9') || QStringView(u"/._+,:@=-").contains(c);
+        if (!plain)
+            return false;
+    }
+    return true;
+}
+
+QByteArray LauncherScript(const QString &executablePath)
+{
+    // Single quotes keep every byte but the quote itself, which is closed,
+    // escaped and reopened; tabs and line breaks need nothing.
+    QByteArray quoted = QFile::encodeName(executablePath);
+    quoted.replace('\'', QByteArrayLiteral("'\\''"));
+    return QByteArrayLiteral("#!/bin/sh\n"
+                             "# Written by Tarvo2 for its autostart entry: the program's path\n"
+                             "# holds characters that launchers do not all take.\n"
+                             "exec '") +
+           quoted + QByteArrayLiteral("' \"$@\"\n");
+}
+
 QString DesktopEntryExec(const QString &executablePath)
 {
     if (executablePath.isEmpty())
@@ -186,12 +221,31 @@ QStringList ParseDesktopExec(const QString &execValue)
 
 bool WriteAutostartEntry(const QString &executablePath)
 {
-    const QString exec = DesktopEntryExec(executablePath);
-    if (exec.isEmpty())
+    if (DesktopEntryExec(executablePath).isEmpty())
         return false;
     const QString path = AutostartEntryPath();
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
+    QString exec;
+    const QString launcher = AutostartLauncherPath();
+    if (IsPlainLaunchPath(executablePath)) {
+        exec = executablePath;
+        QFile::remove(launcher);
+    } else {
+        // A home whose own path is not plain cannot hold a plain launcher:
+        // then the quoted path is the best there is.
+        if (IsPlainLaunchPath(launcher) && QDir().mkpath(QFileInfo(launcher).absolutePath())) {
+            const QByteArray script = LauncherScript(executablePath);
+            QSaveFile file(launcher);
+            if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size() ||
+                !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ||
+                !file.commit())
+                return false;
+            exec = launcher;
+        } else {
+            exec = DesktopEntryExec(executablePath);
+        }
+    }
     const QString contents = QStringLiteral("[Desktop Entry]\n"
                                             "Type=Application\n"
                                             "Name=Tarvo2\n"
@@ -207,7 +261,10 @@ bool WriteAutostartEntry(const QString &executablePath)
 bool RemoveAutostartEntry()
 {
     const QString path = AutostartEntryPath();
-    return QFile::remove(path) || !QFileInfo::exists(path);
+    const bool entryGone = QFile::remove(path) || !QFileInfo::exists(path);
+    const QString launcher = AutostartLauncherPath();
+    const bool launcherGone = QFile::remove(launcher) || !QFileInfo::exists(launcher);
+    return entryGone && launcherGone;
 }
 
 bool AutostartEntryExists()

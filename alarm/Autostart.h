@@ -2,6 +2,12 @@
 // Start at log-on while the alarm is on: an XDG autostart entry,
 // $XDG_CONFIG_HOME/autostart/tarvo2.desktop, that exists exactly while the
 // alarm switch is on.
+//
+// Launchers disagree on quoting (dex and systemd's autostart generator refuse
+// or mangle quotes, '$', '\', '%', backticks, tabs and line breaks), so a
+// program path outside a plain set of characters is started through a small
+// launcher script, $XDG_CONFIG_HOME/VEKOR/tarvo2-launch, whose own path is
+// plain; it holds the real path in shell quoting and execs it.
 
 #include <QString>
 #include <QStringList>
@@ -19,6 +25,15 @@ QString DesktopEntryExec(const QString &executablePath);
 // then "%%"). Empty for anything malformed.
 QStringList ParseDesktopExec(const QString &execValue);
 
+// True when every launcher takes the path as it is: ASCII letters, digits
+// and / . _ + , : @ = - only.
+bool IsPlainLaunchPath(const QString &path);
+QString AutostartLauncherPath();
+// The launcher script's text for a program path (a POSIX shell script).
+QByteArray LauncherScript(const QString &executablePath);
+
+// Writes the launcher first when the path needs one, then the entry; false
+// when either could not be written completely.
 bool WriteAutostartEntry(const QString &executablePath);
-bool RemoveAutostartEntry(); // true when no entry is left
+bool RemoveAutostartEntry(); // true when no entry (and no launcher) is left
 bool AutostartEntryExists();

@@ -1,14 +1,21 @@
 #include "app/SingleInstance.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QStandardPaths>
+#include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -20,6 +27,54 @@ constexpr qsizetype MaxTokenBytes = 1024;
 constexpr int ClientMilliseconds = 5000;
 constexpr int ConnectRetryMilliseconds = 50;
 constexpr qint64 OwnerlessLockMilliseconds = 5000;
+constexpr int RelistenMilliseconds = 1000;
+constexpr int TmpCandidates = 4;
+
+// sockaddr_un's path holds 107 bytes before its final zero; QLocalServer
+// with access options binds in a temporary folder beside the name
+// ("<name>.XXXXXX/s") first, which takes 9 more.
+constexpr qsizetype MaxSocketPath = qsizetype(sizeof(sockaddr_un{}.sun_path)) - 1 - 9;
+
+// Checks (and where it is ours, repairs) one candidate folder. Never follows
+// a symbolic link: lstat describes the name itself.
+bool FolderIsPrivate(const QString &folder, uid_t uid, bool create, QString *why)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    struct stat st
+    {
+    };
+    if (::lstat(path.constData(), &st) != 0) {
+        if (errno != ENOENT || !create) {
+            *why = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+            *why = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        if (::lstat(path.constData(), &st) != 0) {
+            *why = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        *why = QStringLiteral("not a folder");
+        return false;
+    }
+    if (st.st_uid != uid) {
+        *why = QStringLiteral("owned by user id %1").arg(st.st_uid);
+        return false;
+    }
+    if ((st.st_mode & 077) != 0) {
+        // Ours, but others may enter: close it, then look again.
+        if (::chmod(path.constData(), 0700) != 0 || ::lstat(path.constData(), &st) != 0 ||
+            (st.st_mode & 077) != 0 || st.st_uid != uid) {
+            *why = QStringLiteral("open to other users");
+            return false;
+        }
+    }
+    return true;
+}
 
 // Activation tokens are opaque but printable; anything else is dropped so
 // that nothing odd reaches the environment.
@@ -44,18 +99,95 @@ bool HoldsNoOwner(const QString &lockFile)
     return info.exists() && qAbs(info.lastModified().msecsTo(QDateTime::currentDateTime())) >
                                 OwnerlessLockMilliseconds;
 }
+// Whether a live copy holds this lock (probing takes and drops it when free).
+bool HeldByAnother(const QString &lockFile)
+{
+    QLockFile probe(lockFile);
+    probe.setStaleLockTime(0);
+    if (probe.tryLock(0)) {
+        probe.unlock();
+        return false;
+    }
+    return probe.error() == QLockFile::LockFailedError;
+}
 } // namespace
 
-SingleInstance::SingleInstance(const QString &name, QObject *parent) : QObject(parent), m_name(name)
+SingleInstance::SingleInstance(const QString &name, QObject *parent)
+    : SingleInstance(name, CandidateFolders(::getuid()), parent)
 {
-    m_folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (m_folder.isEmpty()) {
-        // The shared temporary folder: the user's id keeps one user's copy
-        // from blocking another's.
-        m_folder = QDir::tempPath();
-        m_name += QLatin1Char('-') + QString::number(::getuid());
+}
+
+SingleInstance::SingleInstance(const QString &name, const QStringList &candidateFolders,
+                               QObject *parent)
+    : QObject(parent), m_name(name), m_candidates(candidateFolders)
+{
+    QStringList refused;
+    m_folder = ChooseFolder(candidateFolders, ::getuid(), &refused);
+    // The other private candidates that exist now: a copy started before
+    // /run/user/<uid> appeared (or before a squatter left) holds its lock
+    // in one of them.
+    for (const QString &candidate : candidateFolders) {
+        QString why;
+        if (candidate != m_folder && FolderIsPrivate(candidate, ::getuid(), false, &why))
+            m_otherFolders.append(candidate);
     }
+    for (const QString &line : std::as_const(refused))
+        qWarning("SingleInstance: not using %s", qPrintable(line));
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::AcceptConnection);
+    m_relisten.setInterval(RelistenMilliseconds);
+    connect(&m_relisten, &QTimer::timeout, this, [this] {
+        if (!m_server.isListening())
+            Listen();
+    });
+}
+
+QString SingleInstance::DefaultName()
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+    const QString test = qEnvironmentVariable("TARVO2_TEST_INSTANCE");
+    if (plain.match(test).hasMatch())
+        return QStringLiteral("Tarvo2-") + test;
+    return QStringLiteral("Tarvo2");
+}
+
+QStringList SingleInstance::CandidateFolders(uid_t uid)
+{
+    const QString id = QString::number(uid);
+    // Fixed paths, not $TMPDIR or $XDG_RUNTIME_DIR: every copy must agree.
+    QStringList folders{QStringLiteral("/run/user/") + id};
+    for (int n = 1; n <= TmpCandidates; ++n)
+        folders << QStringLiteral("/tmp/tarvo2-") + id +
+                       (n == 1 ? QString() : QLatin1Char('-') + QString::number(n));
+    // The home from the user database (not $HOME): ours even if /tmp is full
+    // of someone else's folders.
+    if (const passwd *entry = ::getpwuid(uid); entry && entry->pw_dir && *entry->pw_dir)
+        folders << QFile::decodeName(entry->pw_dir) + QStringLiteral("/.tarvo2-run");
+    return folders;
+}
+
+QString SingleInstance::ChooseFolder(const QStringList &candidates, uid_t uid, QStringList *refused)
+{
+    for (qsizetype i = 0; i < candidates.size(); ++i) {
+        QString why;
+        // The first one is the system's runtime folder: it is made at log-in,
+        // never by us.
+        if (FolderIsPrivate(candidates.at(i), uid, i > 0, &why))
+            return candidates.at(i);
+        if (refused && why != QString::fromLocal8Bit(std::strerror(ENOENT)))
+            refused->append(candidates.at(i) + QStringLiteral(": ") + why);
+    }
+    return {};
+}
+
+bool SingleInstance::PeerIsSameUser(qintptr descriptor)
+{
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (descriptor < 0 ||
+        ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||
+        size != sizeof credentials)
+        return false;
+    return credentials.uid == ::getuid();
 }
 
 SingleInstance::~SingleInstance()
@@ -72,13 +204,39 @@ QString SingleInstance::lockFilePath() const
 
 QString SingleInstance::serverPath() const
 {
-    return QDir(m_folder).filePath(m_name + QStringLiteral(".socket"));
+    const QString path = QDir(m_folder).filePath(m_name + QStringLiteral(".socket"));
+    if (QFile::encodeName(path).size() <= MaxSocketPath)
+        return path;
+    // Too long for a socket address: a short name in the same private folder
+    // (a folder path alone that long has no usable socket at all).
+    const QByteArray hash =
+        QCryptographicHash::hash(m_name.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    return QDir(m_folder).filePath(QStringLiteral("s-") + QString::fromLatin1(hash));
 }
 
 bool SingleInstance::tryBecomePrimary()
 {
     if (m_primary)
         return true;
+    if (m_folder.isEmpty()) {
+        qWarning("SingleInstance: no private folder for the lock; running unguarded");
+        m_primary = true;
+        return true;
+    }
+    const QString ownFolder = m_folder;
+    auto runningElsewhere = [&](bool earlierOnly) {
+        for (const QString &other : std::as_const(m_otherFolders)) {
+            if (earlierOnly && m_candidates.indexOf(other) > m_candidates.indexOf(ownFolder))
+                continue;
+            m_folder = other;
+            if (HeldByAnother(lockFilePath()))
+                return true; // requests go to that copy's folder
+        }
+        m_folder = ownFolder;
+        return false;
+    };
+    if (runningElsewhere(false))
+        return false;
     m_lock = std::make_unique<QLockFile>(lockFilePath());
     // A live holder is never stale, however long it has run; a dead one
     // (crash, kill -9) is recognised by its process id and taken over.
@@ -94,19 +252,32 @@ bool SingleInstance::tryBecomePrimary()
         // The runtime folder is unusable: run rather than refuse to guard.
         qWarning("SingleInstance: cannot create %s; running unguarded", qPrintable(lockFilePath()));
     }
+    // Two copies that started together in different folders: the one in
+    // the later folder gives way.
+    if (locked && runningElsewhere(true)) {
+        m_lock->unlock();
+        return false;
+    }
     m_primary = true;
+    Listen();
+    m_relisten.start();
+    return true;
+}
 
+void SingleInstance::Listen()
+{
     // We hold the lock, so a socket file there is a crashed copy's.
     QLocalServer::removeServer(serverPath());
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server.listen(serverPath()))
+    if (!m_server.listen(serverPath()) && !m_relisten.isActive())
         qWarning("SingleInstance: cannot listen on %s: %s", qPrintable(serverPath()),
                  qPrintable(m_server.errorString()));
-    return true;
 }
 
 bool SingleInstance::sendRestoreRequest(int timeoutMs)
 {
+    if (m_folder.isEmpty())
+        return false;
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     // The running copy may have taken the lock a moment ago and not listen yet.
@@ -120,6 +291,9 @@ bool SingleInstance::sendRestoreRequest(int timeoutMs)
         if (deadline.hasExpired())
             return false;
     }
+    // The folder is private, but the token goes to this user's copy only.
+    if (!PeerIsSameUser(socket.socketDescriptor()))
+        return false;
 
     QByteArray request = RequestWord;
     const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
@@ -144,6 +318,11 @@ bool SingleInstance::sendRestoreRequest(int timeoutMs)
 void SingleInstance::AcceptConnection()
 {
     while (QLocalSocket *socket = m_server.nextPendingConnection()) {
+        if (!PeerIsSameUser(socket->socketDescriptor())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { ReadRequest(socket); });
         // A client that never finishes its line is let go.

@@ -66,7 +66,7 @@ int main(int argc, char *argv[])
 
     // A second start hands over to the running copy and ends: it shows
     // nothing, writes nothing and touches no audio device.
-    SingleInstance instance(QStringLiteral("Tarvo2"));
+    SingleInstance instance; // SingleInstance::DefaultName()
     if (!instance.tryBecomePrimary()) {
         instance.sendRestoreRequest();
         return 0;

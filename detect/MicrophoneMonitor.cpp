@@ -37,9 +37,9 @@ struct MicrophoneMonitor::BlockQueue
     void PostWake()
     {
         wakePending = true;
-        MicrophoneMonitor *monitor = receiver;
-        QMetaObject::invokeMethod(
-            monitor, [monitor] { monitor->DrainBlocks(); }, Qt::QueuedConnection);
+        // By name, not a lambda: nothing built on this thread is read on the
+        // receiving one except through Qt's own event queue.
+        QMetaObject::invokeMethod(receiver, "DrainBlocks", Qt::QueuedConnection);
     }
 };
 

@@ -91,7 +91,7 @@ Q_SIGNALS:
 private:
     struct BlockQueue;
 
-    void DrainBlocks();
+    Q_INVOKABLE void DrainBlocks(); // queued from the capture thread
     void CheckCaptureAlive();
     void DetachQueue();
     void SetLed(bool lit);

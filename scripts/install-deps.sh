@@ -18,6 +18,8 @@ build_pkgs+=(libmpg123-dev)  # MP3 decoded to its real end
 test_pkgs+=(pipewire pipewire-pulse wireplumber dbus lame)  # sound server recovery tests, VBR MP3
 build_pkgs+=(libx11-dev libxi-dev libwayland-dev libwayland-bin wayland-protocols)  # input activity
 test_pkgs+=(dbus-daemon)  # idle monitor services on a private session bus
+test_pkgs+=(dex libglib2.0-bin systemd)  # autostart entry started by real launchers
+test_pkgs+=(clang libclang-rt-14-dev)  # libFuzzer targets (scripts/test.sh)
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = "--with-test-tools" ]; then

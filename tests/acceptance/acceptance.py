@@ -111,6 +111,7 @@ class World:
                    DISPLAY=self.x.display, QT_QPA_PLATFORM="xcb",
                    SDL_AUDIODRIVER="pulseaudio", LANG="C.UTF-8", LC_ALL="C.UTF-8")
         env.pop("XAUTHORITY", None)
+        env["TARVO2_TEST_INSTANCE"] = "acc-%d" % os.getpid()  # own single-instance lock
         env.update(suite.sound.client_env)
         self.env = env
         self.proc = None
@@ -346,7 +347,7 @@ def scenario_mouse_alarm(suite, world, check):
     arm_with(world, win, check, "btnMouDetect", "ActMouDetectToggle")
     check(os.path.exists(world.autostart), "the autostart entry exists while armed")
     entry = open(world.autostart, encoding="utf-8", errors="replace").read().splitlines()
-    check('Exec="%s"' % world.app in entry, "the autostart entry starts this program",
+    check("Exec=" + world.app in entry, "the autostart entry starts this program",
           repr(entry))
     lines = [l.split("] ", 1)[-1] for l in world.report_lines() if l and not service_note(l)]
     check(lines == ["Waiting 2 second(s) before Activation", "Mouse Detection - Enabled",

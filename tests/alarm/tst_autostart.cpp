@@ -145,16 +145,26 @@ private Q_SLOTS:
         QVERIFY(entry.startsWith("[Desktop Entry]\n"));
         QVERIFY(entry.contains("\nType=Application\n"));
         QVERIFY(entry.contains("\nName=Tarvo2\n"));
-        QCOMPARE(ParseDesktopExec(ExecLineOf(entry)),
-                 (QStringList{QStringLiteral("/usr/bin/env"), exe}));
+        // Started through the launcher beside it, which holds the real path.
+        QCOMPARE(ExecLineOf(entry), AutostartLauncherPath());
+        QVERIFY(IsPlainLaunchPath(AutostartLauncherPath()));
+        QFile launcher(AutostartLauncherPath());
+        QVERIFY(launcher.open(QIODevice::ReadOnly));
+        QCOMPARE(launcher.readAll(), LauncherScript(exe));
+        launcher.close();
+        QVERIFY(launcher.permissions() & QFile::ExeOwner);
 
         QVERIFY(WriteAutostartEntry(QStringLiteral("/opt/tarvo2"))); // replaces it
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(ExecLineOf(file.readAll()), QStringLiteral("\"/opt/tarvo2\""));
+        QCOMPARE(ExecLineOf(file.readAll()), QStringLiteral("/opt/tarvo2"));
         file.close();
+        QVERIFY(!launcher.exists()); // a plain path needs none
 
+        QVERIFY(WriteAutostartEntry(exe));
+        QVERIFY(launcher.exists());
         QVERIFY(RemoveAutostartEntry());
         QVERIFY(!AutostartEntryExists());
+        QVERIFY(!launcher.exists());
         QVERIFY(RemoveAutostartEntry());
     }
 };

@@ -10,12 +10,15 @@ pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done
   rm -rf "$root"
+  # Killed copies leave their lock and socket in the per-user folder.
+  rm -f "/tmp/tarvo2-$(id -u)/Tarvo2-${TARVO2_TEST_INSTANCE:-none}".* "/run/user/$(id -u)/Tarvo2-${TARVO2_TEST_INSTANCE:-none}".*
 }
 trap cleanup EXIT
 
 export HOME=$root/home XDG_CONFIG_HOME=$root/home/config XDG_DATA_HOME=$root/home/data
 export XDG_RUNTIME_DIR=$root/runtime QT_QPA_PLATFORM=offscreen SDL_AUDIODRIVER=dummy
 unset XDG_ACTIVATION_TOKEN DISPLAY WAYLAND_DISPLAY
+export TARVO2_TEST_INSTANCE=proc-$$ # own single-instance lock in the per-user folder
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$root/app"
 chmod 700 "$XDG_RUNTIME_DIR"
 cp "$binary" "$root/app/tarvo2"

@@ -37,6 +37,9 @@ inline QString prepareTestHome()
     set("DBUS_SYSTEM_BUS_ADDRESS", noBus);
     ::setenv("TARVO2_NO_SYSTEM_LOG", "1", 1);
     ::unsetenv("PULSE_SERVER");
+    // The single-instance lock lives in a per-user folder whatever the
+    // environment; its name keeps tests apart (inherited by child copies).
+    ::setenv("TARVO2_TEST_INSTANCE", QFile::encodeName(QDir(root).dirName()).constData(), 0);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     ::setenv("SDL_AUDIODRIVER", "dummy", 0);
     // Windows under test start with an empty sounds folder unless a test

@@ -416,7 +416,7 @@ private Q_SLOTS:
     {
         QByteArray big(700 * 1024, Qt::Uninitialized);
         for (int i = 0; i < big.size(); ++i)
-            big[i] = char(i * 7919 % 251);
+            big[i] = char(qint64(i) * 7919 % 251);
         writeFile(outside(QStringLiteral("big.wav")), big);
         writeFile(sounds() + QStringLiteral("big.wav"), QByteArray(900 * 1024, 'x'));
         QVERIFY(CopyFileReplacing(outside(QStringLiteral("big.wav")),
