@@ -236,10 +236,10 @@ bool WriteAutostartEntry(const QString &executablePath)
         // then the quoted path is the best there is.
         if (IsPlainLaunchPath(launcher) && QDir().mkpath(QFileInfo(launcher).absolutePath())) {
             const QByteArray script = LauncherScript(executablePath);
-            QSaveFile file(launcher);
-            if (!file.open(QIODevice::WriteOnly) || file.write(script) != script.size() ||
-                !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ||
-                !file.commit())
+            // Checked like the entry itself; a replaced launcher keeps its mode.
+            if (!SafeFile::Replace(launcher, script) ||
+                !QFile::setPermissions(launcher,
+                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
                 return false;
             exec = launcher;
         } else {
