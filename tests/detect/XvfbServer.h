@@ -2,8 +2,12 @@
 // A private Xvfb on a display number of its own, for tests of the X11 input
 // path. The number is picked at random from a high range and tried: letting
 // Xvfb probe from :0 (-displayfd alone) unlinks the sockets of servers that
-// other tests run at the same time. -displayfd still tells when it is ready; started without Qt so that it can come up before the
-// application object, and ended with the object.
+// other tests run at the same time. -displayfd still tells when it is ready.
+// -noreset: by default the server resets when its last client leaves, and a
+// client that connects during that reset is dropped (XOpenDisplay() returns
+// NULL): a test that closes its only connection and opens the next one at
+// once runs into that, more often on a loaded machine. Started without Qt so
+// that it can come up before the application object, and ended with it.
 
 #include <QByteArray>
 #include <QProcess>
@@ -43,9 +47,9 @@ public:
         if (pipe(fds) != 0)
             return false;
         const QByteArray fd = QByteArray::number(fds[1]);
-        const char *argv[] = {"Xvfb",     display.constData(), "-displayfd", fd.constData(),
-                              "-screen",  "0",                 "1024x768x24", "-nolisten",
-                              "tcp",      nullptr};
+        const char *argv[] = {"Xvfb", display.constData(), "-displayfd", fd.constData(), "-screen",
+                              "0",    "1024x768x24",       "-nolisten",  "tcp",          "-noreset",
+                              nullptr};
         m_pid = fork();
         if (m_pid == 0) {
             // The server ends with the test, also when the test is killed.
