@@ -84,9 +84,9 @@ void TfrmMain::applyDesktopLook()
     cmbRecSource->setAccessibleName(QStringLiteral("Recording source"));
 
     const std::pair<LedShape *, const char *> leds[] = {
-        {shpLedMicDetection, "Microphone detection"}, {shpLedMouDetection, "Mouse detection"}, {shpLedKeyDetection, "Keyboard detection"},
-        {shpLedTriggerDelay, "Trigger delay"},        {shpLedActivationDelay, "Activation delay"},
-        {shpLedSimulation, "Alarm simulation"},
+        {shpLedMicDetection, "Microphone detection"}, {shpLedMouDetection, "Mouse detection"},
+        {shpLedKeyDetection, "Keyboard detection"},   {shpLedTriggerDelay, "Trigger delay"},
+        {shpLedActivationDelay, "Activation delay"},  {shpLedSimulation, "Alarm simulation"},
     };
     for (const auto &[led, name] : leds)
         led->setAccessibleName(QString::fromLatin1(name) + QStringLiteral(" LED"));

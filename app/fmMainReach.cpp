@@ -2,9 +2,9 @@
 // journal to the alarm and the report.
 
 #include "app/fmMainReach.h"
-#include "desktop/SessionLock.h"
 #include "app/fmAlerts.h"
 #include "app/fmMain.h"
+#include "desktop/SessionLock.h"
 
 #include "alerts/Journal.h"
 #include "settings/gRegistry.h"
