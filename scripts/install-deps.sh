@@ -7,19 +7,17 @@ build_pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
             libgl-dev libsdl2-dev libsndfile1-dev libsamplerate0-dev)
 test_pkgs=(xvfb xauth xdotool x11-utils pulseaudio pulseaudio-utils sox python3
            libqt6svg6 fonts-dejavu-core)
-build_pkgs+=(qt6-svg-dev dpkg-dev)  # icon sizes rendered at build time; cpack's dpkg-shlibdeps
-test_pkgs+=(desktop-file-utils appstream lintian file man-db)  # install and package checks
-test_pkgs+=(dbus python3-dbusmock)  # screen lock tests: private bus with a logind mock
-build_pkgs+=(libsystemd-dev)  # journal
-test_pkgs+=(python3-dbusmock dbus-daemon)  # notifications on a private session bus
-build_pkgs+=(libpulse-dev)  # sink guard
-test_pkgs+=(pipewire pipewire-pulse wireplumber dbus-daemon python3-dbusmock)  # session services
-build_pkgs+=(libmpg123-dev)  # MP3 decoded to its real end
-test_pkgs+=(pipewire pipewire-pulse wireplumber dbus lame)  # sound server recovery tests, VBR MP3
-build_pkgs+=(libx11-dev libxi-dev libwayland-dev libwayland-bin wayland-protocols)  # input activity
-test_pkgs+=(dbus-daemon)  # idle monitor services on a private session bus
-test_pkgs+=(dex libglib2.0-bin systemd)  # autostart entry started by real launchers
-test_pkgs+=(clang libclang-rt-14-dev)  # libFuzzer targets (scripts/test.sh)
+# Beyond the basics: icons, packaging, session services, input activity.
+build_pkgs+=(qt6-svg-dev dpkg-dev  # icon sizes rendered at build time; cpack's dpkg-shlibdeps
+             libsystemd-dev        # the journal
+             libpulse-dev          # sink mute and volume guard
+             libmpg123-dev         # MP3 decoded to its real end
+             libx11-dev libxi-dev libwayland-dev libwayland-bin wayland-protocols)  # input activity
+test_pkgs+=(desktop-file-utils appstream lintian file man-db  # install and package checks
+            dbus dbus-daemon python3-dbusmock  # private buses: logind, UPower, notifications, idle monitors
+            pipewire pipewire-pulse wireplumber lame  # sound server recovery, VBR MP3
+            dex libglib2.0-bin systemd  # the autostart entry started by real launchers
+            clang libclang-rt-14-dev)  # libFuzzer targets (scripts/test.sh)
 
 want=("${build_pkgs[@]}")
 if [ "${1:-}" = "--with-test-tools" ]; then
