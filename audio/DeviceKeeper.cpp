@@ -72,8 +72,11 @@ void AudioEngine::Impl::keepLoop()
             keeperWake.wait_for(lock, kKeeperTick, woken);
         else
             keeperWake.wait(lock, woken);
-        if (keeperQuit)
+        if (keeperQuit) {
+            // SDL keeps per-thread error text for threads it did not start.
+            SDL_TLSCleanup();
             return;
+        }
         keeperPoked = false;
     }
 }

@@ -31,7 +31,7 @@ run() { # name, command...
 
 tests_stage() {
   ./scripts/build.sh
-  (cd "${BUILD_DIR:-build}" && ctest --output-on-failure --timeout 900 "$@")
+  (cd "${BUILD_DIR:-build}" && ctest --output-on-failure --timeout 900 -j2 "$@")
 }
 
 asan_stage() {

@@ -107,11 +107,14 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         if (m_serviceThread.isRunning()) {
-            QMetaObject::invokeMethod(m_mutter, &QObject::deleteLater);
-            QMetaObject::invokeMethod(m_saver, &QObject::deleteLater);
             m_serviceThread.quit();
             m_serviceThread.wait();
         }
+        // Their thread has ended; a deleteLater posted to it might never run.
+        delete m_mutter;
+        delete m_saver;
+        m_mutter = nullptr;
+        m_saver = nullptr;
         QDBusConnection::disconnectFromBus(QStringLiteral("service"));
         m_daemon.kill();
         m_daemon.waitForFinished();
