@@ -68,9 +68,10 @@ bool AudioEngine::initCapture()
     const std::lock_guard lock(d->sdlMutex);
     if (d->captureSdl)
         return true;
-    if (!d->initSdlLocked())
+    if (!d->wakeSdlLocked())
         return false;
     d->captureSdl = true;
+    d->startKeeper(); // shuts SDL down again once nothing is open
     d->captureName.clear();
     // A machine without a microphone still runs the other detectors: capture
     // is ready but lists no input. -1 means the driver cannot list devices;
@@ -100,22 +101,21 @@ bool AudioEngine::initOutput(int frequency)
         return true;
     if (frequency <= 0)
         frequency = 44100;
-    if (!d->outputSdl) {
-        if (!d->initSdlLocked())
-            return false;
-        d->outputSdl = true;
-    }
+    if (!d->wakeSdlLocked())
+        return false;
     d->outputFrequency = frequency;
     d->outputRate.store(frequency);
     // Opened once to learn the speaker count and that output works at all;
     // from now on the device is open only while something plays.
     if (!d->openOutputLocked()) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        d->outputSdl = false;
+        if (!d->captureSdl)
+            d->sleepSdlLocked();
         return false;
     }
     d->closeOutputLocked();
+    d->outputSdl = true;
     d->outputReady = true;
+    d->startKeeper(); // shuts SDL down again once nothing is open
     return true;
 }
 
@@ -124,10 +124,9 @@ void AudioEngine::freeCapture()
     d->endCapture();
     const std::lock_guard lock(d->sdlMutex);
     d->captureHandle.store(0);
-    if (d->captureSdl) {
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        d->captureSdl = false;
-    }
+    d->captureSdl = false;
+    if (!d->outputSdl)
+        d->sleepSdlLocked();
 }
 
 void AudioEngine::freeOutput()
@@ -137,10 +136,9 @@ void AudioEngine::freeOutput()
         d->outputReady = false;
         d->closeOutputLocked();
         d->outputChannels.store(0);
-        if (d->outputSdl) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            d->outputSdl = false;
-        }
+        d->outputSdl = false;
+        if (!d->captureSdl)
+            d->sleepSdlLocked();
     }
     // Releasing the output releases every stream with it.
     d->freeAllStreams();
@@ -322,7 +320,7 @@ bool AudioEngine::play(Handle stream)
     found->fillAtLeast(std::size_t(kMixChunkFrames) * 2);
     if (!found->start())
         return false;
-    d->pokeFeeder();
+    d->startFeeder();
     if (toDevice) {
         // The device opens on the keeper's thread. While the devices are
         // lost the sound waits for one attempt to bring them back, made now;
@@ -330,7 +328,6 @@ bool AudioEngine::play(Handle stream)
         if (d->devicesLost.load())
             d->recoverNow.store(true);
         d->startKeeper();
-        d->pokeKeeper();
     }
     return true;
 }

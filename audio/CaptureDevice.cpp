@@ -12,6 +12,8 @@ bool AudioEngine::Impl::openCaptureLocked()
 {
     if (captureDevice.load() != 0)
         return true;
+    if (!wakeSdlLocked())
+        return false;
     SDL_AudioSpec want{};
     want.freq = captureFrequency;
     want.format = AUDIO_S16SYS;

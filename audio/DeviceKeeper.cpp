@@ -6,6 +6,8 @@
 
 #include "audio/EngineImpl.h"
 
+#include <pthread.h>
+
 #include <QMetaObject>
 
 namespace audio {
@@ -19,32 +21,52 @@ constexpr qint64 kIdleCloseMs = 3000; // the output stays open this long after a
 
 } // namespace
 
-bool AudioEngine::Impl::initSdlLocked()
+bool AudioEngine::Impl::wakeSdlLocked()
 {
+    if (sdlAwake)
+        return true;
     // Without this SDL installs its own SIGINT/SIGTERM handlers and the
     // program no longer ends on them.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         return false;
+    const char *current = SDL_GetCurrentAudioDriver();
     if (driver.empty()) {
-        const char *name = SDL_GetCurrentAudioDriver();
-        driver = name ? name : "";
+        driver = current ? current : "";
+    } else if (!current || driver != current) {
+        // Another driver answered (the sound server is away): the one chosen
+        // at start is wanted, so the server is retried rather than replaced.
+        if (SDL_AudioInit(driver.c_str()) != 0) {
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return false;
+        }
     }
+    sdlAwake = true;
+    sdlIdleSince = nowMs();
     return true;
+}
+
+void AudioEngine::Impl::sleepSdlLocked()
+{
+    if (!sdlAwake)
+        return;
+    // Ends SDL's audio threads (the sound server's hot-plug watch among them)
+    // once no other part of the process holds the subsystem.
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    sdlAwake = false;
 }
 
 void AudioEngine::Impl::startKeeper()
 {
+    const std::lock_guard lock(keeperMutex);
+    keeperPoked = true;
+    if (keeper.joinable() && keeperGone) {
+        // It has left its loop and only returns: the join is short.
+        keeper.join();
+        keeperGone = false;
+    }
     if (!keeper.joinable())
         keeper = std::thread([this] { keepLoop(); });
-}
-
-void AudioEngine::Impl::pokeKeeper()
-{
-    {
-        const std::lock_guard lock(keeperMutex);
-        keeperPoked = true;
-    }
     keeperWake.notify_one();
 }
 
@@ -59,21 +81,27 @@ void AudioEngine::Impl::stopKeeper()
     keeperWake.notify_all();
     keeper.join();
     keeperQuit = false;
+    keeperGone = false;
 }
 
 void AudioEngine::Impl::keepLoop()
 {
+    pthread_setname_np(pthread_self(), "tarvo-keeper"); // for ps and /proc
     for (;;) {
         const bool busy = checkDevices();
         std::unique_lock lock(keeperMutex);
         const auto woken = [this] { return keeperQuit || keeperPoked; };
-        // Nothing open and nothing lost: sleep until asked, with no wake-ups.
-        if (busy)
+        // Nothing open, nothing lost and SDL shut down: the thread ends;
+        // the next play() or capture starts it again.
+        if (busy) {
             keeperWake.wait_for(lock, kKeeperTick, woken);
-        else
-            keeperWake.wait(lock, woken);
-        if (keeperQuit) {
+        } else if (!woken()) {
+            keeperGone = true;
             // SDL keeps per-thread error text for threads it did not start.
+            SDL_TLSCleanup();
+            return;
+        }
+        if (keeperQuit) {
             SDL_TLSCleanup();
             return;
         }
@@ -85,7 +113,7 @@ bool AudioEngine::Impl::checkDevices()
 {
     const std::lock_guard lock(sdlMutex);
     const auto busy = [this] {
-        return outputDevice != 0 || captureDevice.load() != 0 || devicesLost.load();
+        return outputDevice != 0 || captureDevice.load() != 0 || devicesLost.load() || sdlAwake;
     };
     const qint64 now = nowMs();
     if (devicesLost.load()) {
@@ -124,8 +152,13 @@ bool AudioEngine::Impl::checkDevices()
             closeOutputLocked();
         }
     }
-    if (!lost)
+    if (!lost) {
+        if (outputDevice != 0 || captureDevice.load() != 0)
+            sdlIdleSince = now;
+        else if (sdlAwake && now - sdlIdleSince > kIdleCloseMs)
+            sleepSdlLocked();
         return busy();
+    }
 
     // What played on the lost device is not resumed on the next one.
     endPlayingStreams();
@@ -150,8 +183,12 @@ bool AudioEngine::Impl::recoverLocked()
     // after the server restarted only a new start of SDL's audio reaches the
     // new one. The driver chosen at start is asked for again, so a server
     // that is still away is retried rather than replaced by another driver.
-    if (SDL_AudioInit(driver.empty() ? nullptr : driver.c_str()) != 0)
+    if (sdlAwake) {
+        if (SDL_AudioInit(driver.empty() ? nullptr : driver.c_str()) != 0)
+            return false;
+    } else if (!wakeSdlLocked()) {
         return false;
+    }
     if (captureActive.load() && !openCaptureLocked())
         return false;
     // The output is opened too: "restored" means a sound can be heard. It

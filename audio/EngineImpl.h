@@ -9,6 +9,9 @@
 // the keeper thread opens and closes devices and notices lost ones. Every
 // SDL call outside the callbacks is made with sdlMutex held, so the keeper
 // can restart SDL's audio system without another thread inside it.
+// At rest none of these runs: SDL's audio system (and its own threads) is
+// shut down a few seconds after the last device closed, and the decoder and
+// keeper threads end; the next sound or capture starts them again.
 
 #include "audio/AudioEngine.h"
 #include "audio/FileStream.h"
@@ -44,8 +47,10 @@ struct AudioEngine::Impl
 {
     // --- SDL state, guarded by sdlMutex -------------------------------
     std::mutex sdlMutex;
-    bool outputSdl = false;   // holds a reference on SDL's audio subsystem
-    bool captureSdl = false;  // ditto
+    bool outputSdl = false;   // initOutput succeeded and freeOutput was not called
+    bool captureSdl = false;  // ditto for capture
+    bool sdlAwake = false;    // the engine holds its one reference on SDL's audio
+    qint64 sdlIdleSince = 0;  // keeper: since when no device is open
     std::string driver;       // the driver SDL chose at start; recovery asks for it again
     bool outputReady = false; // initOutput succeeded: streams go to a device
     int outputFrequency = 44100;
@@ -90,6 +95,7 @@ struct AudioEngine::Impl
     std::condition_variable feederWake;
     bool feederQuit = false;
     bool feederPoked = false;
+    bool feederGone = false; // ended when idle; joined by the next start
 
     // --- keeper thread -----------------------------------------------------------
     std::thread keeper;
@@ -97,6 +103,7 @@ struct AudioEngine::Impl
     std::condition_variable keeperWake;
     bool keeperQuit = false;
     bool keeperPoked = false;
+    bool keeperGone = false; // ended when idle; joined by the next start
     std::atomic<bool> devicesLost{false};
     std::atomic<bool> recoverNow{false}; // a sound waits: try at once, not at the next retry
     qint64 nextRecovery = 0;
@@ -113,8 +120,7 @@ struct AudioEngine::Impl
     bool anyStreamPlaying();
     void endPlayingStreams();
     void mix(float *acc, int frames, int channels);
-    void startFeeder();
-    void pokeFeeder();
+    void startFeeder(); // (re)starts the thread if needed and wakes it
     void feedLoop();
     void stopFeeder();
 
@@ -131,9 +137,9 @@ struct AudioEngine::Impl
     static void captureCallbackEntry(void *self, Uint8 *data, int bytes);
 
     // DeviceKeeper.cpp
-    bool initSdlLocked();
-    void startKeeper();
-    void pokeKeeper();
+    bool wakeSdlLocked(); // starts SDL's audio with the driver chosen first
+    void sleepSdlLocked();
+    void startKeeper(); // (re)starts the thread if needed and wakes it
     void stopKeeper();
     void keepLoop();
     bool checkDevices(); // true while a device is open or lost

@@ -25,6 +25,8 @@ bool AudioEngine::Impl::openOutputLocked()
 {
     if (outputDevice != 0)
         return true;
+    if (!wakeSdlLocked())
+        return false;
     // Ask for as many channels as the default device has, so that the
     // speaker count is the device's own.
     int channels = 2;

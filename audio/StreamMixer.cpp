@@ -2,6 +2,8 @@
 
 #include "audio/EngineImpl.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 
 namespace audio {
@@ -100,16 +102,15 @@ void AudioEngine::Impl::mix(float *acc, int frames, int channels)
 
 void AudioEngine::Impl::startFeeder()
 {
+    const std::lock_guard lock(feederMutex);
+    feederPoked = true;
+    if (feeder.joinable() && feederGone) {
+        // It has left its loop and only returns: the join is short.
+        feeder.join();
+        feederGone = false;
+    }
     if (!feeder.joinable())
         feeder = std::thread([this] { feedLoop(); });
-}
-
-void AudioEngine::Impl::pokeFeeder()
-{
-    {
-        const std::lock_guard lock(feederMutex);
-        feederPoked = true;
-    }
     feederWake.notify_one();
 }
 
@@ -123,10 +124,13 @@ void AudioEngine::Impl::stopFeeder()
     }
     feederWake.notify_all();
     feeder.join();
+    feederQuit = false;
+    feederGone = false;
 }
 
 void AudioEngine::Impl::feedLoop()
 {
+    pthread_setname_np(pthread_self(), "tarvo-decoder"); // for ps and /proc
     std::vector<std::shared_ptr<FileStream>> hungry;
     for (;;) {
         reapEndedStreams();
@@ -146,11 +150,14 @@ void AudioEngine::Impl::feedLoop()
         hungry.clear();
 
         std::unique_lock lock(feederMutex);
-        // Idle without playing streams: sleep until play() or shutdown.
-        if (anyUnfinished)
+        // Idle without playing streams: the thread ends; play() starts it
+        // again.
+        if (anyUnfinished) {
             feederWake.wait_for(lock, kFeedInterval, [this] { return feederQuit || feederPoked; });
-        else
-            feederWake.wait(lock, [this] { return feederQuit || feederPoked; });
+        } else if (!feederQuit && !feederPoked) {
+            feederGone = true;
+            return;
+        }
         if (feederQuit)
             return;
         feederPoked = false;

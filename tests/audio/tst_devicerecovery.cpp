@@ -6,6 +6,7 @@
 #include "audio/TestSounds.h"
 #include "common/TestMain.h"
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -82,6 +83,31 @@ private:
     QProcess m_process;
 };
 
+// This process's threads by id, with their names.
+QMap<QString, QString> threads()
+{
+    QMap<QString, QString> found;
+    QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        const QString dir = it.next();
+        QFile comm(dir + QStringLiteral("/comm"));
+        if (comm.open(QIODevice::ReadOnly))
+            found.insert(it.fileName(), QString::fromUtf8(comm.readAll()).trimmed());
+    }
+    return found;
+}
+
+// Threads that did not run at the time of before.
+QStringList threadsSince(const QMap<QString, QString> &before)
+{
+    QStringList added;
+    const auto now = threads();
+    for (auto it = now.begin(); it != now.end(); ++it)
+        if (!before.contains(it.key()))
+            added << it.key() + QLatin1Char(':') + it.value();
+    return added;
+}
+
 } // namespace
 
 class TestDeviceRecovery : public QObject
@@ -111,6 +137,73 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!engine.isActive(stream), 5000);
         // Closed again a few seconds after the last sound.
         QTRY_VERIFY_WITH_TIMEOUT(!engine.outputOpen(), 10000);
+        QVERIFY(!engine.devicesLost());
+    }
+
+    // At rest the engine runs no thread of its own or of SDL's; a sound
+    // starts them and they end again a few seconds after it.
+    void noThreadAtRest_data()
+    {
+        QTest::addColumn<bool>("pulse");
+        QTest::newRow("dummy driver") << false;
+        QTest::newRow("pulseaudio") << true;
+    }
+
+    void noThreadAtRest()
+    {
+        QFETCH(bool, pulse);
+        std::unique_ptr<PrivateServer> server;
+        const QByteArray driver = qgetenv("SDL_AUDIODRIVER");
+        auto restore = qScopeGuard([&] {
+            qputenv("SDL_AUDIODRIVER", driver);
+            qunsetenv("PULSE_SERVER");
+        });
+        if (pulse) {
+            if (QStandardPaths::findExecutable(QStringLiteral("pulseaudio")).isEmpty())
+                QSKIP("pulseaudio is not installed (scripts/install-deps.sh --with-test-tools)");
+            server = std::make_unique<PrivateServer>(m_dir.filePath(QStringLiteral("idle")));
+            QVERIFY(server->start());
+            qputenv("SDL_AUDIODRIVER", "pulseaudio");
+            qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(server->socket()));
+        }
+        const QString file = m_dir.filePath(QStringLiteral("short.wav"));
+        QVERIFY(tarvo::test::writeTone(file, 44100, 11025, 330));
+
+        const auto before = threads();
+        AudioEngine engine;
+        QVERIFY(engine.initCapture());
+        QVERIFY(engine.initOutput(44100));
+        const QString input = engine.captureInputName(0);
+        if (pulse)
+            QVERIFY(!input.isEmpty());
+        // Right after start-up SDL's hot-plug watch of the sound server still
+        // runs: the list sees it.
+        if (pulse)
+            QVERIFY(!threadsSince(before).isEmpty());
+        QTRY_VERIFY2_WITH_TIMEOUT(threadsSince(before).isEmpty(),
+                                  qPrintable(threadsSince(before).join(u' ')), 15000);
+        // What start-up learnt is still known.
+        QCOMPARE(engine.speakerCount(), 2);
+        QCOMPARE(engine.captureInputName(0), input);
+        QVERIFY(!engine.devicesLost());
+
+        const Handle stream = engine.createFileStream(file, audio::StreamFlag::FreeWhenEnded);
+        QVERIFY(stream != 0);
+        QVERIFY(engine.play(stream));
+        QVERIFY(engine.isActive(stream));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.outputOpen(), 3000);
+        QVERIFY(!threadsSince(before).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!engine.isActive(stream), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(threadsSince(before).isEmpty(),
+                                  qPrintable(threadsSince(before).join(u' ')), 15000);
+        QVERIFY(!engine.outputOpen());
+        QVERIFY(!engine.devicesLost());
+
+        // And again: the second wake-up finds the same driver.
+        const Handle again = engine.createFileStream(file, audio::StreamFlag::FreeWhenEnded);
+        QVERIFY(engine.play(again));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.outputOpen(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!engine.isActive(again), 5000);
         QVERIFY(!engine.devicesLost());
     }
 
