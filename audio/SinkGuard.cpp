@@ -175,6 +175,18 @@ SinkGuard::SinkGuard(const QString &server, QObject *parent) : QObject(parent), 
     m_settle.setSingleShot(true);
     m_settle.setInterval(SettleTimeout);
     connect(&m_settle, &QTimer::timeout, this, &SinkGuard::Settle);
+    // A server may tell of a new default before it answers with it (seen with
+    // PipeWire's pulse server under load); asking again now and then while
+    // armed keeps the guard on the sink the alarm plays on.
+    m_recheck.setInterval(2000);
+    connect(&m_recheck, &QTimer::timeout, this, [this] {
+        if (!m_loop || !m_loop->mainloop)
+            return;
+        pa_threaded_mainloop_lock(m_loop->mainloop);
+        if (m_loop->context && pa_context_get_state(m_loop->context) == PA_CONTEXT_READY)
+            m_loop->QueryServer();
+        pa_threaded_mainloop_unlock(m_loop->mainloop);
+    });
 }
 
 SinkGuard::~SinkGuard()
@@ -456,6 +468,10 @@ void SinkGuard::setArmed(bool armed)
         return;
     m_armed = armed;
     m_reference = armed ? m_current : std::nullopt;
+    if (armed)
+        m_recheck.start();
+    else
+        m_recheck.stop();
     if (!armed)
         setRunActive(false);
 }

@@ -108,6 +108,7 @@ private:
     QHash<QString, SinkState> m_applied;  // what the guard set during the run
     QHash<QString, SinkState> m_pending;  // set, not yet shown by the server
     QTimer m_settle;
+    QTimer m_recheck; // the default sink asked for again while armed
     bool m_armed = false;
     bool m_runActive = false;
     int m_enforcements = 0;
