@@ -111,8 +111,9 @@ bool RoomCalibration::Start(int currentTriggerLength)
             if (!queue->wakePending) {
                 queue->wakePending = true;
                 RoomCalibration *receiver = queue->receiver;
-                QMetaObject::invokeMethod(
-                    receiver, [receiver] { receiver->Drain(); }, Qt::QueuedConnection);
+                // By name: a functor built on this thread and run on the UI
+                // thread would be shared memory that no lock of ours guards.
+                QMetaObject::invokeMethod(receiver, "Drain", Qt::QueuedConnection);
             }
             return true;
         });

@@ -60,7 +60,7 @@ Q_SIGNALS:
 
 private:
     struct Queue;
-    void Drain();
+    Q_INVOKABLE void Drain(); // queued from the capture thread
     void Stop();
 
     audio::AudioEngine &m_engine;
