@@ -53,7 +53,7 @@ QList<QByteArray> ReportLog::SplitLines(const QByteArray &contents)
     return result;
 }
 
-void ReportLog::Load()
+void ReportLog::ForgetLines()
 {
     m_loaded.clear();
     m_loadedCount = 0;
@@ -61,6 +61,11 @@ void ReportLog::Load()
     m_lastLine.clear();
     m_pending = 0;
     m_repair.clear();
+}
+
+void ReportLog::Load()
+{
+    ForgetLines();
     m_replaceNext = false;
     m_blocked = false;
     m_problem.clear();
@@ -212,12 +217,7 @@ void ReportLog::SetProblem(const QString &problem)
 
 void ReportLog::Clear()
 {
-    m_loaded.clear();
-    m_loadedCount = 0;
-    m_added.clear();
-    m_lastLine.clear();
-    m_pending = 0;
-    m_repair.clear();
+    ForgetLines();
     m_replaceNext = true;
     m_blocked = false;
 }

@@ -68,6 +68,7 @@ public:
                            std::vector<qint64> *ends);
 
 private:
+    void ForgetLines(); // the lines in memory, not the file
     bool Take(const QString &message, QStringList *taken);
     void WritePending();
     QByteArray WholeContent() const;
