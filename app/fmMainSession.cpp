@@ -120,6 +120,8 @@ void TfrmMain::wireSessionServices()
         s->lidAction->setEnabled(!guarding);
         s->powerAction->setEnabled(!guarding);
         s->logind.setWatching(guarding);
+        // The guard connects only now: at rest no libpulse thread runs.
+        s->sink.setWatching(guarding);
         s->sink.setArmed(state == A::Armed);
         if (!guarding) {
             s->logind.releaseLock();
@@ -159,7 +161,6 @@ void TfrmMain::wireSessionServices()
 
     s->logind.start();
     s->power.start();
-    s->sink.start();
 }
 
 void TfrmMain::closeSessionServices()
@@ -168,6 +169,7 @@ void TfrmMain::closeSessionServices()
         return;
     // Closing does not disarm, but the sink and the sleep lock go back.
     m_session->sink.setArmed(false);
+    m_session->sink.setWatching(false);
     m_session->logind.releaseLock();
     m_session->logind.setWatching(false);
 }

@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSignalBlocker>
 #include <algorithm>
 #include <atomic>
 #include <deque>
@@ -76,9 +77,7 @@ struct SinkGuard::Loop
         if (wakePending)
             return;
         wakePending = true;
-        SinkGuard *guard = receiver;
-        QMetaObject::invokeMethod(
-            guard, [guard] { guard->DrainEvents(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(receiver, "DrainEvents", Qt::QueuedConnection);
     }
 
     // Main loop lock held (libpulse's callbacks run with it).
@@ -175,6 +174,12 @@ SinkGuard::SinkGuard(const QString &server, QObject *parent) : QObject(parent), 
     m_settle.setSingleShot(true);
     m_settle.setInterval(SettleTimeout);
     connect(&m_settle, &QTimer::timeout, this, &SinkGuard::Settle);
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(IdleDisconnect);
+    connect(&m_idle, &QTimer::timeout, this, [this] {
+        if (!Needed())
+            Stop();
+    });
     // A server may tell of a new default before it answers with it (seen with
     // PipeWire's pulse server under load); asking again now and then while
     // armed keeps the guard on the sink the alarm plays on.
@@ -191,21 +196,39 @@ SinkGuard::SinkGuard(const QString &server, QObject *parent) : QObject(parent), 
 
 SinkGuard::~SinkGuard()
 {
-    if (m_loop) {
-        QMutexLocker lock(&m_loop->queueMutex);
-        m_loop->receiver = nullptr;
-        m_loop->events.clear();
-    }
-    // Stops libpulse's thread and drops the connection.
-    m_loop.reset();
+    const QSignalBlocker quiet(this);
+    Stop();
 }
 
-void SinkGuard::start()
+bool SinkGuard::Needed() const
 {
-    if (m_loop)
-        return;
+    // A sink still to be put back, or a change of the guard's not yet
+    // shown, keeps the connection (and its retries) until it is done.
+    return m_watching || m_armed || m_runActive || !m_saved.isEmpty() || !m_pending.isEmpty();
+}
+
+void SinkGuard::UpdateConnection()
+{
+    if (Needed()) {
+        m_idle.stop();
+        if (!m_loop)
+            Start();
+    } else if (m_loop && !m_idle.isActive()) {
+        m_idle.start();
+    }
+}
+
+void SinkGuard::setWatching(bool watching)
+{
+    m_watching = watching;
+    UpdateConnection();
+}
+
+void SinkGuard::Start()
+{
     m_loop = std::make_shared<Loop>();
     m_loop->receiver = this;
+    SetState(State::Connecting);
     m_loop->mainloop = pa_threaded_mainloop_new();
     if (!m_loop->mainloop || pa_threaded_mainloop_start(m_loop->mainloop) < 0) {
         // Without libpulse's own loop there is nothing to retry.
@@ -216,6 +239,26 @@ void SinkGuard::start()
         return;
     }
     Connect();
+}
+
+void SinkGuard::Stop()
+{
+    m_retry.stop();
+    m_settle.stop();
+    m_recheck.stop();
+    if (m_loop) {
+        QMutexLocker lock(&m_loop->queueMutex);
+        m_loop->receiver = nullptr;
+        m_loop->events.clear();
+    }
+    // Stops libpulse's thread and drops the connection.
+    m_loop.reset();
+    m_sinkName.clear();
+    m_current.reset();
+    m_reference.reset();
+    m_pending.clear();
+    m_retryInterval = FirstRetryInterval;
+    SetState(State::Idle);
 }
 
 void SinkGuard::Connect()
@@ -320,8 +363,10 @@ void SinkGuard::OnSink(const QString &name, const SinkState &state, bool settled
         if (!Matches(*target, state))
             return;
         m_pending.erase(target);
-        if (m_pending.isEmpty())
+        if (m_pending.isEmpty()) {
             m_settle.stop();
+            UpdateConnection();
+        }
     }
     if (m_runActive) {
         Enforce(name, state);
@@ -361,6 +406,7 @@ void SinkGuard::Settle()
     // The server never showed what the guard set (someone changed it in
     // between, or the sink refused): a fresh look is judged as it is.
     m_pending.clear();
+    UpdateConnection();
     if (!m_loop || !m_loop->mainloop)
         return;
     pa_threaded_mainloop_lock(m_loop->mainloop);
@@ -474,6 +520,7 @@ void SinkGuard::setArmed(bool armed)
         m_recheck.stop();
     if (!armed)
         setRunActive(false);
+    UpdateConnection();
 }
 
 void SinkGuard::setRunActive(bool active)
@@ -488,6 +535,7 @@ void SinkGuard::setRunActive(bool active)
     } else {
         Restore();
     }
+    UpdateConnection();
 }
 
 void SinkGuard::SetState(State state)

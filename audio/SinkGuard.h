@@ -10,6 +10,11 @@
 // it by more than a small step is reported as an intrusion; the guard's own
 // changes never are.
 //
+// The guard is connected only while it has something to do: while the
+// owner watches (arming and armed), during a run, and until a sink it
+// changed is put back; a short while after that it disconnects and
+// libpulse's thread ends, so an idle program runs no audio thread for it.
+//
 // libpulse runs its own main loop thread. Its callbacks only copy what they
 // learn into a queue and post one wake-up; everything else, and every
 // signal, happens on the thread that owns the guard. A missing server is a
@@ -30,6 +35,7 @@ class SinkGuard : public QObject
 public:
     enum class State
     {
+        Idle, // not connected: nothing to guard
         Connecting,
         Ready,
         Unavailable
@@ -45,6 +51,9 @@ public:
     static constexpr int SettleTimeout = 2000;
     // Rounding a server may do to a volume it was given (about 0.4 %).
     static constexpr quint32 VolumeTolerance = 256;
+    // How long an idle guard stays connected, so that disarming and arming
+    // again at once does not start the connection over.
+    static constexpr int IdleDisconnect = 2000;
 
     struct SinkState
     {
@@ -58,7 +67,11 @@ public:
     explicit SinkGuard(const QString &server = QString(), QObject *parent = nullptr);
     ~SinkGuard() override;
 
-    void start();
+    // Connects and stays connected while watching; a guard that is not
+    // watching still connects for setArmed and setRunActive.
+    void setWatching(bool watching);
+    bool watching() const { return m_watching; }
+    bool connected() const { return m_loop != nullptr; }
     State state() const { return m_state; }
     bool available() const { return m_state == State::Ready; }
     QString sinkName() const { return m_sinkName; }
@@ -87,8 +100,13 @@ private:
     struct Loop;
     struct Event;
 
+    bool Needed() const;
+    void UpdateConnection();
+    void Start();
+    void Stop();
     void Connect();
-    void DrainEvents();
+    // Queued by name from libpulse's thread.
+    Q_INVOKABLE void DrainEvents();
     void OnEvent(const Event &event);
     void OnSink(const QString &name, const SinkState &state, bool settled);
     void Enforce(const QString &name, const SinkState &state);
@@ -100,7 +118,7 @@ private:
 
     QString m_server;
     std::shared_ptr<Loop> m_loop;
-    State m_state = State::Connecting;
+    State m_state = State::Idle;
     QString m_sinkName;
     std::optional<SinkState> m_current;
     std::optional<SinkState> m_reference; // what an intrusion is judged against
@@ -109,6 +127,8 @@ private:
     QHash<QString, SinkState> m_pending;  // set, not yet shown by the server
     QTimer m_settle;
     QTimer m_recheck; // the default sink asked for again while armed
+    QTimer m_idle;
+    bool m_watching = false;
     bool m_armed = false;
     bool m_runActive = false;
     int m_enforcements = 0;

@@ -269,10 +269,12 @@ private Q_SLOTS:
         auto w = makeWindow({});
         QVERIFY(w);
         w->trkPersistence->setValue(3); // a run long enough to look at
-        // The guard takes its reference when armed.
-        QTRY_VERIFY_WITH_TIMEOUT(w->sinkGuard()->sinkState().has_value(), Timeout);
+        // Disarmed, the guard is not connected; it connects at arming and
+        // takes its reference from the first state it hears.
+        QCOMPARE(w->sinkGuard()->state(), SinkGuard::State::Idle);
         w->ActActivateToggle->trigger();
         QVERIFY(w->alarm().isArmed());
+        QTRY_VERIFY_WITH_TIMEOUT(w->sinkGuard()->sinkState().has_value(), Timeout);
         const bool muted = server->muted(Speakers);
         server->pactl(change);
         const QList<quint32> changed = server->volume(Speakers);
@@ -292,6 +294,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(server->volume(Speakers), changed, Timeout);
         QCOMPARE(m_observed.count(line), 1); // the guard's own changes were not intrusions
         w->ActActivateToggle->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(w->sinkGuard()->state(), SinkGuard::State::Idle, Timeout);
     }
 
     void missingServicesNotedOnce()

@@ -5,8 +5,8 @@
 #include "audio/AudioEngine.h"
 #include "audio/TestSounds.h"
 #include "common/TestMain.h"
+#include "common/Threads.h"
 
-#include <QDirIterator>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -16,6 +16,8 @@
 using audio::AudioEngine;
 using audio::DeviceEvent;
 using audio::Handle;
+using tarvo::test::threads;
+using tarvo::test::threadsSince;
 
 namespace {
 
@@ -82,31 +84,6 @@ private:
     QString m_folder;
     QProcess m_process;
 };
-
-// This process's threads by id, with their names.
-QMap<QString, QString> threads()
-{
-    QMap<QString, QString> found;
-    QDirIterator it(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        const QString dir = it.next();
-        QFile comm(dir + QStringLiteral("/comm"));
-        if (comm.open(QIODevice::ReadOnly))
-            found.insert(it.fileName(), QString::fromUtf8(comm.readAll()).trimmed());
-    }
-    return found;
-}
-
-// Threads that did not run at the time of before.
-QStringList threadsSince(const QMap<QString, QString> &before)
-{
-    QStringList added;
-    const auto now = threads();
-    for (auto it = now.begin(); it != now.end(); ++it)
-        if (!before.contains(it.key()))
-            added << it.key() + QLatin1Char(':') + it.value();
-    return added;
-}
 
 } // namespace
 

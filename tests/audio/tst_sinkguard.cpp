@@ -7,6 +7,7 @@
 #include "audio/PrivateSoundServer.h"
 #include "audio/SinkGuard.h"
 #include "common/TestMain.h"
+#include "common/Threads.h"
 
 #include <QSignalSpy>
 
@@ -84,7 +85,7 @@ private Q_SLOTS:
 
         SinkGuard guard(server.serverString());
         QSignalSpy intrusions(&guard, &SinkGuard::intrusion);
-        guard.start();
+        guard.setWatching(true);
         QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout);
         QTRY_VERIFY_WITH_TIMEOUT(guard.sinkState()->muted, Timeout);
         guard.setArmed(true);
@@ -134,7 +135,7 @@ private Q_SLOTS:
         QVERIFY(server.ready());
         SinkGuard guard(server.serverString());
         QSignalSpy intrusions(&guard, &SinkGuard::intrusion);
-        guard.start();
+        guard.setWatching(true);
         QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout);
 
         // Disarmed, the same change is nobody's business.
@@ -166,7 +167,7 @@ private Q_SLOTS:
         const QList<quint32> before = server.volume(QStringLiteral("other"));
         SinkGuard guard(server.serverString());
         QSignalSpy changes(&guard, &SinkGuard::sinkChanged);
-        guard.start();
+        guard.setWatching(true);
         QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout);
         guard.setArmed(true);
         server.pactl({"set-default-sink", "other"});
@@ -190,7 +191,7 @@ private Q_SLOTS:
         QVERIFY(server.ready());
         SinkGuard guard(server.serverString());
         QSignalSpy intrusions(&guard, &SinkGuard::intrusion);
-        guard.start();
+        guard.setWatching(true);
         QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout);
         QCOMPARE(guard.connectionCount(), 1);
         guard.setArmed(true);
@@ -207,18 +208,69 @@ private Q_SLOTS:
         QCOMPARE(intrusions.first().first().toString(), QStringLiteral("Volume muted"));
     }
 
+    // No libpulse thread runs while there is nothing to guard: a run
+    // connects the guard, and it disconnects once the sink is put back.
+    void connectedOnlyWhileNeeded_data() { addServers(); }
+    void connectedOnlyWhileNeeded()
+    {
+        QFETCH(Kind, kind);
+        PrivateSoundServer server(kind);
+        QVERIFY(server.ready());
+        server.pactl({"set-sink-volume", Speakers, "30%"});
+        server.pactl({"set-sink-mute", Speakers, "1"});
+        const QList<quint32> before = server.volume(Speakers);
+        const auto threadsBefore = tarvo::test::threads();
+
+        SinkGuard guard(server.serverString());
+        QCOMPARE(guard.state(), SinkGuard::State::Idle);
+        QVERIFY(!guard.connected());
+        QVERIFY(tarvo::test::threadsSince(threadsBefore).isEmpty());
+
+        guard.setRunActive(true); // a run while not armed
+        QTRY_VERIFY_WITH_TIMEOUT(!server.muted(Speakers), Timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(server.volume(Speakers), QList<quint32>({Full, Full}), Timeout);
+        QVERIFY(!tarvo::test::threadsSince(threadsBefore).isEmpty());
+        guard.setRunActive(false);
+        // Connected until the server shows the sink put back.
+        QVERIFY(guard.connected());
+        QTRY_COMPARE_WITH_TIMEOUT(guard.state(), SinkGuard::State::Idle, Timeout);
+        QVERIFY(server.muted(Speakers));
+        QCOMPARE(server.volume(Speakers), before);
+        QTRY_VERIFY2_WITH_TIMEOUT(tarvo::test::threadsSince(threadsBefore).isEmpty(),
+                                  qPrintable(tarvo::test::threadsSince(threadsBefore).join(u' ')),
+                                  Timeout);
+
+        // Watching and then not: still connected for a moment, so that
+        // arming again at once does not connect again.
+        guard.setWatching(true);
+        QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout);
+        const int connections = guard.connectionCount();
+        guard.setWatching(false);
+        QVERIFY(guard.connected());
+        guard.setWatching(true);
+        QTest::qWait(SinkGuard::IdleDisconnect + 500);
+        QCOMPARE(guard.connectionCount(), connections);
+        QVERIFY(guard.available());
+        guard.setWatching(false);
+        QTRY_COMPARE_WITH_TIMEOUT(guard.state(), SinkGuard::State::Idle, Timeout);
+        QVERIFY(!guard.connected());
+    }
+
     void noServer()
     {
         QTemporaryDir dir;
         SinkGuard guard(QStringLiteral("unix:") + dir.filePath(QStringLiteral("no-such-socket")));
         QSignalSpy states(&guard, &SinkGuard::stateChanged);
-        guard.start();
+        guard.setWatching(true);
         QTRY_COMPARE_WITH_TIMEOUT(guard.state(), SinkGuard::State::Unavailable, Timeout);
         guard.setArmed(true);
         guard.setRunActive(true); // nothing to guard, nothing breaks
         guard.setRunActive(false);
         guard.setArmed(false);
         QVERIFY(!guard.sinkState());
+        // Nothing owed to an absent server: the retries end with the watch.
+        guard.setWatching(false);
+        QTRY_COMPARE_WITH_TIMEOUT(guard.state(), SinkGuard::State::Idle, Timeout);
     }
 };
 
