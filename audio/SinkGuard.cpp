@@ -183,7 +183,7 @@ SinkGuard::SinkGuard(const QString &server, QObject *parent) : QObject(parent), 
     // A server may tell of a new default before it answers with it (seen with
     // PipeWire's pulse server under load); asking again now and then while
     // armed keeps the guard on the sink the alarm plays on.
-    m_recheck.setInterval(2000);
+    m_recheck.setInterval(RecheckInterval);
     connect(&m_recheck, &QTimer::timeout, this, [this] {
         if (!m_loop || !m_loop->mainloop)
             return;

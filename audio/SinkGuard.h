@@ -54,6 +54,8 @@ public:
     // How long an idle guard stays connected, so that disarming and arming
     // again at once does not start the connection over.
     static constexpr int IdleDisconnect = 2000;
+    // While armed, the default sink is asked for again this often.
+    static constexpr int RecheckInterval = 5000;
 
     struct SinkState
     {

@@ -16,7 +16,11 @@ constexpr int MaxInputs = 256;
 constexpr int LedMilliseconds = 250;
 // How often a running capture is asked whether it still runs (a USB
 // microphone pulled out ends it without a word on the capture thread).
-constexpr int CaptureWatchMilliseconds = 500;
+constexpr int CaptureWatchMilliseconds = 1000;
+// Blocks quieter than the trigger volume are handed over this many at a
+// time: a quiet room wakes the window half as often, and the gauges still
+// follow it five times a second. A loud block is handed over at once.
+constexpr std::size_t QuietBatch = 2;
 } // namespace
 
 // Shared by the capture callback and the monitor; the capture thread touches
@@ -32,6 +36,9 @@ struct MicrophoneMonitor::BlockQueue
     quint64 dropped = 0;
     // The input level's gain; read by the capture thread for every block.
     std::atomic<double> gain{1.0};
+    // The trigger volume last judged against: a block at or over it wakes
+    // the monitor at once.
+    std::atomic<quint32> urgentLevel{0};
 
     // Called with mutex held.
     void PostWake()
@@ -153,7 +160,9 @@ bool MicrophoneMonitor::StartRecording()
                 ++queue->dropped;
             }
             queue->levels.push_back(levelWord);
-            if (!queue->wakePending)
+            const quint32 peak = std::max(levelWord & 0xFFFFU, levelWord >> 16);
+            const bool urgent = peak >= queue->urgentLevel.load();
+            if (!queue->wakePending && (urgent || queue->levels.size() >= QuietBatch))
                 queue->PostWake();
             return true;
         });
@@ -185,6 +194,8 @@ MicrophoneMonitor::LevelResult MicrophoneMonitor::CheckLevel(quint32 level, int 
     const quint32 left = level & 0xFFFF;
     const quint32 right = level >> 16;
     bool triggered = false;
+    if (m_queue)
+        m_queue->urgentLevel.store(quint32(std::max(triggerVolume, 0)));
 
     // Exact silence (both peaks 0) shows 0 but neither ends nor extends a run.
     if (left == 0 && right == 0) {

@@ -4,9 +4,11 @@
 // user-interface thread, and judges the run of loud blocks (CheckLevel).
 //
 // The capture thread only appends the level word to a bounded queue and, if
-// no wake-up is pending, posts one; the UI thread drains the queue one block
-// at a time and emits levelReceived for each, so blocks arrive in order and
-// one evaluation runs per block, serialised with every other handler.
+// no wake-up is pending, posts one (at once for a block as loud as the
+// trigger volume, else once two quiet blocks wait); the UI thread drains the
+// queue one block at a time and emits levelReceived for each, so blocks
+// arrive in order and one evaluation runs per block, serialised with every
+// other handler.
 
 #include "audio/AudioEngine.h"
 #include "detect/InputGain.h"

@@ -5,6 +5,7 @@
 #include "common/TestMain.h"
 #include "detect/MicrophoneMonitor.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSignalSpy>
 #include <QThread>
@@ -71,6 +72,7 @@ private Q_SLOTS:
     void floodWhileBusyIsKeptInOrder();
     void nestedLoopGoesOnInOrder();
     void overflowDropsOldest();
+    void quietBlocksComeInPairs();
     void unopenableDeviceFailsToStart();
     void captureEndingOnItsOwnIsNoticed();
 
@@ -213,6 +215,32 @@ void TestCapture::overflowDropsOldest()
     for (int i = 1; i < words.size(); ++i)
         QVERIFY2(FollowsInRun(words.at(i - 1), words.at(i)),
                  qPrintable(QStringLiteral("block %1 out of order").arg(i)));
+}
+
+// A quiet block waits for the next before the window is woken; a block as
+// loud as the trigger volume is handed over at once.
+void TestCapture::quietBlocksComeInPairs()
+{
+    constexpr int Period = 1200; // ms per block, so that a held block shows
+    const Block quiet{10, -10}, loud{20000, 20000};
+    Feed({quiet, quiet, loud, quiet, quiet}, Period);
+    QList<qint64> arrivals;
+    QElapsedTimer clock;
+    clock.start();
+    connect(m_monitor.get(), &MicrophoneMonitor::levelReceived, this, [&](quint32 level) {
+        arrivals.append(clock.elapsed());
+        m_monitor->CheckLevel(level, 50, 50);
+    });
+    QVERIFY(m_monitor->StartRecording());
+    m_monitor->CheckLevel(0, 50, 50); // the trigger volume, before the first block
+    QTRY_VERIFY_WITH_TIMEOUT(arrivals.size() >= 5, 5 * Period + 5000);
+    const auto together = [&](int a, int b) {
+        return arrivals.at(b) - arrivals.at(a) < Period / 2;
+    };
+    QVERIFY2(together(0, 1), "two quiet blocks are handed over together");
+    QVERIFY2(!together(1, 2), "the loud block did not wait for the quiet ones");
+    QVERIFY2(!together(2, 3), "the loud block was handed over at once");
+    QVERIFY2(together(3, 4), "and the quiet ones after it in a pair again");
 }
 
 void TestCapture::unopenableDeviceFailsToStart()
