@@ -1,6 +1,7 @@
 // The window's side of the audio devices: the engine brings lost devices back
 // by itself; the window clears the gauges and, while armed, writes the loss
-// and the return into the report.
+// and the return into the report. While the alarm is on the sound system
+// stays started, so that an alarm's first sound does not wait for it.
 
 #include "app/fmMain.h"
 
@@ -19,5 +20,9 @@ void TfrmMain::wireAudioDevices()
         if (m_alarm->armState() != AlarmControl::ArmState::Disarmed)
             m_report.AddToReport(lost ? QStringLiteral("Sound device lost")
                                       : QStringLiteral("Sound device restored"));
+    });
+
+    connect(m_alarm.get(), &AlarmControl::armStateChanged, this, [this](AlarmControl::ArmState s) {
+        m_engine.setStandby(s != AlarmControl::ArmState::Disarmed);
     });
 }

@@ -119,6 +119,26 @@ bool AudioEngine::initOutput(int frequency)
     return true;
 }
 
+void AudioEngine::setStandby(bool standby)
+{
+    {
+        const std::lock_guard lock(d->sdlMutex);
+        if (d->standby == standby)
+            return;
+        d->standby = standby;
+        d->sdlIdleSince = nowMs();
+    }
+    // Started (or let go) on the keeper's thread: starting can block on the
+    // sound server.
+    d->startKeeper();
+}
+
+bool AudioEngine::soundSystemStarted() const
+{
+    const std::lock_guard lock(d->sdlMutex);
+    return d->sdlAwake;
+}
+
 void AudioEngine::freeCapture()
 {
     d->endCapture();

@@ -88,6 +88,11 @@ public:
     // Channels of the output device (queried at initOutput), 0 without output.
     int speakerCount() const;
     bool outputOpen() const; // the output device is open right now
+    // While on (the alarm is armed), SDL's audio stays started with no
+    // device open, so that a sound only waits for the device to open; off,
+    // SDL shuts down a few seconds after the last device closes.
+    void setStandby(bool standby);
+    bool soundSystemStarted() const; // SDL's audio is started right now
 
     // The listener runs on context's thread (queued); context must outlive
     // the engine or be replaced first. Lost and Restored alternate.

@@ -155,7 +155,9 @@ bool AudioEngine::Impl::checkDevices()
     if (!lost) {
         if (outputDevice != 0 || captureDevice.load() != 0)
             sdlIdleSince = now;
-        else if (sdlAwake && now - sdlIdleSince > kIdleCloseMs)
+        else if (standby && !sdlAwake && (outputSdl || captureSdl))
+            wakeSdlLocked(); // failing, the next sound's open tries again
+        else if (sdlAwake && !standby && now - sdlIdleSince > kIdleCloseMs)
             sleepSdlLocked();
         return busy();
     }

@@ -51,6 +51,7 @@ struct AudioEngine::Impl
     bool captureSdl = false;  // ditto for capture
     bool sdlAwake = false;    // the engine holds its one reference on SDL's audio
     qint64 sdlIdleSince = 0;  // keeper: since when no device is open
+    bool standby = false;     // SDL kept started while no device is open
     std::string driver;       // the driver SDL chose at start; recovery asks for it again
     bool outputReady = false; // initOutput succeeded: streams go to a device
     int outputFrequency = 44100;

@@ -4,6 +4,7 @@
 #include "report/ReportLog.h"
 
 #include <QFontMetrics>
+#include <limits>
 
 ReportLinesModel::ReportLinesModel(QObject *parent) : QAbstractListModel(parent)
 {
@@ -13,29 +14,57 @@ void ReportLinesModel::load(const QString &reportFilePath, const QFont &font)
 {
     beginResetModel();
     m_starts.clear();
-    m_ends.clear();
-    m_bytes.clear();
-    if (SafeFile::ReadAll(reportFilePath, &m_bytes) == SafeFile::ReadResult::Ok)
-        ReportLog::IndexLines(m_bytes, &m_starts, &m_ends);
     m_starts.shrink_to_fit();
-    m_ends.shrink_to_fit();
+    m_bytes.clear();
+    if (SafeFile::ReadAll(reportFilePath, &m_bytes) != SafeFile::ReadResult::Ok)
+        m_bytes.clear();
+    constexpr qsizetype MaxBytes = std::numeric_limits<quint32>::max();
+    if (m_bytes.size() > MaxBytes) {
+        // From the first line that starts inside the newest 4 GiB.
+        qsizetype cut = m_bytes.size() - MaxBytes;
+        while (cut < m_bytes.size() && m_bytes.at(cut - 1) != '\n' && m_bytes.at(cut - 1) != '\r')
+            ++cut;
+        m_bytes.remove(0, cut);
+    }
+    // Counted first, so the offsets take exactly the memory they need.
+    size_t lines = 0;
+    ReportLog::ForEachLine(m_bytes, [&lines](qsizetype, qsizetype) { ++lines; });
+    m_starts.reserve(lines);
     // The longest line in bytes stands for the widest one.
     size_t longest = 0;
-    for (size_t i = 1; i < m_ends.size(); ++i) {
-        if (m_ends[i] - m_starts[i] > m_ends[longest] - m_starts[longest])
-            longest = i;
-    }
+    qsizetype longestLength = -1;
+    ReportLog::ForEachLine(m_bytes, [&](qsizetype start, qsizetype end) {
+        if (end - start > longestLength) {
+            longestLength = end - start;
+            longest = m_starts.size();
+        }
+        m_starts.push_back(quint32(start));
+    });
     const QFontMetrics metrics(font);
-    const int width = m_ends.empty() ? 0 : metrics.horizontalAdvance(lineAt(int(longest)));
+    const int width = m_starts.empty() ? 0 : metrics.horizontalAdvance(lineAt(int(longest)));
     m_rowSize = QSize(width + 8, metrics.height() + 2);
     endResetModel();
+}
+
+qsizetype ReportLinesModel::lineEnd(size_t row) const
+{
+    const qsizetype start = m_starts[row];
+    qsizetype end = row + 1 < m_starts.size() ? qsizetype(m_starts[row + 1]) : m_bytes.size();
+    // A line holds no CR or LF: what ends it before the next start is its
+    // line end (CR LF, CR or LF), or nothing for a last line without one.
+    if (end > start && m_bytes.at(end - 1) == '\n')
+        --end;
+    if (end > start && m_bytes.at(end - 1) == '\r')
+        --end;
+    return end;
 }
 
 QString ReportLinesModel::lineAt(int row) const
 {
     if (row < 0 || size_t(row) >= m_starts.size())
         return {};
-    return QString::fromUtf8(m_bytes.constData() + m_starts[row], m_ends[row] - m_starts[row]);
+    const qsizetype start = m_starts[size_t(row)];
+    return QString::fromUtf8(m_bytes.constData() + start, lineEnd(size_t(row)) - start);
 }
 
 int ReportLinesModel::rowCount(const QModelIndex &parent) const

@@ -1,13 +1,15 @@
 #pragma once
 // The lines of a report file for a list view: the file's bytes are kept as
-// one block with the offsets of its lines, and a line becomes text only when
-// the view shows it. Every row has the same height and the width of the
-// longest line, so a view never measures all rows.
+// one block with the 32-bit offset where each line starts (its end is found
+// from the next start), and a line becomes text only when the view shows it.
+// Every row has the same height and the width of the longest line, so a view
+// never measures all rows. Of a report over 4 GiB the newest 4 GiB are shown.
 
 #include <QAbstractListModel>
 #include <QByteArray>
 #include <QFont>
 #include <QSize>
+#include <QtGlobal>
 #include <vector>
 
 class ReportLinesModel : public QAbstractListModel
@@ -24,8 +26,9 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
 
 private:
+    qsizetype lineEnd(size_t row) const;
+
     QByteArray m_bytes;
-    std::vector<qint64> m_starts;
-    std::vector<qint64> m_ends;
+    std::vector<quint32> m_starts;
     QSize m_rowSize;
 };

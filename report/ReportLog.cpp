@@ -18,38 +18,12 @@ QString ReportLog::filePath() const
     return m_folder + ReportFileName;
 }
 
-void ReportLog::IndexLines(const QByteArray &contents, std::vector<qint64> *starts,
-                           std::vector<qint64> *ends)
-{
-    const char *data = contents.constData();
-    const qint64 size = contents.size();
-    qint64 start = 0;
-    for (qint64 i = 0; i < size; ++i) {
-        const char c = data[i];
-        if (c != '\r' && c != '\n')
-            continue;
-        starts->push_back(start);
-        if (ends)
-            ends->push_back(i);
-        if (c == '\r' && i + 1 < size && data[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < size) {
-        starts->push_back(start);
-        if (ends)
-            ends->push_back(size);
-    }
-}
-
 QList<QByteArray> ReportLog::SplitLines(const QByteArray &contents)
 {
-    std::vector<qint64> starts, ends;
-    IndexLines(contents, &starts, &ends);
     QList<QByteArray> result;
-    result.reserve(qsizetype(starts.size()));
-    for (size_t i = 0; i < starts.size(); ++i)
-        result.append(contents.mid(starts[i], ends[i] - starts[i]));
+    ForEachLine(contents, [&](qsizetype start, qsizetype end) {
+        result.append(contents.mid(start, end - start));
+    });
     return result;
 }
 
@@ -86,27 +60,16 @@ void ReportLog::Load()
         return;
     }
     // One pass: count the lines and find the last; no copy per line.
-    const char *data = m_loaded.constData();
-    const qint64 size = m_loaded.size();
-    qint64 lastStart = 0, lastEnd = 0;
-    qint64 start = 0;
-    for (qint64 i = 0; i < size; ++i) {
-        const char c = data[i];
-        if (c != '\r' && c != '\n')
-            continue;
+    const qsizetype size = m_loaded.size();
+    qsizetype lastStart = 0, lastEnd = 0;
+    ForEachLine(m_loaded, [&](qsizetype start, qsizetype end) {
         ++m_loadedCount;
         lastStart = start;
-        lastEnd = i;
-        if (c == '\r' && i + 1 < size && data[i + 1] == '\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < size) {
-        ++m_loadedCount;
-        lastStart = start;
-        lastEnd = size;
+        lastEnd = end;
+    });
+    if (m_loadedCount > 0 && lastEnd == size) {
         m_repair = LineEnd; // torn by a crash, or written by hand without one
-    } else if (size > 0 && data[size - 1] == '\r') {
+    } else if (size > 0 && m_loaded.back() == '\r') {
         m_repair = QByteArrayLiteral("\n"); // the crash came between CR and LF
     }
     m_lastLine = m_loaded.mid(lastStart, lastEnd - lastStart);
@@ -161,12 +124,10 @@ QByteArray ReportLog::WholeContent() const
     for (const QByteArray &line : m_added)
         addedSize += line.size() + LineEnd.size();
     contents.reserve(m_loaded.size() + m_loadedCount + addedSize);
-    std::vector<qint64> starts, ends;
-    IndexLines(m_loaded, &starts, &ends);
-    for (size_t i = 0; i < starts.size(); ++i) {
-        contents.append(m_loaded.constData() + starts[i], ends[i] - starts[i]);
+    ForEachLine(m_loaded, [&](qsizetype start, qsizetype end) {
+        contents.append(m_loaded.constData() + start, end - start);
         contents += LineEnd;
-    }
+    });
     for (const QByteArray &line : m_added) {
         contents += line;
         contents += LineEnd;
@@ -232,10 +193,9 @@ QStringList ReportLog::lines() const
 {
     QStringList result;
     result.reserve(count());
-    std::vector<qint64> starts, ends;
-    IndexLines(m_loaded, &starts, &ends);
-    for (size_t i = 0; i < starts.size(); ++i)
-        result.append(QString::fromUtf8(m_loaded.constData() + starts[i], ends[i] - starts[i]));
+    ForEachLine(m_loaded, [&](qsizetype start, qsizetype end) {
+        result.append(QString::fromUtf8(m_loaded.constData() + start, end - start));
+    });
     for (const QByteArray &line : m_added)
         result.append(QString::fromUtf8(line));
     return result;
@@ -252,10 +212,8 @@ QStringList ReportLog::ReadReportFile(const QString &path)
     QByteArray bytes;
     if (SafeFile::ReadAll(path, &bytes) != SafeFile::ReadResult::Ok)
         return result;
-    std::vector<qint64> starts, ends;
-    IndexLines(bytes, &starts, &ends);
-    result.reserve(qsizetype(starts.size()));
-    for (size_t i = 0; i < starts.size(); ++i)
-        result.append(QString::fromUtf8(bytes.constData() + starts[i], ends[i] - starts[i]));
+    ForEachLine(bytes, [&](qsizetype start, qsizetype end) {
+        result.append(QString::fromUtf8(bytes.constData() + start, end - start));
+    });
     return result;
 }

@@ -62,10 +62,9 @@ public:
     static QStringList ReadReportFile(const QString &path);
     // Splits at CR LF, lone CR and lone LF; a final line needs no line end.
     static QList<QByteArray> SplitLines(const QByteArray &contents);
-    // Offsets of the line starts of contents (same rules); the end of line i
-    // is the start of its line end.
-    static void IndexLines(const QByteArray &contents, std::vector<qint64> *starts,
-                           std::vector<qint64> *ends);
+    // Calls line(start, end) for every line of contents in order (same
+    // rules); end is where the line's end, or the contents, begins.
+    template <typename Line> static void ForEachLine(const QByteArray &contents, Line &&line);
 
 private:
     void ForgetLines(); // the lines in memory, not the file
@@ -88,3 +87,21 @@ private:
     std::function<QDateTime()> m_clock;
     std::vector<LineObserver> m_observers;
 };
+
+template <typename Line> void ReportLog::ForEachLine(const QByteArray &contents, Line &&line)
+{
+    const char *data = contents.constData();
+    const qsizetype size = contents.size();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (c != '\r' && c != '\n')
+            continue;
+        line(start, i);
+        if (c == '\r' && i + 1 < size && data[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < size)
+        line(start, size);
+}

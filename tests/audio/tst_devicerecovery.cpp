@@ -182,6 +182,25 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(engine.outputOpen(), 3000);
         QTRY_VERIFY_WITH_TIMEOUT(!engine.isActive(again), 5000);
         QVERIFY(!engine.devicesLost());
+
+        // On standby (armed) the sound system stays started once the device
+        // has closed; off standby it shuts down as before.
+        engine.setStandby(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!engine.outputOpen(), 10000);
+        QTest::qWait(4000); // longer than the sound system's idle pause
+        QVERIFY(engine.soundSystemStarted());
+        const Handle armed = engine.createFileStream(file, audio::StreamFlag::FreeWhenEnded);
+        QVERIFY(engine.play(armed));
+        QTRY_VERIFY_WITH_TIMEOUT(engine.outputOpen(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(!engine.isActive(armed), 5000);
+        engine.setStandby(false);
+        QTRY_VERIFY2_WITH_TIMEOUT(threadsSince(before).isEmpty(),
+                                  qPrintable(threadsSince(before).join(u' ')), 15000);
+        QVERIFY(!engine.soundSystemStarted());
+        // Standby taken while asleep starts the sound system at once.
+        engine.setStandby(true);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.soundSystemStarted(), 5000);
+        engine.setStandby(false);
     }
 
     void captureSurvivesAServerRestart()

@@ -50,6 +50,13 @@ private Q_SLOTS:
                                << true
                                << QStringList{QStringLiteral("[06.12.26 09:05] Alarm - Activated"),
                                               QStringLiteral("my note")};
+        // Every kind of line end, empty lines among them, and a last line
+        // without one: the ends found from the next line's start.
+        QTest::newRow("line ends")
+            << QByteArray("crlf\r\nlf\ncr\r\r\n\n\r\rlast") << true
+            << QStringList{"crlf", "lf", "cr", "", "", "", "", "last"};
+        QTest::newRow("ends with lone cr") << QByteArray("a\r\nb\r") << true
+                                           << QStringList{"a", "b"};
         QTest::newRow("garbage") << QByteArray("\xff\x00zz", 4) << true
                                  << QStringList{QString::fromUtf8(QByteArray("\xff\x00zz", 4))};
     }
