@@ -5,7 +5,9 @@ figure beside a baseline measured in the same run:
 - idle CPU and wake-ups, disarmed (microphone and mouse off) and armed
   (microphone and mouse on), against a bare SDL capture loop at the same
   block size (bench_audio_captureloop);
-- pointer jump -> first alarm sound (min / median / p95);
+- pointer jump -> first alarm sound (min / median / p95), with the
+  microphone on and with the mouse alone, against the listener's own delay
+  (paplay started -> heard);
 - start -> main window shown, against a minimal Qt window
   (bench_info_minimalwindow);
 - pointer jump -> sound with a report of 1 KB, 20 MB and 100 MB.
@@ -90,6 +92,19 @@ def latencies(suite, world, count):
     return heard, len(found) - len(heard)
 
 
+def listener_delay(suite, count):
+    """paplay started -> its sound heard: what the measuring itself adds."""
+    found = []
+    for _ in range(count):
+        suite.listener.wait_for_silence(15, QUIET, hold=0.5)
+        t0 = time.monotonic()
+        proc = suite.procs.start(["paplay", "--device=speakers", suite.tone], env=suite.sound.env)
+        found.append(first_sound(suite.listener, t0))
+        proc.wait()
+    heard = sorted(x for x in found if x is not None)
+    return heard, len(found) - len(heard)
+
+
 def show_latency(label, heard, missed):
     if not heard:
         print("  %-34s no sound heard" % label, flush=True)
@@ -162,6 +177,8 @@ def main():
         show_idle("bare SDL capture loop (baseline)", idle_cost(bare.pid, args.seconds, server))
         suite.procs.stop(bare)
 
+        show_latency("listener: paplay -> heard (baseline)", *listener_delay(suite, 10))
+
         programs = [("program", binary)]
         if args.compare:
             programs.append(("compared", os.path.abspath(args.compare)))
@@ -185,6 +202,16 @@ def main():
             show_latency("%s: pointer jump -> first sound" % label,
                          *latencies(suite, world, args.jumps))
             world.stop()
+
+            # Mouse alone: no capture keeps the sound system started.
+            world = new_world(suite, label + "-mouse", armed=True, mic=False)
+            world.start()
+            world.wait_main()
+            world.wait_report("Alarm - Activated", timeout=15)
+            time.sleep(5)
+            show_latency("%s: the same, mouse alone" % label,
+                         *latencies(suite, world, args.jumps))
+            world.stop()
         suite.binary = binary
 
         print("start -> window shown (median of 5):", flush=True)
@@ -200,18 +227,22 @@ def main():
             print("  %-34s %4.0f ms" % (label, 1000 * statistics.median(ok) if ok else -1),
                   flush=True)
 
-        print("trigger with a report of a given size:", flush=True)
-        for label, size in (("1 KB", 1 << 10), ("20 MB", 20 << 20), ("100 MB", 100 << 20)):
-            world = new_world(suite, "report-" + label.replace(" ", ""), armed=True, mic=False,
-                              report_bytes=size)
-            t0 = time.monotonic()
-            world.start()
-            world.wait_main(timeout=60)
-            shown = time.monotonic() - t0
-            world.wait_report("Alarm - Activated", timeout=60)
-            show_latency("report %s (window after %4.0f ms)" % (label, 1000 * shown),
-                         *latencies(suite, world, 5))
-            world.stop()
+        print("trigger with a report of a given size (mouse alone):", flush=True)
+        for name, path in programs:
+            suite.binary = path
+            for label, size in (("1 KB", 1 << 10), ("20 MB", 20 << 20), ("100 MB", 100 << 20)):
+                world = new_world(suite, "%s-report-%s" % (name, label.replace(" ", "")),
+                                  armed=True, mic=False, report_bytes=size)
+                t0 = time.monotonic()
+                world.start()
+                world.wait_main(timeout=60)
+                shown = time.monotonic() - t0
+                world.wait_report("Alarm - Activated", timeout=60)
+                show_latency("%s, report %s (window after %4.0f ms)" % (name, label, 1000 * shown),
+                             *latencies(suite, world, 5))
+                world.stop()
+        suite.binary = binary
+        show_latency("listener: paplay -> heard, again", *listener_delay(suite, 10))
     finally:
         suite.procs.stop_all()
         shutil.rmtree(root, ignore_errors=True)

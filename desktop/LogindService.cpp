@@ -1,18 +1,15 @@
 #include "desktop/LogindService.h"
 
+#include "desktop/DBusProperties.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QDBusVariant>
 
 namespace {
 const QString Service = QStringLiteral("org.freedesktop.login1");
 const QString Path = QStringLiteral("/org/freedesktop/login1");
 const QString Manager = QStringLiteral("org.freedesktop.login1.Manager");
-const QString Properties = QStringLiteral("org.freedesktop.DBus.Properties");
-// A bus call that gets no answer must not keep the service "unknown" for
-// the default 25 s.
-constexpr int CallTimeout = 5000;
+using desktop::CallTimeout;
 } // namespace
 
 LogindService::LogindService(const QDBusConnection &bus, QObject *parent)
@@ -30,8 +27,8 @@ void LogindService::start()
         setAvailability(Availability::Unavailable);
         return;
     }
-    m_bus.connect(Service, Path, Properties, QStringLiteral("PropertiesChanged"), this,
-                  SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
+    desktop::FollowProperties(m_bus, Service, Path, this,
+                              SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
     readProperties();
 }
 
@@ -39,38 +36,22 @@ void LogindService::readProperties()
 {
     if (!m_bus.isConnected())
         return;
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(Service, Path, Properties, QStringLiteral("GetAll"));
-    call << Manager;
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, CallTimeout), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, &LogindService::onProperties);
-}
-
-void LogindService::onProperties(QDBusPendingCallWatcher *watcher)
-{
-    watcher->deleteLater();
-    const QDBusPendingReply<QVariantMap> reply = *watcher;
-    if (reply.isError()) {
-        setAvailability(Availability::Unavailable);
-        return;
-    }
-    setAvailability(Availability::Available);
-    applyProperties(reply.value());
+    desktop::ReadAllProperties(m_bus, Service, Path, Manager, this,
+                               [this](const std::optional<QVariantMap> &properties) {
+                                   if (!properties) {
+                                       setAvailability(Availability::Unavailable);
+                                       return;
+                                   }
+                                   setAvailability(Availability::Available);
+                                   applyProperties(*properties);
+                               });
 }
 
 void LogindService::applyProperties(const QVariantMap &properties)
 {
-    // A property of another type counts as absent.
-    const auto flag = [&](const QString &name, bool &value) {
-        const QVariant v = properties.value(name);
-        if (v.typeId() != QMetaType::Bool || v.toBool() == value)
-            return false;
-        value = v.toBool();
-        return true;
-    };
-    if (flag(QStringLiteral("LidPresent"), m_lidPresent))
+    if (desktop::TakeBool(properties, QStringLiteral("LidPresent"), m_lidPresent))
         Q_EMIT lidPresentChanged(m_lidPresent);
-    if (flag(QStringLiteral("LidClosed"), m_lidClosed))
+    if (desktop::TakeBool(properties, QStringLiteral("LidClosed"), m_lidClosed))
         Q_EMIT lidClosedChanged(m_lidClosed);
 }
 

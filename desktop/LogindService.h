@@ -11,8 +11,6 @@
 #include <QTimer>
 #include <QVariantMap>
 
-class QDBusPendingCallWatcher;
-
 class LogindService : public QObject
 {
     Q_OBJECT
@@ -57,7 +55,6 @@ private Q_SLOTS:
 
 private:
     void readProperties();
-    void onProperties(QDBusPendingCallWatcher *watcher);
     void applyProperties(const QVariantMap &properties);
     void setAvailability(Availability availability);
 

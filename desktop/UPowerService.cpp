@@ -1,5 +1,7 @@
 #include "desktop/UPowerService.h"
 
+#include "desktop/DBusProperties.h"
+
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -9,18 +11,8 @@ namespace {
 const QString Service = QStringLiteral("org.freedesktop.UPower");
 const QString Path = QStringLiteral("/org/freedesktop/UPower");
 const QString Device = QStringLiteral("org.freedesktop.UPower.Device");
-const QString Properties = QStringLiteral("org.freedesktop.DBus.Properties");
-constexpr int CallTimeout = 5000;
 constexpr uint BatteryType = 2; // UPower's device type "Battery"
-
-bool boolProperty(const QVariantMap &properties, const QString &name, bool &value)
-{
-    const QVariant v = properties.value(name);
-    if (v.typeId() != QMetaType::Bool || v.toBool() == value)
-        return false;
-    value = v.toBool();
-    return true;
-}
+using desktop::CallTimeout;
 } // namespace
 
 UPowerService::UPowerService(const QDBusConnection &bus, QObject *parent)
@@ -34,30 +26,25 @@ void UPowerService::start()
         setAvailability(Availability::Unavailable);
         return;
     }
-    m_bus.connect(Service, Path, Properties, QStringLiteral("PropertiesChanged"), this,
-                  SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
+    desktop::FollowProperties(m_bus, Service, Path, this,
+                              SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
     readProperties();
 }
 
 void UPowerService::readProperties()
 {
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(Service, Path, Properties, QStringLiteral("GetAll"));
-    call << Service;
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, CallTimeout), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
-        w->deleteLater();
-        const QDBusPendingReply<QVariantMap> reply = *w;
-        // UPower without OnBattery is not one we understand.
-        if (reply.isError() ||
-            reply.value().value(QStringLiteral("OnBattery")).typeId() != QMetaType::Bool) {
-            setAvailability(Availability::Unavailable);
-            return;
-        }
-        setAvailability(Availability::Available);
-        applyProperties(reply.value());
-        readDisplayDevice();
-    });
+    desktop::ReadAllProperties(
+        m_bus, Service, Path, Service, this, [this](const std::optional<QVariantMap> &properties) {
+            // UPower without OnBattery is not one we understand.
+            if (!properties ||
+                properties->value(QStringLiteral("OnBattery")).typeId() != QMetaType::Bool) {
+                setAvailability(Availability::Unavailable);
+                return;
+            }
+            setAvailability(Availability::Available);
+            applyProperties(*properties);
+            readDisplayDevice();
+        });
 }
 
 void UPowerService::readDisplayDevice()
@@ -71,36 +58,29 @@ void UPowerService::readDisplayDevice()
         const QDBusPendingReply<QDBusObjectPath> path = *w;
         if (path.isError() || path.value().path().isEmpty())
             return;
-        QDBusMessage get = QDBusMessage::createMethodCall(Service, path.value().path(), Properties,
-                                                          QStringLiteral("GetAll"));
-        get << Device;
-        auto *props = new QDBusPendingCallWatcher(m_bus.asyncCall(get, CallTimeout), this);
-        connect(props, &QDBusPendingCallWatcher::finished, this,
-                [this](QDBusPendingCallWatcher *p) {
-                    p->deleteLater();
-                    const QDBusPendingReply<QVariantMap> reply = *p;
-                    if (reply.isError())
-                        return;
-                    const QVariantMap device = reply.value();
-                    bool ok = false;
-                    const uint type = device.value(QStringLiteral("Type")).toUInt(&ok);
-                    const bool present =
-                        ok && type == BatteryType &&
-                        device.value(QStringLiteral("IsPresent")).typeId() == QMetaType::Bool &&
-                        device.value(QStringLiteral("IsPresent")).toBool();
-                    if (present != m_batteryPresent) {
-                        m_batteryPresent = present;
-                        Q_EMIT batteryPresentChanged(present);
-                    }
-                });
+        desktop::ReadAllProperties(
+            m_bus, Service, path.value().path(), Device, this,
+            [this](const std::optional<QVariantMap> &device) {
+                if (!device)
+                    return;
+                bool ok = false;
+                const uint type = device->value(QStringLiteral("Type")).toUInt(&ok);
+                const QVariant isPresent = device->value(QStringLiteral("IsPresent"));
+                const bool present = ok && type == BatteryType &&
+                                     isPresent.typeId() == QMetaType::Bool && isPresent.toBool();
+                if (present != m_batteryPresent) {
+                    m_batteryPresent = present;
+                    Q_EMIT batteryPresentChanged(present);
+                }
+            });
     });
 }
 
 void UPowerService::applyProperties(const QVariantMap &properties)
 {
-    if (boolProperty(properties, QStringLiteral("LidIsPresent"), m_lidPresent))
+    if (desktop::TakeBool(properties, QStringLiteral("LidIsPresent"), m_lidPresent))
         Q_EMIT lidPresentChanged(m_lidPresent);
-    if (boolProperty(properties, QStringLiteral("OnBattery"), m_onBattery))
+    if (desktop::TakeBool(properties, QStringLiteral("OnBattery"), m_onBattery))
         Q_EMIT onBatteryChanged(m_onBattery);
 }
 
