@@ -37,7 +37,9 @@ TICKS = os.sysconf("SC_CLK_TCK")
 
 
 def sample(pid):
-    """(cpu seconds, context switches of all threads, thread names)."""
+    """(cpu seconds, voluntary context switches of all threads, thread names).
+    A voluntary switch is a thread going to sleep, so each is one wake-up;
+    preemptions by other processes (a busy machine) are not counted."""
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
     cpu = (int(fields[11]) + int(fields[12])) / TICKS  # utime, stime
@@ -46,7 +48,7 @@ def sample(pid):
         try:
             with open("/proc/%d/task/%s/status" % (pid, tid)) as f:
                 for line in f:
-                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                    if line.startswith("voluntary_ctxt_switches"):
                         switches += int(line.split()[1])
             with open("/proc/%d/task/%s/comm" % (pid, tid)) as f:
                 names.append(f.read().strip())
