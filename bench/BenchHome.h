@@ -1,30 +1,60 @@
 #pragma once
 // Shared by the benchmarks: a temporary home so the user's settings and
-// display stay out of it, the process's resident memory, and medians.
+// display stay out of it, a settings store read afresh, the process's
+// resident memory, and medians.
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 namespace bench {
 
-inline void UseHome(const QTemporaryDir &home)
+// Made first in main(), before the application object: HOME and the XDG
+// folders point into a temporary folder, the display is offscreen and the
+// sound device a dummy. Without a temporary folder the benchmark ends.
+class Home
 {
-    auto set = [&](const char *name, const QString &sub) {
-        ::setenv(name, QFile::encodeName(home.path() + sub).constData(), 1);
-    };
-    set("HOME", QString());
-    set("XDG_CONFIG_HOME", QStringLiteral("/config"));
-    set("XDG_DATA_HOME", QStringLiteral("/data"));
-    QDir(home.path()).mkdir(QStringLiteral("runtime"));
-    QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    set("XDG_RUNTIME_DIR", QStringLiteral("/runtime"));
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    ::setenv("SDL_AUDIODRIVER", "dummy", 0);
+public:
+    Home()
+    {
+        if (!m_dir.isValid()) {
+            std::fprintf(stderr, "no temporary folder for the benchmark's home\n");
+            std::exit(1);
+        }
+        auto set = [&](const char *name, const QString &sub) {
+            ::setenv(name, QFile::encodeName(path() + sub).constData(), 1);
+        };
+        set("HOME", QString());
+        set("XDG_CONFIG_HOME", QStringLiteral("/config"));
+        set("XDG_DATA_HOME", QStringLiteral("/data"));
+        QDir(path()).mkdir(QStringLiteral("runtime"));
+        QFile::setPermissions(path() + QStringLiteral("/runtime"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        set("XDG_RUNTIME_DIR", QStringLiteral("/runtime"));
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        ::setenv("SDL_AUDIODRIVER", "dummy", 0);
+    }
+    QString path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir{QDir::tempPath() + QStringLiteral("/tarvo2-bench-XXXXXX")};
+};
+
+// Points the settings store at a new folder, lets write() fill it, then
+// moves the folder so that the next read parses the file as a newly
+// started process would, not the copy this process already holds.
+inline void FreshStore(const QString &folder, const std::function<void()> &write)
+{
+    ::setenv("XDG_CONFIG_HOME", QFile::encodeName(folder).constData(), 1);
+    write();
+    const QString moved = folder + QStringLiteral("-started");
+    QDir().rename(folder, moved);
+    ::setenv("XDG_CONFIG_HOME", QFile::encodeName(moved).constData(), 1);
 }
 
 // Resident set size in MB, from /proc/self/status.

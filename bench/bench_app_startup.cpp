@@ -14,23 +14,19 @@
 
 namespace {
 
-double StartMs(const QTemporaryDir &home, const QString &work, bool checked, int round)
+double StartMs(const bench::Home &home, const QString &work, bool checked, int round)
 {
-    const QString config = home.path() + QStringLiteral("/config-%1-%2").arg(checked).arg(round);
-    ::setenv("XDG_CONFIG_HOME", QFile::encodeName(config).constData(), 1);
     QStringList names;
     for (int i = 0; i < 1000; ++i)
         names.append(QStringLiteral("alarm sound %1.wav").arg(i));
-    QStringList none;
-    ReadRegValueNames(StoreKeys::CheckedSounds, none);
-    ReadRegValueNames(StoreKeys::ResetableSettings, none);
-    WriteRegString(StoreKeys::Settings, StoreKeys::MsgThanx, StoreKeys::SwitchOn);
-    if (checked)
-        ReplaceRegKeyValues(StoreKeys::CheckedSounds, names, StoreKeys::SwitchOn);
-    // Start from the file, as a new process would.
-    const QString fresh = config + QStringLiteral("-started");
-    QDir().rename(config, fresh);
-    ::setenv("XDG_CONFIG_HOME", QFile::encodeName(fresh).constData(), 1);
+    bench::FreshStore(home.path() + QStringLiteral("/config-%1-%2").arg(checked).arg(round), [&] {
+        QStringList none;
+        ReadRegValueNames(StoreKeys::CheckedSounds, none);
+        ReadRegValueNames(StoreKeys::ResetableSettings, none);
+        WriteRegString(StoreKeys::Settings, StoreKeys::MsgThanx, StoreKeys::SwitchOn);
+        if (checked)
+            ReplaceRegKeyValues(StoreKeys::CheckedSounds, names, StoreKeys::SwitchOn);
+    });
 
     QElapsedTimer timer;
     timer.start();
@@ -45,10 +41,7 @@ double StartMs(const QTemporaryDir &home, const QString &work, bool checked, int
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/tarvo2-bench-XXXXXX"));
-    if (!home.isValid())
-        return 1;
-    bench::UseHome(home);
+    const bench::Home home;
     QApplication app(argc, argv);
     const QString work = home.path() + QStringLiteral("/work/");
     QDir().mkpath(work + QStringLiteral("Sounds"));

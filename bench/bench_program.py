@@ -23,14 +23,13 @@ import os
 import random
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "acceptance"))
-from acceptance import S, SOUND, QUIET, World, jump_pointer  # noqa: E402
+from world import QUIET, S, SOUND, World, jump_pointer  # noqa: E402
 from harness import Listener, Processes, SoundServer, XServer, make_tone, wait_until  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")

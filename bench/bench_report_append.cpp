@@ -54,10 +54,7 @@ double BareAppendMs(const QString &path)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/tarvo2-bench-XXXXXX"));
-    if (!home.isValid())
-        return 1;
-    bench::UseHome(home);
+    const bench::Home home;
     QCoreApplication app(argc, argv);
 
     const double bare = BareAppendMs(home.path() + QStringLiteral("/bare.txt"));

@@ -38,10 +38,7 @@ Opening Open(const QString &path)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/tarvo2-bench-XXXXXX"));
-    if (!home.isValid())
-        return 1;
-    bench::UseHome(home);
+    const bench::Home home;
     QApplication app(argc, argv);
     const QString small = home.path() + QStringLiteral("/small/Report.txt");
     const QString large = home.path() + QStringLiteral("/large/Report.txt");

@@ -56,21 +56,18 @@ double QSettingsMs(const QString &path, int count)
 
 // The first read in a process: parse the file, list the checked sounds and
 // read the switches, as the start-up sequence does.
-double FirstReadMs(const QTemporaryDir &home, int count)
+double FirstReadMs(const bench::Home &home, int count)
 {
     std::vector<double> times;
     for (int round = 0; round < 7; ++round) {
         // A folder of its own: a store this process has not parsed yet.
-        const QString config = home.path() + QStringLiteral("/first-%1-%2").arg(count).arg(round);
-        ::setenv("XDG_CONFIG_HOME", QFile::encodeName(config).constData(), 1);
-        QStringList none;
-        ReadRegValueNames(StoreKeys::CheckedSounds, none); // the key exists after a first start
-        if (count > 0)
-            ReplaceRegKeyValues(StoreKeys::CheckedSounds, Names(count, 0), StoreKeys::SwitchOn);
-        WriteRegString(StoreKeys::Settings, StoreKeys::MsgThanx, StoreKeys::SwitchOn);
-        ::setenv("XDG_CONFIG_HOME", QFile::encodeName(config + QStringLiteral("-x")).constData(),
-                 1);
-        QDir().rename(config, config + QStringLiteral("-x"));
+        bench::FreshStore(home.path() + QStringLiteral("/first-%1-%2").arg(count).arg(round), [&] {
+            QStringList none;
+            ReadRegValueNames(StoreKeys::CheckedSounds, none); // the key exists after a first start
+            if (count > 0)
+                ReplaceRegKeyValues(StoreKeys::CheckedSounds, Names(count, 0), StoreKeys::SwitchOn);
+            WriteRegString(StoreKeys::Settings, StoreKeys::MsgThanx, StoreKeys::SwitchOn);
+        });
         QElapsedTimer timer;
         timer.start();
         QStringList names;
@@ -90,10 +87,7 @@ double FirstReadMs(const QTemporaryDir &home, int count)
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/tarvo2-bench-XXXXXX"));
-    if (!home.isValid())
-        return 1;
-    bench::UseHome(home);
+    const bench::Home home;
     QCoreApplication app(argc, argv);
 
     std::printf("ReplaceRegKeyValues, median of 7 (bare QSettings writing the same keys, same "

@@ -2,32 +2,18 @@
 // time of a full refill (folder scan, sorted list, check marks, rewrite of
 // the stored check marks). Runs headless in a temporary home; target 50 ms.
 
+#include "bench/BenchHome.h"
 #include "sounds/SoundLibrary.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 int main(int argc, char **argv)
 {
-    // Keep the user's settings and display out of it.
-    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/tarvo2-bench-XXXXXX"));
-    if (!home.isValid())
-        return 1;
-    ::setenv("HOME", QFile::encodeName(home.path()).constData(), 1);
-    ::setenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + "/config").constData(), 1);
-    ::setenv("XDG_DATA_HOME", QFile::encodeName(home.path() + "/data").constData(), 1);
-    QDir(home.path()).mkdir(QStringLiteral("runtime"));
-    QFile::setPermissions(home.path() + QStringLiteral("/runtime"),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    ::setenv("XDG_RUNTIME_DIR", QFile::encodeName(home.path() + "/runtime").constData(), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const bench::Home home;
     QApplication app(argc, argv);
 
     const QString work = home.path() + QStringLiteral("/work/");

@@ -9,12 +9,15 @@ import math
 import os
 import random
 import re
+import shutil
 import signal
 import struct
 import subprocess
 import sys
+import tempfile
 import threading
 import time
+import traceback
 import zlib
 
 RATE = 44100
@@ -31,6 +34,65 @@ def _die_with_parent():
 
 class HarnessError(Exception):
     """The test machinery itself could not be set up: a loud failure."""
+
+
+class Check:
+    """Counts and prints the checks of a run. keep_files: the run's folder
+    stays for a look (set when a scenario fails, or by
+    TARVO2_KEEP_ACCEPTANCE=1)."""
+
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+        self.keep_files = os.environ.get("TARVO2_KEEP_ACCEPTANCE") == "1"
+
+    def __call__(self, ok, what, detail=""):
+        if ok:
+            self.passed += 1
+            print("ok: " + what, flush=True)
+        else:
+            self.failed += 1
+            print("FAIL: " + what + (" -- " + detail if detail else ""), flush=True)
+        return bool(ok)
+
+
+def end_on_signals():
+    """A suite stopped by a signal (a CTest timeout) still cleans up."""
+    def end(signum, frame):
+        raise SystemExit("stopped by signal %d" % signum)
+    signal.signal(signal.SIGTERM, end)
+    signal.signal(signal.SIGHUP, end)
+
+
+def run_suite(prefix, make_suite, run_scenarios):
+    """The frame of a scripted suite: make_suite(root) sets up the machinery
+    in a new temporary folder, run_scenarios(suite, check) runs the checks.
+    Machinery that cannot run or a suite that breaks is a failed check;
+    every process is stopped at the end, the folder removed unless
+    check.keep_files, and the closing "N passed, N failed" printed.
+    Returns the exit code: 0 only when checks ran and none failed."""
+    check = Check()
+    began = time.monotonic()
+    root = tempfile.mkdtemp(prefix=prefix)
+    suite = None
+    try:
+        suite = make_suite(root)
+        run_scenarios(suite, check)
+    except HarnessError as error:
+        check(False, "the test machinery runs", str(error))
+    except Exception as error:
+        check(False, "the suite ran to its end", "%s: %s" % (type(error).__name__, error))
+        traceback.print_exc(file=sys.stdout)
+    finally:
+        if suite is not None:
+            suite.procs.stop_all()
+        if check.keep_files:
+            print("files kept in %s" % root)
+        else:
+            shutil.rmtree(root, ignore_errors=True)
+    print("wall time %.1f s" % (time.monotonic() - began))
+    print("%d passed, %d failed" % (check.passed, check.failed))
+    return 0 if check.failed == 0 and check.passed > 0 else 1
 
 
 def wait_until(predicate, timeout, step=0.05):
@@ -507,73 +569,3 @@ def write_store(path, values):
         lines.append("")
     with open(path, "w", encoding="utf-8") as f:
         f.write("\n".join(lines))
-
-
-# --- finding the main window's controls on the screen --------------------------
-
-
-def _light(p):
-    return min(p) >= 200
-
-
-def find_leds(image, x0, x1, y0, y1, idle):
-    """Centres of the round LEDs of the idle colour within the box: runs of
-    rows holding a short stretch of that colour (the bars are long ones)."""
-    leds, run = [], []
-    for y in range(y0, y1):
-        xs = [x for x in range(x0, x1) if image.pixel(x, y) == idle]
-        if xs and len(xs) <= 13 and xs[-1] - xs[0] <= 13:
-            run.append((y, xs))
-            continue
-        if len(run) >= 5:
-            widest = max(run, key=lambda r: len(r[1]))[1]
-            leds.append(((widest[0] + widest[-1]) // 2, (run[0][0] + run[-1][0]) // 2))
-        run = []
-    return leds
-
-
-def find_button_row(image, x0, x1, y0, y1, count):
-    """Centres of a row of `count` light push buttons within the box: rows
-    crossed by exactly that many light stretches, gathered into the largest
-    cluster (their captions break some rows, so the cluster has gaps)."""
-    rows = []
-    for y in range(y0, y1):
-        segments, start = [], None
-        for x in range(x0, x1 + 1):
-            light = x < x1 and _light(image.pixel(x, y))
-            if light and start is None:
-                start = x
-            elif not light and start is not None:
-                if x - start >= 12:
-                    segments.append((start, x - 1))
-                start = None
-        if len(segments) == count:
-            rows.append((y, segments))
-    if not rows:
-        return None
-    clusters, cluster = [], [rows[0]]
-    for row in rows[1:]:
-        if row[0] - cluster[-1][0] <= 15:
-            cluster.append(row)
-        else:
-            clusters.append(cluster)
-            cluster = [row]
-    clusters.append(cluster)
-    face = max(clusters, key=len)
-    y = (face[0][0] + face[-1][0]) // 2
-    widest = max(face, key=lambda r: sum(b - a for a, b in r[1]))[1]
-    return [((a + b) // 2, y) for a, b in widest]
-
-
-def find_bar_below(image, x, y0, y1, colour):
-    """The first row after a run of at least 10 rows of `colour` at column x
-    (a header bar) below y0."""
-    run = 0
-    for y in range(y0, y1):
-        if image.pixel(x, y) == colour:
-            run += 1
-        elif run >= 10:
-            return y
-        else:
-            run = 0
-    return None

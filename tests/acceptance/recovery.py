@@ -7,18 +7,15 @@ the second argument: pulseaudio | pipewire).
 usage: recovery.py path/to/tarvo2 [pulseaudio|pipewire] [scenario ...]"""
 
 import os
-import shutil
-import signal
 import sys
-import tempfile
 import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from acceptance import QUIET, S, SET, SOUND, Check, World, jump_pointer  # noqa: E402
-from harness import (HarnessError, Listener, Processes, XServer, make_tone,  # noqa: E402
-                     wait_until)
+from harness import (HarnessError, Listener, Processes, XServer, end_on_signals,  # noqa: E402
+                     make_tone, run_suite, wait_until)
 from soundservers import SERVERS, make_server  # noqa: E402
+from world import QUIET, S, SET, SOUND, World, jump_pointer  # noqa: E402
 
 LOST = "Sound device lost"
 RESTORED = "Sound device restored"
@@ -167,12 +164,31 @@ SCENARIOS = [("server_restart", scenario_server_restart),
              ("default_sink", scenario_default_sink)]
 
 
-def _end_on_signal(signum, frame):
-    raise SystemExit("stopped by signal %d" % signum)
+def run_scenarios(suite, check, chosen):
+    for name, scenario in SCENARIOS:
+        if chosen and name not in chosen:
+            continue
+        print("--- %s" % name, flush=True)
+        failed = check.failed
+        try:
+            scenario(suite, name, check)
+        except Exception as error:
+            check(False, "%s ran to its end" % name, "%s: %s" % (type(error).__name__, error))
+            traceback.print_exc(file=sys.stdout)
+        finally:
+            for proc in list(suite.procs.started):
+                if proc.args and os.path.basename(str(proc.args[0])) == "tarvo2":
+                    suite.procs.stop(proc)
+            if check.failed > failed:
+                check.keep_files = True
+                log = os.path.join(suite.root, name, "program.log")
+                if os.path.exists(log):
+                    print("--- program output of %s:" % name)
+                    sys.stdout.write(open(log, errors="replace").read()[-3000:])
 
 
 def main():
-    signal.signal(signal.SIGTERM, _end_on_signal)
+    end_on_signals()
     if len(sys.argv) < 2:
         print(__doc__)
         return 2
@@ -181,49 +197,9 @@ def main():
     server = os.environ.get("TARVO2_SOUND_SERVER", "pulseaudio")
     if args and args[0] in SERVERS:
         server = args.pop(0)
-    check = Check()
-    root = tempfile.mkdtemp(prefix="tarvo2-recovery-")
-    keep = os.environ.get("TARVO2_KEEP_ACCEPTANCE") == "1"
-    suite = None
-    began = time.monotonic()
     print("--- sound server: %s" % server, flush=True)
-    try:
-        suite = Suite(binary, root, server)
-        for name, scenario in SCENARIOS:
-            if args and name not in args:
-                continue
-            print("--- %s" % name, flush=True)
-            failed = check.failed
-            try:
-                scenario(suite, name, check)
-            except Exception as error:
-                check(False, "%s ran to its end" % name, "%s: %s" % (type(error).__name__, error))
-                traceback.print_exc(file=sys.stdout)
-            finally:
-                for proc in list(suite.procs.started):
-                    if proc.args and os.path.basename(str(proc.args[0])) == "tarvo2":
-                        suite.procs.stop(proc)
-                if check.failed > failed:
-                    keep = True
-                    log = os.path.join(root, name, "program.log")
-                    if os.path.exists(log):
-                        print("--- program output of %s:" % name)
-                        sys.stdout.write(open(log, errors="replace").read()[-3000:])
-    except HarnessError as error:
-        check(False, "the test machinery runs", str(error))
-    except Exception as error:
-        check(False, "the suite ran to its end", "%s: %s" % (type(error).__name__, error))
-        traceback.print_exc(file=sys.stdout)
-    finally:
-        if suite is not None:
-            suite.procs.stop_all()
-        if keep:
-            print("files kept in %s" % root)
-        else:
-            shutil.rmtree(root, ignore_errors=True)
-    print("wall time %.1f s" % (time.monotonic() - began))
-    print("%d passed, %d failed" % (check.passed, check.failed))
-    return 0 if check.failed == 0 and check.passed > 0 else 1
+    return run_suite("tarvo2-recovery-", lambda root: Suite(binary, root, server),
+                     lambda suite, check: run_scenarios(suite, check, args))
 
 
 if __name__ == "__main__":

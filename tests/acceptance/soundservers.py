@@ -5,8 +5,6 @@ the source "mic" hearing the room), and "headphones", a second sink."""
 
 import os
 import signal
-import subprocess
-import time
 
 from harness import RATE, HarnessError, run, wait_until
 

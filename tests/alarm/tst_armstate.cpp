@@ -1,16 +1,10 @@
 // What the alarm tells the services that follow it: its arm state, each
 // accepted trigger, and every report line it writes.
 
-#include "alarm/AlarmControl.h"
-#include "alarm/Autostart.h"
+#include "AlarmFixture.h"
 #include "common/TestMain.h"
-#include "report/ReportLog.h"
-#include "settings/StoreKeys.h"
-#include "settings/gRegistry.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <memory>
 
 using ArmState = AlarmControl::ArmState;
 
@@ -26,23 +20,15 @@ class TestArmState : public QObject
 private Q_SLOTS:
     void init()
     {
-        static int run = 0;
-        DeleteRegKey(StoreKeys::Settings);
-        QVERIFY(RemoveAutostartEntry());
-        m_report = std::make_unique<ReportLog>(m_dir.path() +
-                                               QStringLiteral("/run%1/Reports/").arg(++run));
+        m_report = tarvo::test::freshAlarmReport(m_dir);
+        QVERIFY(m_report);
         m_observed.clear();
         m_activationDelay = 0;
         m_report->addLineObserver([this](const QString &message, const QString &line) {
             QVERIFY(line.endsWith(message));
             m_observed.append(message);
         });
-        AlarmControl::Hooks hooks;
-        hooks.activationDelay = [this] { return m_activationDelay; };
-        hooks.checkedSounds = [] { return QStringList{QStringLiteral("a.wav")}; };
-        hooks.executablePath = QStringLiteral("/opt/tarvo2");
-        m_alarm = std::make_unique<AlarmControl>(*m_report, std::move(hooks));
-        m_alarm->setTag(AlarmControl::Switch::Mouse, 1);
+        m_alarm = tarvo::test::mouseAlarm(*m_report, m_activationDelay);
     }
     void cleanup()
     {

@@ -2,19 +2,13 @@
 // its check, the count of wrong tries that ends in an alarm, which steps ask
 // for it, and the option changes of the dialog.
 
-#include "alarm/AlarmControl.h"
-#include "alarm/Autostart.h"
+#include "AlarmFixture.h"
 #include "alarm/DisarmProtection.h"
 #include "common/TestMain.h"
-#include "report/ReportLog.h"
-#include "settings/StoreKeys.h"
-#include "settings/gRegistry.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <memory>
 
 using ArmState = AlarmControl::ArmState;
 using Step = DisarmProtection::Step;
@@ -47,18 +41,10 @@ class TestDisarmProtection : public QObject
 private Q_SLOTS:
     void init()
     {
-        static int run = 0;
-        DeleteRegKey(StoreKeys::Settings);
-        QVERIFY(RemoveAutostartEntry());
-        m_report = std::make_unique<ReportLog>(m_dir.path() +
-                                               QStringLiteral("/run%1/Reports/").arg(++run));
+        m_report = tarvo::test::freshAlarmReport(m_dir);
+        QVERIFY(m_report);
         m_activationDelay = 0;
-        AlarmControl::Hooks hooks;
-        hooks.activationDelay = [this] { return m_activationDelay; };
-        hooks.checkedSounds = [] { return QStringList{QStringLiteral("a.wav")}; };
-        hooks.executablePath = QStringLiteral("/opt/tarvo2");
-        m_alarm = std::make_unique<AlarmControl>(*m_report, std::move(hooks));
-        m_alarm->setTag(AlarmControl::Switch::Mouse, 1);
+        m_alarm = tarvo::test::mouseAlarm(*m_report, m_activationDelay);
         m_protection = std::make_unique<DisarmProtection>(*m_alarm, *m_report);
         m_protection->Load();
     }

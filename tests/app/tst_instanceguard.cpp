@@ -53,18 +53,31 @@ sockaddr_un Address(const QString &path)
     return address;
 }
 
-// In a child running as nobody: connects to path and sends request; exits 1
-// when the running copy answered "ok", 0 when it refused, 2 on other errors.
-pid_t ConnectAsNobody(const QString &path, const QByteArray &request)
+// Forks a child that runs as nobody with a new local socket in *fd; the
+// child's pid in the parent (-1 when fork failed), 0 in the child. A child
+// that cannot become nobody exits 2.
+pid_t ForkAsNobody(int *fd)
 {
-    const sockaddr_un address = Address(path);
     const pid_t pid = ::fork();
     if (pid != 0)
         return pid;
     if (::setgid(Nobody) != 0 || ::setuid(Nobody) != 0)
         ::_exit(2);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
+    *fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (*fd < 0)
+        ::_exit(2);
+    return 0;
+}
+
+// In a child running as nobody: connects to path and sends request; exits 1
+// when the running copy answered "ok", 0 when it refused, 2 on other errors.
+pid_t ConnectAsNobody(const QString &path, const QByteArray &request)
+{
+    const sockaddr_un address = Address(path);
+    int fd = -1;
+    if (const pid_t pid = ForkAsNobody(&fd))
+        return pid;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
         ::_exit(2);
     if (::write(fd, request.constData(), std::size_t(request.size())) < 0)
         ::_exit(0); // already shut out
@@ -78,13 +91,10 @@ pid_t ConnectAsNobody(const QString &path, const QByteArray &request)
 pid_t ListenAsNobody(const QString &path, int report)
 {
     const sockaddr_un address = Address(path);
-    const pid_t pid = ::fork();
-    if (pid != 0)
+    int fd = -1;
+    if (const pid_t pid = ForkAsNobody(&fd))
         return pid;
-    if (::setgid(Nobody) != 0 || ::setuid(Nobody) != 0)
-        ::_exit(2);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0 ||
         ::listen(fd, 4) != 0)
         ::_exit(2);
     (void)::write(report, "L", 1);
@@ -153,20 +163,22 @@ void TestInstanceGuard::folderChoice_data()
     QTest::addColumn<QString>("second"); // first private candidate
     QTest::addColumn<int>("chosen");     // 0, 1, 2 or -1 for none
     // Kinds: missing, mine, mine-open, foreign, symlink, file.
-    QTest::newRow("runtime folder of the system") << "mine"
-                                                  << "mine" << 0;
-    QTest::newRow("no runtime folder: private one made") << "missing"
-                                                         << "missing" << 1;
-    QTest::newRow("runtime folder of another user") << "foreign"
-                                                    << "missing" << 1;
-    QTest::newRow("squatted private folder: next one") << "missing"
-                                                       << "foreign" << 2;
-    QTest::newRow("own folder open to others is closed") << "missing"
-                                                         << "mine-open" << 1;
-    QTest::newRow("symbolic link is not followed") << "missing"
-                                                   << "symlink" << 2;
-    QTest::newRow("a file in the way") << "file"
-                                       << "file" << 2;
+    const struct
+    {
+        const char *name, *first, *second;
+        int chosen;
+    } rows[] = {
+        {"runtime folder of the system", "mine", "mine", 0},
+        {"no runtime folder: private one made", "missing", "missing", 1},
+        {"runtime folder of another user", "foreign", "missing", 1},
+        {"squatted private folder: next one", "missing", "foreign", 2},
+        {"own folder open to others is closed", "missing", "mine-open", 1},
+        {"symbolic link is not followed", "missing", "symlink", 2},
+        {"a file in the way", "file", "file", 2},
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row.name) << QString::fromLatin1(row.first) << QString::fromLatin1(row.second)
+                                << row.chosen;
 }
 
 void TestInstanceGuard::folderChoice()

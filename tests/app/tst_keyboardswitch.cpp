@@ -4,16 +4,13 @@
 
 #include "common/TestMain.h"
 
-#include "alarm/Autostart.h"
+#include "WindowTest.h"
 #include "app/LedShape.h"
-#include "app/fmMain.h"
 #include "settings/StoreKeys.h"
-#include "settings/gRegistry.h"
 
 #include <QProgressBar>
 #include <QSlider>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QToolButton>
 
 using S = AlarmControl::Switch;
@@ -34,34 +31,15 @@ protected:
 };
 } // namespace
 
-class TestKeyboardSwitch : public QObject
+class TestKeyboardSwitch : public tarvo::test::WindowTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QStringList m_messages;
-
-    std::unique_ptr<TfrmMain> makeWindow()
-    {
-        auto window = std::make_unique<TfrmMain>(m_dir->path() + QLatin1Char('/'));
-        window->setMessageSink(
-            [this](TfrmMain::MessageKind, const QString &text) { m_messages << text; });
-        if (!window->FormCreate())
-            return nullptr;
-        return window;
-    }
-
     static QString stored(const QString &name) { return ReadRegString(StoreKeys::Settings, name); }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_messages.clear();
-        QFile::remove(RegistryFilePath());
-        RemoveAutostartEntry();
-    }
+    void init() { startFresh(); }
 
     void switchFlipsStoresAndShowsItsHint()
     {

@@ -8,7 +8,7 @@
 #include "alarm/Autostart.h"
 #include "app/LedShape.h"
 #include "app/fmMain.h"
-#include "detect/XvfbServer.h"
+#include "common/XvfbServer.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
 
@@ -19,18 +19,13 @@
 #include <QWindow>
 
 namespace {
-// The X server must be there before the application object picks its
-// platform, so it starts with the program.
 XvfbServer &Server()
 {
-    static XvfbServer server;
-    return server;
+    return XvfbServer::forProgram();
 }
 const bool XServerUp = [] {
-    if (!Server().start())
+    if (!XvfbServer::startForProgram())
         return false;
-    ::setenv("DISPLAY", Server().display().constData(), 1);
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     ::unsetenv("WAYLAND_DISPLAY");
     ::unsetenv("XDG_SESSION_TYPE");
     return true;

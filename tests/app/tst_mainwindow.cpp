@@ -4,50 +4,31 @@
 
 #include "common/TestMain.h"
 
-#include "alarm/Autostart.h"
+#include "WindowTest.h"
 #include "app/LedShape.h"
-#include "app/fmMain.h"
 #include "info/Links.h"
 #include "settings/StoreKeys.h"
-#include "settings/gRegistry.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QUrl>
 
 using S = AlarmControl::Switch;
 
-class TestMainWindow : public QObject
+class TestMainWindow : public tarvo::test::WindowTest
 {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QStringList m_messages;
-
-    QString workingDirectory() const { return m_dir->path() + QLatin1Char('/'); }
-
     void addSoundFile(const QString &name)
     {
         QDir().mkpath(workingDirectory() + QStringLiteral("Sounds"));
         QFile file(workingDirectory() + QStringLiteral("Sounds/") + name);
         QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-
-    std::unique_ptr<TfrmMain> makeWindow()
-    {
-        auto window = std::make_unique<TfrmMain>(workingDirectory());
-        window->setMessageSink(
-            [this](TfrmMain::MessageKind, const QString &text) { m_messages << text; });
-        if (!window->FormCreate())
-            return nullptr;
-        return window;
     }
 
     static QString stored(const QString &control)
@@ -56,13 +37,7 @@ private:
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_messages.clear();
-        QFile::remove(RegistryFilePath());
-        RemoveAutostartEntry();
-    }
+    void init() { startFresh(); }
 
     void keyStateTable_data()
     {

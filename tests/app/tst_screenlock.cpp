@@ -6,6 +6,9 @@
 
 #include "ArmableWindow.h"
 #include "alarm/Autostart.h"
+#include "common/PrivateBus.h"
+#include "common/StopProcess.h"
+#include "desktop/MockSystemBus.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -39,8 +42,8 @@ const QString Refuse = QStringLiteral("raise dbus.exceptions.DBusException('refu
 class TestScreenLock : public QObject
 {
     Q_OBJECT
-    QTemporaryDir m_busDir;
-    QProcess m_daemon, m_logind, m_screenSaver;
+    tarvo::test::PrivateBus m_bus;
+    QProcess m_logind, m_screenSaver;
     QString m_address;
     std::unique_ptr<QTemporaryDir> m_dir;
 
@@ -51,9 +54,7 @@ class TestScreenLock : public QObject
     QDBusMessage callMock(const QString &service, const QString &path, const QString &iface,
                           const QString &method, const QVariantList &args = {})
     {
-        QDBusMessage message = QDBusMessage::createMethodCall(service, path, iface, method);
-        message.setArguments(args);
-        return control().call(message, QDBus::Block, 10000);
+        return tarvo::test::MockSystemBus::callOn(control(), service, path, iface, method, args);
     }
     bool setMethod(const QString &service, const QString &path, const QString &iface,
                    const QString &name, const QString &in, const QString &out, const QString &code)
@@ -91,22 +92,8 @@ class TestScreenLock : public QObject
     }
     bool waitForName(const QString &name)
     {
-        for (int i = 0; i < 300; ++i) {
-            if (control().interface()->isServiceRegistered(name))
-                return true;
-            QTest::qWait(100);
-        }
-        return false;
-    }
-    static void stop(QProcess &process)
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
+        return QTest::qWaitFor(
+            [&] { return control().interface()->isServiceRegistered(name).value(); }, 30000);
     }
     std::unique_ptr<TfrmMain> armedWindow(bool lockOption)
     {
@@ -122,19 +109,14 @@ class TestScreenLock : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty() || !QFile::exists(Python))
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty() ||
+            !QFile::exists(Python))
             QSKIP("dbus-daemon or python3 missing");
         if (QProcess::execute(Python, {QStringLiteral("-c"), QStringLiteral("import dbusmock")}) !=
             0)
             QSKIP("python3-dbusmock missing");
-        m_address = QStringLiteral("unix:path=") + m_busDir.path() + QStringLiteral("/bus");
-        m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_daemon.start(daemon, {QStringLiteral("--config-file=/usr/share/dbus-1/session.conf"),
-                                QStringLiteral("--address=") + m_address,
-                                QStringLiteral("--nofork"), QStringLiteral("--print-address")});
-        QVERIFY(m_daemon.waitForStarted(10000));
-        QVERIFY(m_daemon.waitForReadyRead(20000));
+        QVERIFY(m_bus.start());
+        m_address = m_bus.address();
         // The program's buses are this one from here on.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_address.toLocal8Bit());
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toLocal8Bit());
@@ -150,9 +132,9 @@ private Q_SLOTS:
     }
     void cleanupTestCase()
     {
-        stop(m_screenSaver);
-        stop(m_logind);
-        stop(m_daemon);
+        tarvo::test::stopProcess(m_screenSaver);
+        tarvo::test::stopProcess(m_logind);
+        m_bus.stop();
     }
     void init()
     {
@@ -273,7 +255,7 @@ private Q_SLOTS:
                  {ScreenSaver, QStringLiteral("ActiveChanged"), QStringLiteral("b"),
                   QVariantList{QVariant::fromValue(QDBusVariant(false))}});
         QTRY_COMPARE(w->alarm().armState(), ArmState::Disarmed);
-        stop(m_screenSaver);
+        tarvo::test::stopProcess(m_screenSaver);
     }
 };
 

@@ -9,8 +9,9 @@
 
 #include "alarm/Autostart.h"
 #include "app/fmMain.h"
+#include "common/PrivateBus.h"
+#include "common/XvfbServer.h"
 #include "detect/ActivitySource.h"
-#include "detect/XvfbServer.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
 
@@ -20,20 +21,11 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
-#include <csignal>
-#include <cstdio>
 
 namespace {
-XvfbServer &Server()
-{
-    static XvfbServer server;
-    return server;
-}
 const bool XServerUp = [] {
-    if (!Server().start())
+    if (!XvfbServer::startForProgram())
         return false;
-    ::setenv("DISPLAY", Server().display().constData(), 1);
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     // A Wayland session whose compositor this test does not have.
     ::setenv("WAYLAND_DISPLAY", "tarvo2-test-no-such-compositor", 1);
     return true;
@@ -42,38 +34,18 @@ const bool XServerUp = [] {
 // A private session bus, there before the application object (Qt's
 // platform code looks at the bus once, at its start); no idle service on
 // it until a test registers one.
-struct PrivateBus
+tarvo::test::PrivateBus &Bus()
 {
-    QByteArray address;
-    qint64 pid = 0;
-    PrivateBus()
-    {
-        FILE *out = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
-        if (!out)
-            return;
-        char line[512];
-        if (fgets(line, sizeof line, out))
-            address = QByteArray(line).trimmed();
-        if (fgets(line, sizeof line, out))
-            pid = QByteArray(line).trimmed().toLongLong();
-        pclose(out);
-        if (!address.isEmpty()) {
-            ::setenv("DBUS_SESSION_BUS_ADDRESS", address.constData(), 1);
-            ::setenv("TARVO2_TEST_OWN_SESSION_BUS", "1", 1);
-        }
-    }
-    ~PrivateBus()
-    {
-        if (pid > 0)
-            ::kill(pid_t(pid), SIGTERM);
-    }
-};
-PrivateBus &Bus()
-{
-    static PrivateBus bus;
+    static tarvo::test::PrivateBus bus;
     return bus;
 }
-const bool BusUp = !Bus().address.isEmpty();
+const bool BusUp = [] {
+    if (!Bus().start())
+        return false;
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", Bus().address().toUtf8().constData(), 1);
+    ::setenv("TARVO2_TEST_OWN_SESSION_BUS", "1", 1);
+    return true;
+}();
 class SaverService : public QObject
 {
     Q_OBJECT
@@ -145,8 +117,8 @@ private Q_SLOTS:
     {
         if (!BusUp)
             QSKIP("dbus-daemon is not available");
-        QDBusConnection service = QDBusConnection::connectToBus(QString::fromUtf8(Bus().address),
-                                                                QStringLiteral("service"));
+        QDBusConnection service =
+            QDBusConnection::connectToBus(Bus().address(), QStringLiteral("service"));
         auto *saver = new SaverService;
         QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), saver,
                                        QDBusConnection::ExportAllSlots));

@@ -5,6 +5,9 @@
 // "speakers" (the default) and "other". Nothing touches the user's own
 // server; every process is killed when the object goes.
 
+#include "common/PrivateBus.h"
+#include "common/StopProcess.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -56,7 +59,7 @@ public:
     ~PrivateSoundServer()
     {
         for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it)
-            stop(**it);
+            stopProcess(**it);
     }
 
     bool ready() const { return m_ready; }
@@ -66,7 +69,7 @@ public:
     void kill()
     {
         if (m_pulse)
-            stop(*m_pulse);
+            stopProcess(*m_pulse);
     }
     bool restart()
     {
@@ -123,19 +126,9 @@ private:
 
     bool startSessionBus()
     {
-        auto bus = std::make_unique<QProcess>();
-        bus->start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                    QStringLiteral("--print-address=1"),
-                    QStringLiteral("--address=unix:dir=") + m_dir.path()});
-        if (!bus->waitForStarted(10000))
+        if (!m_bus.start())
             return false;
-        QDeadlineTimer deadline(20000);
-        while (!bus->canReadLine() && !deadline.hasExpired())
-            bus->waitForReadyRead(200);
-        m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                     QString::fromUtf8(bus->readLine()).trimmed());
-        m_processes.push_back(std::move(bus));
+        m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus.address());
         return true;
     }
 
@@ -221,21 +214,11 @@ private:
         return false;
     }
 
-    static void stop(QProcess &process)
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-
     Kind m_kind;
     QTemporaryDir m_dir;
     QProcessEnvironment m_env;
     QString m_socket;
+    PrivateBus m_bus; // PipeWire's session bus, ended after the servers
     QProcess *m_pulse = nullptr;
     std::vector<std::unique_ptr<QProcess>> m_processes;
     bool m_ready = false;

@@ -3,6 +3,9 @@
 // services (logind, upower templates) on it. Every process is killed when
 // the object goes.
 
+#include "common/PrivateBus.h"
+#include "common/StopProcess.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
@@ -10,7 +13,6 @@
 #include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUuid>
 #include <memory>
@@ -23,25 +25,16 @@ class MockSystemBus
 public:
     MockSystemBus()
     {
-        m_daemon.setProgram(QStringLiteral("dbus-daemon"));
-        m_daemon.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"),
-                               QStringLiteral("--print-address=1"),
-                               QStringLiteral("--address=unix:dir=") + m_dir.path()});
-        m_daemon.start();
-        if (!m_daemon.waitForStarted(10000))
-            return;
-        QDeadlineTimer deadline(20000);
-        while (!m_daemon.canReadLine() && !deadline.hasExpired())
-            m_daemon.waitForReadyRead(200);
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
+        m_bus.start();
+        m_address = m_bus.address();
     }
     ~MockSystemBus()
     {
         for (auto &service : m_services)
-            stop(*service);
+            stopProcess(*service, 3000);
         if (!m_name.isEmpty())
             QDBusConnection::disconnectFromBus(m_name);
-        stop(m_daemon);
+        m_bus.stop();
     }
 
     QString address() const { return m_address; }
@@ -89,7 +82,7 @@ public:
     {
         QDBusConnection bus = connection();
         for (auto &service : m_services)
-            stop(*service);
+            stopProcess(*service, 3000);
         m_services.clear();
         for (const QString &name :
              {QStringLiteral("org.freedesktop.login1"), QStringLiteral("org.freedesktop.UPower")}) {
@@ -103,9 +96,16 @@ public:
     QDBusMessage call(const QString &service, const QString &path, const QString &interface,
                       const QString &method, const QVariantList &args = {})
     {
+        return callOn(connection(), service, path, interface, method, args);
+    }
+    // The same on any connection; a reply within 10 s.
+    static QDBusMessage callOn(QDBusConnection bus, const QString &service, const QString &path,
+                               const QString &interface, const QString &method,
+                               const QVariantList &args = {})
+    {
         QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
         message.setArguments(args);
-        return connection().call(message, QDBus::Block, 10000);
+        return bus.call(message, QDBus::Block, 10000);
     }
 
     // Adds or changes a property; dbusmock signals PropertiesChanged.
@@ -135,19 +135,7 @@ public:
     }
 
 private:
-    static void stop(QProcess &process)
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(3000)) {
-            process.kill();
-            process.waitForFinished(3000);
-        }
-    }
-
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
+    PrivateBus m_bus;
     QString m_address;
     QString m_name;
     std::vector<std::unique_ptr<QProcess>> m_services;

@@ -1,6 +1,8 @@
 // Desktop notifications reach python-dbusmock's notification daemon on a
 // private session bus; without a bus or a daemon nothing blocks or fails.
 
+#include "common/PrivateBus.h"
+#include "common/StopProcess.h"
 #include "common/TestMain.h"
 #include "desktop/Notifications.h"
 
@@ -16,7 +18,7 @@ class TestNotifications : public QObject
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QProcess m_bus;
+    tarvo::test::PrivateBus m_bus;
     QProcess m_daemon;
 
     static QString Python()
@@ -48,44 +50,22 @@ class TestNotifications : public QObject
             },
             20000);
     }
-    static void stop(QProcess &process)
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
 
 private Q_SLOTS:
     void initTestCase()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
             QSKIP("dbus-daemon is not installed");
-        QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(QStringLiteral("<busconfig><type>session</type>"
-                                    "<listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
-                                    "<policy context=\"default\"><allow send_destination=\"*\"/>"
-                                    "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy>"
-                                    "</busconfig>")
-                         .arg(m_dir.path())
-                         .toUtf8());
-        config.close();
-        m_bus.start(QStringLiteral("dbus-daemon"),
-                    {QStringLiteral("--config-file=") + config.fileName(),
-                     QStringLiteral("--print-address"), QStringLiteral("--nofork")});
-        QVERIFY(m_bus.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(m_bus.canReadLine(), 20000);
-        const QByteArray address = m_bus.readLine().trimmed();
-        QVERIFY(!address.isEmpty());
+        QVERIFY(m_bus.start());
+        QVERIFY(!m_bus.address().isEmpty());
         // Before the first use of the session bus in this process.
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().toUtf8());
         QVERIFY(QDBusConnection::sessionBus().isConnected());
     }
     void cleanupTestCase()
     {
-        stop(m_daemon);
-        stop(m_bus);
+        tarvo::test::stopProcess(m_daemon);
+        m_bus.stop();
     }
 
     void noDaemonNeverBlocks()
@@ -124,7 +104,7 @@ private Q_SLOTS:
 
     void daemonGoneMidway()
     {
-        stop(m_daemon);
+        tarvo::test::stopProcess(m_daemon);
         Notifications notifications;
         QVERIFY(notifications.notify(QStringLiteral("still"), QStringLiteral("fine")));
         QTest::qWait(100);

@@ -2,12 +2,12 @@
 // small mutter idle monitor and a freedesktop screen saver, served from a
 // thread of the test so that the sources' start-up calls are answered.
 
+#include "common/PrivateBus.h"
 #include "common/TestMain.h"
 #include "detect/IdleMonitorActivity.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QThread>
 #include <atomic>
@@ -60,7 +60,7 @@ class TestIdleMonitors : public QObject
     Q_OBJECT
 
 private:
-    QProcess m_daemon;
+    tarvo::test::PrivateBus m_bus;
     QString m_address;
     QThread m_serviceThread;
     MutterService *m_mutter = nullptr;
@@ -81,13 +81,9 @@ private Q_SLOTS:
     void initTestCase()
     {
         qRegisterMetaType<ActivitySource::Kind>();
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                        QStringLiteral("--print-address")});
-        if (!m_daemon.waitForStarted(10000))
+        if (!m_bus.start())
             QSKIP("dbus-daemon is not available");
-        QTRY_VERIFY_WITH_TIMEOUT(m_daemon.canReadLine(), 10000);
-        m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
+        m_address = m_bus.address();
         QVERIFY(serviceBus().isConnected());
 
         m_serviceThread.start();
@@ -116,8 +112,7 @@ private Q_SLOTS:
         m_mutter = nullptr;
         m_saver = nullptr;
         QDBusConnection::disconnectFromBus(QStringLiteral("service"));
-        m_daemon.kill();
-        m_daemon.waitForFinished();
+        m_bus.stop();
     }
 
     void missingServicesAreUnavailable()

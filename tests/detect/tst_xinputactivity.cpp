@@ -3,8 +3,8 @@
 // recognised, and a server that goes away ends the source, not the process.
 
 #include "common/TestMain.h"
+#include "common/XvfbServer.h"
 #include "detect/XInputActivity.h"
-#include "detect/XvfbServer.h"
 
 #include <QSignalSpy>
 

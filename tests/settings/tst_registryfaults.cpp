@@ -85,6 +85,39 @@ class TestRegistryFaults : public QObject
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(folder));
     }
 
+    // A store on a small file system that is full or mounted read-only:
+    // every write fails with its message, reads go on, the file stays.
+    void checkSmallDisk(bool readOnly)
+    {
+        TinyDisk disk;
+        if (!disk.mounted())
+            QSKIP("mounting a small file system needs root");
+        useConfigHome(disk.path());
+        StoreSomething();
+        const QByteArray before = ReadFile(RegistryFilePath());
+        QVERIFY(readOnly ? disk.setReadOnly(true) : disk.fill());
+        CheckWritesFail();
+        CheckSomething(); // reads keep working
+        if (readOnly) {
+            // Reading a key that is missing would create it; that fails quietly.
+            QCOMPARE(ReadRegString(QStringLiteral("\\SoftWare\\New"), QStringLiteral("x")),
+                     QString());
+            QVERIFY(disk.setReadOnly(false));
+        } else {
+            // Writing what is already stored needs no room.
+            WriteRegString(StoreKeys::Settings, StoreKeys::AlarmActive, StoreKeys::SwitchOn);
+        }
+        QCOMPARE(ReadFile(RegistryFilePath()), before);
+        if (!readOnly) {
+            disk.makeRoom();
+            WriteRegString(StoreKeys::Settings, QStringLiteral("ActSimToggle"),
+                           StoreKeys::SwitchOn);
+            QCOMPARE(ReadRegString(StoreKeys::Settings, QStringLiteral("ActSimToggle")),
+                     StoreKeys::SwitchOn);
+        }
+        QVERIFY(BrokenCopies().isEmpty());
+    }
+
 private Q_SLOTS:
     void initTestCase() { m_configHome = qEnvironmentVariable("XDG_CONFIG_HOME"); }
     void init()
@@ -130,44 +163,8 @@ private Q_SLOTS:
         QVERIFY(BrokenCopies().isEmpty());
     }
 
-    void fullDiskLosesNothing()
-    {
-        TinyDisk disk;
-        if (!disk.mounted())
-            QSKIP("mounting a small file system needs root");
-        useConfigHome(disk.path());
-        StoreSomething();
-        const QByteArray before = ReadFile(RegistryFilePath());
-        QVERIFY(disk.fill());
-        CheckWritesFail();
-        QCOMPARE(ReadFile(RegistryFilePath()), before);
-        CheckSomething();
-        // Writing what is already stored needs no room.
-        WriteRegString(StoreKeys::Settings, StoreKeys::AlarmActive, StoreKeys::SwitchOn);
-        disk.makeRoom();
-        WriteRegString(StoreKeys::Settings, QStringLiteral("ActSimToggle"), StoreKeys::SwitchOn);
-        QCOMPARE(ReadRegString(StoreKeys::Settings, QStringLiteral("ActSimToggle")),
-                 StoreKeys::SwitchOn);
-        QVERIFY(BrokenCopies().isEmpty());
-    }
-
-    void readOnlyStoreStillReads()
-    {
-        TinyDisk disk;
-        if (!disk.mounted())
-            QSKIP("mounting a small file system needs root");
-        useConfigHome(disk.path());
-        StoreSomething();
-        const QByteArray before = ReadFile(RegistryFilePath());
-        QVERIFY(disk.setReadOnly(true));
-        CheckWritesFail();
-        CheckSomething();
-        // Reading a key that is missing would create it; that fails quietly.
-        QCOMPARE(ReadRegString(QStringLiteral("\\SoftWare\\New"), QStringLiteral("x")), QString());
-        QVERIFY(disk.setReadOnly(false));
-        QCOMPARE(ReadFile(RegistryFilePath()), before);
-        QVERIFY(BrokenCopies().isEmpty());
-    }
+    void fullDiskLosesNothing() { checkSmallDisk(false); }
+    void readOnlyStoreStillReads() { checkSmallDisk(true); }
 
     void readOnlyFileIsNotReplaced()
     {

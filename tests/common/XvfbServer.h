@@ -9,21 +9,37 @@
 // once runs into that, more often on a loaded machine. Started without Qt so
 // that it can come up before the application object, and ended with it.
 
+#include "common/ServerProcess.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
 
-#include <csignal>
 #include <cstdlib>
-#include <poll.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 class XvfbServer
 {
 public:
+    // The X server of a whole test program. It must be there before the
+    // application object picks its platform, so a test starts it from a
+    // static initialiser: DISPLAY then names it and Qt's xcb platform is
+    // chosen. False when it does not come up.
+    static XvfbServer &forProgram()
+    {
+        static XvfbServer server;
+        return server;
+    }
+    static bool startForProgram()
+    {
+        if (!forProgram().start())
+            return false;
+        ::setenv("DISPLAY", forProgram().display().constData(), 1);
+        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        return true;
+    }
+
     XvfbServer() = default;
     XvfbServer(const XvfbServer &) = delete;
     XvfbServer &operator=(const XvfbServer &) = delete;
@@ -43,52 +59,16 @@ public:
 
     bool startOn(const QByteArray &display)
     {
-        int fds[2];
-        if (pipe(fds) != 0)
+        const QByteArray number =
+            m_server.start({"Xvfb", display, "-displayfd", "%fd", "-screen", "0", "1024x768x24",
+                            "-nolisten", "tcp", "-noreset"});
+        if (number.isEmpty())
             return false;
-        const QByteArray fd = QByteArray::number(fds[1]);
-        const char *argv[] = {"Xvfb", display.constData(), "-displayfd", fd.constData(), "-screen",
-                              "0",    "1024x768x24",       "-nolisten",  "tcp",          "-noreset",
-                              nullptr};
-        m_pid = fork();
-        if (m_pid == 0) {
-            // The server ends with the test, also when the test is killed.
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            close(fds[0]);
-            execvp("Xvfb", const_cast<char *const *>(argv));
-            _exit(127);
-        }
-        close(fds[1]);
-        if (m_pid < 0) {
-            m_pid = 0;
-            close(fds[0]);
-            return false;
-        }
-        QByteArray number;
-        pollfd p{fds[0], POLLIN, 0};
-        while (!number.endsWith('\n') && poll(&p, 1, 20000) > 0) {
-            char c;
-            if (read(fds[0], &c, 1) != 1)
-                break;
-            number.append(c);
-        }
-        close(fds[0]);
-        if (!number.endsWith('\n')) {
-            stop();
-            return false;
-        }
-        m_display = ':' + number.trimmed();
+        m_display = ':' + number;
         return true;
     }
 
-    void stop()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-        m_pid = 0;
-    }
+    void stop() { m_server.stop(); }
 
     QByteArray display() const { return m_display; }
 
@@ -118,6 +98,6 @@ public:
     }
 
 private:
-    pid_t m_pid = 0;
+    tarvo::test::ServerProcess m_server;
     QByteArray m_display;
 };
