@@ -514,12 +514,12 @@ void SinkGuard::setArmed(bool armed)
         return;
     m_armed = armed;
     m_reference = armed ? m_current : std::nullopt;
-    if (armed)
+    if (armed) {
         m_recheck.start();
-    else
+    } else {
         m_recheck.stop();
-    if (!armed)
         setRunActive(false);
+    }
     UpdateConnection();
 }
 

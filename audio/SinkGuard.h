@@ -72,7 +72,6 @@ public:
     // Connects and stays connected while watching; a guard that is not
     // watching still connects for setArmed and setRunActive.
     void setWatching(bool watching);
-    bool watching() const { return m_watching; }
     bool connected() const { return m_loop != nullptr; }
     State state() const { return m_state; }
     bool available() const { return m_state == State::Ready; }
