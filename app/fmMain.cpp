@@ -72,6 +72,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     wireReach();
     wireAudioDevices();
     wireActivityDetection();
+    wireArmedReach();
     applyDesktopLook(); // last: it names and colours every control built above
     qApp->installEventFilter(this);
 }
@@ -308,28 +309,18 @@ void TfrmMain::FormClose()
 void TfrmMain::KeyState()
 {
     using S = AlarmControl::Switch;
-    const bool armed = m_alarm->isOn(S::Alarm);
     const bool anyDetector = m_alarm->isOn(S::Microphone) || m_alarm->isOn(S::Mouse) ||
                              m_alarm->isOn(S::Simulation) || m_alarm->isOn(S::Keyboard);
     const bool anyChecked = !m_checkedSounds.isEmpty();
     const bool anyEntry = m_sounds->count() > 0;
-    const bool selected = m_sounds->hasSelection();
 
-    ActMicDetectToggle->setEnabled(!armed);
-    ActMouDetectToggle->setEnabled(!armed);
-    ActSimToggle->setEnabled(!armed);
-    ActKeyDetectToggle->setEnabled(!armed);
-    ActViewReport->setEnabled(!armed);
+    // The detector switches, the report view, the sound list, adding and
+    // removing sounds and the speaker test are held while the switch is on.
+    applyArmedReach();
     ActActivateToggle->setEnabled(anyDetector && anyChecked);
-    chklbSounds->setEnabled(!armed);
     ActChkLbAlarmSndChecktAll->setEnabled(anyEntry);
     ActChkLbAlarmSndUnCheckAll->setEnabled(anyEntry);
     ActChkLbAlarmSndCheckInverse->setEnabled(anyEntry);
-    ActAddSound->setEnabled(!armed);
-    ActRemoveSound->setEnabled(!armed && anyEntry && selected);
-    for (QPushButton *button : {btnFrontLeft, btnFrontCenter, btnFrontRight})
-        button->setEnabled(!armed && anyEntry && selected);
-    btnTestStop->setEnabled(!armed);
 }
 
 void TfrmMain::DrawButton(const QPixmap &imagePair, QAction *action)

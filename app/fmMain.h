@@ -4,6 +4,7 @@
 // subsystems' rules.
 
 #include "alarm/AlarmControl.h"
+#include "alarm/ArmedReach.h"
 #include "alarm/DisarmProtection.h"
 #include "audio/AlarmPlayback.h"
 #include "audio/AudioEngine.h"
@@ -26,6 +27,7 @@ class LedShape;
 struct ReachServices;
 class SinkGuard;
 class QComboBox;
+class QDialog;
 class QFrame;
 class QLabel;
 class QMenu;
@@ -157,6 +159,21 @@ private:
     std::function<void()> m_pinRetry;
     bool m_pinGranted = false;
     QAction *mnuDisarmProtection = nullptr;
+    // What an armed alarm holds (fmMainHold.cpp): a control is enabled while
+    // its place is reachable and its own condition, if any, holds; a dialog
+    // closes when its place is held.
+    void wireArmedReach();
+    void holdControl(ArmedReach::Place place, QObject *control, std::function<bool()> own = {});
+    void holdDialog(ArmedReach::Place place, QDialog *dialog);
+    void applyArmedReach();
+    struct HeldControl
+    {
+        ArmedReach::Place place;
+        QPointer<QObject> control;
+        std::function<bool()> own;
+    };
+    std::unique_ptr<ArmedReach> m_armedReach;
+    QList<HeldControl> m_held;
     // Tray, notifications, remote alerts and journal (fmMainReach.cpp).
     void wireReach();
     bool closeToTray(QCloseEvent *event);

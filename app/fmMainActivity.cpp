@@ -210,10 +210,8 @@ void TfrmMain::wireCalibration()
     options->insertAction(separator, mnuCalibrateMicrophone);
     connect(mnuCalibrateMicrophone, &QAction::triggered, this,
             &TfrmMain::mnuCalibrateMicrophoneClick);
-    // Nothing is armed during a calibration, and none starts while armed.
-    connect(m_alarm.get(), &AlarmControl::armStateChanged, this, [this](AlarmControl::ArmState s) {
-        mnuCalibrateMicrophone->setEnabled(s == AlarmControl::ArmState::Disarmed);
-    });
+    // Nothing is armed during a calibration, and none starts while armed
+    // (the menu item is held: fmMainHold.cpp).
 }
 
 void TfrmMain::mnuCalibrateMicrophoneClick()

@@ -7,11 +7,8 @@
 #include "app/fmProtection.h"
 
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSlider>
-#include <QSpinBox>
 
 void TfrmMain::wireProtection()
 {
@@ -34,6 +31,7 @@ void TfrmMain::wireProtection()
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         connect(dialog, &QDialog::accepted, this, &TfrmMain::applyProtectionState);
         dialog->open();
+        holdDialog(ArmedReach::Place::ProtectionOptions, dialog);
     });
 
     connect(m_alarm.get(), &AlarmControl::armStateChanged, this,
@@ -60,16 +58,8 @@ void TfrmMain::wireProtection()
 
 void TfrmMain::applyProtectionState()
 {
-    const bool disarmed = m_alarm->armState() == AlarmControl::ArmState::Disarmed;
-    const bool held = m_protection->needsPin(DisarmProtection::Step::Settings);
-    for (QSlider *slider : centralWidget()->findChildren<QSlider *>())
-        slider->setEnabled(!held);
-    for (QSpinBox *spin : centralWidget()->findChildren<QSpinBox *>())
-        spin->setEnabled(!held);
-    cmbRecSource->setEnabled(!held);
-    mnuResetSettingToDefault->setEnabled(!held);
-    mnuDisarmProtection->setEnabled(disarmed);
-    if (disarmed) {
+    applyArmedReach(); // a PIN set or removed opens or holds the settings
+    if (m_alarm->armState() == AlarmControl::ArmState::Disarmed) {
         m_protection->resetTries();
         if (m_pinAsk)
             m_pinAsk->close();

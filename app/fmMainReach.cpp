@@ -112,8 +112,12 @@ void TfrmMain::wireReach()
         alerts->setObjectName(QStringLiteral("mnuAlerts"));
         options->insertAction(before, alerts);
         connect(alerts, &QAction::triggered, this, [this] {
-            TfrmAlerts dialog(m_reach->sender, this);
-            dialog.exec();
+            // Window-modal and not exec(): the alarm goes on meanwhile, and
+            // the dialog closes when arming with a PIN holds it.
+            auto *dialog = new TfrmAlerts(m_reach->sender, this);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            dialog->open();
+            holdDialog(ArmedReach::Place::Alerts, dialog);
         });
     }
 }

@@ -66,6 +66,10 @@ void TfrmMain::wireSessionServices()
     s->lidAction = addSwitch(S::Lid, QStringLiteral("Alarm when the lid closes"));
     s->powerAction =
         addSwitch(S::PowerCable, QStringLiteral("Alarm when the power cable is unplugged"));
+    // Like the detector switches, fixed while the alarm is on.
+    holdControl(ArmedReach::Place::SessionSwitches, s->lidAction);
+    holdControl(ArmedReach::Place::SessionSwitches, s->powerAction);
+    applyArmedReach();
 
     // On by default where the machine has a lid / a battery.
     auto machineDefault = [alarm](S which, bool present, QAction *action) {
@@ -116,9 +120,6 @@ void TfrmMain::wireSessionServices()
 
     connect(alarm, &AlarmControl::armStateChanged, s, [s, noteVolume](A state) {
         const bool guarding = state != A::Disarmed;
-        // Like the detector switches, fixed while the alarm is on.
-        s->lidAction->setEnabled(!guarding);
-        s->powerAction->setEnabled(!guarding);
         s->logind.setWatching(guarding);
         // The guard connects only now: at rest no libpulse thread runs.
         s->sink.setWatching(guarding);
