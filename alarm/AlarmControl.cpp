@@ -285,6 +285,18 @@ void AlarmControl::ActivateAlarm(const QString &message)
     }
 }
 
+void AlarmControl::ActivateAlarmOrReport(const QString &message)
+{
+    if (!isOn(Switch::Alarm))
+        return;
+    bool raised = false;
+    const auto watch = connect(this, &AlarmControl::alarmRaised, [&raised] { raised = true; });
+    ActivateAlarm(message);
+    disconnect(watch);
+    if (!raised)
+        m_report.AddToReport(message);
+}
+
 quint32 AlarmControl::RandomBelowN(quint32 n) const
 {
     if (n == 0)

@@ -104,6 +104,10 @@ public:
     void EscapeDisarm();
 
     void ActivateAlarm(const QString &message);
+    // A trigger that must be on the record: ActivateAlarm, and when that
+    // refuses it (activation delay, a run playing, the temporary mute) while
+    // the switch is on, the report line all the same.
+    void ActivateAlarmOrReport(const QString &message);
     quint32 GetSimulationTime() const;
 
     bool isWaitingForActivation() const;

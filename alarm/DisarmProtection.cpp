@@ -163,15 +163,7 @@ DisarmProtection::Verdict DisarmProtection::CheckPin(const QString &pin)
         m_report.AddToReport(WrongPinText);
         return Verdict::Wrong;
     }
-    // An accepted trigger writes its own report line; a refused one (during
-    // the activation delay, while a run plays) still gets the line here.
-    bool raised = false;
-    const auto watch = QObject::connect(&m_alarm, &AlarmControl::alarmRaised,
-                                        [&raised](const QString &) { raised = true; });
-    m_alarm.ActivateAlarm(WrongPinText);
-    QObject::disconnect(watch);
-    if (!raised)
-        m_report.AddToReport(WrongPinText);
+    m_alarm.ActivateAlarmOrReport(WrongPinText);
     return Verdict::WrongAndAlarm;
 }
 

@@ -93,8 +93,10 @@ void TfrmMain::wireSessionServices()
         if (onBattery && alarm->isOn(S::PowerCable))
             alarm->ActivateAlarm(QStringLiteral("Power cable disconnected"));
     });
+    // Also during a run (a mute of the program's own stream), when the
+    // trigger itself is refused: the line is written all the same.
     connect(&s->sink, &SinkGuard::intrusion, s,
-            [alarm](const QString &message) { alarm->ActivateAlarm(message); });
+            [alarm](const QString &message) { alarm->ActivateAlarmOrReport(message); });
 
     auto noteVolume = [this, s] {
         s->volumeNotePending = false;

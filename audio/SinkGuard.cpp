@@ -1,171 +1,8 @@
 #include "audio/SinkGuard.h"
+#include "audio/SinkGuardLoop.h"
 
-#include <QMetaObject>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QSignalBlocker>
 #include <algorithm>
-#include <atomic>
-#include <deque>
-#include <pulse/pulseaudio.h>
-#include <utility>
-
-struct SinkGuard::Event
-{
-    enum class Kind
-    {
-        Ready,
-        Lost,
-        DefaultSink,
-        Sink
-    } kind;
-    QString name;
-    SinkState state;
-    // The guard's change count when the sink state was asked for: a state
-    // asked for before the guard's latest own change may show the sink as
-    // it was before that change; it is shown, never judged.
-    quint64 generation = 0;
-};
-
-// Everything libpulse's thread touches. The main loop's lock guards the
-// context and the query list; queueMutex guards the hand-off to the owner.
-struct SinkGuard::Loop
-{
-    pa_threaded_mainloop *mainloop = nullptr;
-    pa_context *context = nullptr;
-    // Bumped (under the main loop's lock) with every change the guard makes.
-    std::atomic<quint64> generation{0};
-    // The generation at which each sink query still unanswered was sent;
-    // replies on one connection come in the order of the requests.
-    std::deque<quint64> queries;
-
-    QMutex queueMutex;
-    std::deque<Event> events;
-    SinkGuard *receiver = nullptr;
-    bool wakePending = false;
-
-    ~Loop()
-    {
-        if (!mainloop)
-            return;
-        pa_threaded_mainloop_lock(mainloop);
-        DropContext();
-        pa_threaded_mainloop_unlock(mainloop);
-        pa_threaded_mainloop_stop(mainloop);
-        pa_threaded_mainloop_free(mainloop);
-    }
-
-    // Main loop lock held.
-    void DropContext()
-    {
-        if (!context)
-            return;
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-        context = nullptr;
-        queries.clear();
-    }
-
-    void Post(Event event)
-    {
-        QMutexLocker lock(&queueMutex);
-        if (!receiver)
-            return;
-        events.push_back(std::move(event));
-        if (wakePending)
-            return;
-        wakePending = true;
-        QMetaObject::invokeMethod(receiver, "DrainEvents", Qt::QueuedConnection);
-    }
-
-    // Main loop lock held (libpulse's callbacks run with it).
-    void QuerySink(const char *name)
-    {
-        if (!context || !name || !*name)
-            return;
-        pa_operation *op = pa_context_get_sink_info_by_name(context, name, &Loop::OnSinkInfo, this);
-        if (!op)
-            return;
-        queries.push_back(generation.load());
-        pa_operation_unref(op);
-    }
-
-    void QueryServer()
-    {
-        if (pa_operation *op = pa_context_get_server_info(context, &Loop::OnServerInfo, this))
-            pa_operation_unref(op);
-    }
-
-    static void OnContextState(pa_context *context, void *userdata)
-    {
-        auto *loop = static_cast<Loop *>(userdata);
-        switch (pa_context_get_state(context)) {
-        case PA_CONTEXT_READY: {
-            pa_context_set_subscribe_callback(context, &Loop::OnSubscription, loop);
-            const auto mask =
-                pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER);
-            if (pa_operation *op = pa_context_subscribe(context, mask, nullptr, nullptr))
-                pa_operation_unref(op);
-            loop->Post({Event::Kind::Ready, {}, {}, 0});
-            loop->QueryServer();
-            break;
-        }
-        case PA_CONTEXT_FAILED:
-        case PA_CONTEXT_TERMINATED:
-            loop->Post({Event::Kind::Lost, {}, {}, 0});
-            break;
-        default:
-            break;
-        }
-    }
-
-    static void OnSubscription(pa_context *, pa_subscription_event_type_t type, uint32_t index,
-                               void *userdata)
-    {
-        auto *loop = static_cast<Loop *>(userdata);
-        const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
-        if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
-            loop->QueryServer();
-        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK &&
-                   (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_REMOVE) {
-            // Any sink may be the default one; the owner picks.
-            pa_operation *op =
-                pa_context_get_sink_info_by_index(loop->context, index, &Loop::OnSinkInfo, loop);
-            if (op) {
-                loop->queries.push_back(loop->generation.load());
-                pa_operation_unref(op);
-            }
-        }
-    }
-
-    static void OnServerInfo(pa_context *, const pa_server_info *info, void *userdata)
-    {
-        auto *loop = static_cast<Loop *>(userdata);
-        const char *sink = info ? info->default_sink_name : nullptr;
-        loop->Post({Event::Kind::DefaultSink, QString::fromUtf8(sink ? sink : ""), {}, 0});
-        loop->QuerySink(sink);
-    }
-
-    static void OnSinkInfo(pa_context *, const pa_sink_info *info, int eol, void *userdata)
-    {
-        auto *loop = static_cast<Loop *>(userdata);
-        if (loop->queries.empty())
-            return;
-        if (eol != 0) {
-            loop->queries.pop_front();
-            return;
-        }
-        if (!info || !info->name)
-            return;
-        Event event{Event::Kind::Sink, QString::fromUtf8(info->name), {}, loop->queries.front()};
-        event.state.muted = info->mute != 0;
-        for (unsigned c = 0; c < info->volume.channels && c < PA_CHANNELS_MAX; ++c)
-            event.state.volume.append(info->volume.values[c]);
-        loop->Post(std::move(event));
-    }
-};
 
 SinkGuard::SinkGuard(const QString &server, QObject *parent) : QObject(parent), m_server(server)
 {
@@ -257,6 +94,7 @@ void SinkGuard::Stop()
     m_current.reset();
     m_reference.reset();
     m_pending.clear();
+    m_streams.clear();
     m_retryInterval = FirstRetryInterval;
     SetState(State::Idle);
 }
@@ -323,6 +161,7 @@ void SinkGuard::OnEvent(const Event &event)
         m_pending.clear();
         m_reference.reset();
         m_current.reset();
+        m_streams.clear();
         SetState(State::Ready);
         // A run that ended while the server was away still owes its sinks.
         if (!m_runActive && !m_saved.isEmpty())
@@ -331,6 +170,7 @@ void SinkGuard::OnEvent(const Event &event)
     case Event::Kind::Lost:
         m_current.reset();
         m_reference.reset();
+        m_streams.clear();
         SetState(State::Unavailable);
         ScheduleRetry();
         break;
@@ -345,6 +185,12 @@ void SinkGuard::OnEvent(const Event &event)
     case Event::Kind::Sink:
         // Only this thread changes the count, so the comparison holds.
         OnSink(event.name, event.state, event.generation == m_loop->generation.load());
+        break;
+    case Event::Kind::Stream:
+        OnStream(event.stream, event.state, event.generation == m_loop->generation.load());
+        break;
+    case Event::Kind::StreamGone:
+        m_streams.remove(event.stream);
         break;
     }
 }
@@ -374,19 +220,26 @@ void SinkGuard::OnSink(const QString &name, const SinkState &state, bool settled
     }
     if (!m_armed)
         return;
-    if (!m_reference) {
-        m_reference = state;
-        return;
-    }
-    const QString verdict = Judge(*m_reference, state);
-    // The highest level seen is kept, so that several small steps down
-    // add up; after an intrusion the new state is the new reference.
-    const quint32 kept = verdict.isEmpty() ? std::max(Level(*m_reference), Level(state)) : 0;
-    m_reference = state;
-    if (kept > Level(state))
-        m_reference->volume = QList<quint32>(state.volume.size(), kept);
+    const QString verdict = Follow(m_reference, state, &Judge);
     if (!verdict.isEmpty())
         Q_EMIT intrusion(verdict);
+}
+
+QString SinkGuard::Follow(std::optional<SinkState> &reference, const SinkState &now,
+                          QString (*judge)(const SinkState &, const SinkState &))
+{
+    if (!reference) {
+        reference = now;
+        return QString();
+    }
+    const QString verdict = judge(*reference, now);
+    // The highest level seen is kept, so that several small steps down
+    // add up; after an intrusion the new state is the new reference.
+    const quint32 kept = verdict.isEmpty() ? std::max(Level(*reference), Level(now)) : 0;
+    reference = now;
+    if (kept > Level(now))
+        reference->volume = QList<quint32>(now.volume.size(), kept);
+    return verdict;
 }
 
 bool SinkGuard::Matches(const SinkState &a, const SinkState &b)
@@ -407,10 +260,12 @@ void SinkGuard::Settle()
     // between, or the sink refused): a fresh look is judged as it is.
     m_pending.clear();
     UpdateConnection();
+    SettleStreams();
     if (!m_loop || !m_loop->mainloop)
         return;
     pa_threaded_mainloop_lock(m_loop->mainloop);
     m_loop->QuerySink(m_sinkName.toUtf8().constData());
+    m_loop->QueryStreams();
     pa_threaded_mainloop_unlock(m_loop->mainloop);
 }
 
@@ -466,14 +321,10 @@ bool SinkGuard::Apply(const QString &name, const SinkState &state)
     bool applied = false;
     pa_threaded_mainloop_lock(m_loop->mainloop);
     pa_context *context = m_loop->context;
-    if (context && pa_context_get_state(context) == PA_CONTEXT_READY && !state.volume.isEmpty() &&
-        state.volume.size() <= PA_CHANNELS_MAX) {
+    pa_cvolume volume;
+    if (context && pa_context_get_state(context) == PA_CONTEXT_READY &&
+        Loop::FillVolume(state, volume)) {
         const QByteArray sink = name.toUtf8();
-        pa_cvolume volume;
-        pa_cvolume_init(&volume);
-        volume.channels = uint8_t(state.volume.size());
-        for (int c = 0; c < state.volume.size(); ++c)
-            volume.values[c] = std::min<quint32>(state.volume.at(c), PA_VOLUME_MAX);
         if (pa_operation *op = pa_context_set_sink_volume_by_name(context, sink.constData(),
                                                                   &volume, nullptr, nullptr))
             pa_operation_unref(op);
@@ -514,6 +365,8 @@ void SinkGuard::setArmed(bool armed)
         return;
     m_armed = armed;
     m_reference = armed ? m_current : std::nullopt;
+    for (Stream &stream : m_streams)
+        stream.reference = armed ? std::optional(stream.state) : std::nullopt;
     if (armed) {
         m_recheck.start();
     } else {
@@ -532,6 +385,8 @@ void SinkGuard::setRunActive(bool active)
     if (active) {
         if (m_current)
             Enforce(m_sinkName, *m_current);
+        for (const quint32 index : m_streams.keys())
+            EnforceStream(index);
     } else {
         Restore();
     }

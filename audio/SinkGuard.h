@@ -10,6 +10,13 @@
 // it by more than a small step is reported as an intrusion; the guard's own
 // changes never are.
 //
+// The program's own playback streams are guarded the same way, except that
+// nothing is put back: during a run every one of them is unmuted and at
+// least at full volume, whatever the session manager restored when it was
+// opened (a mute stored from an earlier run included), and while armed a
+// mute or a drop of one is an intrusion ("Alarm sound muted", "Alarm sound
+// lowered"), also during a run.
+//
 // The guard is connected only while it has something to do: while the
 // owner watches (arming and armed), during a run, and until a sink it
 // changed is put back; a short while after that it disconnects and
@@ -88,6 +95,10 @@ public:
     // Whether a new state of an armed sink, against what it was, is an
     // intrusion; the text to report, or empty.
     static QString Judge(const SinkState &before, const SinkState &now);
+    // The same for one of the program's own streams.
+    static QString JudgeStream(const SinkState &before, const SinkState &now);
+    // The program's own playback streams as last heard, by server index.
+    QHash<quint32, SinkState> ownStreams() const;
     static quint32 Level(const SinkState &state);
     static bool Matches(const SinkState &a, const SinkState &b);
 
@@ -116,6 +127,20 @@ private:
     void Settle();
     void SetState(State state);
     void ScheduleRetry();
+    // Judges now against reference and moves the reference on; the verdict.
+    static QString Follow(std::optional<SinkState> &reference, const SinkState &now,
+                          QString (*judge)(const SinkState &, const SinkState &));
+    // The program's own streams (SinkGuardStreams.cpp).
+    struct Stream
+    {
+        SinkState state;
+        std::optional<SinkState> reference; // while armed
+        std::optional<SinkState> pending;   // set by the guard, not yet shown
+    };
+    void OnStream(quint32 index, const SinkState &state, bool settled);
+    void EnforceStream(quint32 index);
+    void SettleStreams();
+    QHash<quint32, Stream> m_streams;
 
     QString m_server;
     std::shared_ptr<Loop> m_loop;
