@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The sound server goes away under the running program: killed and started
-again on the same socket, or the default sink changed. The real program on
+again on the same socket, or the default sink changed; or the program's own
+stream is muted during a run. The real program on
 Xvfb and a private server, PulseAudio or PipeWire (TARVO2_SOUND_SERVER, or
 the second argument: pulseaudio | pipewire).
 
@@ -13,12 +14,13 @@ import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (HarnessError, Listener, Processes, XServer, end_on_signals,  # noqa: E402
-                     make_tone, run_suite, wait_until)
+                     make_tone, run, run_suite, wait_until)
 from soundservers import SERVERS, make_server  # noqa: E402
 from world import QUIET, S, SET, SOUND, World, jump_pointer  # noqa: E402
 
 LOST = "Sound device lost"
 RESTORED = "Sound device restored"
+STREAM_MUTED = "Alarm sound muted"
 HEARD_WITHIN = 5.0  # seconds after the new server answers
 
 
@@ -50,7 +52,9 @@ class Suite:
         self.listener = Listener(self.procs, self.sound)
         self.tone = os.path.join(root, "tone.wav")
         self.room_noise = os.path.join(root, "noise.wav")
+        self.long_tone = os.path.join(root, "long.wav")
         make_tone(self.tone, 1)
+        make_tone(self.long_tone, 6)
         make_tone(self.room_noise, 3, frequency=440, volume=0.9, channels=2)
 
     def restart_server(self):
@@ -64,11 +68,12 @@ class Suite:
         return ready
 
 
-def armed_world(suite, name, check, armed=True):
+def armed_world(suite, name, check, armed=True, tone=None, extra=None):
     world = World(suite, name)
-    world.add_sound(suite.tone, "tone.wav")
-    extra = {(S, "ActMouDetectToggle"): "T", (S, "ActMicDetectToggle"): "T",
-             (SET, "frmMaintrkMicTriggerDuration"): "2"}
+    world.add_sound(tone or suite.tone, "tone.wav")
+    extra = dict(extra or {})
+    extra.update({(S, "ActMouDetectToggle"): "T", (S, "ActMicDetectToggle"): "T",
+                  (SET, "frmMaintrkMicTriggerDuration"): "2"})
     if armed:
         extra[(S, "Alarm Active")] = "T"
     world.preset(checked=["tone.wav"], extra=extra)
@@ -160,8 +165,62 @@ def scenario_default_sink(suite, world_name, check):
     suite.sinks = {}
 
 
+def program_stream(suite, world):
+    """The program's own playback stream on the server: (index, muted), or
+    None."""
+    listing = run(["pactl", "list", "sink-inputs"], suite.sound.env, check=False).stdout
+    for block in listing.split("Sink Input #")[1:]:
+        if 'application.process.id = "%d"' % world.proc.pid in block:
+            return block.split()[0], "Mute: yes" in block
+    return None
+
+
+def heard_after_jumps(world, suite, timeout=15):
+    """Jumps the pointer until the alarm is heard (a program just started
+    arms at its first activation)."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        t0 = time.monotonic()
+        jump_pointer(world, suite)
+        if suite.listener.wait_for_sound(t0, 2.5, SOUND):
+            return True
+    return False
+
+
+def scenario_stream_mute(suite, world_name, check):
+    """Someone mutes the program's own stream during a run: the line is
+    written, the run goes on heard, and the session manager does not carry
+    the mute into the later runs, also after a restart."""
+    world, win = armed_world(suite, world_name, check, tone=suite.long_tone,
+                             extra={(SET, "frmMainspnActivationDelay"): "0"})
+    check(suite.listener.wait_for_silence(5, QUIET), "silence while armed")
+    jump_pointer(world, suite)
+    check(world.wait_report("Mouse detected", timeout=4), "a pointer jump raises the alarm")
+    check(wait_until(lambda: program_stream(suite, world) is not None, 5),
+          "the alarm plays through a stream of the program's own")
+    stream = program_stream(suite, world)
+    if stream is None:
+        return
+    run(["pactl", "set-sink-input-mute", stream[0], "1"], suite.sound.env)
+    muted_at = time.monotonic()
+    check(world.wait_report(STREAM_MUTED, timeout=5), "the mute is reported (\"%s\")"
+          % STREAM_MUTED, repr(world.report_lines()[-6:]))
+    check(suite.listener.wait_for_sound(muted_at + 1.0, 4, SOUND), "and the run goes on heard",
+          "peak %.0f/%.0f" % suite.listener.peak(muted_at + 1.0))
+    check(suite.listener.wait_for_silence(20, QUIET, hold=2), "the alarm ends")
+    check(wait_until(lambda: program_stream(suite, world) is None, 10), "its stream closes")
+    time.sleep(1.5)  # a session manager stores a stream's state after a second
+    check(heard_after_jumps(world, suite), "a later run is heard")
+    check(suite.listener.wait_for_silence(20, QUIET, hold=2), "the alarm ends")
+    world.stop()
+    world.start()
+    world.wait_main()
+    check(heard_after_jumps(world, suite), "after a restart the alarm is heard")
+
+
 SCENARIOS = [("server_restart", scenario_server_restart),
-             ("default_sink", scenario_default_sink)]
+             ("default_sink", scenario_default_sink),
+             ("stream_mute", scenario_stream_mute)]
 
 
 def run_scenarios(suite, check, chosen):
