@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The sound server restarts, the default sink changes and the program's own
 # stream is muted under the running program, on a private PulseAudio and on
-# a private PipeWire (with its pulse server and WirePlumber). TARVO2_SOUND_SERVER=pulseaudio|pipewire runs one.
+# a private PipeWire (with its pulse server and WirePlumber).
+# TARVO2_SOUND_SERVER=pulseaudio|pipewire runs one.
 # usage: test_audio_recovery.sh path/to/tarvo2
 set -uo pipefail
 binary=${1:?usage: test_audio_recovery.sh path/to/tarvo2}
