@@ -6,6 +6,7 @@
 
 #include "alarm/AlarmControl.h"
 #include "alarm/Autostart.h"
+#include "alarm/DisarmProtection.h"
 #include "report/ReportLog.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
@@ -39,6 +40,32 @@ inline std::unique_ptr<AlarmControl> mouseAlarm(ReportLog &report, const int &ac
     alarm->setTag(AlarmControl::Switch::Mouse, 1);
     return alarm;
 }
+
+// The mouse alarm above with its disarm protection, loaded from a fresh
+// store; start() for init(), stop() for cleanup().
+struct ProtectedAlarm
+{
+    std::unique_ptr<ReportLog> report;
+    std::unique_ptr<AlarmControl> alarm;
+    std::unique_ptr<DisarmProtection> protection;
+
+    bool start(const QTemporaryDir &dir, const int &activationDelay)
+    {
+        report = freshAlarmReport(dir);
+        if (!report)
+            return false;
+        alarm = mouseAlarm(*report, activationDelay);
+        protection = std::make_unique<DisarmProtection>(*alarm, *report);
+        protection->Load();
+        return true;
+    }
+    void stop()
+    {
+        protection.reset();
+        alarm.reset();
+        RemoveAutostartEntry();
+    }
+};
 
 // The messages of report lines, without their time stamps.
 inline QStringList reportMessages(const QStringList &lines)

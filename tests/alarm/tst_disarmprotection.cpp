@@ -21,9 +21,10 @@ class TestDisarmProtection : public QObject
 {
     Q_OBJECT
     QTemporaryDir m_dir;
-    std::unique_ptr<ReportLog> m_report;
-    std::unique_ptr<AlarmControl> m_alarm;
-    std::unique_ptr<DisarmProtection> m_protection;
+    tarvo::test::ProtectedAlarm m_fixture;
+    std::unique_ptr<ReportLog> &m_report = m_fixture.report;
+    std::unique_ptr<AlarmControl> &m_alarm = m_fixture.alarm;
+    std::unique_ptr<DisarmProtection> &m_protection = m_fixture.protection;
     int m_activationDelay = 0;
 
     void arm(int activationDelay)
@@ -41,19 +42,10 @@ class TestDisarmProtection : public QObject
 private Q_SLOTS:
     void init()
     {
-        m_report = tarvo::test::freshAlarmReport(m_dir);
-        QVERIFY(m_report);
         m_activationDelay = 0;
-        m_alarm = tarvo::test::mouseAlarm(*m_report, m_activationDelay);
-        m_protection = std::make_unique<DisarmProtection>(*m_alarm, *m_report);
-        m_protection->Load();
+        QVERIFY(m_fixture.start(m_dir, m_activationDelay));
     }
-    void cleanup()
-    {
-        m_protection.reset();
-        m_alarm.reset();
-        RemoveAutostartEntry();
-    }
+    void cleanup() { m_fixture.stop(); }
 
     void storedFormHoldsNoPin()
     {

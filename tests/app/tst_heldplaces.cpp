@@ -7,23 +7,20 @@
 #include "common/TestMain.h"
 
 #include "ArmableWindow.h"
+#include "WindowTest.h"
 
 #include "alarm/Autostart.h"
-#include "app/dlgCalibrate.h"
-#include "app/fmAlerts.h"
 #include "app/fmMainReach.h"
-#include "app/fmProtection.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
 
+#include <QDialog>
 #include <QDragEnterEvent>
-#include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSlider>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QUrl>
 
 namespace {
@@ -67,14 +64,13 @@ bool chooseByKeyboard(TfrmMain &w, const QString &item)
 }
 } // namespace
 
-class TestHeldPlaces : public QObject
+class TestHeldPlaces : public tarvo::test::WindowTest
 {
     Q_OBJECT
-    std::unique_ptr<QTemporaryDir> m_dir;
 
     std::unique_ptr<TfrmMain> armedWindow(bool pin, bool arm = true)
     {
-        auto w = tarvo::test::makeArmableWindow(m_dir->path() + QLatin1Char('/'));
+        auto w = tarvo::test::makeArmableWindow(workingDirectory());
         if (!w)
             return nullptr;
         if (pin && !w->protection().setPin(Pin, 1000))
@@ -88,12 +84,7 @@ class TestHeldPlaces : public QObject
     }
 
 private Q_SLOTS:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QFile::remove(RegistryFilePath());
-        RemoveAutostartEntry();
-    }
+    void init() { startFresh(); }
     void cleanup() { RemoveAutostartEntry(); }
 
     void optionsByKeyboard_data()

@@ -59,24 +59,6 @@ private Q_SLOTS:
         QVERIFY(tarvo::test::writeTone(m_tone, 44100, 44100 * 6, 6 * 440, 0.3f));
     }
 
-    void judge_data()
-    {
-        QTest::addColumn<bool>("mutedNow");
-        QTest::addColumn<quint32>("now");
-        QTest::addColumn<QString>("verdict");
-        QTest::newRow("muted") << true << Full << "Alarm sound muted";
-        QTest::newRow("lowered") << false << Full / 5 << "Alarm sound lowered";
-        QTest::newRow("a small step") << false << Full - SinkGuard::LowerStep << "";
-        QTest::newRow("louder") << false << Full * 2 << "";
-    }
-    void judge()
-    {
-        QFETCH(bool, mutedNow);
-        QFETCH(quint32, now);
-        QFETCH(QString, verdict);
-        QCOMPARE(SinkGuard::JudgeStream({false, {Full, Full}}, {mutedNow, {now, now}}), verdict);
-    }
-
     void servers_data()
     {
         QTest::addColumn<Kind>("kind");
