@@ -27,7 +27,7 @@ bool ArmedReach::reachable(Place place) const
     case Hold::WhileOn:
         return false;
     case Hold::WhilePinGuards:
-        return !m_protection.pinEnabled();
+        return !m_protection.needsPin(DisarmProtection::Step::Settings);
     }
     return false;
 }
