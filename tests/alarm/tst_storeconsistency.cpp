@@ -24,6 +24,15 @@ class TestStoreConsistency : public tarvo::test::AlarmRulesTest
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(disk.path()));
         return startFresh();
     }
+    // Armed with the store and the entry on disk, which then fills up.
+    bool armedOnAFullDisk(TinyDisk &disk)
+    {
+        if (!moveConfigTo(disk))
+            return false;
+        m_alarm->setTag(Switch::Mouse, 1);
+        Arm();
+        return AutostartEntryExists() && disk.fill();
+    }
 
 private Q_SLOTS:
     void initTestCase() { m_configHome = qEnvironmentVariable("XDG_CONFIG_HOME"); }
@@ -39,11 +48,7 @@ private Q_SLOTS:
         TinyDisk disk(128);
         if (!disk.mounted())
             QSKIP("mounting a small file system needs root");
-        QVERIFY(moveConfigTo(disk));
-        m_alarm->setTag(Switch::Mouse, 1);
-        Arm();
-        QVERIFY(AutostartEntryExists());
-        QVERIFY(disk.fill());
+        QVERIFY(armedOnAFullDisk(disk));
 
         QString told;
         try {
@@ -76,10 +81,7 @@ private Q_SLOTS:
         TinyDisk disk(128);
         if (!disk.mounted())
             QSKIP("mounting a small file system needs root");
-        QVERIFY(moveConfigTo(disk));
-        m_alarm->setTag(Switch::Mouse, 1);
-        Arm();
-        QVERIFY(disk.fill());
+        QVERIFY(armedOnAFullDisk(disk));
         QVERIFY_THROWS_EXCEPTION(RegistryError, m_alarm->ActActivateToggleExecute());
         QVERIFY(m_alarm->TimStoreDisarm.isActive());
         disk.makeRoom();

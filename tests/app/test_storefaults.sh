@@ -42,17 +42,7 @@ with wave.open(root + "/app/Sounds/a.wav", "wb") as w:
 EOF
 export SDL_DISKAUDIOFILEIN=$root/room.raw SDL_DISKAUDIOFILE=$root/speakers.raw
 
-failures=0
-passed=0
-check() { # description, command...
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); echo "ok: $what"
-  else failures=$((failures + 1)); echo "FAIL: $what"; fi
-}
-wait_for() { # seconds, command...
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.2; done
-}
+. "$(dirname "$0")/../common/checks.sh"
 heard() { python3 -c "import sys; sys.exit(0 if any(open(sys.argv[1], 'rb').read()) else 1)" "$SDL_DISKAUDIOFILE" 2>/dev/null; }
 reported() { grep -qs "Microphone detected" "$root/app/Reports/Report.txt"; }
 mode_of() { stat -c %a "$1" 2>/dev/null; }
