@@ -56,7 +56,10 @@ QString WorkingDirectoryFor(const QString &executablePath)
         return exeFolder;
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     const QString fallback = withOneSlash(data + QStringLiteral("/Tarvo2"));
-    SafeFile::MakePrivateFolder(fallback);
+    // With nowhere to write at all, the sounds beside the executable can
+    // still be read and played.
+    if (!SafeFile::MakePrivateFolder(fallback))
+        return exeFolder;
     carrySoundsAlong(exeFolder + QStringLiteral("Sounds/"), fallback + QStringLiteral("Sounds/"));
     return fallback;
 }

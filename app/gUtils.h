@@ -12,6 +12,8 @@ bool IsInstalledCopy(const QString &executablePath);
 // own; the per-user data folder ($XDG_DATA_HOME/Tarvo2/, mode 0700) for an
 // installed copy or when the executable's folder is not writable. Sounds
 // beside the executable are copied along into a data folder without sounds.
+// When neither folder can be written, the executable's folder is kept, so
+// its sounds are still read.
 QString WorkingDirectoryFor(const QString &executablePath);
 
 // Opens the desktop's playback (recording = false) or recording volume

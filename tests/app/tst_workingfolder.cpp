@@ -98,6 +98,23 @@ private Q_SLOTS:
         QCOMPARE(SoundsIn(DataFolder()), QStringList{"B.MP3"});
         QVERIFY(disk.setReadOnly(false));
     }
+
+    void nowhereToWriteKeepsReadingTheSounds()
+    {
+        TinyDisk program(64), data(64);
+        if (!program.mounted() || !data.mounted())
+            QSKIP("mounting a small file system needs root");
+        QVERIFY(Touch(program.path() + QStringLiteral("/tarvo2")));
+        QVERIFY(Touch(program.path() + QStringLiteral("/Sounds/a.wav")));
+        QVERIFY(program.setReadOnly(true) && data.setReadOnly(true));
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        const QString folder = WorkingDirectoryFor(program.path() + QStringLiteral("/tarvo2"));
+        qputenv("XDG_DATA_HOME", dataHome);
+        QCOMPARE(folder, program.path() + u'/');
+        QCOMPARE(SoundsIn(folder), QStringList{"a.wav"});
+        QVERIFY(program.setReadOnly(false) && data.setReadOnly(false));
+    }
 };
 
 TARVO_TEST_MAIN(TestWorkingFolder)
