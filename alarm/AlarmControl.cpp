@@ -50,6 +50,7 @@ AlarmControl::AlarmControl(ReportLog &report, Hooks hooks, QObject *parent)
     TimTriggerDelayFlash.setInterval(FlashInterval);
     TimTempMute.setInterval(TempMuteInterval);
     TimLedSim.setInterval(LedBlinkInterval);
+    TimStoreDisarm.setInterval(StoreRetryInterval);
     for (QTimer *once : {&TimActivationDelay, &TimTriggerDelay, &TimTempMute, &TimLedSim})
         once->setSingleShot(true);
     // Delays the user set are promises: a coarse timer may end them up to 5 %
@@ -67,6 +68,7 @@ AlarmControl::AlarmControl(ReportLog &report, Hooks hooks, QObject *parent)
     connect(&TimTempMute, &QTimer::timeout, this, &AlarmControl::TimTempMuteTimer);
     connect(&TimSimulation, &QTimer::timeout, this, &AlarmControl::TimSimulationTimer);
     connect(&TimLedSim, &QTimer::timeout, this, &AlarmControl::TimLedSimTimer);
+    connect(&TimStoreDisarm, &QTimer::timeout, this, &AlarmControl::TimStoreDisarmTimer);
 }
 
 QString AlarmControl::actionName(Switch s)
@@ -139,7 +141,21 @@ bool AlarmControl::ResumeStoredAlarm()
         return false;
     setTag(Switch::Alarm, 1);
     StartOrDelayStart();
+    // A kill between storing the armed state and writing the entry leaves
+    // none, and only the entry brings the alarm back after the next log-in.
+    if (!AutostartEntryCurrent(m_hooks.executablePath) &&
+        !WriteAutostartEntry(m_hooks.executablePath))
+        throw AutostartWriteError();
     return true;
+}
+
+RegistryError AlarmControl::AutostartWriteError()
+{
+    return RegistryError::withText(
+        AutostartEntryPath(),
+        QStringLiteral("Could not write the autostart entry \"%1\": Tarvo2 will not "
+                       "start again by itself after a restart.")
+            .arg(AutostartEntryPath()));
 }
 
 void AlarmControl::FlipSwitch(Switch s)
@@ -174,6 +190,7 @@ void AlarmControl::ActActivateToggleExecute()
         AlarmStopStart(false);
         return;
     }
+    TimStoreDisarm.stop(); // armed again: the stored state is to say so
     StepRunner steps;
     steps.run(
         [] { WriteRegString(StoreKeys::Settings, StoreKeys::AlarmActive, StoreKeys::SwitchOn); });
@@ -181,11 +198,7 @@ void AlarmControl::ActActivateToggleExecute()
         // The program must come back after a restart to keep guarding; not
         // being able to promise that is as serious as a failed store write.
         if (!WriteAutostartEntry(m_hooks.executablePath))
-            throw RegistryError::withText(
-                AutostartEntryPath(),
-                QStringLiteral("Could not write the autostart entry \"%1\": Tarvo2 will not "
-                               "start again by itself after a restart.")
-                    .arg(AutostartEntryPath()));
+            throw AutostartWriteError();
     });
     m_report.Clear();
     StartOrDelayStart();
@@ -243,18 +256,44 @@ void AlarmControl::AlarmStopStart(bool start)
     m_tasks.clear();
     m_report.AddToReport(QStringLiteral("Alarm - Stoped"));
     EmitArmState();
-    StepRunner steps;
-    steps.run([] { DeleteRegValue(StoreKeys::Settings, StoreKeys::AlarmActive); });
-    steps.run([] {
-        // A left-over entry would start the program at every log-on.
-        if (!RemoveAutostartEntry())
-            throw RegistryError::withText(
-                AutostartEntryPath(),
-                QStringLiteral("Could not remove the autostart entry \"%1\": Tarvo2 will still "
-                               "start at the next log-in. Remove that file to stop it.")
-                    .arg(AutostartEntryPath()));
-    });
-    steps.rethrow();
+    StoreDisarmed();
+}
+
+void AlarmControl::StoreDisarmed()
+{
+    try {
+        RemoveRegValue(StoreKeys::Settings, StoreKeys::AlarmActive);
+    } catch (const RegistryError &error) {
+        // The entry stays while the store says armed: a restart then comes
+        // back armed as both say, never half. Tried again until it holds.
+        TimStoreDisarm.start();
+        throw RegistryError::withText(
+            StoreKeys::AlarmActive,
+            QStringLiteral("The alarm is off, but this could not be saved: %1 Until it can be, "
+                           "Tarvo2 starts armed again after a restart; it keeps trying.")
+                .arg(error.message()));
+    }
+    TimStoreDisarm.stop();
+    // A left-over entry would start the program at every log-on.
+    if (!RemoveAutostartEntry())
+        throw RegistryError::withText(
+            AutostartEntryPath(),
+            QStringLiteral("Could not remove the autostart entry \"%1\": Tarvo2 will still "
+                           "start at the next log-in. Remove that file to stop it.")
+                .arg(AutostartEntryPath()));
+}
+
+void AlarmControl::TimStoreDisarmTimer()
+{
+    if (isOn(Switch::Alarm)) {
+        TimStoreDisarm.stop();
+        return;
+    }
+    try {
+        StoreDisarmed();
+    } catch (const RegistryError &) {
+        // Told once, when the disarming failed; the timer tries again.
+    }
 }
 
 void AlarmControl::EscapeDisarm()

@@ -9,6 +9,7 @@
 // rules run without a window.
 
 #include "alarm/TaskQueue.h"
+#include "settings/gRegistry.h"
 
 #include <QObject>
 #include <QTimer>
@@ -59,6 +60,7 @@ public:
     static constexpr int FlashInterval = 500;
     static constexpr int TempMuteInterval = 1500;
     static constexpr int LedBlinkInterval = 250;
+    static constexpr int StoreRetryInterval = 10000;
 
     AlarmControl(ReportLog &report, Hooks hooks, QObject *parent = nullptr);
 
@@ -83,8 +85,10 @@ public:
     bool ApplyMachineDefault(Switch s, bool present);
     static bool StoredAlarmActive();
     // First activation of the window: a stored armed state is taken up again
-    // through the activation delay, without clearing the report or rewriting
-    // the autostart entry. Returns whether it was resumed.
+    // through the activation delay, without clearing the report; a missing
+    // or outdated autostart entry is written again. Returns whether it was
+    // resumed; throws RegistryError (after resuming) when the entry cannot
+    // be written.
     bool ResumeStoredAlarm();
 
     void FlipSwitch(Switch s);
@@ -122,6 +126,8 @@ public:
     // below are public for the same reason.
     QTimer TimTask, TimActivationDelay, TimActivationDelayFlash, TimTriggerDelay,
         TimTriggerDelayFlash, TimTempMute, TimSimulation, TimLedSim;
+    // Runs while a disarming could not be stored, until it is.
+    QTimer TimStoreDisarm;
 
     void TimTaskTimer();
     void TimActivationDelayTimer();
@@ -131,6 +137,7 @@ public:
     void TimTempMuteTimer();
     void TimSimulationTimer();
     void TimLedSimTimer();
+    void TimStoreDisarmTimer();
 
     // Where the alarm stands, for the services that follow it (sleep
     // inhibitor, tray, notifications, screen lock): Arming while the
@@ -156,6 +163,10 @@ private:
         return static_cast<std::size_t>(e);
     }
     void SetLed(Led led, bool lit);
+    // Stores the disarmed state, then removes the autostart entry; the entry
+    // stays while the store cannot say disarmed. Throws RegistryError.
+    void StoreDisarmed();
+    static RegistryError AutostartWriteError();
     void EmitArmState();
     void ToggleLed(Led led) { SetLed(led, !ledLit(led)); }
     quint32 RandomBelowN(quint32 n) const;

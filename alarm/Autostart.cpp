@@ -78,6 +78,18 @@ std::optional<QString> ExpandFieldCodes(const QString &argument)
     return out;
 }
 
+QByteArray EntryText(const QString &exec)
+{
+    return QStringLiteral("[Desktop Entry]\n"
+                          "Type=Application\n"
+                          "Name=Tarvo2\n"
+                          "Comment=Resumes the armed alarm\n"
+                          "Exec=%1\n"
+                          "Terminal=false\n")
+        .arg(exec)
+        .toUtf8();
+}
+
 } // namespace
 
 QString AutostartEntryPath()
@@ -224,7 +236,7 @@ bool WriteAutostartEntry(const QString &executablePath)
     if (DesktopEntryExec(executablePath).isEmpty())
         return false;
     const QString path = AutostartEntryPath();
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+    if (!SafeFile::MakePrivateFolder(QFileInfo(path).absolutePath()))
         return false;
     QString exec;
     const QString launcher = AutostartLauncherPath();
@@ -234,7 +246,8 @@ bool WriteAutostartEntry(const QString &executablePath)
     } else {
         // A home whose own path is not plain cannot hold a plain launcher:
         // then the quoted path is the best there is.
-        if (IsPlainLaunchPath(launcher) && QDir().mkpath(QFileInfo(launcher).absolutePath())) {
+        if (IsPlainLaunchPath(launcher) &&
+            SafeFile::MakePrivateFolder(QFileInfo(launcher).absolutePath())) {
             const QByteArray script = LauncherScript(executablePath);
             // Checked like the entry itself; a replaced launcher keeps its mode.
             if (!SafeFile::Replace(launcher, script) ||
@@ -246,16 +259,24 @@ bool WriteAutostartEntry(const QString &executablePath)
             exec = DesktopEntryExec(executablePath);
         }
     }
-    const QString contents = QStringLiteral("[Desktop Entry]\n"
-                                            "Type=Application\n"
-                                            "Name=Tarvo2\n"
-                                            "Comment=Resumes the armed alarm\n"
-                                            "Exec=%1\n"
-                                            "Terminal=false\n")
-                                 .arg(exec);
     // Checked to the last byte before it replaces an earlier entry: a full
     // disk must not leave an empty entry behind.
-    return SafeFile::Replace(path, contents.toUtf8());
+    return SafeFile::Replace(path, EntryText(exec));
+}
+
+bool AutostartEntryCurrent(const QString &executablePath)
+{
+    QByteArray entry;
+    if (SafeFile::ReadAll(AutostartEntryPath(), &entry) != SafeFile::ReadResult::Ok)
+        return false;
+    if (entry == EntryText(executablePath) && IsPlainLaunchPath(executablePath))
+        return true;
+    const QString launcher = AutostartLauncherPath();
+    QByteArray script;
+    if (entry == EntryText(launcher))
+        return SafeFile::ReadAll(launcher, &script) == SafeFile::ReadResult::Ok &&
+               script == LauncherScript(executablePath) && QFileInfo(launcher).isExecutable();
+    return entry == EntryText(DesktopEntryExec(executablePath));
 }
 
 bool RemoveAutostartEntry()

@@ -35,5 +35,8 @@ QByteArray LauncherScript(const QString &executablePath);
 // Writes the launcher first when the path needs one, then the entry; false
 // when either could not be written completely.
 bool WriteAutostartEntry(const QString &executablePath);
+// True when the entry (and the launcher it starts) is exactly what
+// WriteAutostartEntry would write for this path.
+bool AutostartEntryCurrent(const QString &executablePath);
 bool RemoveAutostartEntry(); // true when no entry (and no launcher) is left
 bool AutostartEntryExists();

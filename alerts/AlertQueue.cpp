@@ -1,12 +1,13 @@
 #include "alerts/AlertQueue.h"
 
+#include "files/SafeFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 
 AlertQueue::AlertQueue(QString path, int capacity)
     : m_path(std::move(path)), m_capacity(std::max(1, capacity))
@@ -52,12 +53,9 @@ bool AlertQueue::save() const
         entries.append(event.toJson());
     const QJsonObject root{{QStringLiteral("dropped"), static_cast<double>(m_dropped)},
                            {QStringLiteral("entries"), entries}};
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(QJsonDocument(root).toJson(QJsonDocument::Compact));
-    return file.commit();
+    // Who is alerted where, and when the owner was away: for the owner only.
+    return SafeFile::MakePrivateFolder(QFileInfo(m_path).absolutePath()) &&
+           SafeFile::Replace(m_path, QJsonDocument(root).toJson(QJsonDocument::Compact));
 }
 
 bool AlertQueue::push(const AlertEvent &event)

@@ -18,7 +18,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -73,6 +72,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     wireAudioDevices();
     wireActivityDetection();
     wireArmedReach();
+    wireNotices();
     applyDesktopLook(); // last: it names and colours every control built above
     qApp->installEventFilter(this);
 }
@@ -172,13 +172,13 @@ bool TfrmMain::FormCreate()
     setWindowTitle(QStringLiteral("Tarvo2"));
 
     if (audio::AudioEngine::interfaceVersion() != 2) {
-        showMessage(MessageKind::Error, QStringLiteral("DLL was not loaded!"));
+        showFatalMessage(QStringLiteral("DLL was not loaded!"));
         return false;
     }
     if (!m_engine.initCapture() || !m_engine.initOutput(44100)) {
         m_engine.freeCapture();
         m_engine.freeOutput();
-        showMessage(MessageKind::Error, QStringLiteral("Cannot start recording device!"));
+        showFatalMessage(QStringLiteral("Cannot start recording device!"));
         return false;
     }
 
@@ -222,6 +222,7 @@ bool TfrmMain::FormCreate()
     DrawActivateBtnState();
     m_alarm->TimTask.start(250);
     wireSessionServices();
+    tellStoreNotices();
     return true;
 }
 
@@ -242,8 +243,10 @@ void TfrmMain::FormActivate()
     if (m_alarm->isOn(AlarmControl::Switch::Simulation))
         m_alarm->StartSimulation();
     SyncActivityDetectors(); // keyboard, and the pointer where it cannot be read
-    if (m_alarm->ResumeStoredAlarm())
+    guarded([this] { m_alarm->ResumeStoredAlarm(); });
+    if (m_alarm->isOn(AlarmControl::Switch::Alarm))
         KeyState();
+    m_startupDone = true;
 }
 
 bool TfrmMain::event(QEvent *event)
@@ -561,18 +564,4 @@ void TfrmMain::guarded(const std::function<void()> &step)
     } catch (const RegistryError &error) {
         showMessage(MessageKind::Error, error.message());
     }
-}
-
-void TfrmMain::showMessage(MessageKind kind, const QString &text)
-{
-    if (m_messageSink) {
-        m_messageSink(kind, text);
-        return;
-    }
-    if (kind == MessageKind::Error)
-        QMessageBox::critical(isVisible() ? this : nullptr, QStringLiteral("Error"), text);
-    else
-        QMessageBox(QMessageBox::NoIcon, QStringLiteral("Tarvo2"), text, QMessageBox::Ok,
-                    isVisible() ? this : nullptr)
-            .exec();
 }

@@ -62,11 +62,13 @@ public:
     void mnuResetSettingToDefaultClick();
     void RestoreFromMessage(const QByteArray &activationToken);
 
-    // Modal messages go through here so tests can capture them.
+    // Messages go through here so tests can capture them: Error and Plain
+    // are boxes answering what the user did, Notice never waits for anyone.
     enum class MessageKind
     {
         Error,
-        Plain
+        Plain,
+        Notice
     };
     using MessageSink = std::function<void(MessageKind, const QString &)>;
     void setMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
@@ -129,7 +131,16 @@ private:
     void FormClose();
 
     void guarded(const std::function<void()> &step);
+    // Messages nobody asked for, and the road every message takes
+    // (fmMainNotice.cpp).
     void showMessage(MessageKind kind, const QString &text);
+    void tellFault(const QString &text);
+    void showFatalMessage(const QString &text); // the program ends after it: nothing to hold up
+    void wireNotices();
+    void tellStoreNotices();
+    void warnIfNothingToPlay();
+    std::unique_ptr<SoundPrompts> m_soundPrompts;
+    bool m_startupDone = false;
 
     QString m_workingDirectory;
     QRandomGenerator m_random;

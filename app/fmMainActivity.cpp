@@ -167,7 +167,7 @@ void TfrmMain::showNotice(const QString &text)
     // Never modal: a notice must not hold up anything (above all the resume
     // of a stored armed state at start-up).
     if (m_messageSink) {
-        m_messageSink(MessageKind::Plain, text);
+        m_messageSink(MessageKind::Notice, text);
         return;
     }
     auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tarvo2"), text,

@@ -1,5 +1,8 @@
 #include "app/gUtils.h"
 
+#include "files/SafeFile.h"
+#include "sounds/SoundLibrary.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -22,16 +25,42 @@ bool canCreateFilesIn(const QString &folder)
     return probe.open();
 }
 
+// Sounds found beside the executable move along the first time the
+// program's files live elsewhere, so their check marks still have sounds.
+void carrySoundsAlong(const QString &from, const QString &to)
+{
+    if (QDir(from) == QDir(to) || !ScanSoundsFolder(to, 1).isEmpty())
+        return;
+    const QStringList names = ScanSoundsFolder(from);
+    if (names.isEmpty() || !SafeFile::MakePrivateFolder(to))
+        return;
+    for (const QString &name : names)
+        CopyFileReplacing(from + name, to + name);
+}
+
 } // namespace
+
+bool IsInstalledCopy(const QString &executablePath)
+{
+    const QDir bin = QFileInfo(executablePath).absoluteDir();
+    return bin.dirName() == QLatin1String("bin") &&
+           QFileInfo(bin.filePath(QStringLiteral("../share/tarvo2"))).isDir();
+}
 
 QString WorkingDirectoryFor(const QString &executablePath)
 {
     const QString exeFolder = withOneSlash(QFileInfo(executablePath).absolutePath());
-    if (canCreateFilesIn(exeFolder))
+    // An installed copy's folder is shared by every user and owned by the
+    // package: whether it happens to be writable (run by root) says nothing.
+    if (!IsInstalledCopy(executablePath) && canCreateFilesIn(exeFolder))
         return exeFolder;
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     const QString fallback = withOneSlash(data + QStringLiteral("/Tarvo2"));
-    QDir().mkpath(fallback);
+    // With nowhere to write at all, the sounds beside the executable can
+    // still be read and played.
+    if (!SafeFile::MakePrivateFolder(fallback))
+        return exeFolder;
+    carrySoundsAlong(exeFolder + QStringLiteral("Sounds/"), fallback + QStringLiteral("Sounds/"));
     return fallback;
 }
 

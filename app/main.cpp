@@ -86,7 +86,10 @@ int main(int argc, char *argv[])
     QObject::connect(&instance, &SingleInstance::restoreRequested, &window,
                      &TfrmMain::RestoreFromMessage);
 
-    ShowWelcomeWindow(StoreKeys::Settings, StoreKeys::MsgThanx, QStringLiteral("Tarvo2"));
+    // The greeting waits for a start without a stored armed state: as a
+    // modal window it would hold up the resume.
+    if (!AlarmControl::StoredAlarmActive())
+        ShowWelcomeWindow(StoreKeys::Settings, StoreKeys::MsgThanx, QStringLiteral("Tarvo2"));
     window.show();
     app.exec();
     return 0;

@@ -141,7 +141,9 @@ bool ReplaceWith(const QString &path, qint64 expectedSize, Fill fill, QString *e
             SetError(error, QStringLiteral("%1 is read-only: %2").arg(path, ErrnoText(errno)));
             return false;
         }
-        mode = st.st_mode & 07777;
+        // Kept for the owner only: what the program writes for the user is
+        // nobody else's to read, also in a file made before that rule.
+        mode = st.st_mode & 0700;
     }
     QString tempPath;
     const int fd = CreateTemporary(target, mode, &tempPath, error);
@@ -299,7 +301,7 @@ bool CopyReplacing(const QString &source, const QString &target, QString *error)
                 copied += n;
             }
         },
-        error, nullptr, 0644);
+        error, nullptr, 0600);
     ::close(in);
     if (readFailure)
         SetError(error,
@@ -331,6 +333,8 @@ bool Append(const QString &path, const QByteArray &bytes, const FileId &expected
         SetError(error, NotRegularText(path));
         return false;
     }
+    if (st.st_mode & 077)
+        ::fchmod(fd, st.st_mode & 0700); // an older, more open file is tightened
     const FileId now = IdOf(st);
     if (!expected.exists || now.device != expected.device || now.inode != expected.inode ||
         now.size != expected.size) {
@@ -357,6 +361,32 @@ bool Append(const QString &path, const QByteArray &bytes, const FileId &expected
     ::close(fd);
     if (written)
         *written = IdOf(st);
+    return true;
+}
+
+bool MakePrivateFolder(const QString &path, QString *error)
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    QString made;
+    for (const QString &part : absolute.split(u'/', Qt::SkipEmptyParts)) {
+        made += u'/' + part;
+        if (::mkdir(Native(made).constData(), 0700) == 0 || errno == EEXIST)
+            continue;
+        const int e = errno;
+        struct stat existing;
+        if (::stat(Native(made).constData(), &existing) == 0 && S_ISDIR(existing.st_mode))
+            continue; // there already, only not ours to make
+        SetError(error,
+                 QStringLiteral("the folder %1 could not be created: %2").arg(made, ErrnoText(e)));
+        return false;
+    }
+    struct stat st;
+    if (::stat(Native(absolute).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        SetError(error, QStringLiteral("%1 is not a folder").arg(absolute));
+        return false;
+    }
+    if ((st.st_mode & 077) && st.st_uid == ::geteuid())
+        ::chmod(Native(absolute).constData(), st.st_mode & 0700);
     return true;
 }
 

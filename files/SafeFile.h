@@ -45,19 +45,25 @@ ReadResult ReadAll(const QString &path, QByteArray *bytes, QString *error = null
                    FileId *id = nullptr);
 
 // Replaces the content of path in one atomic step. newFileMode applies when
-// path does not exist yet; an existing file keeps its mode. written receives
-// the new file's identity.
+// path does not exist yet; an existing file keeps its owner's bits and loses
+// any the group or others had. written receives the new file's identity.
 bool Replace(const QString &path, const QByteArray &bytes, QString *error = nullptr,
-             FileId *written = nullptr, mode_t newFileMode = 0644);
+             FileId *written = nullptr, mode_t newFileMode = 0600);
 
-// Copies the regular file source over target in one atomic step.
+// Copies the regular file source over target in one atomic step (0600).
 bool CopyReplacing(const QString &source, const QString &target, QString *error = nullptr);
 
 // Appends bytes to path when it is still exactly the file expected (same
 // file, same size); otherwise *stale is set and nothing is written. A failed
-// append cuts the file back to its expected size, so no torn bytes stay.
+// append cuts the file back to its expected size, so no torn bytes stay. A
+// file the group or others could read is tightened to its owner.
 bool Append(const QString &path, const QByteArray &bytes, const FileId &expected, FileId *written,
             bool *stale, QString *error = nullptr);
+
+// Makes path and every missing folder above it with mode 0700, and takes
+// the group's and others' rights from path itself when it already exists
+// and belongs to this user. False with *error when it cannot be made.
+bool MakePrivateFolder(const QString &path, QString *error = nullptr);
 
 // For tests: from now on every write of file content fails with errnoValue
 // after allowedBytes bytes of the file; 0 ends the injection.

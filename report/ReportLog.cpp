@@ -137,7 +137,7 @@ QByteArray ReportLog::WholeContent() const
 
 void ReportLog::WritePending()
 {
-    if (m_blocked || !QDir().mkpath(m_folder))
+    if (m_blocked || !SafeFile::MakePrivateFolder(m_folder))
         return;
     QString error;
     if (!m_replaceNext && m_disk.exists) {

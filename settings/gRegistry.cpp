@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QStringDecoder>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -28,6 +29,24 @@ constexpr int LockTimeoutMs = 10000;
 // process id into the lock file leaves a lock nothing can prove stale but
 // its age.
 constexpr int StaleLockMs = 4000;
+// A thousand checked sounds with long names and every setting take a few
+// hundred kilobytes; a file far larger is not the program's and would cost
+// seconds and hundreds of megabytes at every start and change.
+constexpr qint64 MaxStoreBytes = 4 * 1024 * 1024;
+
+// What the user is to be told once about the store (a file set aside).
+QMutex noticesMutex;
+QStringList pendingNotices;
+QSet<QString> toldNotices;
+
+void AddNotice(const QString &text)
+{
+    QMutexLocker locker(&noticesMutex);
+    if (toldNotices.contains(text))
+        return;
+    toldNotices.insert(text);
+    pendingNotices.append(text);
+}
 
 // Names may hold '/', which the file format reads as a key separator, so the
 // store escapes it (and '%', to keep the escaping reversible).
@@ -83,6 +102,19 @@ template <typename Map> QString FindName(const Map &map, const QString &name)
     return QString();
 }
 
+// Two keys that hold the same values and no sub-keys, whether or not the
+// file spelt them with their marker (a hand-written file does not).
+bool SameValues(const Ini::Node &stored, const Ini::Node &wanted)
+{
+    if (!stored.children.isEmpty() || !wanted.children.isEmpty())
+        return false;
+    auto withoutMarker = [](QMap<QString, QByteArray> values) {
+        values.remove(KeyMarker);
+        return values;
+    };
+    return withoutMarker(stored.values) == withoutMarker(wanted.values);
+}
+
 QStringList KeyParts(const QString &keyPath)
 {
     return keyPath.split(u'\\', Qt::SkipEmptyParts);
@@ -101,14 +133,14 @@ bool LooksLikeJunk(const QByteArray &bytes)
 }
 
 // Moves an unreadable store file aside so that nothing the user had is
-// overwritten; returns false when that failed.
-bool KeepBrokenFile(const QString &path)
+// overwritten; returns where it went, empty when that failed.
+QString KeepBrokenFile(const QString &path)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target = path + QStringLiteral(".broken-") + stamp;
     for (int n = 2; QFileInfo::exists(target); ++n)
         target = path + QStringLiteral(".broken-") + stamp + u'-' + QString::number(n);
-    return QFile::rename(path, target);
+    return QFile::rename(path, target) ? target : QString();
 }
 
 // The key at parts, made (with its markers) where missing; created tells
@@ -163,6 +195,17 @@ public:
             return fail(error);
         if (m_loaded && now == m_seen)
             return true;
+        if (now.size > MaxStoreBytes) {
+            const QString why = QStringLiteral("is %1 MB, far more than any settings need")
+                                    .arg(double(now.size) / (1024 * 1024), 0, 'f', 1);
+            return setFileAside(
+                why,
+                [&] {
+                    SafeFile::FileId again;
+                    return SafeFile::Examine(m_path, &again) && again == now;
+                },
+                locked);
+        }
         QByteArray bytes;
         SafeFile::FileId read;
         switch (SafeFile::ReadAll(m_path, &bytes, &error, &read)) {
@@ -176,7 +219,14 @@ public:
         Ini::Node parsed;
         if (Ini::Parse(bytes, &parsed) && !LooksLikeJunk(bytes))
             return adopt(std::move(parsed), read);
-        return setBrokenFileAside(bytes, locked);
+        return setFileAside(
+            QStringLiteral("holds no settings Tarvo2 can read"),
+            [&] {
+                QByteArray again;
+                return SafeFile::ReadAll(m_path, &again) == SafeFile::ReadResult::Ok &&
+                       again == bytes;
+            },
+            locked);
     }
 
     const Ini::Node &root() const { return m_root; }
@@ -198,7 +248,7 @@ public:
             probed = true;
             probedAt = m_seen;
         }
-        if (!QDir().mkpath(QFileInfo(m_path).absolutePath()))
+        if (!SafeFile::MakePrivateFolder(QFileInfo(m_path).absolutePath()))
             return fail(QStringLiteral("the folder %1 could not be created")
                             .arg(QFileInfo(m_path).absolutePath()));
         QLockFile lock(m_path + QStringLiteral(".lock"));
@@ -285,19 +335,32 @@ private:
     }
 
     // Under the lock, so that no other copy of the program is half-way
-    // through replacing the file.
-    bool setBrokenFileAside(const QByteArray &seenBytes, bool locked)
+    // through replacing the file; unchanged tells whether it is still the
+    // file that was judged. The user is told once either way.
+    template <typename Unchanged>
+    bool setFileAside(const QString &why, Unchanged unchanged, bool locked)
     {
         QLockFile lock(m_path + QStringLiteral(".lock"));
         lock.setStaleLockTime(StaleLockMs);
-        if (!locked && !lock.tryLock(LockTimeoutMs))
+        const QString unused =
+            QStringLiteral("The settings file %1 %2; Tarvo2 runs on its default settings and "
+                           "cannot keep changes (%3).");
+        if (!locked && !lock.tryLock(LockTimeoutMs)) {
+            AddNotice(unused.arg(m_path, why, lockProblem(lock)));
             return fail(
-                QStringLiteral("the file %1 is unreadable and %2").arg(m_path, lockProblem(lock)));
-        QByteArray now;
-        if (SafeFile::ReadAll(m_path, &now) == SafeFile::ReadResult::Ok && now == seenBytes &&
-            !KeepBrokenFile(m_path))
-            return fail(QStringLiteral("the file %1 is unreadable and could not be kept aside")
-                            .arg(m_path));
+                QStringLiteral("the file %1 %2 and %3").arg(m_path, why, lockProblem(lock)));
+        }
+        if (unchanged()) {
+            const QString keptAs = KeepBrokenFile(m_path);
+            if (keptAs.isEmpty()) {
+                AddNotice(unused.arg(m_path, why, QStringLiteral("it could not be kept aside")));
+                return fail(
+                    QStringLiteral("the file %1 %2 and could not be kept aside").arg(m_path, why));
+            }
+            AddNotice(QStringLiteral("The settings file %1 %2. It was kept aside as %3, and "
+                                     "Tarvo2 starts on its default settings.")
+                          .arg(m_path, why, keptAs));
+        }
         if (!locked)
             lock.unlock();
         m_loaded = false;
@@ -367,6 +430,13 @@ void WriteRegString(const QString &keyPath, const QString &valueName, const QStr
     const QStringList parts = KeyParts(keyPath);
     const QByteArray raw = Ini::EncodeString(data);
     const bool ok = store.modify([&](Ini::Node &next) {
+        // A value already stored, however it is spelt in the file, needs no
+        // write (and so no disk) at all.
+        if (const Ini::Node *found = FindKey(next, parts)) {
+            const QString stored = FindName(found->values, valueName);
+            if (!stored.isEmpty() && Ini::DecodeString(found->values.value(stored)) == data)
+                return false;
+        }
         bool changed = false;
         Ini::Node &key = OpenKey(next, parts, &changed);
         const QString stored = FindName(key.values, valueName);
@@ -413,6 +483,26 @@ bool DeleteRegValue(const QString &keyPath, const QString &valueName, bool machi
         return changed;
     });
     return ok && found;
+}
+
+void RemoveRegValue(const QString &keyPath, const QString &valueName, bool machineHive)
+{
+    StoreFile &store = Store(machineHive);
+    QMutexLocker locker(&store.mutex);
+    const QStringList parts = KeyParts(keyPath);
+    const bool ok = store.modify([&](Ini::Node &next) {
+        bool changed = false;
+        if (!FindKey(next, parts))
+            return false; // no key, no value: nothing to write
+        Ini::Node &key = OpenKey(next, parts, &changed);
+        for (QString stored; !(stored = FindName(key.values, valueName)).isEmpty();) {
+            key.values.remove(stored);
+            changed = true;
+        }
+        return changed;
+    });
+    if (!ok)
+        throw RegistryError(valueName, store.problem());
 }
 
 bool DeleteRegKey(const QString &keyPath, bool machineHive)
@@ -487,13 +577,19 @@ void ReplaceRegKeyValues(const QString &keyPath, const QStringList &valueNames, 
             key.values.insert(EscapeName(name), raw);
         }
         const auto existing = parent.children.constFind(stored);
-        if (existing != parent.children.cend() && existing.value() == key)
+        if (existing != parent.children.cend() && SameValues(existing.value(), key))
             return false; // as stored already: nothing to write
         parent.children.insert(stored, std::move(key));
         return true;
     });
     if (!ok)
         throw RegistryError(keyPath, store.problem());
+}
+
+QStringList TakeRegistryNotices()
+{
+    QMutexLocker locker(&noticesMutex);
+    return std::exchange(pendingNotices, {});
 }
 
 QString RegistryFilePath()

@@ -13,7 +13,8 @@
 // error or a crash leaves the old or the new file, never an empty or torn
 // one. A failed write changes nothing that later operations see, and the
 // next write is tried afresh. A file that is unreadable because of its
-// content is kept aside (renamed); one that cannot be read for any other
+// content or absurdly large is kept aside (renamed) and the store starts
+// empty, which TakeRegistryNotices() tells once; one that cannot be read for any other
 // reason (permissions, I/O) is left alone.
 
 #include <QString>
@@ -41,6 +42,9 @@ void WriteRegString(const QString &keyPath, const QString &valueName, const QStr
                     bool machineHive = false);
 QString ReadRegString(const QString &keyPath, const QString &valueName, bool machineHive = false);
 bool DeleteRegValue(const QString &keyPath, const QString &valueName, bool machineHive = false);
+// Removes a value (every spelling of its name); a value that is not there is
+// no error. Throws RegistryError when the store cannot be written.
+void RemoveRegValue(const QString &keyPath, const QString &valueName, bool machineHive = false);
 bool DeleteRegKey(const QString &keyPath, bool machineHive = false);
 bool ReadRegValueNames(const QString &keyPath, QStringList &names, bool machineHive = false);
 
@@ -50,6 +54,10 @@ bool ReadRegValueNames(const QString &keyPath, QStringList &names, bool machineH
 // key absent. Throws RegistryError when the store cannot be written.
 void ReplaceRegKeyValues(const QString &keyPath, const QStringList &valueNames, const QString &data,
                          bool machineHive = false);
+
+// What the user is to be told about the store, each text once per process:
+// a file set aside for its content or its size. Emptied by the call.
+QStringList TakeRegistryNotices();
 
 // Full path of the store file (for tests and messages).
 QString RegistryFilePath();

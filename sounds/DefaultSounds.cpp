@@ -1,5 +1,6 @@
 #include "sounds/DefaultSounds.h"
 
+#include "files/SafeFile.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
 #include "sounds/SoundLibrary.h"
@@ -53,7 +54,7 @@ DefaultSoundsResult OfferDefaultSounds(const QString &soundsFolder, const QStrin
         return result; // nothing to offer yet; a later start with the sounds may
 
     if (!holdsSounds(soundsFolder)) {
-        if (!QDir().mkpath(soundsFolder)) {
+        if (!SafeFile::MakePrivateFolder(soundsFolder)) {
             result.error = QStringLiteral("Cannot create %1").arg(soundsFolder);
             return result;
         }

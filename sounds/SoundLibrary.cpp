@@ -167,14 +167,27 @@ void SoundLibrary::RecreateSoundList()
     if (!m_list)
         return;
     m_checkedSounds.clear();
+    QSet<QString> listed;
     for (int row = 0; row < m_list->count(); ++row) {
         const QListWidgetItem *item = m_list->item(row);
+        listed.insert(item->text().toCaseFolded());
         if (item->checkState() == Qt::Checked)
             m_checkedSounds.append(item->text());
     }
+    // A check mark whose sound is not in the folder now (a folder that moved,
+    // a disk not mounted yet) is kept for when it is back; only a sound the
+    // user removed loses it.
+    QStringList stored;
+    ReadRegValueNames(StoreKeys::CheckedSounds, stored);
+    QStringList kept = m_checkedSounds;
+    for (const QString &name : std::as_const(stored)) {
+        const QString folded = name.toCaseFolded();
+        if (!listed.contains(folded) && folded != m_removedSound.toCaseFolded())
+            kept.append(name);
+    }
     // One atomic replacement: a crash never leaves the check marks half written.
     try {
-        ReplaceRegKeyValues(StoreKeys::CheckedSounds, m_checkedSounds, CheckedMark);
+        ReplaceRegKeyValues(StoreKeys::CheckedSounds, kept, CheckedMark);
     } catch (const RegistryError &error) {
         m_prompts->error(dialogParent(), error.message());
     }
@@ -227,7 +240,7 @@ void SoundLibrary::LoadSound(const QString &path)
         return;
     }
     const QString folder = soundsFolder();
-    if (!QDir().mkpath(folder))
+    if (!SafeFile::MakePrivateFolder(folder))
         return;
     const QString name = QFileInfo(path).fileName();
     if (name.isEmpty())
@@ -293,8 +306,11 @@ void SoundLibrary::ActRemoveSoundExecute()
             return;
         const QString next =
             row > 0 && row - 1 < m_list->count() ? m_list->item(row - 1)->text() : name;
-        if (QFile::remove(soundsFolder() + name))
+        if (QFile::remove(soundsFolder() + name)) {
+            m_removedSound = name;
             FillSounds(next);
+            m_removedSound.clear();
+        }
     } catch (const std::exception &) {
         m_prompts->information(dialogParent(), QStringLiteral("Error Remove Sound."));
     }

@@ -89,5 +89,6 @@ private:
     AudioControl m_audio;
     std::unique_ptr<SoundPrompts> m_defaultPrompts;
     SoundPrompts *m_prompts;
+    QString m_removedSound;  // its check mark goes with it
     bool m_updating = false; // check marks set by the program, not the user
 };

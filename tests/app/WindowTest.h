@@ -18,6 +18,7 @@ class WindowTest : public QObject
 protected:
     std::unique_ptr<QTemporaryDir> m_dir;
     QStringList m_messages;
+    QList<TfrmMain::MessageKind> m_kinds; // of each message, in order
 
     QString workingDirectory() const { return m_dir->path() + QLatin1Char('/'); }
 
@@ -26,6 +27,7 @@ protected:
     {
         m_dir = std::make_unique<QTemporaryDir>();
         m_messages.clear();
+        m_kinds.clear();
         QFile::remove(RegistryFilePath());
         RemoveAutostartEntry();
     }
@@ -33,8 +35,10 @@ protected:
     std::unique_ptr<TfrmMain> makeWindow()
     {
         auto window = std::make_unique<TfrmMain>(workingDirectory());
-        window->setMessageSink(
-            [this](TfrmMain::MessageKind, const QString &text) { m_messages << text; });
+        window->setMessageSink([this](TfrmMain::MessageKind kind, const QString &text) {
+            m_messages << text;
+            m_kinds << kind;
+        });
         if (!window->FormCreate())
             return nullptr;
         return window;

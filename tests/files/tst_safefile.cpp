@@ -197,15 +197,69 @@ private Q_SLOTS:
         QCOMPARE(Read(path), QByteArray("changed behind our back\n"));
     }
 
-    void keepsModeOfAnExistingFile()
+    static int ModeOf(const QString &path)
     {
-        const QString path = m_dir.filePath(QStringLiteral("mode.txt"));
-        Write(path, "x");
-        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0640) == 0);
-        QVERIFY(SafeFile::Replace(path, "y"));
         struct stat st;
-        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
-        QCOMPARE(int(st.st_mode & 0777), 0640);
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+    }
+
+    // What the program writes is the user's only: new files 0600, older
+    // ones lose the group's and others' rights at the next write, and the
+    // owner keeps what the owner had (a launcher stays executable).
+    void filesAreTheOwnersOnly_data()
+    {
+        QTest::addColumn<QString>("write");
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("after");
+        QTest::newRow("new file") << "replace" << -1 << 0600;
+        QTest::newRow("replaced 0644") << "replace" << 0644 << 0600;
+        QTest::newRow("replaced 0755") << "replace" << 0755 << 0700;
+        QTest::newRow("replaced 0600") << "replace" << 0600 << 0600;
+        QTest::newRow("appended to 0644") << "append" << 0644 << 0600;
+        QTest::newRow("copied over 0666") << "copy" << 0666 << 0600;
+    }
+    void filesAreTheOwnersOnly()
+    {
+        QFETCH(QString, write);
+        QFETCH(int, before);
+        QFETCH(int, after);
+        const QString path = m_dir.filePath(QStringLiteral("mode-") + QTest::currentDataTag());
+        if (before >= 0) {
+            Write(path, "x\n");
+            QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(before)) == 0);
+        }
+        if (write == QLatin1String("replace")) {
+            QVERIFY(SafeFile::Replace(path, "y"));
+        } else if (write == QLatin1String("append")) {
+            SafeFile::FileId id;
+            bool stale = false;
+            QVERIFY(SafeFile::Examine(path, &id));
+            QVERIFY(SafeFile::Append(path, "y\n", id, &id, &stale));
+        } else {
+            const QString source = m_dir.filePath(QStringLiteral("source"));
+            Write(source, "z");
+            QVERIFY(SafeFile::CopyReplacing(source, path));
+        }
+        QCOMPARE(ModeOf(path), after);
+    }
+
+    void privateFolders()
+    {
+        const QString top = m_dir.filePath(QStringLiteral("open"));
+        QVERIFY(QDir().mkpath(top));
+        QVERIFY(::chmod(QFile::encodeName(top).constData(), 0755) == 0);
+        const QString made = top + QStringLiteral("/a/b");
+        QVERIFY(SafeFile::MakePrivateFolder(made));
+        QCOMPARE(ModeOf(top + QStringLiteral("/a")), 0700);
+        QCOMPARE(ModeOf(made), 0700);
+        QCOMPARE(ModeOf(top), 0755); // only what it made, and the folder asked for
+        QVERIFY(SafeFile::MakePrivateFolder(top));
+        QCOMPARE(ModeOf(top), 0700);
+
+        Write(top + QStringLiteral("/file"), "x");
+        QString error;
+        QVERIFY(!SafeFile::MakePrivateFolder(top + QStringLiteral("/file/sub"), &error));
+        QVERIFY(error.contains(QStringLiteral("file")));
     }
 };
 

@@ -168,14 +168,29 @@ private Q_SLOTS:
         QCOMPARE(storedChecks(), QStringList({"SIREN.WAV"}));
     }
 
-    void storedNameWithoutFileIsDropped()
+    void storedNameWithoutFileIsKept()
     {
+        // Its sound may only be elsewhere for now (a folder that moved, a
+        // disk not mounted yet): the alarm cannot use it, the store keeps it.
         writeFile(sounds() + QStringLiteral("a.wav"));
-        ReplaceRegKeyValues(StoreKeys::CheckedSounds, {"gone.wav", "a.wav"}, QStringLiteral("T"));
+        writeFile(sounds() + QStringLiteral("b.wav"));
+        ReplaceRegKeyValues(StoreKeys::CheckedSounds, {"gone.wav", "a.wav", "b.wav"},
+                            QStringLiteral("T"));
         Fixture f(work());
         f.lib.ReadCheckedSounds();
         f.lib.FillSounds({});
-        QCOMPARE(storedChecks(), QStringList({"a.wav"}));
+        QCOMPARE(f.checked, QStringList({"a.wav", "b.wav"}));
+        QCOMPARE(storedChecks(), QStringList({"a.wav", "b.wav", "gone.wav"}));
+        f.lib.CheckingCheckList(1);
+        QCOMPARE(storedChecks(), QStringList({"gone.wav"}));
+        f.lib.CheckingCheckList(0);
+        QCOMPARE(storedChecks(), QStringList({"a.wav", "b.wav", "gone.wav"}));
+
+        // A sound the user removes takes its check mark along.
+        f.lib.FillSounds(QStringLiteral("a.wav"));
+        f.prompts.answer = true;
+        f.lib.ActRemoveSoundExecute();
+        QCOMPARE(storedChecks(), QStringList({"b.wav", "gone.wav"}));
     }
 
     void userActionsRewriteTheKey()
@@ -191,7 +206,7 @@ private Q_SLOTS:
         QSignalSpy changed(&f.lib, &SoundLibrary::listChanged);
 
         // A click that changes no check mark still writes the key again.
-        ReplaceRegKeyValues(StoreKeys::CheckedSounds, {"bogus.wav"}, QStringLiteral("T"));
+        ReplaceRegKeyValues(StoreKeys::CheckedSounds, {"a.wav"}, QStringLiteral("T"));
         const QRect rect = f.list.visualItemRect(f.list.item(1));
         QTest::mouseClick(f.list.viewport(), Qt::LeftButton, {}, rect.center());
         QCOMPARE(f.lib.selectedSoundName(), QStringLiteral("b.wav"));
@@ -204,7 +219,7 @@ private Q_SLOTS:
         QCOMPARE(f.list.toolTip(), QString());
 
         // A key press in the list, too.
-        ReplaceRegKeyValues(StoreKeys::CheckedSounds, {"bogus.wav"}, QStringLiteral("T"));
+        ReplaceRegKeyValues(StoreKeys::CheckedSounds, {"b.wav"}, QStringLiteral("T"));
         QTest::keyClick(&f.list, Qt::Key_Up);
         QCOMPARE(f.lib.selectedSoundName(), QStringLiteral("a.wav"));
         QCOMPARE(storedChecks(), QStringList({"a.wav", "b.wav"}));

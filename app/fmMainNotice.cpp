@@ -1,0 +1,103 @@
+// Messages that nobody asked for: start-up and store failures, a resume
+// that cannot promise to come back, an armed alarm with nothing to play.
+// None of them may hold up the window, a resume or an alarm.
+
+#include "app/MessageRoute.h"
+#include "app/fmMain.h"
+#include "app/fmMainReach.h"
+#include "settings/gRegistry.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+
+// The sound library's boxes take the window's road, so a store failure
+// while the list is filled at start-up becomes a notice too.
+class RoutedSoundPrompts : public SoundPrompts
+{
+public:
+    using Route = std::function<void(TfrmMain::MessageKind, const QString &)>;
+    explicit RoutedSoundPrompts(Route route) : m_route(std::move(route)) {}
+    void information(QWidget *, const QString &text) override
+    {
+        m_route(TfrmMain::MessageKind::Plain, text);
+    }
+    void error(QWidget *, const QString &text) override
+    {
+        m_route(TfrmMain::MessageKind::Error, text);
+    }
+
+private:
+    Route m_route;
+};
+
+} // namespace
+
+void TfrmMain::wireNotices()
+{
+    m_soundPrompts = std::make_unique<RoutedSoundPrompts>(
+        [this](MessageKind kind, const QString &text) { showMessage(kind, text); });
+    m_sounds->setPrompts(m_soundPrompts.get());
+    connect(m_alarm.get(), &AlarmControl::armStateChanged, this,
+            [this](AlarmControl::ArmState state) {
+                if (state == AlarmControl::ArmState::Armed)
+                    warnIfNothingToPlay();
+            });
+}
+
+void TfrmMain::warnIfNothingToPlay()
+{
+    const QString folder = m_sounds->soundsFolder();
+    for (const QString &name : std::as_const(m_checkedSounds)) {
+        if (QFileInfo(folder + name).isFile())
+            return;
+    }
+    tellFault(QStringLiteral("Armed, but no alarm sound can be played: none of the checked "
+                             "sounds is in %1")
+                  .arg(QDir::toNativeSeparators(folder)));
+}
+
+void TfrmMain::tellStoreNotices()
+{
+    for (const QString &text : TakeRegistryNotices())
+        showMessage(MessageKind::Plain, text);
+}
+
+void TfrmMain::tellFault(const QString &text)
+{
+    // The report is the owner's record of the time away; a fault while
+    // disarmed is told to the person at the desk only.
+    if (m_alarm->isOn(AlarmControl::Switch::Alarm))
+        m_report.AddToReport(text);
+    if (m_reach)
+        m_reach->notifications.failure(text);
+    showNotice(text);
+}
+
+void TfrmMain::showFatalMessage(const QString &text)
+{
+    if (m_messageSink)
+        m_messageSink(MessageKind::Error, text);
+    else
+        QMessageBox::critical(nullptr, QStringLiteral("Error"), text);
+}
+
+void TfrmMain::showMessage(MessageKind kind, const QString &text)
+{
+    if (RouteMessage(m_startupDone, m_alarm->isOn(AlarmControl::Switch::Alarm), isVisible()) ==
+        MessageRoute::Notice) {
+        tellFault(text);
+        return;
+    }
+    if (m_messageSink) {
+        m_messageSink(kind, text);
+        return;
+    }
+    if (kind == MessageKind::Error)
+        QMessageBox::critical(this, QStringLiteral("Error"), text);
+    else
+        QMessageBox(QMessageBox::NoIcon, QStringLiteral("Tarvo2"), text, QMessageBox::Ok, this)
+            .exec();
+}
