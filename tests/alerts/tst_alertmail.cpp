@@ -1,0 +1,120 @@
+// E-mail alerts against a real SMTP server on 127.0.0.1: plain to this
+// computer, STARTTLS with a login, TLS from the start; a wrong password is
+// refused once and not retried.
+
+#include "MailServer.h"
+#include "alerts/AlertSender.h"
+#include "common/TestMain.h"
+
+#include <QSignalSpy>
+
+class TestAlertMail : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    static AlertEvent Alarm()
+    {
+        AlertEvent event;
+        event.host = QStringLiteral("desk-7");
+        event.event = QStringLiteral("Mouse detected");
+        event.time = AlertEvent::CurrentTime();
+        event.line = QStringLiteral("[07.12.26 10:00] Mouse detected");
+        event.alarm = true;
+        return event;
+    }
+
+private Q_SLOTS:
+    void delivery_data()
+    {
+        QTest::addColumn<MailServer::Mode>("mode");
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("delivered");
+        QTest::newRow("plain to loopback") << MailServer::Mode::Plain << "smtp"
+                                           << "" << true;
+        QTest::newRow("starttls, login") << MailServer::Mode::StartTls << "smtp"
+                                         << "good-token" << true;
+        QTest::newRow("smtps, login") << MailServer::Mode::Smtps << "smtps"
+                                      << "good-token" << true;
+        QTest::newRow("wrong password") << MailServer::Mode::StartTls << "smtp"
+                                        << "bad" << false;
+    }
+    void delivery()
+    {
+        QFETCH(MailServer::Mode, mode);
+        QFETCH(QString, scheme);
+        QFETCH(QString, password);
+        QFETCH(bool, delivered);
+        MailServer server;
+        QVERIFY(server.start(mode,
+                             password.isEmpty() ? QString() : QStringLiteral("owner:good-token")));
+        AlertConfig config;
+        config.kind = AlertConfig::Kind::Email;
+        config.url = QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(server.port());
+        config.to = QStringLiteral("owner@example.org; desk@example.org");
+        config.user = password.isEmpty() ? QString() : QStringLiteral("owner");
+        config.token = password;
+        AlertSender::Options options;
+        options.firstRetryMs = 50;
+        options.caFile = server.certificate();
+        static int run = 0;
+        AlertSender sender(
+            m_dir.filePath(QStringLiteral("q%1.json").arg(++run)), [config] { return config; },
+            options);
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        sender.enqueue(Alarm());
+        sender.enqueue(Alarm());
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+        QTest::qWait(200);
+        const QList<QJsonObject> messages = server.messages();
+        if (!delivered) {
+            QVERIFY(messages.isEmpty());
+            QCOMPARE(failed.size(), 1); // told once, not per alert
+            const QString text = failed.first().first().toString();
+            QVERIFY2(text.contains(QStringLiteral("refused")), qPrintable(text));
+            QVERIFY(!text.contains(QStringLiteral("bad")));
+            return;
+        }
+        QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
+        QCOMPARE(messages.size(), 2);
+        const QJsonObject mail = messages.first();
+        QCOMPARE(mail.value(QStringLiteral("tls")).toBool(), mode != MailServer::Mode::Plain);
+        QCOMPARE(mail.value(QStringLiteral("from")).toString(), QStringLiteral("tarvo2@desk-7"));
+        QCOMPARE(
+            mail.value(QStringLiteral("to")).toVariant().toStringList(),
+            (QStringList{QStringLiteral("owner@example.org"), QStringLiteral("desk@example.org")}));
+        QCOMPARE(mail.value(QStringLiteral("subject")).toString(),
+                 QStringLiteral("Tarvo2 on desk-7: Mouse detected"));
+        QCOMPARE(mail.value(QStringLiteral("body")).toString().trimmed(), Alarm().line);
+        if (!password.isEmpty())
+            QCOMPARE(mail.value(QStringLiteral("login")).toString(), QStringLiteral("owner"));
+    }
+
+    void testAlertAndProblems()
+    {
+        MailServer server;
+        QVERIFY(server.start(MailServer::Mode::Plain));
+        AlertConfig config;
+        config.kind = AlertConfig::Kind::Email;
+        config.url = QStringLiteral("smtp://127.0.0.1:%1").arg(server.port());
+        config.from = QStringLiteral("Tarvo2 Desk <alarm@example.org>");
+        AlertSender sender(m_dir.filePath(QStringLiteral("test.json")),
+                           [] { return AlertConfig(); });
+        QSignalSpy tested(&sender, &AlertSender::testFinished);
+        sender.sendTest(config, Alarm()); // no recipient
+        QCOMPARE(tested.size(), 1);
+        QVERIFY(tested.first().at(1).toString().contains(QStringLiteral("(To) is missing")));
+        config.to = QStringLiteral("owner@example.org");
+        sender.sendTest(config, Alarm());
+        QTRY_COMPARE_WITH_TIMEOUT(tested.size(), 2, 20000);
+        QCOMPARE(tested.last().first().toBool(), true);
+        QCOMPARE(server.messages().size(), 1);
+        QCOMPARE(server.messages().first().value(QStringLiteral("header_from")).toString(),
+                 config.from);
+    }
+};
+
+TARVO_TEST_MAIN(TestAlertMail)
+#include "tst_alertmail.moc"
