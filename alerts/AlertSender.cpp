@@ -161,9 +161,9 @@ void AlertSender::onAnswer(const AlertAnswer &answer)
         m_lastProblem = Scrub(answer.text, m_sendingConfig);
         if (answer.text != m_lastRefusal) {
             m_lastRefusal = answer.text;
-            tell(Scrub(QStringLiteral("Alert to %1 refused: %2 (check the alert settings)")
-                           .arg(where, answer.text),
-                       m_sendingConfig));
+            tellRefusal(Scrub(QStringLiteral("Alert to %1 refused: %2 (check the alert settings)")
+                                  .arg(where, answer.text),
+                              m_sendingConfig));
         }
         sendNext();
         return;
@@ -175,7 +175,8 @@ void AlertSender::onAnswer(const AlertAnswer &answer)
     if (m_failing || answer.rateLimited)
         return;
     m_failing = true;
-    tell(
+    // This line does go out once the receiver is back: it tells of the outage.
+    Q_EMIT failed(
         Scrub(QStringLiteral("Alert to %1 not sent: %2").arg(where, answer.text), m_sendingConfig));
 }
 
@@ -187,10 +188,10 @@ void AlertSender::scheduleRetry(int retryAfterMs)
     m_retry.start(std::max(m_retryMs, retryAfterMs));
 }
 
-void AlertSender::tell(const QString &text)
+void AlertSender::tellRefusal(const QString &text)
 {
     // The report line this becomes comes back through enqueue: it is not
-    // an alert of its own (a failing receiver would only fill the queue).
+    // an alert of its own (the receiver would refuse it as well).
     m_toldLines.append(text);
     while (m_toldLines.size() > 20)
         m_toldLines.removeFirst();

@@ -9,8 +9,8 @@
 // loop; e-mail runs on a worker thread that only hands back its answer.
 //
 // A failure is told once per run of failures (not once per retry), a rate
-// limit not at all; what is told is never queued as an alert itself, and the
-// token never appears in it.
+// limit not at all; a refusal is told once and its line is never queued as
+// an alert itself. The token never appears in what is told.
 
 #include "alerts/AlertAnswer.h"
 #include "alerts/AlertConfig.h"
@@ -80,7 +80,7 @@ private:
     void onAnswer(const AlertAnswer &answer);
     void scheduleRetry(int retryAfterMs);
     void resetBackoff();
-    void tell(const QString &text);
+    void tellRefusal(const QString &text);
 
     ConfigSource m_config;
     Options m_options;
