@@ -21,7 +21,10 @@ AlertSender::AlertSender(const QString &queuePath, ConfigSource config, Options 
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &AlertSender::sendNext);
+    // NetworkManager tells a changed connection at once; GLib's monitor
+    // (the other backend here) follows only the routes.
     static const bool reachability =
+        QNetworkInformation::loadBackendByName(u"networkmanager") ||
         QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
     if (reachability && QNetworkInformation::instance())
         connect(QNetworkInformation::instance(), &QNetworkInformation::reachabilityChanged, this,
