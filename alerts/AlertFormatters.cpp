@@ -8,11 +8,16 @@
 #include <QJsonObject>
 
 namespace {
-bool Missing(QString *problem, const QString &what)
+// The token, and To where the service names one, that it cannot do without.
+bool HasNeeds(const AlertConfig &config, QString *problem, const QString &token,
+              const QString &to = QString())
 {
-    if (problem)
-        *problem = QStringLiteral("the %1 is missing").arg(what);
-    return false;
+    const QString missing = config.token.trimmed().isEmpty()                 ? token
+                            : !to.isEmpty() && config.to.trimmed().isEmpty() ? to + " (To)"
+                                                                             : QString();
+    if (problem && !missing.isEmpty())
+        *problem = QStringLiteral("the %1 is missing").arg(missing);
+    return missing.isEmpty();
 }
 
 // The service's path under the configured base address.
@@ -133,8 +138,8 @@ class Gotify : public AlertFormatter
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
                 AlertRequest &out, QString *problem) const override
     {
-        if (config.token.trimmed().isEmpty())
-            return Missing(problem, QStringLiteral("application token"));
+        if (!HasNeeds(config, problem, QStringLiteral("application token")))
+            return false;
         out.request.setUrl(Under(server, QStringLiteral("/message")));
         out.request.setRawHeader("X-Gotify-Key", config.token.trimmed().toUtf8());
         SetJson(out, {{QStringLiteral("title"), event.title()},
@@ -151,10 +156,8 @@ class Matrix : public AlertFormatter
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
                 AlertRequest &out, QString *problem) const override
     {
-        if (config.token.trimmed().isEmpty())
-            return Missing(problem, QStringLiteral("access token"));
-        if (config.to.trimmed().isEmpty())
-            return Missing(problem, QStringLiteral("room id (To)"));
+        if (!HasNeeds(config, problem, QStringLiteral("access token"), QStringLiteral("room id")))
+            return false;
         const QByteArray txn =
             QCryptographicHash::hash((event.host + event.time + event.line).toUtf8(),
                                      QCryptographicHash::Sha256)
@@ -178,10 +181,8 @@ class Telegram : public AlertFormatter
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
                 AlertRequest &out, QString *problem) const override
     {
-        if (config.token.trimmed().isEmpty())
-            return Missing(problem, QStringLiteral("bot token"));
-        if (config.to.trimmed().isEmpty())
-            return Missing(problem, QStringLiteral("chat id (To)"));
+        if (!HasNeeds(config, problem, QStringLiteral("bot token"), QStringLiteral("chat id")))
+            return false;
         out.request.setUrl(Under(server, QStringLiteral("/bot%1/sendMessage")
                                              .arg(QString::fromLatin1(QUrl::toPercentEncoding(
                                                  config.token.trimmed(), ":")))));
@@ -196,10 +197,9 @@ class Pushover : public AlertFormatter
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
                 AlertRequest &out, QString *problem) const override
     {
-        if (config.token.trimmed().isEmpty())
-            return Missing(problem, QStringLiteral("application token"));
-        if (config.to.trimmed().isEmpty())
-            return Missing(problem, QStringLiteral("user key (To)"));
+        if (!HasNeeds(config, problem, QStringLiteral("application token"),
+                      QStringLiteral("user key")))
+            return false;
         out.request.setUrl(Under(server, QStringLiteral("/1/messages.json")));
         // A form, percent-encoded in full ('+' would read as a space).
         const std::pair<const char *, QString> fields[] = {

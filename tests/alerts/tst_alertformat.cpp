@@ -1,4 +1,5 @@
 #include "AlertServer.h"
+#include "DeskEvent.h"
 #include "alerts/AlertRequest.h"
 #include "alerts/AlertSender.h"
 #include "alerts/Journal.h"
@@ -9,19 +10,6 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTimeZone>
-
-namespace {
-AlertEvent Event(const QString &message, bool alarm)
-{
-    AlertEvent event;
-    event.host = QStringLiteral("desk-7");
-    event.event = message;
-    event.time = AlertEvent::CurrentTime();
-    event.line = QStringLiteral("[07.12.26 10:00] ") + message;
-    event.alarm = alarm;
-    return event;
-}
-} // namespace
 
 class TestAlertFormat : public QObject
 {
@@ -70,7 +58,7 @@ private Q_SLOTS:
         QFETCH(QString, tags);
         AlertConfig config;
         config.token = token;
-        const AlertEvent event = Event(message, alarm);
+        const AlertEvent event = DeskEvent(message, alarm);
         const QJsonObject request = SendOne(config, event);
         QCOMPARE(request.value(QStringLiteral("path")).toString(), QStringLiteral("/lab-desks"));
         QCOMPARE(request.value(QStringLiteral("body")).toString(), event.line);
@@ -85,7 +73,7 @@ private Q_SLOTS:
 
     void ntfyTitleNotAscii()
     {
-        AlertEvent event = Event(QStringLiteral("Mouse detected"), true);
+        AlertEvent event = DeskEvent(QStringLiteral("Mouse detected"), true);
         event.host = QStringLiteral("Työpöytä");
         AlertRequest request;
         AlertConfig config;
@@ -132,8 +120,8 @@ private Q_SLOTS:
         config.user = user;
         config.token = token;
         AlertRequest request;
-        QVERIFY(AlertRequest::Build(config, Event(QStringLiteral("Mouse detected"), true), request,
-                                    nullptr));
+        QVERIFY(AlertRequest::Build(config, DeskEvent(QStringLiteral("Mouse detected"), true),
+                                    request, nullptr));
         QCOMPARE(request.request.rawHeader("Authorization"), authorization);
         QCOMPARE(request.request.url().toString(), QStringLiteral("https://ntfy.example/desks"));
     }
@@ -166,12 +154,12 @@ private Q_SLOTS:
                          : field == QLatin1String("To")  ? config.to
                                                          : config.user;
         AlertRequest request;
-        QVERIFY(
-            AlertRequest::Build(config, Event(QStringLiteral("Mouse"), true), request, nullptr));
+        QVERIFY(AlertRequest::Build(config, DeskEvent(QStringLiteral("Mouse"), true), request,
+                                    nullptr));
         value.insert(3, QStringLiteral("\r\nX-Injected: 1"));
         QString problem;
-        QVERIFY(
-            !AlertRequest::Build(config, Event(QStringLiteral("Mouse"), true), request, &problem));
+        QVERIFY(!AlertRequest::Build(config, DeskEvent(QStringLiteral("Mouse"), true), request,
+                                     &problem));
         QCOMPARE(problem, QStringLiteral("the %1 contains a line break or another control "
                                          "character")
                               .arg(field));
@@ -200,7 +188,7 @@ private Q_SLOTS:
         AlertConfig config;
         config.kind = AlertConfig::Kind::Webhook;
         config.token = QStringLiteral("hook-token");
-        const AlertEvent event = Event(QStringLiteral("Microphone detected \"loud\""), true);
+        const AlertEvent event = DeskEvent(QStringLiteral("Microphone detected \"loud\""), true);
         const QJsonObject request = SendOne(config, event);
         const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
         QCOMPARE(headers.value(QStringLiteral("Content-Type")).toString(),

@@ -2,6 +2,7 @@
 // computer, STARTTLS with a login, TLS from the start; a wrong password is
 // refused once and not retried.
 
+#include "DeskEvent.h"
 #include "MailServer.h"
 #include "alerts/AlertSender.h"
 #include "common/TestMain.h"
@@ -14,16 +15,7 @@ class TestAlertMail : public QObject
 
     QTemporaryDir m_dir;
 
-    static AlertEvent Alarm()
-    {
-        AlertEvent event;
-        event.host = QStringLiteral("desk-7");
-        event.event = QStringLiteral("Mouse detected");
-        event.time = AlertEvent::CurrentTime();
-        event.line = QStringLiteral("[07.12.26 10:00] Mouse detected");
-        event.alarm = true;
-        return event;
-    }
+    static AlertEvent Alarm() { return DeskEvent(QStringLiteral("Mouse detected"), true); }
 
 private Q_SLOTS:
     void delivery_data()

@@ -3,6 +3,7 @@
 // wrong token is refused, told once and not retried.
 
 #include "AlertServer.h"
+#include "DeskEvent.h"
 #include "alerts/AlertSender.h"
 #include "common/TestMain.h"
 
@@ -94,12 +95,7 @@ private Q_SLOTS:
         config.token = token;
         config.to = to;
         config.user = user;
-        AlertEvent alarm;
-        alarm.host = QStringLiteral("desk-7");
-        alarm.event = QStringLiteral("Mouse detected");
-        alarm.time = AlertEvent::CurrentTime();
-        alarm.line = QStringLiteral("[07.12.26 10:00] Mouse detected");
-        alarm.alarm = true;
+        const AlertEvent alarm = DeskEvent(QStringLiteral("Mouse detected"), true);
 
         AlertSender::Options fast;
         fast.firstRetryMs = 50;
