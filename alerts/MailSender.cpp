@@ -107,7 +107,8 @@ AlertAnswer Exchange(const QByteArray &url, bool tlsRequired, const AlertConfig 
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_USE_SSL, tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY);
+    curl_easy_setopt(curl, CURLOPT_USE_SSL,
+                     static_cast<long>(tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     if (!caFile.isEmpty())
         curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
     if (!user.isEmpty()) {
