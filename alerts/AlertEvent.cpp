@@ -5,11 +5,14 @@
 
 QJsonObject AlertEvent::toJson() const
 {
-    return QJsonObject{{QStringLiteral("host"), host},
+    QJsonObject object{{QStringLiteral("host"), host},
                        {QStringLiteral("event"), event},
                        {QStringLiteral("time"), time},
                        {QStringLiteral("line"), line},
                        {QStringLiteral("alarm"), alarm}};
+    if (!attachment.isEmpty())
+        object.insert(QStringLiteral("attachment"), attachment);
+    return object;
 }
 
 AlertEvent AlertEvent::FromJson(const QJsonObject &object)
@@ -20,6 +23,7 @@ AlertEvent AlertEvent::FromJson(const QJsonObject &object)
     event.time = object.value(QStringLiteral("time")).toString();
     event.line = object.value(QStringLiteral("line")).toString();
     event.alarm = object.value(QStringLiteral("alarm")).toBool();
+    event.attachment = object.value(QStringLiteral("attachment")).toString();
     return event;
 }
 

@@ -11,6 +11,7 @@ struct AlertEvent
     QString time;  // ISO 8601 with the UTC offset
     QString line;  // the report line as written
     bool alarm = false;
+    QString attachment; // a file that goes along where the receiver takes one (e-mail)
 
     // "Tarvo2 on <host>", and that with the line for receivers without a title.
     QString title() const { return QStringLiteral("Tarvo2 on ") + host; }

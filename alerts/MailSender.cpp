@@ -1,7 +1,10 @@
 #include "alerts/MailSender.h"
 
 #include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
+#include <QMimeDatabase>
 #include <QRegularExpression>
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
@@ -42,6 +45,17 @@ QByteArray MailboxHeader(const QString &mailbox)
     if (open <= 0)
         return HeaderWord(mailbox);
     return HeaderWord(mailbox.left(open).trimmed()) + " <" + Address(mailbox).toUtf8() + ">";
+}
+
+// Base64 in lines of 76 characters, each ended by CRLF.
+QByteArray Base64Lines(const QByteArray &data)
+{
+    const QByteArray encoded = data.toBase64();
+    QByteArray out;
+    out.reserve(encoded.size() + encoded.size() / 38 + 2);
+    for (qsizetype at = 0; at < encoded.size(); at += 76)
+        out += encoded.mid(at, 76) + "\r\n";
+    return out;
 }
 
 struct Upload
@@ -89,10 +103,15 @@ AlertAnswer Verdict(CURLcode code, long smtpCode, const char *error, int deadlin
 }
 
 AlertAnswer Exchange(const QByteArray &url, bool tlsRequired, const AlertConfig &config,
-                     const QByteArray &from, const QList<QByteArray> &recipients,
-                     QByteArray message, const MailSender::Settings &settings,
+                     const AlertEvent &event, const MailSender::Settings &settings,
                      std::shared_ptr<std::atomic_bool> cancel)
 {
+    QList<QByteArray> recipients;
+    for (const QString &to : MailSender::Recipients(config))
+        recipients << "<" + to.toUtf8() + ">";
+    const QByteArray from = "<" + Address(MailSender::Sender(config, event)).toUtf8() + ">";
+    // Here on the worker thread, as it may read a photo.
+    QByteArray message = MailSender::Compose(config, event, QDateTime::currentDateTime());
     CURL *curl = curl_easy_init();
     if (!curl)
         return Verdict(CURLE_FAILED_INIT, 0, "", settings.deadlineMs);
@@ -168,9 +187,16 @@ QByteArray MailSender::Compose(const AlertConfig &config, const AlertEvent &even
         QCryptographicHash::hash((event.time + event.line).toUtf8(), QCryptographicHash::Sha256)
             .toHex()
             .left(24);
-    QByteArray body = event.line.toUtf8().toBase64();
-    for (qsizetype at = 76; at < body.size(); at += 78)
-        body.insert(at, "\r\n");
+    QString text = event.line;
+    QByteArray file;
+    const QFileInfo attachment(event.attachment);
+    if (!event.attachment.isEmpty()) {
+        QFile in(event.attachment);
+        if (attachment.size() > MaxAttachment || !in.open(QIODevice::ReadOnly))
+            text += QStringLiteral("\r\n(%1 could not be attached.)").arg(attachment.fileName());
+        else
+            file = in.readAll();
+    }
     const QStringList to = Recipients(config);
     QByteArray out;
     out += "Date: " + now.toString(Qt::RFC2822Date).toLatin1();
@@ -178,12 +204,21 @@ QByteArray MailSender::Compose(const AlertConfig &config, const AlertEvent &even
     out += "\r\nTo: " + HeaderWord(to.join(QStringLiteral(", ")));
     out += "\r\nSubject: " + HeaderWord(event.title() + QStringLiteral(": ") + event.event);
     out += "\r\nMessage-ID: <" + id + ".tarvo2@" + QUrl::toAce(event.host) + ">";
-    out += "\r\nMIME-Version: 1.0";
-    // A photo of the evidence would make this a multipart/mixed message with
-    // the picture as a second part; the line stays the first part.
-    out += "\r\nContent-Type: text/plain; charset=utf-8";
-    out += "\r\nContent-Transfer-Encoding: base64\r\n\r\n";
-    out += body + "\r\n";
+    out += "\r\nMIME-Version: 1.0\r\n";
+    const QByteArray boundary = "tarvo2-" + id;
+    if (!file.isEmpty())
+        out += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n--" + boundary +
+               "\r\n";
+    out += "Content-Type: text/plain; charset=utf-8\r\n";
+    out += "Content-Transfer-Encoding: base64\r\n\r\n" + Base64Lines(text.toUtf8());
+    if (file.isEmpty())
+        return out;
+    const QString mime = QMimeDatabase().mimeTypeForFileNameAndData(event.attachment, file).name();
+    const QByteArray name = HeaderWord(attachment.fileName());
+    out += "--" + boundary + "\r\nContent-Type: " + mime.toLatin1() + "; name=\"" + name + "\"";
+    out += "\r\nContent-Disposition: attachment; filename=\"" + name + "\"";
+    out += "\r\nContent-Transfer-Encoding: base64\r\n\r\n" + Base64Lines(file);
+    out += "--" + boundary + "--\r\n";
     return out;
 }
 
@@ -201,11 +236,6 @@ QFuture<AlertAnswer> MailSender::Send(const AlertConfig &config, const AlertEven
     // Credentials go as options, never in the address libcurl may log.
     url.setUserInfo(QString());
     url.setPath(QString());
-    QList<QByteArray> recipients;
-    for (const QString &to : Recipients(config))
-        recipients << "<" + to.toUtf8() + ">";
-    const QByteArray from = "<" + Address(Sender(config, event)).toUtf8() + ">";
-    const QByteArray message = Compose(config, event, QDateTime::currentDateTime());
-    return QtConcurrent::run(Exchange, url.toEncoded(), tlsRequired, config, from, recipients,
-                             message, settings, std::move(cancel));
+    return QtConcurrent::run(Exchange, url.toEncoded(), tlsRequired, config, event, settings,
+                             std::move(cancel));
 }

@@ -28,8 +28,11 @@ public:
                                      const Settings &settings,
                                      std::shared_ptr<std::atomic_bool> cancel);
 
+    static constexpr qint64 MaxAttachment = 20 * 1024 * 1024;
+
     // The message with its headers: subject "Tarvo2 on <host>: <event>",
-    // the report line as the body.
+    // the report line as the body, the event's attachment (a photo) as a
+    // second part when it can be read; when not, the body says so.
     static QByteArray Compose(const AlertConfig &config, const AlertEvent &event,
                               const QDateTime &now);
     static QString Sender(const AlertConfig &config, const AlertEvent &event);

@@ -7,7 +7,7 @@ MODE "plain" speaks plain SMTP; "starttls" offers STARTTLS and refuses mail
 before it; "smtps" speaks TLS from the first byte. With USER:PASSWORD it
 requires a login (over TLS only) and refuses a wrong one with 535. Every
 message is recorded as one JSON line in LOG: envelope, whether TLS was on,
-who logged in, and the decoded subject and body.
+who logged in, the decoded subject and body, and the attached files.
 """
 import email
 import email.header
@@ -30,6 +30,11 @@ class Handler:
     async def handle_DATA(self, server, session, envelope):
         message = email.message_from_bytes(envelope.content)
         subject = str(email.header.make_header(email.header.decode_header(message["Subject"])))
+        parts = list(message.walk()) if message.is_multipart() else [message]
+        texts = [p for p in parts if p.get_content_type() == "text/plain"]
+        files = [{"name": p.get_filename(), "type": p.get_content_type(),
+                  "size": len(p.get_payload(decode=True))}
+                 for p in parts if p.get_filename()]
         with open(log, "a") as f:
             f.write(json.dumps({
                 "from": envelope.mail_from, "to": envelope.rcpt_tos,
@@ -37,7 +42,8 @@ class Handler:
                 "tls": session.ssl is not None or mode == "smtps", "login": session.auth_data,
                 "header_from": message["From"], "header_to": message["To"],
                 "subject": subject,
-                "body": message.get_payload(decode=True).decode("utf-8"),
+                "body": texts[0].get_payload(decode=True).decode("utf-8"),
+                "attachments": files,
             }) + "\n")
         return "250 OK"
 

@@ -7,6 +7,7 @@
 #include "alerts/AlertSender.h"
 #include "common/TestMain.h"
 
+#include <QJsonArray>
 #include <QSignalSpy>
 
 class TestAlertMail : public QObject
@@ -82,6 +83,49 @@ private Q_SLOTS:
         QCOMPARE(mail.value(QStringLiteral("body")).toString().trimmed(), Alarm().line);
         if (!password.isEmpty())
             QCOMPARE(mail.value(QStringLiteral("login")).toString(), QStringLiteral("owner"));
+    }
+
+    void photoAttached_data()
+    {
+        QTest::addColumn<bool>("readable");
+        QTest::newRow("photo") << true;
+        QTest::newRow("photo gone") << false;
+    }
+    void photoAttached()
+    {
+        QFETCH(bool, readable);
+        MailServer server;
+        QVERIFY(server.start(MailServer::Mode::Plain));
+        AlertConfig config;
+        config.kind = AlertConfig::Kind::Email;
+        config.url = QStringLiteral("smtp://127.0.0.1:%1").arg(server.port());
+        config.to = QStringLiteral("owner@example.org");
+        AlertEvent event = DeskEvent(QStringLiteral("Photo saved"), false);
+        event.attachment = m_dir.filePath(QStringLiteral("2026-12-07_10-00-00_photo.jpg"));
+        QFile photo(event.attachment);
+        QVERIFY(photo.open(QIODevice::WriteOnly));
+        photo.write(QByteArray("\xff\xd8\xff\xe0", 4) + QByteArray(5000, 'j'));
+        photo.close();
+        if (!readable)
+            QVERIFY(photo.remove());
+        AlertSender sender(m_dir.filePath(QStringLiteral("photo.json")),
+                           [config] { return config; });
+        sender.enqueue(event);
+        QTRY_COMPARE_WITH_TIMEOUT(server.messages().size(), 1, 20000);
+        const QJsonObject mail = server.messages().first();
+        const QJsonArray files = mail.value(QStringLiteral("attachments")).toArray();
+        QCOMPARE(files.size(), readable ? 1 : 0);
+        QCOMPARE(mail.value(QStringLiteral("body"))
+                     .toString()
+                     .contains(QStringLiteral("could not be attached")),
+                 !readable);
+        if (readable) {
+            const QJsonObject file = files.first().toObject();
+            QCOMPARE(file.value(QStringLiteral("name")).toString(),
+                     QStringLiteral("2026-12-07_10-00-00_photo.jpg"));
+            QCOMPARE(file.value(QStringLiteral("type")).toString(), QStringLiteral("image/jpeg"));
+            QCOMPARE(file.value(QStringLiteral("size")).toInt(), 5004);
+        }
     }
 
     void testAlertAndProblems()
