@@ -335,6 +335,29 @@ private Q_SLOTS:
         QCOMPARE(AlertConfig::Load().kind, AlertConfig::Kind::Telegram);
     }
 
+    void alertsDialogShowsRefusal()
+    {
+        AlertServer server;
+        server.setMode("kind:telegram");
+        QVERIFY(server.start());
+        AlertConfig config;
+        config.kind = AlertConfig::Kind::Telegram;
+        config.url = server.url(QString());
+        config.token = QStringLiteral("123456:wrong");
+        config.to = Receiver::Chat;
+        config.save();
+        auto w = makeWindow();
+        QVERIFY(w);
+        w->ActActivateToggle->trigger(); // its first line goes out and is refused
+        QTRY_VERIFY_WITH_TIMEOUT(!w->reach()->sender.lastProblem().isEmpty(), 20000);
+        const QStringList refusals = w->report().lines().filter(QStringLiteral("refused"));
+        QCOMPARE(refusals.size(), 1);
+        QVERIFY2(refusals.first().contains(QStringLiteral("401")), qPrintable(refusals.first()));
+        TfrmAlerts dialog(w->reach()->sender, w.get());
+        QVERIFY(dialog.lblProblem->text().contains(QStringLiteral("answered 401")));
+        QVERIFY(!dialog.lblProblem->isHidden());
+    }
+
     void closeAfterComingBackFromTray()
     {
         auto w = makeWindow();
