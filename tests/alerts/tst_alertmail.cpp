@@ -16,6 +16,14 @@ class TestAlertMail : public QObject
 
     QTemporaryDir m_dir;
 
+    static AlertConfig PlainMail(const MailServer &server)
+    {
+        AlertConfig config;
+        config.kind = AlertConfig::Kind::Email;
+        config.url = QStringLiteral("smtp://127.0.0.1:%1").arg(server.port());
+        config.to = QStringLiteral("owner@example.org");
+        return config;
+    }
     static AlertEvent Alarm() { return DeskEvent(QStringLiteral("Mouse detected"), true); }
 
 private Q_SLOTS:
@@ -96,10 +104,7 @@ private Q_SLOTS:
         QFETCH(bool, readable);
         MailServer server;
         QVERIFY(server.start(MailServer::Mode::Plain));
-        AlertConfig config;
-        config.kind = AlertConfig::Kind::Email;
-        config.url = QStringLiteral("smtp://127.0.0.1:%1").arg(server.port());
-        config.to = QStringLiteral("owner@example.org");
+        const AlertConfig config = PlainMail(server);
         AlertEvent event = DeskEvent(QStringLiteral("Photo saved"), false);
         event.attachment = m_dir.filePath(QStringLiteral("2026-12-07_10-00-00_photo.jpg"));
         QFile photo(event.attachment);
@@ -132,9 +137,8 @@ private Q_SLOTS:
     {
         MailServer server;
         QVERIFY(server.start(MailServer::Mode::Plain));
-        AlertConfig config;
-        config.kind = AlertConfig::Kind::Email;
-        config.url = QStringLiteral("smtp://127.0.0.1:%1").arg(server.port());
+        AlertConfig config = PlainMail(server);
+        config.to.clear();
         config.from = QStringLiteral("Tarvo2 Desk <alarm@example.org>");
         AlertSender sender(m_dir.filePath(QStringLiteral("test.json")),
                            [] { return AlertConfig(); });
