@@ -1,7 +1,9 @@
 #pragma once
-// Where remote alerts go: a ntfy topic or a webhook, with an optional bearer
-// token. Kept in the store under "\SoftWare\VEKOR\Tarvo2\S\alert".
+// Where remote alerts go: a receiver kind (ntfy, a webhook, a chat service,
+// e-mail) with its address and credentials. Kept in the store under
+// "\SoftWare\VEKOR\Tarvo2\S\alert".
 
+#include <QList>
 #include <QString>
 
 struct AlertConfig
@@ -9,18 +11,34 @@ struct AlertConfig
     enum class Kind
     {
         Ntfy,
-        Webhook
+        Webhook,
+        Slack,
+        Discord,
+        Gotify,
+        Matrix,
+        Telegram,
+        Pushover,
+        Email
     };
 
     QString url;
     Kind kind = Kind::Ntfy;
     QString token;
+    QString to;   // recipients, chat id, user key or room id
+    QString user; // ntfy basic auth, SMTP login
+    QString from; // e-mail sender; empty = tarvo2@<host name>
 
-    bool enabled() const { return !url.trimmed().isEmpty(); }
+    // The URL, or the kind's public server when none is set.
+    QString serverUrl() const;
+    bool enabled() const;
+    // Why the values cannot go into a request (a line break in a token would
+    // become a header of its own), or empty when they can.
+    QString refusal() const;
 
     static const QString KeyPath;
+    static const QList<Kind> Kinds;
     static QString KindName(Kind kind);
-    // "webhook" (any case) is a webhook; anything else, also empty, is ntfy.
+    // A known name in any case; anything else, also empty, is ntfy.
     static Kind KindFromName(const QString &name);
 
     static AlertConfig Load();

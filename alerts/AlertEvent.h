@@ -1,12 +1,8 @@
 #pragma once
-// One report line on its way to the owner, and how it is put on the wire.
+// One report line on its way to the owner.
 
-#include <QByteArray>
 #include <QJsonObject>
-#include <QNetworkRequest>
 #include <QString>
-
-#include "alerts/AlertConfig.h"
 
 struct AlertEvent
 {
@@ -15,6 +11,11 @@ struct AlertEvent
     QString time;  // ISO 8601 with the UTC offset
     QString line;  // the report line as written
     bool alarm = false;
+    QString attachment; // a file that goes along where the receiver takes one (e-mail)
+
+    // "Tarvo2 on <host>", and that with the line for receivers without a title.
+    QString title() const { return QStringLiteral("Tarvo2 on ") + host; }
+    QString text() const { return title() + QStringLiteral(": ") + line; }
 
     QJsonObject toJson() const;
     static AlertEvent FromJson(const QJsonObject &object);
@@ -22,21 +23,6 @@ struct AlertEvent
 
     static QString CurrentTime();
     static QString HostName();
-};
-
-// The HTTP request for one alert: ntfy's publish API (the message as the
-// body, title, priority and tags as headers) or a JSON webhook.
-struct AlertRequest
-{
-    QNetworkRequest request;
-    QByteArray body;
-
-    // Empty when the URL is unusable; why in *problem.
-    static bool Build(const AlertConfig &config, const AlertEvent &event, AlertRequest &out,
-                      QString *problem);
-    // The URL as it may be shown: scheme and host only (a ntfy topic name is
-    // as good as a password, and user info never leaves the store).
-    static QString DisplayUrl(const QString &url);
 };
 
 Q_DECLARE_METATYPE(AlertEvent)

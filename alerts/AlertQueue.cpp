@@ -40,10 +40,8 @@ void AlertQueue::load()
         if (value.isObject())
             m_entries.append(AlertEvent::FromJson(value.toObject()));
     }
-    while (m_entries.size() > m_capacity) {
-        m_entries.removeFirst();
-        ++m_dropped;
-    }
+    while (m_entries.size() > m_capacity)
+        dropOne();
 }
 
 bool AlertQueue::save() const
@@ -58,13 +56,26 @@ bool AlertQueue::save() const
            SafeFile::Replace(m_path, QJsonDocument(root).toJson(QJsonDocument::Compact));
 }
 
+void AlertQueue::dropOne()
+{
+    // The oldest line that is no alarm; else the oldest alarm that follows
+    // another one, so the first alarm of every run still reaches the owner.
+    qsizetype victim = -1;
+    for (qsizetype i = 0; i < m_entries.size() && victim < 0; ++i)
+        if (!m_entries.at(i).alarm)
+            victim = i;
+    for (qsizetype i = 1; i < m_entries.size() && victim < 0; ++i)
+        if (m_entries.at(i - 1).alarm)
+            victim = i;
+    m_entries.removeAt(std::max<qsizetype>(victim, 0));
+    ++m_dropped;
+}
+
 bool AlertQueue::push(const AlertEvent &event)
 {
     m_entries.append(event);
-    while (m_entries.size() > m_capacity) {
-        m_entries.removeFirst();
-        ++m_dropped;
-    }
+    while (m_entries.size() > m_capacity)
+        dropOne();
     return save();
 }
 

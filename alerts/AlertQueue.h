@@ -1,7 +1,8 @@
 #pragma once
 // Alerts that wait for the server, kept in a small file that is replaced
 // atomically after every change, so a crash or a restart loses none of them.
-// A full queue drops its oldest entries and counts them.
+// A full queue drops its oldest plain lines first, then alarms that follow
+// another alarm, and counts them.
 
 #include "alerts/AlertEvent.h"
 
@@ -35,6 +36,7 @@ public:
 private:
     bool save() const;
     void load();
+    void dropOne();
 
     QString m_path;
     int m_capacity;

@@ -1,7 +1,12 @@
 #include "alerts/AlertSender.h"
 
+#include "alerts/AlertRequest.h"
+#include "alerts/MailSender.h"
+
+#include <QDateTime>
+#include <QFutureWatcher>
+#include <QNetworkInformation>
 #include <QNetworkReply>
-#include <QUrl>
 #include <algorithm>
 
 AlertSender::AlertSender(const QString &queuePath, ConfigSource config, QObject *parent)
@@ -16,6 +21,17 @@ AlertSender::AlertSender(const QString &queuePath, ConfigSource config, Options 
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &AlertSender::sendNext);
+    // NetworkManager tells a changed connection at once; GLib's monitor
+    // (the other backend here) follows only the routes.
+    static const bool reachability =
+        QNetworkInformation::loadBackendByName(u"networkmanager") ||
+        QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability);
+    if (reachability && QNetworkInformation::instance())
+        connect(QNetworkInformation::instance(), &QNetworkInformation::reachabilityChanged, this,
+                [this](QNetworkInformation::Reachability reachable) {
+                    if (reachable == QNetworkInformation::Reachability::Online)
+                        networkBack();
+                });
     // Alerts left from the last run go out once the event loop runs.
     if (!m_queue.isEmpty())
         QTimer::singleShot(0, this, &AlertSender::sendNext);
@@ -23,18 +39,20 @@ AlertSender::AlertSender(const QString &queuePath, ConfigSource config, Options 
 
 AlertSender::~AlertSender()
 {
-    if (m_reply) {
-        m_reply->disconnect(this);
-        m_reply->abort();
-        delete m_reply;
+    m_cancel->store(true);
+    for (QNetworkReply *reply : m_network.findChildren<QNetworkReply *>()) {
+        reply->disconnect(this);
+        reply->abort();
     }
 }
 
 void AlertSender::enqueue(const AlertEvent &event)
 {
-    if (!m_config().enabled())
+    if (!m_config().enabled() || m_toldLines.removeOne(event.event))
         return;
     m_queue.push(event);
+    if (event.alarm)
+        resetBackoff(); // a fresh alarm never waits behind an old pause
     if (!m_retry.isActive())
         QTimer::singleShot(0, this, &AlertSender::sendNext);
 }
@@ -43,64 +61,97 @@ void AlertSender::retryNow()
 {
     m_retry.stop();
     m_retryMs = 0;
+    m_notBefore = 0;
     m_failing = false;
+    m_lastRefusal.clear();
     QTimer::singleShot(0, this, &AlertSender::sendNext);
+}
+
+void AlertSender::networkBack()
+{
+    resetBackoff();
+}
+
+void AlertSender::resetBackoff()
+{
+    m_retryMs = 0;
+    if (m_retry.isActive()) // a receiver's own Retry-After still holds
+        m_retry.start(static_cast<int>(
+            std::max<qint64>(0, m_notBefore - QDateTime::currentMSecsSinceEpoch())));
+}
+
+void AlertSender::start(const AlertConfig &config, const AlertEvent &event, AnswerHandler handler)
+{
+    const auto unusable = [&handler](const QString &problem) {
+        AlertAnswer answer;
+        answer.text = problem; // kept and retried: the settings may be fixed
+        handler(answer);
+    };
+    if (config.kind == AlertConfig::Kind::Email) {
+        const QString problem = MailSender::Problem(config);
+        if (!problem.isEmpty())
+            return unusable(problem);
+        auto *watcher = new QFutureWatcher<AlertAnswer>(this);
+        connect(watcher, &QFutureWatcherBase::finished, this, [watcher, handler] {
+            watcher->deleteLater();
+            handler(watcher->result());
+        });
+        watcher->setFuture(
+            MailSender::Send(config, event, {m_options.deadlineMs, m_options.caFile}, m_cancel));
+        return;
+    }
+    AlertRequest request;
+    QString problem;
+    if (!AlertRequest::Build(config, event, request, &problem))
+        return unusable(problem);
+    request.request.setTransferTimeout(m_options.timeoutMs);
+    QNetworkReply *reply = m_network.sendCustomRequest(request.request, request.verb, request.body);
+    // The idle timeout alone lets a server that trickles hold the queue.
+    auto deadlinePassed = std::make_shared<bool>(false);
+    auto *deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, reply, [reply, deadlinePassed] {
+        *deadlinePassed = true;
+        reply->abort();
+    });
+    deadline->start(m_options.deadlineMs);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, deadlinePassed, handler] {
+        reply->deleteLater();
+        handler(AlertAnswer::FromReply(
+            reply, *deadlinePassed, *deadlinePassed ? m_options.deadlineMs : m_options.timeoutMs));
+    });
 }
 
 void AlertSender::sendNext()
 {
-    if (m_reply || m_queue.isEmpty() || m_retry.isActive())
+    if (m_busy || m_queue.isEmpty() || m_retry.isActive())
         return;
     const AlertConfig config = m_config();
     if (!config.enabled())
-        return; // kept until an address is set again
-    AlertRequest request;
-    QString problem;
-    if (!AlertRequest::Build(config, m_queue.head(), request, &problem)) {
-        fail(problem, config);
-        return;
-    }
-    request.request.setTransferTimeout(m_options.timeoutMs);
-    m_replyConfig = config;
-    m_reply = m_network.post(request.request, request.body);
-    QNetworkReply *reply = m_reply;
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { onFinished(reply); });
+        return; // kept until a receiver is set again
+    m_busy = true;
+    m_sendingConfig = config;
+    m_sendingEvent = m_queue.head();
+    start(config, m_sendingEvent, [this](const AlertAnswer &answer) {
+        m_busy = false;
+        onAnswer(answer);
+    });
 }
 
-bool AlertSender::Accepted(QNetworkReply *reply)
+void AlertSender::onAnswer(const AlertAnswer &answer)
 {
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    return reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
-}
-
-QString AlertSender::Describe(QNetworkReply *reply, int timeoutMs)
-{
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status >= 300) {
-        const QString phrase =
-            reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
-        return QStringLiteral("the server answered %1 %2").arg(status).arg(phrase).trimmed();
-    }
-    switch (reply->error()) {
-    case QNetworkReply::OperationCanceledError:
-    case QNetworkReply::TimeoutError:
-        return QStringLiteral("no answer within %1 s").arg((timeoutMs + 999) / 1000);
-    case QNetworkReply::SslHandshakeFailedError:
-        return QStringLiteral("secure connection refused (%1)").arg(reply->errorString());
-    default:
-        return reply->errorString();
-    }
-}
-
-void AlertSender::onFinished(QNetworkReply *reply)
-{
-    reply->deleteLater();
-    if (reply != m_reply)
-        return;
-    m_reply = nullptr;
-    if (Accepted(reply)) {
-        m_queue.popHead();
+    // A full queue may have dropped the alert while it was on its way.
+    const auto done = [this] {
+        if (!m_queue.isEmpty() && m_queue.head() == m_sendingEvent)
+            m_queue.popHead();
+    };
+    const QString where = AlertRequest::DisplayUrl(m_sendingConfig.serverUrl());
+    switch (answer.verdict) {
+    case AlertAnswer::Verdict::Delivered:
+        done();
         m_retryMs = 0;
+        m_lastProblem.clear();
+        m_lastRefusal.clear();
         if (m_failing) {
             m_failing = false;
             Q_EMIT recovered();
@@ -108,29 +159,57 @@ void AlertSender::onFinished(QNetworkReply *reply)
         Q_EMIT delivered(m_queue.size());
         sendNext();
         return;
+    case AlertAnswer::Verdict::Refused:
+        done();
+        m_lastProblem = Scrub(answer.text, m_sendingConfig);
+        if (answer.text != m_lastRefusal) {
+            m_lastRefusal = answer.text;
+            tellRefusal(Scrub(QStringLiteral("Alert to %1 refused: %2 (check the alert settings)")
+                                  .arg(where, answer.text),
+                              m_sendingConfig));
+        }
+        sendNext();
+        return;
+    case AlertAnswer::Verdict::Retry:
+        break;
     }
-    fail(Describe(reply, m_options.timeoutMs), m_replyConfig);
+    m_lastProblem = Scrub(answer.text, m_sendingConfig);
+    scheduleRetry(answer.retryAfterMs);
+    if (m_failing || answer.rateLimited)
+        return;
+    m_failing = true;
+    // This line does go out once the receiver is back: it tells of the outage.
+    Q_EMIT failed(
+        Scrub(QStringLiteral("Alert to %1 not sent: %2").arg(where, answer.text), m_sendingConfig));
 }
 
-void AlertSender::fail(const QString &reason, const AlertConfig &config)
+void AlertSender::scheduleRetry(int retryAfterMs)
 {
     m_retryMs =
         m_retryMs == 0 ? m_options.firstRetryMs : std::min(m_retryMs * 2, m_options.maxRetryMs);
-    m_retry.start(m_retryMs);
-    if (m_failing)
-        return;
-    m_failing = true;
-    Q_EMIT failed(Scrub(QStringLiteral("Alert to %1 not sent: %2")
-                            .arg(AlertRequest::DisplayUrl(config.url), reason),
-                        config));
+    m_notBefore = QDateTime::currentMSecsSinceEpoch() + retryAfterMs;
+    m_retry.start(std::max(m_retryMs, retryAfterMs));
+}
+
+void AlertSender::tellRefusal(const QString &text)
+{
+    // The report line this becomes comes back through enqueue: it is not
+    // an alert of its own (the receiver would refuse it as well).
+    m_toldLines.append(text);
+    while (m_toldLines.size() > 20)
+        m_toldLines.removeFirst();
+    Q_EMIT failed(text);
 }
 
 QString AlertSender::Scrub(const QString &text, const AlertConfig &config)
 {
     QString out = text;
     const QString token = config.token.trimmed();
-    if (!token.isEmpty())
+    if (!token.isEmpty()) {
         out.replace(token, QStringLiteral("***"));
+        out.replace(QString::fromLatin1(QUrl::toPercentEncoding(token, ":")),
+                    QStringLiteral("***"));
+    }
     const QUrl url(config.url.trimmed());
     if (!url.userInfo().isEmpty())
         out.replace(url.userInfo(), QStringLiteral("***"));
@@ -139,24 +218,15 @@ QString AlertSender::Scrub(const QString &text, const AlertConfig &config)
 
 void AlertSender::sendTest(const AlertConfig &config, const AlertEvent &event)
 {
-    AlertRequest request;
-    QString problem;
-    if (!AlertRequest::Build(config, event, request, &problem)) {
-        Q_EMIT testFinished(false, Scrub(problem, config));
-        return;
-    }
-    request.request.setTransferTimeout(m_options.timeoutMs);
-    QNetworkReply *reply = m_network.post(request.request, request.body);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, config] {
-        reply->deleteLater();
-        const bool ok = Accepted(reply);
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    start(config, event, [this, config](const AlertAnswer &result) {
         QString answer =
-            ok ? QStringLiteral("The server accepted the alert (%1).").arg(status)
-               : QStringLiteral("Not sent: %1.").arg(Describe(reply, m_options.timeoutMs));
-        const QByteArray body = reply->readAll().left(2000);
-        if (!body.isEmpty())
-            answer += QLatin1Char('\n') + QString::fromUtf8(body);
-        Q_EMIT testFinished(ok, Scrub(answer, config));
+            result.delivered()
+                ? QStringLiteral("The receiver accepted the alert (%1).").arg(result.status)
+                : QStringLiteral("Not sent: %1.").arg(result.text);
+        if (result.verdict == AlertAnswer::Verdict::Refused)
+            answer += QStringLiteral(" The settings need a change.");
+        if (!result.body.isEmpty())
+            answer += QLatin1Char('\n') + QString::fromUtf8(result.body);
+        Q_EMIT testFinished(result.delivered(), Scrub(answer, config));
     });
 }

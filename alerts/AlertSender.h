@@ -1,22 +1,28 @@
 #pragma once
-// Sends the queued alerts one at a time, oldest first, and removes each only
-// when the server answered 2xx: delivery is at least once. While the server
-// cannot be reached it retries with a growing pause (capped). Everything runs
-// on the owner's event loop through QNetworkAccessManager; nothing waits.
+// Sends the queued alerts one at a time, oldest first, and removes each when
+// the receiver took it: delivery is at least once. Answers worth a retry (no
+// network, a timeout, 408, 429, 5xx) keep the alert and retry after a growing
+// pause (capped, never shorter than the receiver's Retry-After); the pause
+// ends early when the network comes back or a new alarm is queued. An answer
+// that says the settings are wrong (any other 4xx, a refused mail login)
+// drops that alert and is told once. Everything runs on the owner's event
+// loop; e-mail runs on a worker thread that only hands back its answer.
 //
-// A failure is told once per run of failures (not once per retry); the
-// token never appears in what is told.
+// A failure is told once per run of failures (not once per retry), a rate
+// limit not at all; a refusal is told once and its line is never queued as
+// an alert itself. The token never appears in what is told.
 
+#include "alerts/AlertAnswer.h"
 #include "alerts/AlertConfig.h"
 #include "alerts/AlertQueue.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>
-#include <QPointer>
+#include <QStringList>
 #include <QTimer>
+#include <atomic>
 #include <functional>
-
-class QNetworkReply;
+#include <memory>
 
 class AlertSender : public QObject
 {
@@ -24,10 +30,12 @@ class AlertSender : public QObject
 public:
     struct Options
     {
-        int timeoutMs = 30000; // no answer within this = failure
+        int timeoutMs = 30000;  // no data for this long = failure
+        int deadlineMs = 30000; // the whole request, however it trickles
         int firstRetryMs = 2000;
         int maxRetryMs = 5 * 60 * 1000;
         int capacity = AlertQueue::DefaultCapacity;
+        QString caFile; // certificates the mail server may use beside the system's
     };
     using ConfigSource = std::function<AlertConfig()>;
 
@@ -36,15 +44,20 @@ public:
                 QObject *parent = nullptr);
     ~AlertSender() override;
 
-    // Queues one alert (nothing when no URL is set) and sends when it can.
+    // Queues one alert (nothing when no receiver is set, or when it is a
+    // line this sender told itself) and sends when it can.
     void enqueue(const AlertEvent &event);
     // The settings changed: forget the pause and try again at once.
     void retryNow();
+    // The network came back: what waits goes out without the pause.
+    void networkBack();
 
     int pending() const { return m_queue.size(); }
     quint64 dropped() const { return m_queue.dropped(); }
     bool isFailing() const { return m_failing; }
     int currentRetryMs() const { return m_retryMs; }
+    // The last failure or refusal, empty once an alert went through.
+    QString lastProblem() const { return m_lastProblem; }
 
     // One request outside the queue with the given settings; the answer
     // comes with testFinished.
@@ -60,19 +73,28 @@ Q_SIGNALS:
     void testFinished(bool ok, const QString &answer);
 
 private:
+    using AnswerHandler = std::function<void(const AlertAnswer &)>;
+    // One try; the handler gets the answer on this object's thread.
+    void start(const AlertConfig &config, const AlertEvent &event, AnswerHandler handler);
     void sendNext();
-    void onFinished(QNetworkReply *reply);
-    void fail(const QString &reason, const AlertConfig &config);
-    static QString Describe(QNetworkReply *reply, int timeoutMs);
-    static bool Accepted(QNetworkReply *reply);
+    void onAnswer(const AlertAnswer &answer);
+    void scheduleRetry(int retryAfterMs);
+    void resetBackoff();
+    void tellRefusal(const QString &text);
 
     ConfigSource m_config;
     Options m_options;
     AlertQueue m_queue;
     QNetworkAccessManager m_network;
-    QPointer<QNetworkReply> m_reply;
-    AlertConfig m_replyConfig;
+    std::shared_ptr<std::atomic_bool> m_cancel = std::make_shared<std::atomic_bool>(false);
+    bool m_busy = false;
+    AlertConfig m_sendingConfig;
+    AlertEvent m_sendingEvent;
     QTimer m_retry;
     int m_retryMs = 0;
+    qint64 m_notBefore = 0; // ms since the epoch, from a Retry-After
     bool m_failing = false;
+    QString m_lastProblem;
+    QString m_lastRefusal;
+    QStringList m_toldLines;
 };

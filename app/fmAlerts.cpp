@@ -15,25 +15,120 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace {
+using Kind = AlertConfig::Kind;
+
+struct KindLook
+{
+    QString help;
+    QString urlHint;
+    bool token, to, user, from;
+};
+
+KindLook LookOf(Kind kind)
+{
+    switch (kind) {
+    case Kind::Ntfy:
+        break;
+    case Kind::Webhook:
+        return {QStringLiteral("Posts JSON (text, message, title, alarm, host, time, line) to "
+                               "any URL, e.g. Home Assistant, n8n or Node-RED."),
+                QStringLiteral("https://example.org/hooks/tarvo2"),
+                true,
+                false,
+                true,
+                false};
+    case Kind::Slack:
+        return {QStringLiteral("The URL of a Slack, Mattermost or Rocket.Chat incoming webhook."),
+                QStringLiteral("https://hooks.slack.com/services/…"),
+                false,
+                false,
+                false,
+                false};
+    case Kind::Discord:
+        return {QStringLiteral("The URL of a Discord channel webhook."),
+                QStringLiteral("https://discord.com/api/webhooks/…"),
+                false,
+                false,
+                false,
+                false};
+    case Kind::Gotify:
+        return {QStringLiteral("The Gotify server's address and an application token."),
+                QStringLiteral("https://gotify.example.org"),
+                true,
+                false,
+                false,
+                false};
+    case Kind::Matrix:
+        return {QStringLiteral("The homeserver's address, an access token and the room id "
+                               "(!room:server) in To."),
+                QStringLiteral("https://matrix.example.org"),
+                true,
+                true,
+                false,
+                false};
+    case Kind::Telegram:
+        return {QStringLiteral("A bot token from @BotFather and the chat id in To; the URL may "
+                               "stay empty."),
+                QStringLiteral("https://api.telegram.org"),
+                true,
+                true,
+                false,
+                false};
+    case Kind::Pushover:
+        return {QStringLiteral("An application token and your user key in To; the URL may stay "
+                               "empty."),
+                QStringLiteral("https://api.pushover.net"),
+                true,
+                true,
+                false,
+                false};
+    case Kind::Email:
+        return {QStringLiteral("smtps://host or smtp://host (with STARTTLS), the login, its "
+                               "password and the addresses in To."),
+                QStringLiteral("smtps://mail.example.org"),
+                true,
+                true,
+                true,
+                true};
+    }
+    return {QStringLiteral("Publishes to a ntfy topic; User and Token for a protected "
+                           "server."),
+            QStringLiteral("https://ntfy.sh/my-secret-topic"),
+            true,
+            false,
+            true,
+            false};
+}
+} // namespace
+
 TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), m_sender(sender)
 {
     setObjectName(QStringLiteral("frmAlerts"));
     setWindowTitle(QStringLiteral("Alerts"));
-    const AlertConfig config = AlertConfig::Load();
+    const AlertConfig stored = AlertConfig::Load();
 
-    edtUrl = new QLineEdit(config.url);
-    edtUrl->setObjectName(QStringLiteral("edtUrl"));
-    edtUrl->setPlaceholderText(QStringLiteral("https://ntfy.sh/my-secret-topic"));
-    edtUrl->setMinimumWidth(320);
+    m_form = new QFormLayout;
     cmbKind = new QComboBox;
     cmbKind->setObjectName(QStringLiteral("cmbKind"));
-    cmbKind->addItem(QStringLiteral("ntfy"));
-    cmbKind->addItem(QStringLiteral("webhook"));
-    cmbKind->setCurrentIndex(config.kind == AlertConfig::Kind::Webhook ? 1 : 0);
-    edtToken = new QLineEdit(config.token);
-    edtToken->setObjectName(QStringLiteral("edtToken"));
+    for (Kind kind : AlertConfig::Kinds)
+        cmbKind->addItem(AlertConfig::KindName(kind));
+    cmbKind->setCurrentIndex(static_cast<int>(AlertConfig::Kinds.indexOf(stored.kind)));
+    auto *kindLabel = new QLabel(QStringLiteral("&Kind:"));
+    kindLabel->setBuddy(cmbKind);
+    m_form->addRow(kindLabel, cmbKind);
+    lblKindHelp = new QLabel;
+    lblKindHelp->setObjectName(QStringLiteral("lblKindHelp"));
+    lblKindHelp->setWordWrap(true);
+    m_form->addRow(lblKindHelp);
+    edtUrl = addField("edtUrl", QStringLiteral("&URL:"), stored.url);
+    edtUrl->setMinimumWidth(320);
+    edtToken = addField("edtToken", QStringLiteral("&Token:"), stored.token);
     edtToken->setEchoMode(QLineEdit::PasswordEchoOnEdit);
-    edtToken->setPlaceholderText(QStringLiteral("optional"));
+    edtTo = addField("edtTo", QStringLiteral("T&o:"), stored.to);
+    edtUser = addField("edtUser", QStringLiteral("U&ser:"), stored.user);
+    edtFrom = addField("edtFrom", QStringLiteral("&From:"), stored.from);
+    edtFrom->setPlaceholderText(QStringLiteral("tarvo2@") + AlertEvent::HostName());
 
     btnSendTest = new QPushButton(QStringLiteral("Send test alert"));
     btnSendTest->setObjectName(QStringLiteral("btnSendTest"));
@@ -45,19 +140,24 @@ TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), 
                               .arg(sender.pending())
                               .arg(sender.dropped()));
     lblQueue->setObjectName(QStringLiteral("lblQueue"));
+    lblProblem = new QLabel(sender.lastProblem().isEmpty()
+                                ? QString()
+                                : QStringLiteral("Last problem: ") + sender.lastProblem());
+    lblProblem->setObjectName(QStringLiteral("lblProblem"));
+    lblProblem->setWordWrap(true);
+    lblProblem->setVisible(!sender.lastProblem().isEmpty());
 
-    auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("URL:"), edtUrl);
-    form->addRow(QStringLiteral("Kind:"), cmbKind);
-    form->addRow(QStringLiteral("Token:"), edtToken);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     auto *layout = new QVBoxLayout(this);
-    layout->addLayout(form);
+    layout->addLayout(m_form);
     layout->addWidget(btnSendTest, 0, Qt::AlignLeft);
     layout->addWidget(memAnswer);
     layout->addWidget(lblQueue);
+    layout->addWidget(lblProblem);
     layout->addWidget(buttons);
+    showKind();
 
+    connect(cmbKind, &QComboBox::currentIndexChanged, this, &TfrmAlerts::showKind);
     connect(btnSendTest, &QPushButton::clicked, this, &TfrmAlerts::sendTest);
     connect(&m_sender, &AlertSender::testFinished, this, [this](bool, const QString &answer) {
         memAnswer->setPlainText(answer);
@@ -70,12 +170,58 @@ TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), 
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
-bool TfrmAlerts::save()
+QLineEdit *TfrmAlerts::addField(const char *name, const QString &label, const QString &value)
+{
+    auto *edit = new QLineEdit(value);
+    edit->setObjectName(QString::fromLatin1(name));
+    auto *caption = new QLabel(label);
+    caption->setBuddy(edit);
+    m_form->addRow(caption, edit);
+    return edit;
+}
+
+void TfrmAlerts::showKind()
+{
+    const Kind kind = AlertConfig::KindFromName(cmbKind->currentText());
+    const KindLook look = LookOf(kind);
+    lblKindHelp->setText(look.help);
+    edtUrl->setPlaceholderText(look.urlHint);
+    m_form->setRowVisible(edtToken, look.token);
+    m_form->setRowVisible(edtTo, look.to);
+    m_form->setRowVisible(edtUser, look.user);
+    m_form->setRowVisible(edtFrom, look.from);
+    if (auto *label = qobject_cast<QLabel *>(m_form->labelForField(edtToken)))
+        label->setText(kind == Kind::Email ? QStringLiteral("&Password:")
+                                           : QStringLiteral("&Token:"));
+    edtToken->setPlaceholderText(
+        kind == Kind::Ntfy || kind == Kind::Webhook ? QStringLiteral("optional") : QString());
+    edtUser->setPlaceholderText(kind == Kind::Email ? QStringLiteral("login")
+                                                    : QStringLiteral("optional"));
+}
+
+AlertConfig TfrmAlerts::config() const
 {
     AlertConfig config;
-    config.url = edtUrl->text().trimmed();
     config.kind = AlertConfig::KindFromName(cmbKind->currentText());
-    config.token = edtToken->text().trimmed();
+    const KindLook look = LookOf(config.kind);
+    config.url = edtUrl->text().trimmed();
+    // Only what the kind uses is kept, so a hidden field sends nothing.
+    config.token = look.token ? edtToken->text().trimmed() : QString();
+    config.to = look.to ? edtTo->text().trimmed() : QString();
+    config.user = look.user ? edtUser->text().trimmed() : QString();
+    config.from = look.from ? edtFrom->text().trimmed() : QString();
+    return config;
+}
+
+bool TfrmAlerts::save()
+{
+    const AlertConfig config = this->config();
+    const QString refusal = config.refusal();
+    if (!refusal.isEmpty()) {
+        lblProblem->setText(QStringLiteral("Not saved: %1.").arg(refusal));
+        lblProblem->setVisible(true);
+        return false;
+    }
     try {
         config.save();
     } catch (const RegistryError &error) {
@@ -88,10 +234,6 @@ bool TfrmAlerts::save()
 
 void TfrmAlerts::sendTest()
 {
-    AlertConfig config;
-    config.url = edtUrl->text().trimmed();
-    config.kind = AlertConfig::KindFromName(cmbKind->currentText());
-    config.token = edtToken->text().trimmed();
     AlertEvent event;
     event.host = AlertEvent::HostName();
     event.event = QStringLiteral("Test alert");
@@ -99,5 +241,5 @@ void TfrmAlerts::sendTest()
     event.line = ReportLog::FormatLine(QDateTime::currentDateTime(), event.event);
     memAnswer->setPlainText(QStringLiteral("Sending…"));
     btnSendTest->setEnabled(false);
-    m_sender.sendTest(config, event);
+    m_sender.sendTest(config(), event);
 }

@@ -1,12 +1,15 @@
 #pragma once
-// The "Alerts…" dialog: where remote alerts go (ntfy topic or webhook URL,
-// optional token), with a button that sends one test alert and shows what
-// the server answered.
+// The "Alerts…" dialog: where remote alerts go (the receiver kind and only
+// the fields that kind uses, each kind explained in one line), with a button
+// that sends one test alert and shows what the receiver answered.
+
+#include "alerts/AlertConfig.h"
 
 #include <QDialog>
 
 class AlertSender;
 class QComboBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -18,18 +21,28 @@ class TfrmAlerts : public QDialog
 public:
     explicit TfrmAlerts(AlertSender &sender, QWidget *parent = nullptr);
 
-    // Writes the settings; false (with the reason shown) when the store
-    // cannot be written.
+    // Writes the settings; false when a value holds a control character
+    // (told in lblProblem) or the store cannot be written (told in a box).
     bool save();
     void sendTest();
+    AlertConfig config() const;
 
-    QLineEdit *edtUrl = nullptr;
     QComboBox *cmbKind = nullptr;
+    QLabel *lblKindHelp = nullptr;
+    QLineEdit *edtUrl = nullptr;
     QLineEdit *edtToken = nullptr;
+    QLineEdit *edtTo = nullptr;
+    QLineEdit *edtUser = nullptr;
+    QLineEdit *edtFrom = nullptr;
     QPushButton *btnSendTest = nullptr;
     QPlainTextEdit *memAnswer = nullptr;
     QLabel *lblQueue = nullptr;
+    QLabel *lblProblem = nullptr;
 
 private:
+    void showKind();
+    QLineEdit *addField(const char *name, const QString &label, const QString &value);
+
     AlertSender &m_sender;
+    QFormLayout *m_form = nullptr;
 };

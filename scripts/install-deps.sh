@@ -12,9 +12,11 @@ build_pkgs+=(qt6-svg-dev dpkg-dev  # icon sizes rendered at build time; cpack's 
              libsystemd-dev        # the journal
              libpulse-dev          # sink mute and volume guard
              libmpg123-dev         # MP3 decoded to its real end
+             libcurl4-openssl-dev  # e-mail alerts over SMTP
              libx11-dev libxi-dev libwayland-dev libwayland-bin wayland-protocols)  # input activity
 test_pkgs+=(desktop-file-utils appstream lintian file man-db  # install and package checks
             dbus dbus-daemon python3-dbusmock  # private buses: logind, UPower, notifications, idle monitors
+            python3-aiosmtpd openssl  # a real SMTP server for the e-mail alert tests
             pipewire pipewire-pulse wireplumber lame  # sound server recovery, VBR MP3
             dex libglib2.0-bin systemd  # the autostart entry started by real launchers
             clang libclang-rt-14-dev)  # libFuzzer targets (scripts/test.sh)

@@ -14,17 +14,52 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+// A port of 127.0.0.1 that was free a moment ago.
+inline quint16 FreeLocalPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+// Waits until a server accepts connections on the port (up to 15 s).
+inline bool WaitForPort(quint16 port)
+{
+    for (int i = 0; i < 300; ++i) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(100))
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+// The objects of a file with one JSON object per line.
+inline QList<QJsonObject> ReadJsonLines(const QString &path)
+{
+    QList<QJsonObject> out;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : file.readAll().split('\n'))
+            if (const QJsonDocument doc = QJsonDocument::fromJson(line); doc.isObject())
+                out.append(doc.object());
+    return out;
+}
+
+// What the receivers of receivers.py take as valid.
+namespace Receiver {
+inline const QString Token = QStringLiteral("good-token");
+inline const QString TelegramToken = QStringLiteral("123456:good-token");
+inline const QString Room = QStringLiteral("!desks:example.org");
+inline const QString Chat = QStringLiteral("4242");
+inline const QString UserKey = QStringLiteral("uQiRzpo4DXghDmr9QzzfQu27cmVRsG");
+inline const QString NtfyUser = QStringLiteral("owner");
+} // namespace Receiver
+
 class AlertServer
 {
 public:
-    AlertServer()
-    {
-        QTcpServer probe;
-        if (probe.listen(QHostAddress::LocalHost, 0))
-            m_port = probe.serverPort();
-        probe.close();
-        setMode("200");
-    }
+    AlertServer() : m_port(FreeLocalPort()) { setMode("200"); }
     ~AlertServer() { stop(); }
 
     quint16 port() const { return m_port; }
@@ -41,16 +76,7 @@ public:
         m_process.setProcessChannelMode(QProcess::ForwardedChannels);
         m_process.start(QStringLiteral("python3"), {script, QString::number(m_port), logPath(),
                                                     m_dir.filePath(QStringLiteral("mode"))});
-        if (!m_process.waitForStarted(10000))
-            return false;
-        for (int i = 0; i < 300; ++i) {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, m_port);
-            if (socket.waitForConnected(100))
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
+        return m_process.waitForStarted(10000) && WaitForPort(m_port);
     }
     void stop()
     {
@@ -65,19 +91,7 @@ public:
         if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
             file.write(mode);
     }
-    QList<QJsonObject> requests() const
-    {
-        QList<QJsonObject> out;
-        QFile file(logPath());
-        if (!file.open(QIODevice::ReadOnly))
-            return out;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            const QJsonDocument doc = QJsonDocument::fromJson(line);
-            if (doc.isObject())
-                out.append(doc.object());
-        }
-        return out;
-    }
+    QList<QJsonObject> requests() const { return ReadJsonLines(logPath()); }
     // Bodies of the requests answered with the given status.
     QStringList bodies(int status) const
     {

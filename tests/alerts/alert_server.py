@@ -5,13 +5,17 @@ Usage: alert_server.py PORT LOG MODE_FILE
 
 Records every request as one JSON line in LOG (method, path, headers, body,
 the status it answered). How it answers is read from MODE_FILE at each
-request: a status such as "200", "500", "401", "301" (with a Location)
-or "silent" (accept, never answer).
+request: a status such as "200", "500", "401", "301" (with a Location),
+"429:SECONDS" (with that Retry-After), "silent" (accept, never answer),
+"trickle" (answer 200, then one byte of the body every second) or
+"kind:NAME" (answer as that service would: see receivers.py).
 """
 import json
 import sys
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+import receivers
 
 PORT, LOG, MODE_FILE = int(sys.argv[1]), sys.argv[2], sys.argv[3]
 
@@ -31,23 +35,44 @@ class Handler(BaseHTTPRequestHandler):
         length = int(self.headers.get("Content-Length", "0"))
         body = self.rfile.read(length).decode("utf-8", "replace")
         m = mode()
-        status = 0 if m == "silent" else int(m)
-        location = {"Location": "/elsewhere"} if status in (301, 302, 307, 308) else {}
+        headers = {}
+        if m.startswith("kind:"):
+            status, answer = receivers.answer(m[5:], self.command, self.path,
+                                              dict(self.headers.items()), body)
+        else:
+            status, answer = (0 if m in ("silent", "trickle") else int(m.split(":")[0])), None
+            answer = {"id": "test", "status": status}
+        if status in (301, 302, 307, 308):
+            headers["Location"] = "/elsewhere"
+        if m.startswith("429:"):
+            headers["Retry-After"] = m[4:]
         with open(LOG, "a") as f:
-            f.write(json.dumps({"method": "POST", "path": self.path,
+            f.write(json.dumps({"method": self.command, "path": self.path,
                                 "headers": dict(self.headers.items()),
-                                "body": body, "status": status}) + "\n")
+                                "body": body, "status": status, "time": time.time()}) + "\n")
         if m == "silent":
             time.sleep(120)
             return
-        answer = json.dumps({"id": "test", "status": status}).encode()
+        if m == "trickle":
+            self.send_response(200)
+            self.send_header("Content-Length", "100")
+            self.end_headers()
+            for _ in range(100):
+                self.wfile.write(b"x")
+                self.wfile.flush()
+                time.sleep(1)
+            return
+        data = b"" if answer is None else (
+            answer if isinstance(answer, str) else json.dumps(answer)).encode()
         self.send_response(status)
-        for key, value in location.items():
+        for key, value in headers.items():
             self.send_header(key, value)
         self.send_header("Content-Type", "application/json")
-        self.send_header("Content-Length", str(len(answer)))
+        self.send_header("Content-Length", str(len(data)))
         self.end_headers()
-        self.wfile.write(answer)
+        self.wfile.write(data)
+
+    do_PUT = do_POST
 
     def log_message(self, *args):
         pass

@@ -152,14 +152,18 @@ private Q_SLOTS:
     void errorAnswers_data()
     {
         QTest::addColumn<QByteArray>("status");
-        QTest::newRow("moved") << QByteArray("301");
-        QTest::newRow("not found") << QByteArray("404");
-        QTest::newRow("server error") << QByteArray("500");
-        QTest::newRow("unavailable") << QByteArray("503");
+        QTest::addColumn<bool>("retried");
+        QTest::newRow("moved") << QByteArray("301") << true;
+        QTest::newRow("timeout") << QByteArray("408") << true;
+        QTest::newRow("server error") << QByteArray("500") << true;
+        QTest::newRow("unavailable") << QByteArray("503") << true;
+        QTest::newRow("bad request") << QByteArray("400") << false;
+        QTest::newRow("not found") << QByteArray("404") << false;
     }
     void errorAnswers()
     {
         QFETCH(QByteArray, status);
+        QFETCH(bool, retried);
         AlertServer server;
         server.setMode(status);
         QVERIFY(server.start());
@@ -167,14 +171,99 @@ private Q_SLOTS:
         AlertSender sender(m_queue, Source(), Fast());
         QSignalSpy failed(&sender, &AlertSender::failed);
         sender.enqueue(Event(1));
-        QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() >= 3, 20000);
+        sender.enqueue(Event(2, true));
+        if (retried)
+            QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() >= 3, 20000);
+        else
+            QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
         QCOMPARE(failed.size(), 1);
         const QString text = failed.first().first().toString();
         QVERIFY2(text.contains(QStringLiteral("answered ") + QString::fromLatin1(status)),
                  qPrintable(text));
-        QCOMPARE(sender.pending(), 1);
+        QCOMPARE(text.contains(QStringLiteral("refused")), !retried);
+        QCOMPARE(sender.pending(), retried ? 2 : 0);
+        if (!retried) { // each refused alert was tried once, none again
+            QTest::qWait(300);
+            QCOMPARE(server.requests().size(), 2);
+            QCOMPARE(sender.lastProblem(), text.section(QStringLiteral("refused: "), 1)
+                                               .section(QStringLiteral(" (check"), 0, 0));
+        }
         for (const QJsonObject &r : server.requests()) // redirects are not followed
             QCOMPARE(r.value(QStringLiteral("path")).toString(), QStringLiteral("/tarvo-test"));
+    }
+
+    void toldLinesAreNotQueued()
+    {
+        AlertServer server;
+        server.setMode("401");
+        QVERIFY(server.start());
+        m_config.url = server.url();
+        AlertSender sender(m_queue, Source(), Fast());
+        // As in the program: what is told becomes a report line, and every
+        // report line written while armed comes back to be sent.
+        connect(&sender, &AlertSender::failed, &sender, [&sender](const QString &text) {
+            AlertEvent line = Event(9);
+            line.event = text;
+            sender.enqueue(line);
+        });
+        sender.enqueue(Event(1));
+        QTRY_VERIFY_WITH_TIMEOUT(!sender.lastProblem().isEmpty(), 20000);
+        QTest::qWait(300);
+        QCOMPARE(sender.pending(), 0);
+        QCOMPARE(server.requests().size(), 1);
+    }
+
+    void rateLimitHonoursRetryAfter()
+    {
+        AlertServer server;
+        server.setMode("429:2");
+        QVERIFY(server.start());
+        m_config.url = server.url();
+        AlertSender sender(m_queue, Source(), Fast());
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        sender.enqueue(Event(1));
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 2, 20000);
+        const double gap = server.requests().at(1).value(QStringLiteral("time")).toDouble() -
+                           server.requests().at(0).value(QStringLiteral("time")).toDouble();
+        QVERIFY2(gap >= 1.9, qPrintable(QString::number(gap)));
+        sender.enqueue(Event(2, true)); // an alarm does not jump the receiver's pause
+        server.setMode("200");
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+        QCOMPARE(failed.size(), 0); // a rate limit is not told line by line
+        QCOMPARE(server.bodies(429).size(), 2);
+    }
+
+    void newAlarmEndsThePause()
+    {
+        AlertServer server;
+        m_config.url = server.url(); // down for now
+        AlertSender::Options options = Fast();
+        options.firstRetryMs = 120000;
+        AlertSender sender(m_queue, Source(), options);
+        sender.enqueue(Event(1));
+        QTRY_COMPARE_WITH_TIMEOUT(sender.currentRetryMs(), 120000, 20000);
+        QVERIFY(server.start());
+        sender.enqueue(Event(2, true));
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 10000);
+        QCOMPARE(server.bodies(200).size(), 2);
+    }
+
+    void tricklingServerMeetsDeadline()
+    {
+        AlertServer server;
+        server.setMode("trickle"); // 200, then one byte a second
+        QVERIFY(server.start());
+        m_config.url = server.url();
+        AlertSender::Options options = Fast(5000);
+        options.deadlineMs = 1500;
+        AlertSender sender(m_queue, Source(), options);
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        sender.enqueue(Event(1));
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 10000);
+        QVERIFY2(failed.first().first().toString().contains(
+                     QStringLiteral("no complete answer within 2 s")),
+                 qPrintable(failed.first().first().toString()));
+        QCOMPARE(sender.pending(), 1);
     }
 
     void tlsFailure()
@@ -210,7 +299,7 @@ private Q_SLOTS:
         QVERIFY(!text.contains(QStringLiteral("SECRET")));
         QVERIFY(!tested.first().at(1).toString().contains(QStringLiteral("SECRET")));
         QCOMPARE(tested.first().first().toBool(), false);
-        QCOMPARE(sender.pending(), 1);
+        QCOMPARE(sender.pending(), 0); // refused: not retried
     }
 
     void testAlertShowsAnswer()
@@ -251,6 +340,22 @@ private Q_SLOTS:
         AlertSender sender(m_queue, Source(), Fast());
         sender.enqueue(Event(1));
         QCOMPARE(sender.pending(), 0);
+    }
+
+    void fullQueueKeepsFirstAlarms()
+    {
+        AlertQueue queue(m_queue, 4);
+        // alarms a1 a2 a3 a4 a5 (as entries 0, 2, 3, 5, 6), plain lines between
+        const QList<bool> alarms{true, false, true, true, false, true, true, false};
+        for (int i = 0; i < alarms.size(); ++i)
+            queue.push(Event(i, alarms.at(i)));
+        QList<int> kept;
+        for (const AlertEvent &event : queue.entries())
+            kept << event.event.section(QLatin1Char(' '), 1).toInt();
+        // Plain lines go first (the newest too, when only alarms are older);
+        // then the alarm after the first of the run.
+        QCOMPARE(kept, (QList<int>{0, 3, 5, 6}));
+        QCOMPARE(queue.dropped(), quint64(4));
     }
 
     void damagedQueueFile()

@@ -15,6 +15,7 @@
 #include "settings/gRegistry.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -103,7 +104,7 @@ private Q_SLOTS:
             const QString priority = requests.at(i)
                                          .value(QStringLiteral("headers"))
                                          .toObject()
-                                         .value(QStringLiteral("Priority"))
+                                         .value(QStringLiteral("X-Priority"))
                                          .toString();
             QCOMPARE(priority, i == 2 ? QStringLiteral("5") : QStringLiteral("3"));
         }
@@ -270,6 +271,91 @@ private Q_SLOTS:
         QCOMPARE(ReadRegString(QStringLiteral("\\SoftWare\\VEKOR\\Tarvo2\\S\\alert"),
                                QStringLiteral("Kind")),
                  QStringLiteral("webhook"));
+    }
+
+    void alertsDialogKinds()
+    {
+        AlertServer server;
+        server.setMode("kind:telegram");
+        QVERIFY(server.start());
+        auto w = makeWindow();
+        QVERIFY(w);
+        TfrmAlerts dialog(w->reach()->sender, w.get());
+        dialog.show();
+        QCOMPARE(dialog.cmbKind->count(), AlertConfig::Kinds.size());
+        // Which fields each kind shows: token, To, User, From.
+        const QMap<QString, QString> shown{
+            {"ntfy", "1010"},     {"webhook", "1010"},  {"slack", "0000"},
+            {"discord", "0000"},  {"gotify", "1000"},   {"matrix", "1100"},
+            {"telegram", "1100"}, {"pushover", "1100"}, {"email", "1111"}};
+        QStringList helps;
+        for (int i = 0; i < dialog.cmbKind->count(); ++i) {
+            dialog.cmbKind->setCurrentIndex(i);
+            QString seen;
+            for (QLineEdit *edit : {dialog.edtToken, dialog.edtTo, dialog.edtUser, dialog.edtFrom})
+                seen += edit->isVisible() ? QLatin1Char('1') : QLatin1Char('0');
+            QCOMPARE(seen, shown.value(dialog.cmbKind->currentText()));
+            QVERIFY(dialog.edtUrl->isVisible());
+            helps << dialog.lblKindHelp->text();
+        }
+        helps.removeDuplicates();
+        QCOMPARE(helps.size(), dialog.cmbKind->count());
+        QList<QWidget *> fields{dialog.cmbKind};
+        for (QLineEdit *edit : dialog.findChildren<QLineEdit *>(Qt::FindDirectChildrenOnly))
+            fields << edit;
+        for (QWidget *field : fields) { // every field has its label as buddy
+            bool labelled = false;
+            for (QLabel *label : dialog.findChildren<QLabel *>())
+                labelled = labelled || label->buddy() == field;
+            QVERIFY2(labelled, qPrintable(field->objectName()));
+        }
+
+        // The test alert shows what the receiver answered.
+        dialog.cmbKind->setCurrentText(QStringLiteral("telegram"));
+        dialog.edtUrl->setText(server.url(QString()));
+        dialog.edtToken->setText(QStringLiteral("123456:wrong"));
+        dialog.edtTo->setText(Receiver::Chat);
+        dialog.btnSendTest->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.btnSendTest->isEnabled(), 20000);
+        const QString answer = dialog.memAnswer->toPlainText();
+        QVERIFY2(answer.contains(QStringLiteral("401")) &&
+                     answer.contains(QStringLiteral("\"description\": \"Unauthorized\"")) &&
+                     !answer.contains(QStringLiteral("wrong")),
+                 qPrintable(answer));
+
+        // A line break in a value is refused with a word, not stored.
+        dialog.edtToken->setText(QStringLiteral("123456:x\r\nX-Injected: 1"));
+        QVERIFY(!dialog.save());
+        QVERIFY(dialog.lblProblem->isVisible());
+        QVERIFY(dialog.lblProblem->text().contains(QStringLiteral("token contains a line break")));
+        QCOMPARE(AlertConfig::Load().url, QString());
+        dialog.edtToken->setText(Receiver::TelegramToken);
+        QVERIFY(dialog.save());
+        QCOMPARE(AlertConfig::Load().to, Receiver::Chat);
+        QCOMPARE(AlertConfig::Load().kind, AlertConfig::Kind::Telegram);
+    }
+
+    void alertsDialogShowsRefusal()
+    {
+        AlertServer server;
+        server.setMode("kind:telegram");
+        QVERIFY(server.start());
+        AlertConfig config;
+        config.kind = AlertConfig::Kind::Telegram;
+        config.url = server.url(QString());
+        config.token = QStringLiteral("123456:wrong");
+        config.to = Receiver::Chat;
+        config.save();
+        auto w = makeWindow();
+        QVERIFY(w);
+        w->ActActivateToggle->trigger(); // its first line goes out and is refused
+        QTRY_VERIFY_WITH_TIMEOUT(!w->reach()->sender.lastProblem().isEmpty(), 20000);
+        const QStringList refusals = w->report().lines().filter(QStringLiteral("refused"));
+        QCOMPARE(refusals.size(), 1);
+        QVERIFY2(refusals.first().contains(QStringLiteral("401")), qPrintable(refusals.first()));
+        TfrmAlerts dialog(w->reach()->sender, w.get());
+        QVERIFY(dialog.lblProblem->text().contains(QStringLiteral("answered 401")));
+        QVERIFY(!dialog.lblProblem->isHidden());
     }
 
     void closeAfterComingBackFromTray()

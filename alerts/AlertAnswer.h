@@ -1,0 +1,38 @@
+#pragma once
+// What became of one try to deliver an alert, told apart by what helps:
+// delivered; worth retrying (no network, a timeout, 408, 429, 5xx, a
+// redirect); or refused for good (any other 4xx: the settings are wrong, and
+// sending the same again cannot help).
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+class QNetworkReply;
+
+struct AlertAnswer
+{
+    enum class Verdict
+    {
+        Delivered,
+        Retry,
+        Refused
+    };
+
+    Verdict verdict = Verdict::Retry;
+    QString text;         // why it failed, without the token
+    QByteArray body;      // what the server answered, for the test alert
+    int status = 0;       // HTTP or SMTP answer code, 0 when none came
+    int retryAfterMs = 0; // the server asked to wait at least this long
+    bool rateLimited = false;
+
+    bool delivered() const { return verdict == Verdict::Delivered; }
+
+    // deadlinePassed: the reply was aborted because the whole exchange took
+    // too long; waitedMs: that deadline, or else the idle timeout.
+    static AlertAnswer FromReply(QNetworkReply *reply, bool deadlinePassed, int waitedMs);
+    // The pause a Retry-After value asks for: seconds or an HTTP date; 0 when
+    // absent or unreadable.
+    static qint64 RetryAfterMs(const QByteArray &value, const QDateTime &now);
+    static QString NoAnswerWithin(int deadlineMs);
+};

@@ -1,0 +1,253 @@
+// One formatter per receiver kind: each builds the request its service
+// accepts (the field it requires, its way of taking the token).
+
+#include "alerts/AlertRequest.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+// The token, and To where the service names one, that it cannot do without.
+bool HasNeeds(const AlertConfig &config, QString *problem, const QString &token,
+              const QString &to = QString())
+{
+    const QString missing = config.token.trimmed().isEmpty()                 ? token
+                            : !to.isEmpty() && config.to.trimmed().isEmpty() ? to + " (To)"
+                                                                             : QString();
+    if (problem && !missing.isEmpty())
+        *problem = QStringLiteral("the %1 is missing").arg(missing);
+    return missing.isEmpty();
+}
+
+// The service's path under the configured base address.
+QUrl Under(const QUrl &server, const QString &encodedPath)
+{
+    QUrl url = server;
+    QString path = url.path(QUrl::FullyEncoded);
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    url.setPath(path + encodedPath, QUrl::TolerantMode);
+    return url;
+}
+
+void SetJson(AlertRequest &out, const QJsonObject &object)
+{
+    out.request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    out.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// Bearer, or basic auth with User when the token is a password (ntfy's
+// access tokens start with tk_). User info in the URL comes first.
+void TokenAuth(const AlertConfig &config, AlertRequest &out)
+{
+    const QString token = config.token.trimmed();
+    if (token.isEmpty() || out.request.hasRawHeader("Authorization"))
+        return;
+    const QString user = config.user.trimmed();
+    if (!user.isEmpty() && !token.startsWith(QLatin1String("tk_")))
+        out.request.setRawHeader("Authorization",
+                                 "Basic " + (user + QLatin1Char(':') + token).toUtf8().toBase64());
+    else
+        out.request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+}
+
+// ntfy takes non-ASCII header values as RFC 2047 encoded words.
+QByteArray HeaderText(const QString &text)
+{
+    bool ascii = true;
+    for (QChar c : text)
+        ascii = ascii && c.unicode() >= 0x20 && c.unicode() < 0x7f;
+    if (ascii)
+        return text.toLatin1();
+    return "=?UTF-8?B?" + text.toUtf8().toBase64() + "?=";
+}
+
+QByteArray TagsFor(const AlertEvent &event)
+{
+    if (event.alarm)
+        return "rotating_light,tarvo2";
+    if (event.event == QLatin1String("Alarm - Stoped"))
+        return "unlock,tarvo2";
+    if (event.event == QLatin1String("Alarm - Activated"))
+        return "lock,tarvo2";
+    return "tarvo2";
+}
+
+// The publish API: the line as the body, the rest in headers. The X- names
+// survive proxies that strip or replace a plain "Priority".
+class Ntfy : public AlertFormatter
+{
+    bool format(const AlertConfig &config, const QUrl &, const AlertEvent &event, AlertRequest &out,
+                QString *) const override
+    {
+        TokenAuth(config, out);
+        out.request.setHeader(QNetworkRequest::ContentTypeHeader,
+                              QStringLiteral("text/plain; charset=utf-8"));
+        out.request.setRawHeader("X-Title", HeaderText(event.title()));
+        out.request.setRawHeader("X-Priority", event.alarm ? "5" : "3");
+        out.request.setRawHeader("X-Tags", TagsFor(event));
+        out.body = event.line.toUtf8();
+        return true;
+    }
+};
+
+// Generic receivers find the fields they usually look for.
+class Webhook : public AlertFormatter
+{
+    bool format(const AlertConfig &config, const QUrl &, const AlertEvent &event, AlertRequest &out,
+                QString *) const override
+    {
+        TokenAuth(config, out);
+        SetJson(out, {{QStringLiteral("host"), event.host},
+                      {QStringLiteral("event"), event.event},
+                      {QStringLiteral("time"), event.time},
+                      {QStringLiteral("line"), event.line},
+                      {QStringLiteral("text"), event.text()},
+                      {QStringLiteral("message"), event.line},
+                      {QStringLiteral("title"), event.title()},
+                      {QStringLiteral("alarm"), event.alarm}});
+        return true;
+    }
+};
+
+// Slack, Mattermost and Rocket.Chat incoming webhooks.
+class Slack : public AlertFormatter
+{
+    bool format(const AlertConfig &, const QUrl &, const AlertEvent &event, AlertRequest &out,
+                QString *) const override
+    {
+        SetJson(out, {{QStringLiteral("text"), event.text()}});
+        return true;
+    }
+};
+
+class Discord : public AlertFormatter
+{
+    bool format(const AlertConfig &, const QUrl &, const AlertEvent &event, AlertRequest &out,
+                QString *) const override
+    {
+        // Discord refuses content over 2000 characters.
+        SetJson(out, {{QStringLiteral("content"), event.text().left(2000)}});
+        return true;
+    }
+};
+
+class Gotify : public AlertFormatter
+{
+    bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
+                AlertRequest &out, QString *problem) const override
+    {
+        if (!HasNeeds(config, problem, QStringLiteral("application token")))
+            return false;
+        out.request.setUrl(Under(server, QStringLiteral("/message")));
+        out.request.setRawHeader("X-Gotify-Key", config.token.trimmed().toUtf8());
+        SetJson(out, {{QStringLiteral("title"), event.title()},
+                      {QStringLiteral("message"), event.line},
+                      {QStringLiteral("priority"), event.alarm ? 8 : 4}});
+        return true;
+    }
+};
+
+// The client-server API. The transaction id comes from the alert itself, so
+// a retry after a lost answer is not posted twice.
+class Matrix : public AlertFormatter
+{
+    bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
+                AlertRequest &out, QString *problem) const override
+    {
+        if (!HasNeeds(config, problem, QStringLiteral("access token"), QStringLiteral("room id")))
+            return false;
+        const QByteArray txn =
+            QCryptographicHash::hash((event.host + event.time + event.line).toUtf8(),
+                                     QCryptographicHash::Sha256)
+                .toHex()
+                .left(32);
+        out.request.setUrl(Under(
+            server, QStringLiteral("/_matrix/client/v3/rooms/%1/send/m.room.message/tarvo2-%2")
+                        .arg(QString::fromLatin1(QUrl::toPercentEncoding(config.to.trimmed())),
+                             QString::fromLatin1(txn))));
+        out.verb = "PUT";
+        out.request.setRawHeader("Authorization", "Bearer " + config.token.trimmed().toUtf8());
+        SetJson(out, {{QStringLiteral("msgtype"), QStringLiteral("m.text")},
+                      {QStringLiteral("body"), event.text()}});
+        return true;
+    }
+};
+
+// The Bot API: the bot token is part of the path, the chat id in To.
+class Telegram : public AlertFormatter
+{
+    bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
+                AlertRequest &out, QString *problem) const override
+    {
+        if (!HasNeeds(config, problem, QStringLiteral("bot token"), QStringLiteral("chat id")))
+            return false;
+        out.request.setUrl(Under(server, QStringLiteral("/bot%1/sendMessage")
+                                             .arg(QString::fromLatin1(QUrl::toPercentEncoding(
+                                                 config.token.trimmed(), ":")))));
+        SetJson(out, {{QStringLiteral("chat_id"), config.to.trimmed()},
+                      {QStringLiteral("text"), event.text()}});
+        return true;
+    }
+};
+
+class Pushover : public AlertFormatter
+{
+    bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
+                AlertRequest &out, QString *problem) const override
+    {
+        if (!HasNeeds(config, problem, QStringLiteral("application token"),
+                      QStringLiteral("user key")))
+            return false;
+        out.request.setUrl(Under(server, QStringLiteral("/1/messages.json")));
+        // A form, percent-encoded in full ('+' would read as a space).
+        const std::pair<const char *, QString> fields[] = {
+            {"token", config.token.trimmed()},
+            {"user", config.to.trimmed()},
+            {"title", event.title()},
+            {"message", event.line},
+            {"priority", event.alarm ? QStringLiteral("1") : QStringLiteral("0")}};
+        QByteArrayList form;
+        for (const auto &[key, value] : fields)
+            form << QByteArray(key) + '=' + QUrl::toPercentEncoding(value);
+        out.request.setHeader(QNetworkRequest::ContentTypeHeader,
+                              QStringLiteral("application/x-www-form-urlencoded"));
+        out.body = form.join('&');
+        return true;
+    }
+};
+} // namespace
+
+const AlertFormatter *AlertFormatter::For(AlertConfig::Kind kind)
+{
+    static const Ntfy ntfy;
+    static const Webhook webhook;
+    static const Slack slack;
+    static const Discord discord;
+    static const Gotify gotify;
+    static const Matrix matrix;
+    static const Telegram telegram;
+    static const Pushover pushover;
+    switch (kind) {
+    case AlertConfig::Kind::Ntfy:
+        return &ntfy;
+    case AlertConfig::Kind::Webhook:
+        return &webhook;
+    case AlertConfig::Kind::Slack:
+        return &slack;
+    case AlertConfig::Kind::Discord:
+        return &discord;
+    case AlertConfig::Kind::Gotify:
+        return &gotify;
+    case AlertConfig::Kind::Matrix:
+        return &matrix;
+    case AlertConfig::Kind::Telegram:
+        return &telegram;
+    case AlertConfig::Kind::Pushover:
+        return &pushover;
+    case AlertConfig::Kind::Email:
+        break;
+    }
+    return nullptr;
+}

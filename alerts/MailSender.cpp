@@ -1,0 +1,241 @@
+#include "alerts/MailSender.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QMimeDatabase>
+#include <QRegularExpression>
+#include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+#include <curl/curl.h>
+#include <mutex>
+
+namespace {
+bool IsLoopback(const QString &host)
+{
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
+// RFC 2047 for a header with more than ASCII in it.
+QByteArray HeaderWord(const QString &text)
+{
+    for (QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() >= 0x7f)
+            return "=?UTF-8?B?" + text.toUtf8().toBase64() + "?=";
+    return text.toLatin1();
+}
+
+// "Name <address>" or a bare address: the address, for the envelope.
+QString Address(const QString &mailbox)
+{
+    const qsizetype open = mailbox.indexOf(QLatin1Char('<'));
+    const qsizetype close = mailbox.indexOf(QLatin1Char('>'), open);
+    return open >= 0 && close > open ? mailbox.mid(open + 1, close - open - 1).trimmed()
+                                     : mailbox.trimmed();
+}
+
+// Only a display name may be an encoded word, never the address.
+QByteArray MailboxHeader(const QString &mailbox)
+{
+    const qsizetype open = mailbox.indexOf(QLatin1Char('<'));
+    if (open <= 0)
+        return HeaderWord(mailbox);
+    return HeaderWord(mailbox.left(open).trimmed()) + " <" + Address(mailbox).toUtf8() + ">";
+}
+
+// Base64 in lines of 76 characters, each ended by CRLF.
+QByteArray Base64Lines(const QByteArray &data)
+{
+    const QByteArray encoded = data.toBase64();
+    QByteArray out;
+    out.reserve(encoded.size() + encoded.size() / 38 + 2);
+    for (qsizetype at = 0; at < encoded.size(); at += 76)
+        out += encoded.mid(at, 76) + "\r\n";
+    return out;
+}
+
+struct Upload
+{
+    QByteArray data;
+    qsizetype offset = 0;
+};
+
+size_t ReadUpload(char *buffer, size_t size, size_t count, void *user)
+{
+    auto *upload = static_cast<Upload *>(user);
+    const size_t n = std::min<size_t>(size * count, upload->data.size() - upload->offset);
+    memcpy(buffer, upload->data.constData() + upload->offset, n);
+    upload->offset += static_cast<qsizetype>(n);
+    return n;
+}
+
+int Progress(void *cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    return static_cast<std::atomic_bool *>(cancel)->load() ? 1 : 0;
+}
+
+AlertAnswer Verdict(CURLcode code, long smtpCode, const char *error, int deadlineMs)
+{
+    AlertAnswer answer;
+    answer.status = static_cast<int>(smtpCode);
+    if (code == CURLE_OK) {
+        answer.verdict = AlertAnswer::Verdict::Delivered;
+        answer.body = QByteArrayLiteral("The mail server took the message.");
+        return answer;
+    }
+    if (code == CURLE_OPERATION_TIMEDOUT) {
+        answer.text = AlertAnswer::NoAnswerWithin(deadlineMs);
+        return answer;
+    }
+    const QString detail = QString::fromUtf8(*error ? error : curl_easy_strerror(code));
+    answer.text = smtpCode > 0
+                      ? QStringLiteral("the mail server answered %1 (%2)").arg(smtpCode).arg(detail)
+                      : detail;
+    // A refused login or a permanent (5xx) answer will not change by itself;
+    // a 4xx answer from a mail server means "try later".
+    if (code == CURLE_LOGIN_DENIED || (smtpCode >= 500 && smtpCode < 600))
+        answer.verdict = AlertAnswer::Verdict::Refused;
+    return answer;
+}
+
+AlertAnswer Exchange(const QByteArray &url, bool tlsRequired, const AlertConfig &config,
+                     const AlertEvent &event, const MailSender::Settings &settings,
+                     std::shared_ptr<std::atomic_bool> cancel)
+{
+    QList<QByteArray> recipients;
+    for (const QString &to : MailSender::Recipients(config))
+        recipients << "<" + to.toUtf8() + ">";
+    const QByteArray from = "<" + Address(MailSender::Sender(config, event)).toUtf8() + ">";
+    // Here on the worker thread, as it may read a photo.
+    QByteArray message = MailSender::Compose(config, event, QDateTime::currentDateTime());
+    CURL *curl = curl_easy_init();
+    if (!curl)
+        return Verdict(CURLE_FAILED_INIT, 0, "", settings.deadlineMs);
+    char error[CURL_ERROR_SIZE] = {};
+    curl_slist *rcpt = nullptr;
+    for (const QByteArray &to : recipients)
+        rcpt = curl_slist_append(rcpt, to.constData());
+    Upload upload{std::move(message)};
+    const QByteArray user = config.user.trimmed().toUtf8();
+    const QByteArray password = config.token.trimmed().toUtf8();
+    const QByteArray caFile = settings.caFile.toLocal8Bit();
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_USE_SSL,
+                     static_cast<long>(tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+    if (!caFile.isEmpty())
+        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
+    if (!user.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+    }
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
+    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.data.size()));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.deadlineMs));
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancel.get());
+    const CURLcode code = curl_easy_perform(curl);
+    long smtpCode = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &smtpCode);
+    curl_slist_free_all(rcpt);
+    curl_easy_cleanup(curl);
+    return Verdict(code, smtpCode, error, settings.deadlineMs);
+}
+} // namespace
+
+QStringList MailSender::Recipients(const AlertConfig &config)
+{
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    return config.to.split(separators, Qt::SkipEmptyParts);
+}
+
+QString MailSender::Sender(const AlertConfig &config, const AlertEvent &event)
+{
+    return config.from.trimmed().isEmpty() ? QStringLiteral("tarvo2@") + event.host
+                                           : config.from.trimmed();
+}
+
+QString MailSender::Problem(const AlertConfig &config)
+{
+    const QString refusal = config.refusal();
+    if (!refusal.isEmpty())
+        return refusal;
+    const QUrl url(config.url.trimmed(), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("smtp") && scheme != QLatin1String("smtps")) ||
+        url.host().isEmpty())
+        return QStringLiteral("the URL is not an smtp:// or smtps:// address");
+    if (Recipients(config).isEmpty())
+        return QStringLiteral("the recipient address (To) is missing");
+    return {};
+}
+
+QByteArray MailSender::Compose(const AlertConfig &config, const AlertEvent &event,
+                               const QDateTime &now)
+{
+    const QByteArray id =
+        QCryptographicHash::hash((event.time + event.line).toUtf8(), QCryptographicHash::Sha256)
+            .toHex()
+            .left(24);
+    QString text = event.line;
+    QByteArray file;
+    const QFileInfo attachment(event.attachment);
+    if (!event.attachment.isEmpty()) {
+        QFile in(event.attachment);
+        if (attachment.size() > MaxAttachment || !in.open(QIODevice::ReadOnly))
+            text += QStringLiteral("\r\n(%1 could not be attached.)").arg(attachment.fileName());
+        else
+            file = in.readAll();
+    }
+    const QStringList to = Recipients(config);
+    QByteArray out;
+    out += "Date: " + now.toString(Qt::RFC2822Date).toLatin1();
+    out += "\r\nFrom: " + MailboxHeader(Sender(config, event));
+    out += "\r\nTo: " + HeaderWord(to.join(QStringLiteral(", ")));
+    out += "\r\nSubject: " + HeaderWord(event.title() + QStringLiteral(": ") + event.event);
+    out += "\r\nMessage-ID: <" + id + ".tarvo2@" + QUrl::toAce(event.host) + ">";
+    out += "\r\nMIME-Version: 1.0\r\n";
+    const QByteArray boundary = "tarvo2-" + id;
+    if (!file.isEmpty())
+        out += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n--" + boundary +
+               "\r\n";
+    out += "Content-Type: text/plain; charset=utf-8\r\n";
+    out += "Content-Transfer-Encoding: base64\r\n\r\n" + Base64Lines(text.toUtf8());
+    if (file.isEmpty())
+        return out;
+    const QString mime = QMimeDatabase().mimeTypeForFileNameAndData(event.attachment, file).name();
+    const QByteArray name = HeaderWord(attachment.fileName());
+    out += "--" + boundary + "\r\nContent-Type: " + mime.toLatin1() + "; name=\"" + name + "\"";
+    out += "\r\nContent-Disposition: attachment; filename=\"" + name + "\"";
+    out += "\r\nContent-Transfer-Encoding: base64\r\n\r\n" + Base64Lines(file);
+    out += "--" + boundary + "--\r\n";
+    return out;
+}
+
+QFuture<AlertAnswer> MailSender::Send(const AlertConfig &config, const AlertEvent &event,
+                                      const Settings &settings,
+                                      std::shared_ptr<std::atomic_bool> cancel)
+{
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    QUrl url(config.url.trimmed());
+    const bool tlsRequired =
+        url.scheme().toLower() == QLatin1String("smtp") && !IsLoopback(url.host());
+    if (url.scheme().toLower() == QLatin1String("smtp") && url.port() < 0)
+        url.setPort(587);
+    // Credentials go as options, never in the address libcurl may log.
+    url.setUserInfo(QString());
+    url.setPath(QString());
+    return QtConcurrent::run(Exchange, url.toEncoded(), tlsRequired, config, event, settings,
+                             std::move(cancel));
+}

@@ -1,0 +1,127 @@
+"""How the services behind each alert kind answer, for the alert tests.
+
+Each receiver refuses what its real service refuses: 400 for a missing or
+wrong field, 401 for a missing or wrong token (Pushover, like the real one,
+answers 400 for a wrong application token). answer() returns the status, the
+body and any extra headers.
+"""
+import base64
+import json
+import re
+from urllib.parse import parse_qs, unquote
+
+TOKEN = "good-token"           # every receiver's valid token or password
+TELEGRAM_TOKEN = "123456:" + TOKEN
+ROOM = "!desks:example.org"    # the Matrix room that exists
+CHAT = "4242"                  # the Telegram chat that exists
+USER_KEY = "uQiRzpo4DXghDmr9QzzfQu27cmVRsG"  # the Pushover user key
+NTFY_USER = "owner"
+
+
+def _json(body):
+    try:
+        value = json.loads(body)
+    except ValueError:
+        return None
+    return value if isinstance(value, dict) else None
+
+
+def _bearer(headers):
+    return headers.get("Authorization", "") == "Bearer " + TOKEN
+
+
+def ntfy(method, path, headers, body):
+    auth = headers.get("Authorization", "")
+    good = {"Bearer tk_" + TOKEN,
+            "Basic " + base64.b64encode(f"{NTFY_USER}:{TOKEN}".encode()).decode()}
+    if auth not in good:
+        return 401, {"code": 40101, "http": 401, "error": "unauthorized"}
+    if headers.get("X-Priority", "3") not in ("1", "2", "3", "4", "5"):
+        return 400, {"code": 40007, "http": 400, "error": "invalid priority"}
+    return 200, {"id": "n1", "event": "message", "message": body}
+
+
+def webhook(method, path, headers, body):
+    data = _json(body)
+    missing = [k for k in ("text", "message", "title", "alarm") if data is None or k not in data]
+    if missing:
+        return 400, {"error": "missing " + ",".join(missing)}
+    return 200, {"received": True}
+
+
+def slack(method, path, headers, body):
+    data = _json(body)
+    if data is None:
+        return 400, "invalid_payload"
+    if not str(data.get("text", "")).strip():
+        return 400, "no_text"
+    return 200, "ok"
+
+
+def discord(method, path, headers, body):
+    data = _json(body)
+    if not data or not str(data.get("content", "")).strip():
+        return 400, {"message": "Cannot send an empty message", "code": 50006}
+    if len(data["content"]) > 2000:
+        return 400, {"message": "Invalid Form Body", "code": 50035}
+    return 204, None
+
+
+def gotify(method, path, headers, body):
+    if path.split("?")[0] != "/message":
+        return 404, {"error": "Not Found", "errorCode": 404}
+    if headers.get("X-Gotify-Key") != TOKEN:
+        return 401, {"error": "Unauthorized", "errorCode": 401}
+    data = _json(body)
+    if not data or not data.get("message"):
+        return 400, {"error": "Bad Request", "errorDescription": "Field 'message' is required"}
+    return 200, {"id": 7, "message": data["message"], "priority": data.get("priority", 0)}
+
+
+def matrix(method, path, headers, body):
+    m = re.fullmatch(r"/_matrix/client/v3/rooms/([^/]+)/send/m\.room\.message/([^/]+)", path)
+    if method != "PUT" or not m:
+        return 400, {"errcode": "M_UNRECOGNIZED"}
+    if "Authorization" not in headers:
+        return 401, {"errcode": "M_MISSING_TOKEN"}
+    if not _bearer(headers):
+        return 401, {"errcode": "M_UNKNOWN_TOKEN"}
+    if unquote(m.group(1)) != ROOM:
+        return 403, {"errcode": "M_FORBIDDEN"}
+    data = _json(body)
+    if not data or data.get("msgtype") != "m.text" or "body" not in data:
+        return 400, {"errcode": "M_BAD_JSON"}
+    return 200, {"event_id": "$" + m.group(2)}
+
+
+def telegram(method, path, headers, body):
+    m = re.fullmatch(r"/bot([^/]+)/sendMessage", path)
+    if not m or unquote(m.group(1)) != TELEGRAM_TOKEN:
+        return 401, {"ok": False, "error_code": 401, "description": "Unauthorized"}
+    data = _json(body) or {}
+    if not str(data.get("chat_id", "")):
+        return 400, {"ok": False, "error_code": 400, "description": "Bad Request: chat_id is empty"}
+    if str(data["chat_id"]) != CHAT:
+        return 400, {"ok": False, "error_code": 400, "description": "Bad Request: chat not found"}
+    if not str(data.get("text", "")).strip():
+        return 400, {"ok": False, "description": "Bad Request: message text is empty"}
+    return 200, {"ok": True, "result": {"message_id": 1, "text": data["text"]}}
+
+
+def pushover(method, path, headers, body):
+    if path != "/1/messages.json":
+        return 404, {"status": 0, "errors": ["not found"]}
+    form = {k: v[0] for k, v in parse_qs(body, keep_blank_values=True).items()}
+    if form.get("token") != TOKEN:
+        return 400, {"token": "invalid", "errors": ["application token is invalid"], "status": 0}
+    if form.get("user") != USER_KEY:
+        return 400, {"user": "invalid", "errors": ["user identifier is not valid"], "status": 0}
+    if not form.get("message"):
+        return 400, {"message": "cannot be blank", "errors": ["message cannot be blank"]}
+    if form.get("priority", "0") not in ("-2", "-1", "0", "1", "2"):
+        return 400, {"errors": ["priority is invalid"], "status": 0}
+    return 200, {"status": 1, "request": "p1"}
+
+
+def answer(kind, method, path, headers, body):
+    return globals()[kind](method, path, headers, body)

@@ -1,0 +1,139 @@
+// Every receiver kind against a local receiver that answers as its service
+// does (receivers.py): the request is taken with the right settings, and a
+// wrong token is refused, told once and not retried.
+
+#include "AlertServer.h"
+#include "DeskEvent.h"
+#include "alerts/AlertSender.h"
+#include "common/TestMain.h"
+
+#include <QSignalSpy>
+
+class TestAlertReceivers : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private Q_SLOTS:
+    void kinds_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("urlPath"); // the configured URL's path
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("path"); // the request's path starts so
+        QTest::addColumn<QString>("mark"); // the body holds this for an alarm
+        using namespace Receiver;
+        const QString matrixPath =
+            QStringLiteral("/_matrix/client/v3/rooms/%21desks%3Aexample.org/send/"
+                           "m.room.message/tarvo2-");
+        QTest::newRow("ntfy, access token") << "ntfy"
+                                            << "/desks"
+                                            << "tk_" + Token << ""
+                                            << ""
+                                            << "/desks"
+                                            << "";
+        QTest::newRow("ntfy, user and password") << "ntfy"
+                                                 << "/desks" << Token << "" << NtfyUser << "/desks"
+                                                 << "";
+        QTest::newRow("webhook") << "webhook"
+                                 << "/hook"
+                                 << ""
+                                 << ""
+                                 << ""
+                                 << "/hook"
+                                 << "\"alarm\":true";
+        QTest::newRow("slack") << "slack"
+                               << "/services/T1"
+                               << ""
+                               << ""
+                               << ""
+                               << "/services/T1"
+                               << "\"text\":\"Tarvo2 on desk-7: [";
+        QTest::newRow("discord") << "discord"
+                                 << "/api/webhooks/1"
+                                 << ""
+                                 << ""
+                                 << ""
+                                 << "/api/webhooks/1"
+                                 << "\"content\":\"Tarvo2 on desk-7: [";
+        QTest::newRow("gotify") << "gotify"
+                                << "/" << Token << ""
+                                << ""
+                                << "/message"
+                                << "\"priority\":8";
+        QTest::newRow("matrix") << "matrix"
+                                << "" << Token << Room << "" << matrixPath
+                                << "\"msgtype\":\"m.text\"";
+        QTest::newRow("telegram") << "telegram"
+                                  << "" << TelegramToken << Chat << ""
+                                  << "/bot123456:good-token/sendMessage"
+                                  << "\"chat_id\":\"4242\"";
+        QTest::newRow("pushover") << "pushover"
+                                  << "" << Token << UserKey << ""
+                                  << "/1/messages.json"
+                                  << "&priority=1";
+    }
+    void kinds()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, urlPath);
+        QFETCH(QString, token);
+        QFETCH(QString, to);
+        QFETCH(QString, user);
+        QFETCH(QString, path);
+        QFETCH(QString, mark);
+        AlertServer server;
+        server.setMode("kind:" + kind.toLatin1());
+        QVERIFY(server.start());
+        AlertConfig config;
+        config.kind = AlertConfig::KindFromName(kind);
+        QCOMPARE(AlertConfig::KindName(config.kind), kind);
+        config.url = server.url(urlPath);
+        config.token = token;
+        config.to = to;
+        config.user = user;
+        const AlertEvent alarm = DeskEvent(QStringLiteral("Mouse detected"), true);
+
+        AlertSender::Options fast;
+        fast.firstRetryMs = 50;
+        static int run = 0;
+        AlertSender sender(
+            m_dir.filePath(QStringLiteral("q%1.json").arg(++run)), [&config] { return config; },
+            fast);
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        sender.enqueue(alarm);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+        const QJsonObject request = server.requests().first();
+        const QString body = request.value(QStringLiteral("body")).toString();
+        QVERIFY2(request.value(QStringLiteral("status")).toInt() / 100 == 2, qPrintable(body));
+        QVERIFY2(request.value(QStringLiteral("path")).toString().startsWith(path),
+                 qPrintable(request.value(QStringLiteral("path")).toString()));
+        QVERIFY2(body.contains(mark), qPrintable(body));
+        QVERIFY(
+            QUrl::fromPercentEncoding(body.toUtf8()).contains(QStringLiteral("Mouse detected")));
+        QVERIFY(failed.isEmpty());
+
+        if (token.isEmpty())
+            return; // the address is the secret
+        config.token = token.chopped(1) + QLatin1Char('X');
+        sender.enqueue(alarm);
+        sender.enqueue(alarm);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 3, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+        const int refusal = server.requests().last().value(QStringLiteral("status")).toInt();
+        QVERIFY(refusal == 401 || refusal == 400);
+        QCOMPARE(failed.size(), 1);
+        QVERIFY2(failed.first().first().toString().contains(QString::number(refusal)),
+                 qPrintable(failed.first().first().toString()));
+        QVERIFY(!sender.lastProblem().isEmpty());
+        QTest::qWait(300);
+        QCOMPARE(server.requests().size(), 3); // refused alerts are not retried
+    }
+};
+
+TARVO_TEST_MAIN(TestAlertReceivers)
+#include "tst_alertreceivers.moc"
