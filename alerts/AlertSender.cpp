@@ -1,5 +1,6 @@
 #include "alerts/AlertSender.h"
 
+#include <QEventLoop>
 #include <QNetworkReply>
 #include <QUrl>
 #include <algorithm>
@@ -45,6 +46,27 @@ void AlertSender::retryNow()
     m_retryMs = 0;
     m_failing = false;
     QTimer::singleShot(0, this, &AlertSender::sendNext);
+}
+
+bool AlertSender::deliverWithin(int boundMs)
+{
+    if (m_queue.isEmpty() || !m_config().enabled())
+        return m_queue.isEmpty();
+    QEventLoop loop;
+    QTimer bound;
+    bound.setSingleShot(true);
+    connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+    const auto done = connect(this, &AlertSender::delivered, &loop, [&loop](int remaining) {
+        if (remaining == 0)
+            loop.quit();
+    });
+    bound.start(boundMs);
+    m_retry.stop();
+    sendNext();
+    if (!m_queue.isEmpty())
+        loop.exec();
+    disconnect(done);
+    return m_queue.isEmpty();
 }
 
 void AlertSender::sendNext()

@@ -1,6 +1,7 @@
 #include "app/fmAlerts.h"
 
 #include "alerts/AlertSender.h"
+#include "app/HeartbeatFields.h"
 #include "report/ReportLog.h"
 #include "settings/gRegistry.h"
 
@@ -56,6 +57,8 @@ TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), 
     layout->addWidget(btnSendTest, 0, Qt::AlignLeft);
     layout->addWidget(memAnswer);
     layout->addWidget(lblQueue);
+    heartbeat = new HeartbeatFields;
+    layout->addWidget(heartbeat);
     layout->addWidget(buttons);
 
     connect(btnSendTest, &QPushButton::clicked, this, &TfrmAlerts::sendTest);
@@ -76,8 +79,13 @@ bool TfrmAlerts::save()
     config.url = edtUrl->text().trimmed();
     config.kind = AlertConfig::KindFromName(cmbKind->currentText());
     config.token = edtToken->text().trimmed();
+    if (const QString problem = heartbeat->problem(); !problem.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Tarvo2"), problem);
+        return false;
+    }
     try {
         config.save();
+        heartbeat->save();
     } catch (const RegistryError &error) {
         QMessageBox::critical(this, QStringLiteral("Tarvo2"), error.message());
         return false;

@@ -6,6 +6,7 @@
 #include <QDialog>
 
 class AlertSender;
+class HeartbeatFields;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -29,6 +30,7 @@ public:
     QPushButton *btnSendTest = nullptr;
     QPlainTextEdit *memAnswer = nullptr;
     QLabel *lblQueue = nullptr;
+    HeartbeatFields *heartbeat = nullptr;
 
 private:
     AlertSender &m_sender;

@@ -78,6 +78,15 @@ public:
         }
         return out;
     }
+    // The requests made with this method ("GET" for heartbeat pings).
+    QList<QJsonObject> requests(const QString &method) const
+    {
+        QList<QJsonObject> out;
+        for (const QJsonObject &r : requests())
+            if (r.value(QStringLiteral("method")).toString() == method)
+                out.append(r);
+        return out;
+    }
     // Bodies of the requests answered with the given status.
     QStringList bodies(int status) const
     {

@@ -3,10 +3,11 @@
 
 Usage: alert_server.py PORT LOG MODE_FILE
 
-Records every request as one JSON line in LOG (method, path, headers, body,
-the status it answered). How it answers is read from MODE_FILE at each
-request: a status such as "200", "500", "401", "301" (with a Location)
-or "silent" (accept, never answer).
+Records every request (POST, or GET as heartbeat monitors send it) as one
+JSON line in LOG (method, path, headers, body, the status it answered).
+How it answers is read from MODE_FILE at each request: a status such as
+"200", "500", "401", "301" (with a Location) or "silent" (accept, never
+answer).
 """
 import json
 import sys
@@ -27,14 +28,18 @@ def mode():
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
-    def do_POST(self):
+    def do_GET(self):
+        # Healthchecks and Uptime Kuma take a ping as a plain GET.
+        self.do_POST(method="GET")
+
+    def do_POST(self, method="POST"):
         length = int(self.headers.get("Content-Length", "0"))
         body = self.rfile.read(length).decode("utf-8", "replace")
         m = mode()
         status = 0 if m == "silent" else int(m)
         location = {"Location": "/elsewhere"} if status in (301, 302, 307, 308) else {}
         with open(LOG, "a") as f:
-            f.write(json.dumps({"method": "POST", "path": self.path,
+            f.write(json.dumps({"method": method, "path": self.path,
                                 "headers": dict(self.headers.items()),
                                 "body": body, "status": status}) + "\n")
         if m == "silent":
