@@ -44,6 +44,7 @@ void TfrmMain::tellStop(const QString &reason)
     m_reach->stopTold = true;
     m_reach->heartbeat.setArmed(false);
     reportAlarm(ArmedMarker::StopText(reason));
+    m_reach->feed.flush(); // the journal, too, before the event loop ends
     m_reach->sender.deliverWithin(ReachServices::StopNoticeBoundMs);
     // Told: the end that follows is no unexpected one.
     m_reach->marker.remove();

@@ -78,6 +78,13 @@ public:
         }
         return out;
     }
+    // The ntfy priority a request was sent with (either header name).
+    static QString priorityOf(const QJsonObject &request)
+    {
+        const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
+        return headers.value(QStringLiteral("X-Priority"))
+            .toString(headers.value(QStringLiteral("Priority")).toString());
+    }
     // The requests made with this method ("GET" for heartbeat pings).
     QList<QJsonObject> requests(const QString &method) const
     {

@@ -24,19 +24,13 @@ class TestStopNotices : public QObject
     QString m_binary;
     QProcess m_program;
 
-    static QString priorityOf(const QJsonObject &request)
-    {
-        const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
-        return headers.value(QStringLiteral("X-Priority"))
-            .toString(headers.value(QStringLiteral("Priority")).toString());
-    }
     // The priorities of the alerts whose body holds text.
     static QStringList alertsWith(const AlertServer &server, const QString &text)
     {
         QStringList out;
         for (const QJsonObject &request : server.requests(QStringLiteral("POST")))
             if (request.value(QStringLiteral("body")).toString().contains(text))
-                out << priorityOf(request);
+                out << AlertServer::priorityOf(request);
         return out;
     }
     bool start()

@@ -310,14 +310,10 @@ private Q_SLOTS:
         const auto alarmPins = [&server] {
             int n = 0;
             for (const QJsonObject &request : server.requests()) {
-                const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
-                const QString priority =
-                    headers.value(QStringLiteral("X-Priority"))
-                        .toString(headers.value(QStringLiteral("Priority")).toString());
                 if (request.value(QStringLiteral("body"))
                         .toString()
                         .endsWith(QStringLiteral("] Wrong PIN")) &&
-                    priority == QLatin1String("5"))
+                    AlertServer::priorityOf(request) == QLatin1String("5"))
                     ++n;
             }
             return n;
