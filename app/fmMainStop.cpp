@@ -20,6 +20,7 @@ void TfrmMain::wireStopNotices()
                 m_reach->stopTold = false;
                 m_reach->marker.setArmed(guarding);
                 m_reach->heartbeat.setArmed(guarding);
+                m_reach->stops.holdShutdown(guarding);
             });
     // A signal ends the program in order; a log-out or a shutdown will end
     // it soon, so the owner is told now, while the network still works.
@@ -46,8 +47,9 @@ void TfrmMain::tellStop(const QString &reason)
     reportAlarm(ArmedMarker::StopText(reason));
     m_reach->feed.flush(); // the journal, too, before the event loop ends
     m_reach->sender.deliverWithin(ReachServices::StopNoticeBoundMs);
-    // Told: the end that follows is no unexpected one.
+    // Told: the end that follows is no unexpected one, and need not wait.
     m_reach->marker.remove();
+    m_reach->stops.holdShutdown(false);
 }
 
 void TfrmMain::takeUpLastRun()

@@ -1,5 +1,7 @@
 #include "desktop/StopRequests.h"
 
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QGuiApplication>
 #include <QSocketNotifier>
 #include <atomic>
@@ -10,6 +12,9 @@
 namespace {
 
 constexpr int CaughtSignals[] = {SIGTERM, SIGINT, SIGHUP};
+const QString Login1 = QStringLiteral("org.freedesktop.login1");
+const QString Login1Path = QStringLiteral("/org/freedesktop/login1");
+const QString Login1Manager = QStringLiteral("org.freedesktop.login1.Manager");
 std::atomic<int> g_writeEnd{-1};
 std::atomic<bool> g_signalled{false};
 
@@ -72,10 +77,35 @@ StopRequests::~StopRequests()
 
 void StopRequests::watchShutdown(const QDBusConnection &bus)
 {
-    QDBusConnection(bus).connect(
-        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForShutdown"),
-        this, SLOT(onPrepareForShutdown(bool)));
+    m_bus = bus;
+    m_bus.connect(Login1, Login1Path, Login1Manager, QStringLiteral("PrepareForShutdown"), this,
+                  SLOT(onPrepareForShutdown(bool)));
+}
+
+void StopRequests::holdShutdown(bool hold)
+{
+    const quint64 request = ++m_delayRequest;
+    // The descriptor is logind's record of the lock: closing it releases it.
+    m_delay = QDBusUnixFileDescriptor();
+    if (!hold || !m_bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(Login1, Login1Path, Login1Manager,
+                                                       QStringLiteral("Inhibit"));
+    call << QStringLiteral("shutdown") << QStringLiteral("Tarvo2")
+         << QStringLiteral("Telling the owner that the alarm stops guarding")
+         << QStringLiteral("delay");
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, 10000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, request](QDBusPendingCallWatcher *w) {
+                w->deleteLater();
+                const QDBusMessage reply = w->reply();
+                // A late reply to a released request: its descriptor goes
+                // out of scope here, which releases that lock at once.
+                if (request != m_delayRequest || reply.type() != QDBusMessage::ReplyMessage ||
+                    reply.arguments().size() != 1)
+                    return;
+                m_delay = qvariant_cast<QDBusUnixFileDescriptor>(reply.arguments().constFirst());
+            });
 }
 
 void StopRequests::onPrepareForShutdown(bool starting)

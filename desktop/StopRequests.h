@@ -9,6 +9,7 @@
 // WatchdogSeconds: a hung event loop cannot keep the program from ending.
 
 #include <QDBusConnection>
+#include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QString>
 
@@ -27,6 +28,10 @@ public:
 
     // Follows logind's PrepareForShutdown on this (system) bus.
     void watchShutdown(const QDBusConnection &bus);
+    // While held, a shutdown waits (up to logind's InhibitDelayMaxSec) until
+    // it is released, so a notice can go out first.
+    void holdShutdown(bool hold);
+    bool holdsShutdown() const { return m_delay.isValid(); }
 
 Q_SIGNALS:
     // quit: the process is asked to end now (a signal); otherwise the
@@ -41,5 +46,8 @@ private:
     void readSignals();
 
     int m_pipe[2] = {-1, -1};
+    QDBusConnection m_bus{QString()};
+    QDBusUnixFileDescriptor m_delay;
+    quint64 m_delayRequest = 0; // replies to older requests are dropped
     QSocketNotifier *m_notifier = nullptr;
 };

@@ -1,6 +1,7 @@
 // Requests to end from outside reach the UI thread as one signal each: a
 // caught SIGTERM, SIGINT or SIGHUP (to quit now), and logind's
-// PrepareForShutdown (to tell, not to quit).
+// PrepareForShutdown (to tell, not to quit), which a held delay lock makes
+// wait for the notice.
 
 #include "common/TestMain.h"
 #include "desktop/MockSystemBus.h"
@@ -50,6 +51,13 @@ private Q_SLOTS:
             bus.startTemplate(QStringLiteral("logind"), QStringLiteral("org.freedesktop.login1")));
         StopRequests stops;
         stops.watchShutdown(bus.connection());
+        // While armed a shutdown waits for the notice.
+        stops.holdShutdown(true);
+        QTRY_VERIFY_WITH_TIMEOUT(stops.holdsShutdown(), 10000);
+        const QList<tarvo::test::Inhibitor> held = tarvo::test::ListInhibitors(bus);
+        QCOMPARE(held.size(), 1);
+        QCOMPARE(held.first().what, QStringLiteral("shutdown"));
+        QCOMPARE(held.first().mode, QStringLiteral("delay"));
         QSignalSpy requested(&stops, &StopRequests::stopRequested);
         const QDBusMessage emitted = bus.call(
             QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
@@ -60,6 +68,8 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(requested.size(), 1, 10000);
         QCOMPARE(requested.first().at(0).toString(), QStringLiteral("system shutdown"));
         QCOMPARE(requested.first().at(1).toBool(), false);
+        stops.holdShutdown(false);
+        QTRY_VERIFY_WITH_TIMEOUT(tarvo::test::ListInhibitors(bus).isEmpty(), 10000);
     }
 };
 
