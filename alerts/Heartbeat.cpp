@@ -68,6 +68,7 @@ Heartbeat::~Heartbeat()
 
 void Heartbeat::setArmed(bool armed)
 {
+    m_armed = armed;
     m_interval.stop();
     m_retry.stop();
     if (!armed)
@@ -83,7 +84,7 @@ void Heartbeat::setArmed(bool armed)
 
 void Heartbeat::reload()
 {
-    if (m_interval.isActive() || m_retry.isActive())
+    if (m_armed)
         setArmed(true);
 }
 

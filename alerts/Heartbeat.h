@@ -72,4 +72,5 @@ private:
     QPointer<QNetworkReply> m_reply;
     QTimer m_interval;
     QTimer m_retry;
+    bool m_armed = false;
 };

@@ -43,7 +43,6 @@ void TfrmMain::tellStop(const QString &reason)
     if (!m_reach || m_reach->stopTold || !m_alarm->isOn(AlarmControl::Switch::Alarm))
         return;
     m_reach->stopTold = true;
-    m_reach->heartbeat.setArmed(false);
     reportAlarm(ArmedMarker::StopText(reason));
     m_reach->feed.flush(); // the journal, too, before the event loop ends
     m_reach->sender.deliverWithin(ReachServices::StopNoticeBoundMs);

@@ -336,14 +336,17 @@ private Q_SLOTS:
     {
         AlertServer server;
         QVERIFY(server.start());
-        HeartbeatConfig config;
-        config.url = server.url(QStringLiteral("/ping/desk"));
+        HeartbeatConfig config; // no URL yet
         config.minutes = 1;
         Heartbeat::Options options;
         options.minuteMs = 150;
         options.retryMs = 50;
         Heartbeat heartbeat([&config] { return config; }, options);
-        heartbeat.setArmed(true); // at arming, then every interval
+        heartbeat.setArmed(true);
+        QVERIFY(!heartbeat.isBeating());
+        // Set while armed: at once, then every interval.
+        config.url = server.url(QStringLiteral("/ping/desk"));
+        heartbeat.reload();
         QTRY_VERIFY_WITH_TIMEOUT(server.requests(QStringLiteral("GET")).size() >= 3, 20000);
         heartbeat.setArmed(false);
         QTest::qWait(300);
