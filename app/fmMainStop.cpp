@@ -27,8 +27,10 @@ void TfrmMain::wireStopNotices()
     connect(&reach.stops, &StopRequests::stopRequested, this,
             [this](const QString &reason, bool quit) {
                 tellStop(reason);
+                // exit(), not quit(): a window kept in the tray or held by
+                // the PIN must not refuse an end the system asked for.
                 if (quit)
-                    QCoreApplication::quit();
+                    QCoreApplication::exit(0);
             });
     reach.stops.watchShutdown(QDBusConnection::systemBus());
     // Any other orderly end while armed (the window closed, Exit in the tray).

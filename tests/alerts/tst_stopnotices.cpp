@@ -12,7 +12,7 @@
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
 
-#include <QElapsedTimer>
+#include <QPasswordDigestor>
 #include <csignal>
 #include <sys/stat.h>
 
@@ -61,6 +61,14 @@ private Q_SLOTS:
         WriteRegString(StoreKeys::Settings, StoreKeys::MsgThanx, StoreKeys::SwitchOn);
         WriteRegString(StoreKeys::ResetableSettings, QStringLiteral("frmMainspnActivationDelay"),
                        QStringLiteral("0"));
+        // A disarm PIN (2468): closing the window asks for it, a signal does not.
+        const QByteArray salt("0123456789abcdef");
+        const QByteArray key =
+            QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, "2468", salt, 1000, 32);
+        WriteRegString(
+            StoreKeys::Settings, QStringLiteral("Disarm PIN"),
+            QStringLiteral("pbkdf2-sha256$1000$%1$%2")
+                .arg(QString::fromLatin1(salt.toBase64()), QString::fromLatin1(key.toBase64())));
     }
     void cleanup() { tarvo::test::stopProcess(m_program); }
 
@@ -86,6 +94,8 @@ private Q_SLOTS:
         // SIGTERM: the notice arrives at alarm priority, the program ends.
         ::kill(pid_t(m_program.processId()), SIGTERM);
         QVERIFY(m_program.waitForFinished(15000));
+        QCOMPARE(m_program.exitStatus(), QProcess::NormalExit); // in order, not by the watchdog
+        QCOMPARE(m_program.exitCode(), 0);
         QCOMPARE(alertsWith(server, QStringLiteral("Tarvo2 stopped while armed (SIGTERM)")),
                  QStringList{QStringLiteral("5")});
         QVERIFY(!QFileInfo::exists(marker));
