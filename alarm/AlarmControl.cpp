@@ -310,6 +310,7 @@ void AlarmControl::ActivateAlarm(const QString &message)
         !m_tasks.isEmpty() || IsPlaying())
         return;
     TimTempMute.start();
+    Q_EMIT alarmAccepted(message);
     m_report.AddToReport(message);
     Q_EMIT alarmRaised(message);
     const int delay = std::clamp(HookInt(m_hooks.triggerDelay), 0, MaxDelaySeconds);

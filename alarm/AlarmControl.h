@@ -152,6 +152,9 @@ public:
 
 Q_SIGNALS:
     void armStateChanged(AlarmControl::ArmState state);
+    // A trigger that ActivateAlarm accepts, told before its report line is
+    // written (which the report may drop as a repeat).
+    void alarmAccepted(const QString &message);
     // A trigger that ActivateAlarm accepted (its report line is written).
     void alarmRaised(const QString &message);
     void ledChanged(AlarmControl::Led led, bool lit);

@@ -20,18 +20,58 @@ QString AlertQueue::DefaultPath(const QString &settingsFile)
     return QFileInfo(settingsFile).absolutePath() + QStringLiteral("/Tarvo2-alerts.json");
 }
 
+void AlertQueue::removeLeftovers() const
+{
+    // One copy runs at a time, so every temporary file beside the queue is
+    // a write that was cut short ("name.XXXXXX" from older versions).
+    const QFileInfo info(m_path);
+    QDir folder(info.absolutePath());
+    const QString name = info.fileName();
+    const QStringList leftovers =
+        folder.entryList({name + QStringLiteral(".tmp-*"), name + QStringLiteral(".??????")},
+                         QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &leftover : leftovers)
+        folder.remove(leftover);
+}
+
+void AlertQueue::setAside(const QString &why)
+{
+    // Kept for a person to look at; the queue goes on without it.
+    const QString aside = m_path + QStringLiteral(".bad");
+    QFile::remove(aside);
+    const bool moved = QFile::rename(m_path, aside);
+    m_problem = moved ? QStringLiteral("The alert queue %1 %2; it was set aside as %3 and alerts "
+                                       "start anew.")
+                            .arg(m_path, why, aside)
+                      : QStringLiteral("The alert queue %1 %2; waiting alerts are kept in memory "
+                                       "only.")
+                            .arg(m_path, why);
+}
+
 void AlertQueue::load()
 {
-    QFile file(m_path);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+    removeLeftovers();
+    SafeFile::FileId id;
+    QString error;
+    if (!SafeFile::Examine(m_path, &id, &error)) {
+        setAside(QStringLiteral("is not a regular file"));
         return;
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
-    file.close();
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        // Kept for a person to look at; the queue goes on without it.
-        QFile::remove(m_path + QStringLiteral(".bad"));
-        QFile::rename(m_path, m_path + QStringLiteral(".bad"));
+    }
+    if (!id.exists)
+        return;
+    if (id.size > MaxFileBytes) {
+        setAside(QStringLiteral("is too large (%1 MB)").arg(id.size / (1024 * 1024)));
+        return;
+    }
+    QByteArray bytes;
+    if (SafeFile::ReadAll(m_path, &bytes, &error) != SafeFile::ReadResult::Ok) {
+        m_problem = error;
+        return;
+    }
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        setAside(QStringLiteral("is damaged"));
         return;
     }
     const QJsonObject root = document.object();

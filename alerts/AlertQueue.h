@@ -13,9 +13,14 @@ class AlertQueue
 {
 public:
     static constexpr int DefaultCapacity = 500;
+    // Far above what DefaultCapacity entries take; a bigger file is no queue
+    // this program wrote, and reading it would cost seconds and memory.
+    static constexpr qint64 MaxFileBytes = 8 * 1024 * 1024;
 
-    // Reads the file if there is one; a damaged file is moved aside (".bad")
-    // and the queue starts empty.
+    // Reads the file if there is one, never blocking on a FIFO or device;
+    // a file that is damaged, too big or not a regular file is moved aside
+    // (".bad") and the queue starts empty. Temporary files of a write a
+    // crash cut short are removed.
     explicit AlertQueue(QString path, int capacity = DefaultCapacity);
 
     QString path() const { return m_path; }
@@ -24,6 +29,8 @@ public:
     const AlertEvent &head() const { return m_entries.first(); }
     const QList<AlertEvent> &entries() const { return m_entries; }
     quint64 dropped() const { return m_dropped; }
+    // Why the file found at start was set aside; empty when it was not.
+    QString problem() const { return m_problem; }
 
     // Each returns whether the file was written; the change is kept in
     // memory in any case and written again with the next change.
@@ -37,9 +44,12 @@ private:
     bool save() const;
     void load();
     void dropOne();
+    void setAside(const QString &why);
+    void removeLeftovers() const;
 
     QString m_path;
     int m_capacity;
     QList<AlertEvent> m_entries;
     quint64 m_dropped = 0;
+    QString m_problem;
 };

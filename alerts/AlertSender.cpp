@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QFutureWatcher>
 #include <QNetworkInformation>
+#include <QEventLoop>
 #include <QNetworkReply>
 #include <algorithm>
 
@@ -120,6 +121,27 @@ void AlertSender::start(const AlertConfig &config, const AlertEvent &event, Answ
         handler(AlertAnswer::FromReply(
             reply, *deadlinePassed, *deadlinePassed ? m_options.deadlineMs : m_options.timeoutMs));
     });
+}
+
+bool AlertSender::deliverWithin(int boundMs)
+{
+    if (m_queue.isEmpty() || !m_config().enabled())
+        return m_queue.isEmpty();
+    QEventLoop loop;
+    QTimer bound;
+    bound.setSingleShot(true);
+    connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+    const auto done = connect(this, &AlertSender::delivered, &loop, [&loop](int remaining) {
+        if (remaining == 0)
+            loop.quit();
+    });
+    bound.start(boundMs);
+    m_retry.stop();
+    sendNext();
+    if (!m_queue.isEmpty())
+        loop.exec();
+    disconnect(done);
+    return m_queue.isEmpty();
 }
 
 void AlertSender::sendNext()

@@ -52,6 +52,13 @@ public:
     // The network came back: what waits goes out without the pause.
     void networkBack();
 
+    // The program ends: sends what waits at once (skipping a pause) and
+    // returns when all went out or boundMs passed; what is left stays
+    // queued for the next start. True when nothing is left.
+    bool deliverWithin(int boundMs);
+    // Why the queue file found at start was set aside; empty when it was not.
+    QString queueProblem() const { return m_queue.problem(); }
+
     int pending() const { return m_queue.size(); }
     quint64 dropped() const { return m_queue.dropped(); }
     bool isFailing() const { return m_failing; }

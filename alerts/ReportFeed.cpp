@@ -1,9 +1,12 @@
 #include "alerts/ReportFeed.h"
 
+#include "report/ReportLog.h"
+
+#include <QDateTime>
 #include <QTimer>
 
-ReportFeed::ReportFeed(ArmedTest armed, QObject *parent)
-    : QObject(parent), m_armed(std::move(armed))
+ReportFeed::ReportFeed(ArmedTest armed, Keep keep, QObject *parent)
+    : QObject(parent), m_armed(std::move(armed)), m_keep(std::move(keep))
 {
 }
 
@@ -14,20 +17,41 @@ void ReportFeed::lineWritten(const QString &message, const QString &line)
     event.event = message;
     event.time = AlertEvent::CurrentTime();
     event.line = line;
-    m_held.append({event, m_armed ? m_armed(message) : false});
-    if (!m_flushPosted) {
-        m_flushPosted = true;
-        QTimer::singleShot(0, this, &ReportFeed::flush);
+    if (!m_comingAlarm.isNull() && message == m_comingAlarm) {
+        event.alarm = true;
+        m_comingAlarm.clear();
     }
+    // An accepted alarm goes out whatever the switch says by then.
+    take(event, event.alarm || (m_armed && m_armed(message)));
+}
+
+void ReportFeed::alarmAccepted(const QString &message)
+{
+    m_comingAlarm = message;
 }
 
 void ReportFeed::alarmRaised(const QString &message)
 {
-    for (auto it = m_held.rbegin(); it != m_held.rend(); ++it) {
-        if (it->event.event == message && !it->event.alarm) {
-            it->event.alarm = true;
-            return;
-        }
+    if (m_comingAlarm.isNull() || m_comingAlarm != message)
+        return; // its line came and was kept as an alarm
+    m_comingAlarm = QString();
+    AlertEvent event;
+    event.host = AlertEvent::HostName();
+    event.event = message;
+    event.time = AlertEvent::CurrentTime();
+    event.line = ReportLog::FormatLine(QDateTime::currentDateTime(), message);
+    event.alarm = true;
+    take(event, true); // an accepted trigger: the alarm is on
+}
+
+void ReportFeed::take(const AlertEvent &event, bool armed)
+{
+    if (armed && m_keep)
+        m_keep(event);
+    m_held.append({event, armed});
+    if (!m_flushPosted) {
+        m_flushPosted = true;
+        QTimer::singleShot(0, this, &ReportFeed::flush);
     }
 }
 

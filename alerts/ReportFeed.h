@@ -1,8 +1,12 @@
 #pragma once
 // Turns new report lines into events for the owner's channels (journal,
-// notifications, remote alerts). A line is held until control returns to the
-// event loop, so the alarm rules can first say that it was an alarm (they
-// tell that right after writing the line).
+// notifications, remote alerts).
+//
+// A line written while armed is handed to keep (the alert queue) before it
+// reaches the report file, so a kill in between loses no alert. The alarm
+// rules announce an accepted trigger before its line, so the line is kept as
+// an alarm at once; an alarm whose line the report dropped as a repeat is
+// kept all the same. The journal's signal waits for the event loop.
 
 #include "alerts/AlertEvent.h"
 
@@ -15,13 +19,17 @@ class ReportFeed : public QObject
     Q_OBJECT
 public:
     using ArmedTest = std::function<bool(const QString &message)>;
+    using Keep = std::function<void(const AlertEvent &event)>;
 
     // armed: whether a line written now counts as written while armed.
-    explicit ReportFeed(ArmedTest armed, QObject *parent = nullptr);
+    explicit ReportFeed(ArmedTest armed, Keep keep = {}, QObject *parent = nullptr);
 
-    // For ReportLog::addLineObserver.
+    // For ReportLog::addLineKeeper (before the line reaches the file).
     void lineWritten(const QString &message, const QString &line);
-    // For AlarmControl::alarmRaised: marks the held line of that message.
+    // For AlarmControl::alarmAccepted: the next line of that message is an alarm.
+    void alarmAccepted(const QString &message);
+    // For AlarmControl::alarmRaised: an alarm whose line was dropped as a
+    // repeat goes out without it.
     void alarmRaised(const QString &message);
     // Hands on what is held now (also done by the event loop).
     void flush();
@@ -31,12 +39,16 @@ Q_SIGNALS:
     void line(const AlertEvent &event, bool armed);
 
 private:
+    void take(const AlertEvent &event, bool armed);
+
     struct Held
     {
         AlertEvent event;
         bool armed;
     };
     ArmedTest m_armed;
+    Keep m_keep;
+    QString m_comingAlarm;
     QList<Held> m_held;
     bool m_flushPosted = false;
 };

@@ -1,6 +1,7 @@
 #include "app/fmAlerts.h"
 
 #include "alerts/AlertSender.h"
+#include "app/HeartbeatFields.h"
 #include "report/ReportLog.h"
 #include "settings/gRegistry.h"
 
@@ -154,6 +155,8 @@ TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), 
     layout->addWidget(memAnswer);
     layout->addWidget(lblQueue);
     layout->addWidget(lblProblem);
+    heartbeat = new HeartbeatFields;
+    layout->addWidget(heartbeat);
     layout->addWidget(buttons);
     showKind();
 
@@ -217,13 +220,15 @@ bool TfrmAlerts::save()
 {
     const AlertConfig config = this->config();
     const QString refusal = config.refusal();
-    if (!refusal.isEmpty()) {
-        lblProblem->setText(QStringLiteral("Not saved: %1.").arg(refusal));
+    const QString problem = !refusal.isEmpty() ? refusal : heartbeat->problem();
+    if (!problem.isEmpty()) {
+        lblProblem->setText(QStringLiteral("Not saved: %1.").arg(problem));
         lblProblem->setVisible(true);
         return false;
     }
     try {
         config.save();
+        heartbeat->save();
     } catch (const RegistryError &error) {
         QMessageBox::critical(this, QStringLiteral("Tarvo2"), error.message());
         return false;

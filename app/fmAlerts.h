@@ -8,6 +8,7 @@
 #include <QDialog>
 
 class AlertSender;
+class HeartbeatFields;
 class QComboBox;
 class QFormLayout;
 class QLabel;
@@ -38,6 +39,7 @@ public:
     QPlainTextEdit *memAnswer = nullptr;
     QLabel *lblQueue = nullptr;
     QLabel *lblProblem = nullptr;
+    HeartbeatFields *heartbeat = nullptr;
 
 private:
     void showKind();

@@ -206,6 +206,7 @@ bool TfrmMain::FormCreate()
     m_alarm->tasks().clear();
     m_checkedSounds.clear();
     m_report.Load();
+    takeUpLastRun();
 
     m_alarm->ReadStoredSwitches();
     OfferDefaultSounds(m_sounds->soundsFolder(),

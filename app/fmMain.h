@@ -189,6 +189,14 @@ private:
     void wireReach();
     bool closeToTray(QCloseEvent *event);
     std::unique_ptr<ReachServices> m_reach;
+    // Heartbeat, armed marker and stop notices (fmMainStop.cpp).
+    void wireStopNotices();
+    void tellStop(const QString &reason);
+    // Start-up: what the last run left (a queue set aside, an armed marker).
+    void takeUpLastRun();
+    // Writes an alarm-priority line that goes out as an alert even when the
+    // report drops it as a repeat.
+    void reportAlarm(const QString &text);
     // Sleep inhibitor, lid, power cable and sink guard (fmMainSession.cpp).
     struct SessionServices;
     SessionServices *m_session = nullptr;

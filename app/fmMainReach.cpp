@@ -34,20 +34,18 @@ void TfrmMain::wireReach()
 {
     // A line counts as written while armed from the first line of arming to
     // the disarm line, which is written just after the switch went off.
-    m_reach = std::make_unique<ReachServices>(
-        AlertQueue::DefaultPath(RegistryFilePath()), [this](const QString &message) {
-            return m_alarm->isOn(AlarmControl::Switch::Alarm) || message == DisarmLine;
-        });
+    m_reach = std::make_unique<ReachServices>(RegistryFilePath(), [this](const QString &message) {
+        return m_alarm->isOn(AlarmControl::Switch::Alarm) || message == DisarmLine;
+    });
     ReachServices &reach = *m_reach;
 
-    m_report.addLineObserver([this](const QString &message, const QString &line) {
+    // The alert queue keeps an armed line before the report file gets it.
+    m_report.addLineKeeper([this](const QString &message, const QString &line) {
         if (m_reach)
             m_reach->feed.lineWritten(message, line);
     });
-    connect(&reach.feed, &ReportFeed::line, this, [this](const AlertEvent &event, bool armed) {
+    connect(&reach.feed, &ReportFeed::line, this, [](const AlertEvent &event, bool) {
         Journal::Write(event.event, event.line, event.alarm);
-        if (armed)
-            m_reach->sender.enqueue(event);
     });
     connect(&reach.sender, &AlertSender::failed, this, [this](const QString &text) {
         m_report.AddToReport(text);
@@ -60,6 +58,7 @@ void TfrmMain::wireReach()
         m_reach->notifications.failure(QStringLiteral("The microphone stopped recording."));
     });
 
+    connect(m_alarm.get(), &AlarmControl::alarmAccepted, &reach.feed, &ReportFeed::alarmAccepted);
     connect(m_alarm.get(), &AlarmControl::alarmRaised, this, [this](const QString &message) {
         m_reach->feed.alarmRaised(message);
         m_reach->tray.setAlarm(true);
@@ -118,8 +117,10 @@ void TfrmMain::wireReach()
             dialog->setAttribute(Qt::WA_DeleteOnClose);
             dialog->open();
             holdDialog(ArmedReach::Place::Alerts, dialog);
+            connect(dialog, &QDialog::accepted, this, [this] { m_reach->heartbeat.reload(); });
         });
     }
+    wireStopNotices();
 }
 
 bool TfrmMain::closeToTray(QCloseEvent *event)

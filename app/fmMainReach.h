@@ -1,26 +1,40 @@
 #pragma once
 // What the window owns to reach its owner away from the desk: the tray icon,
 // desktop notifications, remote alerts and the journal (wired in
-// fmMainReach.cpp).
+// fmMainReach.cpp), the heartbeat, the armed marker and the stop notices
+// (fmMainStop.cpp).
 
 #include "alerts/AlertSender.h"
+#include "alerts/ArmedMarker.h"
+#include "alerts/Heartbeat.h"
 #include "alerts/ReportFeed.h"
 #include "desktop/Notifications.h"
+#include "desktop/StopRequests.h"
 #include "desktop/TrayIcon.h"
 
 #include <QTimer>
 
 struct ReachServices
 {
-    ReachServices(const QString &queuePath, ReportFeed::ArmedTest armed)
-        : sender(queuePath, [] { return AlertConfig::Load(); }), feed(std::move(armed))
+    ReachServices(const QString &settingsFile, ReportFeed::ArmedTest armed)
+        : sender(AlertQueue::DefaultPath(settingsFile), [] { return AlertConfig::Load(); }),
+          feed(std::move(armed), [this](const AlertEvent &event) { sender.enqueue(event); }),
+          heartbeat([] { return HeartbeatConfig::Load(); }),
+          marker(ArmedMarker::DefaultPath(settingsFile))
     {
     }
+
+    static constexpr int StopNoticeBoundMs = 3000;
 
     TrayIcon tray;
     Notifications notifications;
     AlertSender sender;
     ReportFeed feed;
+    Heartbeat heartbeat;
+    ArmedMarker marker;
+    StopRequests stops;
     QTimer alarmEnd; // watches for the end of an alarm's run
     bool exitRequested = false;
+    bool guarding = false; // the alarm switch is on
+    bool stopTold = false; // this run's stop notice went out
 };

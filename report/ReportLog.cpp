@@ -108,13 +108,17 @@ void ReportLog::AddLinesToReport(const QStringList &messages)
         Take(message, &taken);
     if (taken.isEmpty())
         return;
-    WritePending();
     const qsizetype first = m_added.size() - taken.size();
-    for (qsizetype i = 0; i < taken.size(); ++i) {
-        const QString text = QString::fromUtf8(m_added.at(first + i));
-        for (const LineObserver &observer : m_observers)
-            observer(taken.at(i), text);
-    }
+    const auto tell = [&](const std::vector<LineObserver> &observers) {
+        for (qsizetype i = 0; i < taken.size() && !observers.empty(); ++i) {
+            const QString text = QString::fromUtf8(m_added.at(first + i));
+            for (const LineObserver &observer : observers)
+                observer(taken.at(i), text);
+        }
+    };
+    tell(m_keepers);
+    WritePending();
+    tell(m_observers);
 }
 
 QByteArray ReportLog::WholeContent() const

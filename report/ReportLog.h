@@ -58,6 +58,10 @@ public:
     // its time stamp, line the whole line as written.
     using LineObserver = std::function<void(const QString &message, const QString &line)>;
     void addLineObserver(LineObserver observer) { m_observers.push_back(std::move(observer)); }
+    // Told of every line AddToReport takes before it is handed to the file:
+    // what must not lose a line (the alert queue) keeps it first, so a kill
+    // right after the line reached the file loses nothing.
+    void addLineKeeper(LineObserver keeper) { m_keepers.push_back(std::move(keeper)); }
 
     static QStringList ReadReportFile(const QString &path);
     // Splits at CR LF, lone CR and lone LF; a final line needs no line end.
@@ -86,6 +90,7 @@ private:
     QString m_problem;
     std::function<QDateTime()> m_clock;
     std::vector<LineObserver> m_observers;
+    std::vector<LineObserver> m_keepers;
 };
 
 template <typename Line> void ReportLog::ForEachLine(const QByteArray &contents, Line &&line)

@@ -92,6 +92,22 @@ public:
             file.write(mode);
     }
     QList<QJsonObject> requests() const { return ReadJsonLines(logPath()); }
+    // The ntfy priority a request was sent with (either header name).
+    static QString priorityOf(const QJsonObject &request)
+    {
+        const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
+        return headers.value(QStringLiteral("X-Priority"))
+            .toString(headers.value(QStringLiteral("Priority")).toString());
+    }
+    // The requests made with this method ("GET" for heartbeat pings).
+    QList<QJsonObject> requests(const QString &method) const
+    {
+        QList<QJsonObject> out;
+        for (const QJsonObject &r : requests())
+            if (r.value(QStringLiteral("method")).toString() == method)
+                out.append(r);
+        return out;
+    }
     // Bodies of the requests answered with the given status.
     QStringList bodies(int status) const
     {

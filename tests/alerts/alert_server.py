@@ -3,12 +3,13 @@
 
 Usage: alert_server.py PORT LOG MODE_FILE
 
-Records every request as one JSON line in LOG (method, path, headers, body,
-the status it answered). How it answers is read from MODE_FILE at each
-request: a status such as "200", "500", "401", "301" (with a Location),
-"429:SECONDS" (with that Retry-After), "silent" (accept, never answer),
-"trickle" (answer 200, then one byte of the body every second) or
-"kind:NAME" (answer as that service would: see receivers.py).
+Records every request (POST, PUT, or GET as heartbeat monitors send it) as
+one JSON line in LOG (method, path, headers, body, the status it answered).
+How it answers is read from MODE_FILE at each request: a status such as
+"200", "500", "401", "301" (with a Location), "429:SECONDS" (with that
+Retry-After), "silent" (accept, never answer), "trickle" (answer 200, then
+one byte of the body every second) or "kind:NAME" (answer as that service
+would: see receivers.py).
 """
 import json
 import sys
@@ -73,6 +74,7 @@ class Handler(BaseHTTPRequestHandler):
         self.wfile.write(data)
 
     do_PUT = do_POST
+    do_GET = do_POST  # Healthchecks and Uptime Kuma take a ping as a plain GET
 
     def log_message(self, *args):
         pass

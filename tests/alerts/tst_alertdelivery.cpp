@@ -1,8 +1,13 @@
 #include "AlertServer.h"
 #include "alerts/AlertSender.h"
+#include "alerts/ArmedMarker.h"
+#include "alerts/Heartbeat.h"
 #include "common/TestMain.h"
+#include "settings/gRegistry.h"
 
 #include <QSignalSpy>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 AlertEvent Event(int n, bool alarm = false)
@@ -14,6 +19,12 @@ AlertEvent Event(int n, bool alarm = false)
     event.line = QStringLiteral("[07.12.26 10:00] Event %1").arg(n);
     event.alarm = alarm;
     return event;
+}
+
+int ModeOf(const QString &path)
+{
+    struct stat st = {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 AlertSender::Options Fast(int timeoutMs = 5000)
@@ -370,6 +381,166 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(m_queue + QStringLiteral(".bad")));
         QVERIFY(queue.push(Event(1)));
         QCOMPARE(AlertQueue(m_queue).size(), 1);
+    }
+
+    // What stands at the queue's path is set aside, said once, and the
+    // queue works on; an open that could block would hang this test.
+    void queueFileSetAside_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("fifo") << QStringLiteral("fifo") << QStringLiteral("not a regular file");
+        QTest::newRow("huge") << QStringLiteral("huge") << QStringLiteral("too large");
+    }
+    void queueFileSetAside()
+    {
+        QFETCH(QString, what);
+        QFETCH(QString, said);
+        ::alarm(60);
+        QDir().mkpath(QFileInfo(m_queue).absolutePath());
+        if (what == QLatin1String("fifo")) {
+            QCOMPARE(::mkfifo(QFile::encodeName(m_queue).constData(), 0600), 0);
+        } else {
+            QFile file(m_queue);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(AlertQueue::MaxFileBytes + 1)); // sparse: no disk used
+        }
+        AlertQueue queue(m_queue);
+        ::alarm(0);
+        QVERIFY(queue.isEmpty());
+        QVERIFY2(queue.problem().contains(said), qPrintable(queue.problem()));
+        QVERIFY(QFileInfo::exists(m_queue + QStringLiteral(".bad")));
+        QVERIFY(queue.push(Event(1)));
+        AlertQueue reread(m_queue);
+        QCOMPARE(reread.size(), 1);
+        QVERIFY(reread.problem().isEmpty());
+        QCOMPARE(ModeOf(m_queue), 0600);
+    }
+
+    void leftoverTemporariesRemoved()
+    {
+        QDir().mkpath(QFileInfo(m_queue).absolutePath());
+        const QStringList leftovers{m_queue + QStringLiteral(".aB3xYz"),
+                                    m_queue + QStringLiteral(".tmp-k2j4h5")};
+        for (const QString &path : leftovers) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("{\"entries\": []}");
+        }
+        const QString other = QFileInfo(m_queue).absolutePath() + QStringLiteral("/Tarvo2.conf");
+        QFile keep(other);
+        QVERIFY(keep.open(QIODevice::WriteOnly));
+        keep.close();
+        AlertQueue queue(m_queue);
+        for (const QString &path : leftovers)
+            QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
+        QVERIFY(QFileInfo::exists(other));
+    }
+
+    void heartbeatWhileArmed()
+    {
+        AlertServer server;
+        QVERIFY(server.start());
+        HeartbeatConfig config; // no URL yet
+        config.minutes = 1;
+        Heartbeat::Options options;
+        options.minuteMs = 150;
+        options.retryMs = 50;
+        Heartbeat heartbeat([&config] { return config; }, options);
+        heartbeat.setArmed(true);
+        QVERIFY(!heartbeat.isBeating());
+        // Set while armed: at once, then every interval.
+        config.url = server.url(QStringLiteral("/ping/desk"));
+        heartbeat.reload();
+        QTRY_VERIFY_WITH_TIMEOUT(server.requests(QStringLiteral("GET")).size() >= 3, 20000);
+        heartbeat.setArmed(false);
+        QTest::qWait(300);
+        const int pings = int(server.requests(QStringLiteral("GET")).size());
+        QTest::qWait(600);
+        QCOMPARE(server.requests(QStringLiteral("GET")).size(), pings);
+        QCOMPARE(server.requests(QStringLiteral("POST")).size(), 0);
+        QCOMPARE(server.requests().first().value(QStringLiteral("path")).toString(),
+                 QStringLiteral("/ping/desk"));
+    }
+
+    void heartbeatRetriedOnceNeverQueued()
+    {
+        AlertServer server;
+        server.setMode("500");
+        QVERIFY(server.start());
+        HeartbeatConfig config;
+        config.url = server.url();
+        config.minutes = 1;
+        Heartbeat::Options options;
+        options.minuteMs = 60 * 60 * 1000; // no interval ping within the test
+        options.retryMs = 50;
+        Heartbeat heartbeat([&config] { return config; }, options);
+        QSignalSpy pinged(&heartbeat, &Heartbeat::pinged);
+        heartbeat.setArmed(true);
+        QTRY_COMPARE_WITH_TIMEOUT(pinged.size(), 2, 20000);
+        QCOMPARE(pinged.at(0).at(0).toBool(), false);
+        QVERIFY(pinged.at(0).at(1).toString().contains(QStringLiteral("500")));
+        server.setMode("200");
+        QTest::qWait(500);
+        QCOMPARE(server.requests().size(), 2);
+        QVERIFY(heartbeat.isBeating());
+    }
+
+    void heartbeatStoredValues_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("minutes");
+        QTest::newRow("missing") << QString() << 5;
+        QTest::newRow("zero") << QStringLiteral("0") << 1;
+        QTest::newRow("too many") << QStringLiteral("99999") << 1440;
+        QTest::newRow("junk") << QStringLiteral("often") << 5;
+        QTest::newRow("plain") << QStringLiteral(" 15 ") << 15;
+    }
+    void heartbeatStoredValues()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, minutes);
+        DeleteRegKey(AlertConfig::KeyPath);
+        if (!stored.isNull())
+            WriteRegString(AlertConfig::KeyPath, QStringLiteral("Heartbeat Minutes"), stored);
+        QCOMPARE(HeartbeatConfig::Load().minutes, minutes);
+        HeartbeatConfig config;
+        config.url = QStringLiteral(" https://hc.example/ping/abc ");
+        config.minutes = 0;
+        config.save();
+        QCOMPARE(ReadRegString(AlertConfig::KeyPath, QStringLiteral("Heartbeat URL")),
+                 QStringLiteral("https://hc.example/ping/abc"));
+        QCOMPARE(HeartbeatConfig::Load().minutes, 1);
+    }
+
+    void markerLifeCycle()
+    {
+        const QString path = QFileInfo(m_queue).absolutePath() + QStringLiteral("/Tarvo2-armed");
+        {
+            ArmedMarker marker(path);
+            QVERIFY(!marker.leftBehind());
+            marker.setArmed(true);
+            QCOMPARE(ModeOf(path), 0600);
+            const auto last = ArmedMarker(path).leftBehind();
+            QVERIFY(last);
+            QVERIFY(qAbs(last->secsTo(QDateTime::currentDateTime())) < 120);
+            marker.setArmed(false);
+            QVERIFY(!QFileInfo::exists(path));
+            marker.setArmed(true);
+        } // an orderly end
+        QVERIFY(!QFileInfo::exists(path));
+        // A marker written an hour ago by a run that never came back.
+        const QDateTime hourAgo = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("armed, last sign of life " + hourAgo.toString(Qt::ISODate).toLatin1() + "\n");
+        file.close();
+        ArmedMarker marker(path);
+        const auto last = marker.leftBehind();
+        QVERIFY(last);
+        QCOMPARE(last->toSecsSinceEpoch(), hourAgo.toSecsSinceEpoch());
+        QVERIFY(ArmedMarker::UnexpectedEndText(*last).startsWith(
+            QStringLiteral("Tarvo2 ended unexpectedly while armed (last sign of life ")));
     }
 };
 

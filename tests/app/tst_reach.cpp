@@ -8,6 +8,7 @@
 #include "alarm/Autostart.h"
 #include "alerts/AlertServer.h"
 #include "alerts/Journal.h"
+#include "app/HeartbeatFields.h"
 #include "app/fmAlerts.h"
 #include "app/fmMain.h"
 #include "app/fmMainReach.h"
@@ -63,6 +64,7 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         QFile::remove(RegistryFilePath());
         QFile::remove(AlertQueue::DefaultPath(RegistryFilePath()));
+        QFile::remove(ArmedMarker::DefaultPath(RegistryFilePath()));
         RemoveAutostartEntry();
         QGuiApplication::setQuitOnLastWindowClosed(true);
     }
@@ -356,6 +358,85 @@ private Q_SLOTS:
         TfrmAlerts dialog(w->reach()->sender, w.get());
         QVERIFY(dialog.lblProblem->text().contains(QStringLiteral("answered 401")));
         QVERIFY(!dialog.lblProblem->isHidden());
+    }
+
+    void heartbeatFields()
+    {
+        auto w = makeWindow();
+        QVERIFY(w);
+        TfrmAlerts dialog(w->reach()->sender, w.get());
+        QCOMPARE(dialog.heartbeat->spnHeartbeatMinutes->value(), 5);
+        dialog.edtUrl->setText(QStringLiteral("https://ntfy.example/desk"));
+        dialog.heartbeat->edtHeartbeatUrl->setText(QStringLiteral("hc.example/ping"));
+        QVERIFY(!dialog.heartbeat->problem().isEmpty()); // refused: no scheme
+        dialog.heartbeat->edtHeartbeatUrl->setText(QStringLiteral("https://hc.example/ping/1"));
+        dialog.heartbeat->spnHeartbeatMinutes->setValue(15);
+        QVERIFY(dialog.save());
+        const HeartbeatConfig stored = HeartbeatConfig::Load();
+        QCOMPARE(stored.url, QStringLiteral("https://hc.example/ping/1"));
+        QCOMPARE(stored.minutes, 15);
+    }
+
+    // Five wrong PINs typed a few seconds apart: the report keeps one line
+    // per minute, but the alarm of the third goes out at alarm priority.
+    void everyAlarmAtAlarmPriority()
+    {
+        AlertServer server;
+        QVERIFY(server.start());
+        setAlerts(server.url(), QStringLiteral("ntfy"), QString());
+        auto w = makeWindow();
+        QVERIFY(w);
+        QVERIFY(w->protection().setPin(QStringLiteral("2468"), 1000));
+        w->ActActivateToggle->trigger();
+        QVERIFY(w->alarm().isArmed());
+        for (int i = 0; i < 5; ++i) {
+            w->protection().CheckPin(QStringLiteral("1111"));
+            QTest::qWait(30);
+        }
+        const auto alarmPins = [&server] {
+            int n = 0;
+            for (const QJsonObject &request : server.requests()) {
+                if (request.value(QStringLiteral("body"))
+                        .toString()
+                        .endsWith(QStringLiteral("] Wrong PIN")) &&
+                    AlertServer::priorityOf(request) == QLatin1String("5"))
+                    ++n;
+            }
+            return n;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(alarmPins(), 1, 20000);
+    }
+
+    // The alert of a line written while armed is in the queue file by the
+    // time the line is in the report file: a kill in between loses nothing.
+    void queueKeepsTheLineFirst()
+    {
+        setAlerts(QStringLiteral("http://127.0.0.1:1/down"), QStringLiteral("ntfy"), QString());
+        auto w = makeWindow();
+        QVERIFY(w);
+        const QString queuePath = AlertQueue::DefaultPath(RegistryFilePath());
+        QStringList missing, alarms;
+        w->report().addLineObserver([&](const QString &message, const QString &) {
+            if (!w->alarm().isOn(S::Alarm))
+                return;
+            bool queued = false;
+            const AlertQueue onDisk(queuePath);
+            for (const AlertEvent &event : onDisk.entries()) {
+                if (event.event == message) {
+                    queued = true;
+                    if (event.alarm)
+                        alarms << message;
+                }
+            }
+            if (!queued)
+                missing << message;
+        });
+        w->ActActivateToggle->trigger();
+        w->alarm().ActivateAlarm(QStringLiteral("Mouse detected"));
+        QTest::qWait(50);
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(u',')));
+        QCOMPARE(alarms, QStringList{QStringLiteral("Mouse detected")});
+        QVERIFY(w->reach()->sender.pending() >= 3);
     }
 
     void closeAfterComingBackFromTray()

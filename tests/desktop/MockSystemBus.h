@@ -6,6 +6,7 @@
 #include "common/PrivateBus.h"
 #include "common/StopProcess.h"
 
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
@@ -140,5 +141,33 @@ private:
     QString m_name;
     std::vector<std::unique_ptr<QProcess>> m_services;
 };
+
+struct Inhibitor
+{
+    QString what, who, why, mode;
+};
+
+// The inhibitor locks the mock logind holds.
+inline QList<Inhibitor> ListInhibitors(MockSystemBus &bus)
+{
+    const QDBusMessage reply = bus.call(
+        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("ListInhibitors"));
+    QList<Inhibitor> result;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return result;
+    const QDBusArgument arg = reply.arguments().constFirst().value<QDBusArgument>();
+    arg.beginArray();
+    while (!arg.atEnd()) {
+        Inhibitor entry;
+        uint uid = 0, pid = 0;
+        arg.beginStructure();
+        arg >> entry.what >> entry.who >> entry.why >> entry.mode >> uid >> pid;
+        arg.endStructure();
+        result.append(entry);
+    }
+    arg.endArray();
+    return result;
+}
 
 } // namespace tarvo::test

@@ -6,40 +6,16 @@
 #include "desktop/LogindService.h"
 #include "desktop/MockSystemBus.h"
 
-#include <QDBusArgument>
 #include <QSignalSpy>
 
+using tarvo::test::Inhibitor;
+using tarvo::test::ListInhibitors;
 using tarvo::test::MockSystemBus;
 
 namespace {
 const QString Login1 = QStringLiteral("org.freedesktop.login1");
 const QString Path = QStringLiteral("/org/freedesktop/login1");
 const QString Manager = QStringLiteral("org.freedesktop.login1.Manager");
-
-struct Inhibitor
-{
-    QString what, who, why, mode;
-};
-
-QList<Inhibitor> ListInhibitors(MockSystemBus &bus)
-{
-    const QDBusMessage reply = bus.call(Login1, Path, Manager, QStringLiteral("ListInhibitors"));
-    QList<Inhibitor> result;
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return result;
-    const QDBusArgument arg = reply.arguments().constFirst().value<QDBusArgument>();
-    arg.beginArray();
-    while (!arg.atEnd()) {
-        Inhibitor entry;
-        uint uid = 0, pid = 0;
-        arg.beginStructure();
-        arg >> entry.what >> entry.who >> entry.why >> entry.mode >> uid >> pid;
-        arg.endStructure();
-        result.append(entry);
-    }
-    arg.endArray();
-    return result;
-}
 } // namespace
 
 class TestLogind : public QObject

@@ -1,0 +1,42 @@
+#pragma once
+// A small file beside the settings that says "this run is armed": written at
+// arming, refreshed now and then as a sign of life, removed at disarming and
+// at every orderly end. Found at the next start, it means the run ended
+// while armed without a word (killed, crashed, power lost); the file's time
+// is its last sign of life.
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <optional>
+
+class ArmedMarker : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int DefaultRefreshMs = 5 * 60 * 1000;
+
+    explicit ArmedMarker(QString path, int refreshMs = DefaultRefreshMs, QObject *parent = nullptr);
+    // An object that ends in order is an orderly end: its marker goes.
+    ~ArmedMarker() override;
+
+    QString path() const { return m_path; }
+    // The last sign of life of a run that left its marker behind; nothing
+    // when there is no marker. Call before this run arms.
+    std::optional<QDateTime> leftBehind() const;
+    // Writes the marker and keeps it fresh while armed; removes it otherwise.
+    void setArmed(bool armed);
+    void refresh();
+    // The orderly end of the program: the marker goes, whatever the state.
+    void remove();
+
+    static QString DefaultPath(const QString &settingsFile);
+    static QString UnexpectedEndText(const QDateTime &lastSignOfLife);
+    static QString StopText(const QString &reason);
+
+private:
+    QString m_path;
+    QTimer m_refresh;
+    bool m_written = false;
+};
