@@ -4,6 +4,7 @@
 // the start.
 
 #include "AlertServer.h"
+#include "alerts/AlertConfig.h"
 #include "alerts/AlertQueue.h"
 #include "alerts/ArmedMarker.h"
 #include "alerts/Heartbeat.h"
