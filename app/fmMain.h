@@ -22,6 +22,8 @@
 #include <functional>
 #include <memory>
 
+class BackgroundClose;
+class BackgroundPortal;
 class LedShape;
 struct ReachServices;
 class SinkGuard;
@@ -159,7 +161,6 @@ private:
     QAction *mnuDisarmProtection = nullptr;
     // Tray, notifications, remote alerts and journal (fmMainReach.cpp).
     void wireReach();
-    bool closeToTray(QCloseEvent *event);
     std::unique_ptr<ReachServices> m_reach;
     // Sleep inhibitor, lid, power cable and sink guard (fmMainSession.cpp).
     struct SessionServices;
@@ -191,6 +192,18 @@ public:
 
 public:
     const SinkGuard *sinkGuard() const; // null before FormCreate
+    // Exit (button, menu, tray): ends the program, after the PIN where one
+    // is set; the window manager's close while guarding only hides
+    // (fmMainClose.cpp).
+    void ExitProgram();
+    BackgroundPortal *backgroundPortal() { return m_backgroundPortal; }
+
+private:
+    void wireBackgroundClose();
+    bool hideToBackground(QCloseEvent *event);
+    std::unique_ptr<BackgroundClose> m_backgroundClose;
+    BackgroundPortal *m_backgroundPortal = nullptr;
+    bool m_exitRequested = false;
 
 public:
     ReachServices *reach() { return m_reach.get(); }

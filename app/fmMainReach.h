@@ -22,5 +22,4 @@ struct ReachServices
     AlertSender sender;
     ReportFeed feed;
     QTimer alarmEnd; // watches for the end of an alarm's run
-    bool exitRequested = false;
 };
