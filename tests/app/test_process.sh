@@ -49,8 +49,10 @@ sleep 0.5
 # A second start hands over, exits 0 quickly and writes nothing.
 before=$(md5sum "$conf")
 began=$SECONDS
-timeout 10 "$app" >>"$root/log" 2>&1; rc=$?
+timeout 10 "$app" >>"$root/log" 2>"$root/second.err"; rc=$?
 check "second copy exits with 0" [ "$rc" -eq 0 ]
+check "second copy says so in one line on stderr" \
+  bash -c "[ \"\$(wc -l <'$root/second.err')\" -eq 1 ] && grep -q 'already running' '$root/second.err'"
 check "second copy exits quickly" [ $((SECONDS - began)) -le 5 ]
 check "second copy writes nothing" [ "$(md5sum "$conf")" = "$before" ]
 check "first copy still runs" alive "$first"
