@@ -35,7 +35,7 @@ TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), 
     edtToken->setEchoMode(QLineEdit::PasswordEchoOnEdit);
     edtToken->setPlaceholderText(QStringLiteral("optional"));
 
-    btnSendTest = new QPushButton(QStringLiteral("Send test alert"));
+    btnSendTest = new QPushButton(QStringLiteral("&Send test alert"));
     btnSendTest->setObjectName(QStringLiteral("btnSendTest"));
     memAnswer = new QPlainTextEdit;
     memAnswer->setObjectName(QStringLiteral("memAnswer"));
@@ -47,9 +47,10 @@ TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), 
     lblQueue->setObjectName(QStringLiteral("lblQueue"));
 
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("URL:"), edtUrl);
-    form->addRow(QStringLiteral("Kind:"), cmbKind);
-    form->addRow(QStringLiteral("Token:"), edtToken);
+    // Each label's mnemonic takes the focus to its field (its buddy).
+    form->addRow(QStringLiteral("&URL:"), edtUrl);
+    form->addRow(QStringLiteral("&Kind:"), cmbKind);
+    form->addRow(QStringLiteral("&Token:"), edtToken);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);

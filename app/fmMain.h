@@ -105,6 +105,8 @@ private:
     void connectHandlers();
     // Desktop look: readable text, accessible names, mnemonics (fmMainDesktop.cpp).
     void applyDesktopLook();
+    // Focus ring, Tab order, menu mnemonics (fmMainKeyboard.cpp).
+    void applyKeyboardUse();
     void fitIntoScreen(); // content scrolls when the screen is too small
     // Audio device loss and return (fmMainAudio.cpp).
     void wireAudioDevices();
