@@ -25,18 +25,7 @@ cp "$binary" "$root/app/tarvo2"
 app=$root/app/tarvo2
 conf=$XDG_CONFIG_HOME/VEKOR/Tarvo2.conf
 
-failures=0
-passed=0
-check() { # description, command...
-  local what=$1; shift
-  if "$@"; then passed=$((passed + 1)); echo "ok: $what"
-  else failures=$((failures + 1)); echo "FAIL: $what"; fi
-}
-wait_for() { # seconds, command...
-  local deadline=$((SECONDS + $1)); shift
-  until "$@"; do [ $SECONDS -ge $deadline ] && return 1; sleep 0.1; done
-}
-alive() { kill -0 "$1" 2>/dev/null; }
+source "$(dirname "$0")/../common/checks.sh"
 running_copies() { pgrep -f -x "$app" | wc -l; }
 start() { "$app" >>"$root/log" 2>&1 & pids+=($!); echo $! > "$root/lastpid"; }
 

@@ -41,18 +41,6 @@ private Q_SLOTS:
             QCOMPARE(notices.first(), QStringLiteral("Tarvo2 keeps guarding in the background; "
                                                      "start it again to show the window"));
     }
-
-    void toldOnlyWhenItFirstHides()
-    {
-        bool guarding = false;
-        int notices = 0;
-        BackgroundClose close({[&] { return guarding; }, [&](const QString &) { ++notices; }, {}});
-        QVERIFY(!close.hidesOnClose(false));
-        QCOMPARE(notices, 0);
-        guarding = true;
-        QVERIFY(close.hidesOnClose(false));
-        QCOMPARE(notices, 1);
-    }
 };
 
 TARVO_TEST_MAIN(TestBackgroundClose)

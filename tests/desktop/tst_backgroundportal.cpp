@@ -145,14 +145,6 @@ private Q_SLOTS:
         QTRY_COMPARE(background.state(), BackgroundPortal::State::Unavailable);
         QVERIFY(!background.available());
     }
-
-    void noBusIsUnavailableAtOnce()
-    {
-        BackgroundPortal background(QDBusConnection::connectToBus(
-            QStringLiteral("unix:path=/nonexistent/bus"), QStringLiteral("nowhere")));
-        background.request(QStringLiteral("keeps guarding"));
-        QCOMPARE(background.state(), BackgroundPortal::State::Unavailable);
-    }
 };
 
 TARVO_TEST_MAIN(TestBackgroundPortal)
