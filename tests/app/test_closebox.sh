@@ -20,7 +20,7 @@ trap cleanup EXIT
 source "$here/../common/checks.sh"
 
 for tool in Xvfb openbox xdotool dbus-daemon /usr/bin/python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 0; }
+  command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/install-deps.sh --with-test-tools)"; exit 1; }
 done
 
 export HOME=$root/home XDG_CONFIG_HOME=$root/home/config XDG_DATA_HOME=$root/home/data
