@@ -8,14 +8,19 @@ ClampSpinBox::ClampSpinBox(QWidget *parent) : QSpinBox(parent)
     setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
 }
 
-bool ClampSpinBox::parseNumber(const QString &input, qlonglong *number) const
+QString ClampSpinBox::bareText(const QString &input) const
 {
     QString text = input.trimmed();
     if (!prefix().isEmpty() && text.startsWith(prefix()))
         text.remove(0, prefix().size());
     if (!suffix().isEmpty() && text.endsWith(suffix()))
         text.chop(suffix().size());
-    text = text.trimmed();
+    return text.trimmed();
+}
+
+bool ClampSpinBox::parseNumber(const QString &input, qlonglong *number) const
+{
+    const QString text = bareText(input);
     // Digits only (with a sign): no group separators, nothing QSpinBox itself
     // would not read either.
     static const QRegularExpression digits(QStringLiteral("^[+-]?[0-9]{1,18}$"));
@@ -38,6 +43,12 @@ QValidator::State ClampSpinBox::validate(QString &input, int &pos) const
 
 void ClampSpinBox::fixup(QString &input) const
 {
+    if (bareText(input).isEmpty()) {
+        // An emptied field (a stray Space, Delete or Backspace) keeps the
+        // value it had: an empty text never changed it.
+        input = prefix() + textFromValue(value()) + suffix();
+        return;
+    }
     qlonglong number = 0;
     if (!parseNumber(input, &number)) {
         QSpinBox::fixup(input);

@@ -1,7 +1,8 @@
 #pragma once
 // A number field that takes any typed whole number and brings it into its
 // range when editing finishes (250 in 0..100 becomes 100, 2 in 5..1440
-// becomes 5), instead of refusing the keystroke or reverting.
+// becomes 5), instead of refusing the keystroke or reverting. A field left
+// empty goes back to the value it had.
 
 #include <QSpinBox>
 
@@ -16,5 +17,6 @@ protected:
     void fixup(QString &input) const override;
 
 private:
+    QString bareText(const QString &input) const; // without prefix, suffix, spaces
     bool parseNumber(const QString &input, qlonglong *number) const;
 };

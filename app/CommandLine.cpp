@@ -94,6 +94,7 @@ QString MissingDisplayReason(const QStringList &arguments, const QByteArray &qpa
         return QStringLiteral("no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
     }
     // "wayland;xcb": Qt tries each in turn; one usable is enough.
+    QStringList missing; // the variables the named platforms would need
     for (const QString &entry : platforms.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const QString name = entry.section(QLatin1Char(':'), 0, 0).trimmed();
         if (needsNoDisplay(name))
@@ -104,7 +105,12 @@ QString MissingDisplayReason(const QStringList &arguments, const QByteArray &qpa
             return QString();
         if (name != QLatin1String("xcb") && !name.startsWith(QLatin1String("wayland")))
             return QString(); // a platform of its own: let Qt judge it
+        const QString variable = name == QLatin1String("xcb") ? QStringLiteral("DISPLAY")
+                                                              : QStringLiteral("WAYLAND_DISPLAY");
+        if (!missing.contains(variable))
+            missing << variable;
     }
-    return QStringLiteral("no display for platform '%1': DISPLAY and WAYLAND_DISPLAY are not set")
-        .arg(platforms);
+    return QStringLiteral("no display for platform '%1': %2 %3 not set")
+        .arg(platforms, missing.join(QStringLiteral(" and ")),
+             missing.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"));
 }

@@ -131,7 +131,7 @@ TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), 
     edtFrom = addField("edtFrom", QStringLiteral("&From:"), stored.from);
     edtFrom->setPlaceholderText(QStringLiteral("tarvo2@") + AlertEvent::HostName());
 
-    btnSendTest = new QPushButton(QStringLiteral("Send test alert"));
+    btnSendTest = new QPushButton(QStringLiteral("&Send test alert"));
     btnSendTest->setObjectName(QStringLiteral("btnSendTest"));
     memAnswer = new QPlainTextEdit;
     memAnswer->setObjectName(QStringLiteral("memAnswer"));

@@ -1,4 +1,5 @@
 #include "app/fmMain.h"
+#include "app/BackgroundClose.h"
 #include "app/fmMainReach.h"
 
 #include "app/Glyphs.h"
@@ -6,7 +7,6 @@
 #include "app/gUtils.h"
 #include "info/Links.h"
 #include "report/fmReport.h"
-#include "settings/ResetableSettings.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
 #include "sounds/DefaultSounds.h"
@@ -69,6 +69,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     connectHandlers();
     wireProtection();
     wireReach();
+    wireBackgroundClose();
     wireAudioDevices();
     wireActivityDetection();
     wireArmedReach();
@@ -133,7 +134,6 @@ void TfrmMain::connectHandlers()
             [] { OpenSystemVolumeControl(false); });
     connect(btnSysRecordingControl, &QPushButton::clicked, this,
             [] { OpenSystemVolumeControl(true); });
-    connect(btnExit, &QPushButton::clicked, this, &QWidget::close);
 
     connect(&m_microphone, &MicrophoneMonitor::levelReceived, this, &TfrmMain::onLevelReceived);
     connect(&m_microphone, &MicrophoneMonitor::ledChanged, this,
@@ -281,11 +281,12 @@ void TfrmMain::RestoreFromMessage(const QByteArray &activationToken)
 
 void TfrmMain::closeEvent(QCloseEvent *event)
 {
-    if (closeHeldByProtection(event))
+    // Closing never disarms: the window manager's close while guarding
+    // hides the window, Exit ends the program (after the PIN where one is set).
+    if (hideToBackground(event) || closeHeldByProtection(event))
         return;
-    // Closing is always granted, also while armed, and does not disarm.
-    if (closeToTray(event))
-        return;
+    // A window shown again after hiding ends the program when it closes.
+    QGuiApplication::setQuitOnLastWindowClosed(true);
     event->accept();
     FormClose();
 }
@@ -394,61 +395,6 @@ void TfrmMain::FormKeyUp(int key)
     guarded([this] { m_alarm->EscapeDisarm(); });
     DrawActivateBtnState();
     KeyState();
-}
-
-// ---------------------------------------------------------------- settings
-
-void TfrmMain::trkTrackChange(QSlider *slider)
-{
-    const QString text = QString::number(slider->value());
-    guarded([&] {
-        WriteRegString(StoreKeys::ResetableSettings, ResetableValueName(slider->objectName()),
-                       text);
-    });
-    slider->setToolTip(text);
-}
-
-void TfrmMain::spnSpinChange(QSpinBox *spin, const QString &text)
-{
-    bool ok = false;
-    const int typed = text.trimmed().toInt(&ok);
-    const int value = ok ? typed : spin->minimum();
-    guarded([&] {
-        WriteRegString(StoreKeys::ResetableSettings, ResetableValueName(spin->objectName()),
-                       QString::number(value));
-    });
-}
-
-void TfrmMain::LoadResetableSettings()
-{
-    auto stored = [](const QString &control) {
-        return ParseStoredInteger(
-            ReadRegString(StoreKeys::ResetableSettings, ResetableValueName(control)));
-    };
-    // Setting a control runs its change handler when the value differs, which
-    // writes a clamped value back.
-    for (QSlider *slider : centralWidget()->findChildren<QSlider *>()) {
-        if (const auto value = stored(slider->objectName()))
-            slider->setValue(*value);
-    }
-    for (QSpinBox *spin : centralWidget()->findChildren<QSpinBox *>()) {
-        if (const auto value = stored(spin->objectName()))
-            spin->setValue(*value);
-    }
-}
-
-void TfrmMain::mnuResetSettingToDefaultClick()
-{
-    DeleteRegKey(StoreKeys::ResetableSettings);
-    for (const ResetableSetting &setting : ResetableSettings) {
-        const QString name = QString::fromLatin1(setting.control);
-        if (setting.isSlider) {
-            if (auto *slider = centralWidget()->findChild<QSlider *>(name))
-                slider->setValue(setting.defaultValue);
-        } else if (auto *spin = centralWidget()->findChild<QSpinBox *>(name)) {
-            spin->setValue(setting.defaultValue);
-        }
-    }
 }
 
 // ---------------------------------------------------------------- switches

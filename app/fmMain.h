@@ -23,6 +23,8 @@
 #include <functional>
 #include <memory>
 
+class BackgroundClose;
+class BackgroundPortal;
 class LedShape;
 struct ReachServices;
 class SinkGuard;
@@ -107,6 +109,8 @@ private:
     void connectHandlers();
     // Desktop look: readable text, accessible names, mnemonics (fmMainDesktop.cpp).
     void applyDesktopLook();
+    // Focus ring, Tab order, menu mnemonics (fmMainKeyboard.cpp).
+    void applyKeyboardUse();
     void fitIntoScreen(); // content scrolls when the screen is too small
     // Audio device loss and return (fmMainAudio.cpp).
     void wireAudioDevices();
@@ -187,7 +191,6 @@ private:
     QList<HeldControl> m_held;
     // Tray, notifications, remote alerts and journal (fmMainReach.cpp).
     void wireReach();
-    bool closeToTray(QCloseEvent *event);
     std::unique_ptr<ReachServices> m_reach;
     // Heartbeat, armed marker and stop notices (fmMainStop.cpp).
     void wireStopNotices();
@@ -227,6 +230,18 @@ public:
 
 public:
     const SinkGuard *sinkGuard() const; // null before FormCreate
+    // Exit (button, menu, tray): ends the program, after the PIN where one
+    // is set; the window manager's close while guarding only hides
+    // (fmMainClose.cpp).
+    void ExitProgram();
+    BackgroundPortal *backgroundPortal() { return m_backgroundPortal; }
+
+private:
+    void wireBackgroundClose();
+    bool hideToBackground(QCloseEvent *event);
+    std::unique_ptr<BackgroundClose> m_backgroundClose;
+    BackgroundPortal *m_backgroundPortal = nullptr;
+    bool m_exitRequested = false;
 
 public:
     ReachServices *reach() { return m_reach.get(); }

@@ -1,8 +1,9 @@
 // What a Linux desktop expects of the main window beyond its layout: text
 // that stays readable under any colour scheme, names for screen readers,
-// keyboard mnemonics in the menu bar.
+// keyboard mnemonics in the menu bar and keyboard use (fmMainKeyboard.cpp).
 
 #include "app/LedShape.h"
+#include "app/Mnemonics.h"
 #include "app/ScreenFit.h"
 #include "app/fmMain.h"
 #include "info/ReadableText.h"
@@ -38,29 +39,6 @@ QString rowCaption(const QWidget *control)
             return oneLine(label->text());
     }
     return QString();
-}
-
-// "&" before the first letter of a word (else any letter) not yet taken.
-QString withMnemonic(const QString &caption, QSet<QChar> &taken)
-{
-    if (caption.contains(QLatin1Char('&')))
-        return caption;
-    auto tryAt = [&](qsizetype i) {
-        const QChar c = caption.at(i).toLower();
-        if (!caption.at(i).isLetterOrNumber() || taken.contains(c))
-            return false;
-        taken.insert(c);
-        return true;
-    };
-    for (qsizetype i = 0; i < caption.size(); ++i) {
-        if ((i == 0 || caption.at(i - 1).isSpace()) && tryAt(i))
-            return QString(caption).insert(i, QLatin1Char('&'));
-    }
-    for (qsizetype i = 0; i < caption.size(); ++i) {
-        if (tryAt(i))
-            return QString(caption).insert(i, QLatin1Char('&'));
-    }
-    return caption;
 }
 
 } // namespace
@@ -101,38 +79,14 @@ void TfrmMain::applyDesktopLook()
             button->setAccessibleName(button->toolTip());
     }
 
-    // The menu bar's own items; items other parts add pick their own
-    // mnemonics, and the letters they took are left to them.
-    static const QStringList ownItems = {QStringLiteral("mnuResetSettingToDefault"),
-                                         QStringLiteral("Exit2"),
-                                         QStringLiteral("Programhelp1"),
-                                         QStringLiteral("FAQ1"),
-                                         QStringLiteral("Homepage1"),
-                                         QStringLiteral("Checkforupdate1"),
-                                         QStringLiteral("About2"),
-                                         QStringLiteral("MoreVEKORproducts1")};
-    auto takenIn = [](const QList<QAction *> &actions) {
-        QSet<QChar> taken;
-        for (const QAction *action : actions) {
-            const QString text = action->text();
-            const qsizetype amp = text.indexOf(QLatin1Char('&'));
-            if (amp >= 0 && amp + 1 < text.size())
-                taken.insert(text.at(amp + 1).toLower());
-        }
-        return taken;
-    };
-    QSet<QChar> titles = takenIn(menuBar()->actions());
+    // The menu titles; their items get theirs in applyKeyboardUse().
+    QSet<QChar> titles = MnemonicsTaken(menuBar()->actions());
     for (QAction *menuAction : menuBar()->actions()) {
-        QMenu *menu = menuAction->menu();
-        if (!menu || !menu->objectName().startsWith(QStringLiteral("mnu")))
-            continue;
-        menuAction->setText(withMnemonic(menuAction->text(), titles));
-        QSet<QChar> items = takenIn(menu->actions());
-        for (QAction *item : menu->actions()) {
-            if (ownItems.contains(item->objectName()))
-                item->setText(withMnemonic(item->text(), items));
-        }
+        if (menuAction->menu() &&
+            menuAction->menu()->objectName().startsWith(QStringLiteral("mnu")))
+            menuAction->setText(WithMnemonic(menuAction->text(), titles));
     }
+    applyKeyboardUse();
 }
 
 void TfrmMain::fitIntoScreen()

@@ -105,7 +105,6 @@ void TfrmMain::buildMenus()
     Exit2->setObjectName(QStringLiteral("Exit2"));
     connect(mnuResetSettingToDefault, &QAction::triggered, this,
             &TfrmMain::mnuResetSettingToDefaultClick);
-    connect(Exit2, &QAction::triggered, this, &QWidget::close);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("mnuHelp"));

@@ -108,7 +108,7 @@ bool TfrmMain::closeHeldByProtection(QCloseEvent *event)
         return false;
     if (m_protection->needsPin(DisarmProtection::Step::Quit)) {
         // The right PIN lets the program end, still armed, as a plain close.
-        if (!protectionHolds(DisarmProtection::Step::Quit, [this] { close(); }))
+        if (!protectionHolds(DisarmProtection::Step::Quit, [this] { ExitProgram(); }))
             return false;
         event->ignore();
         return true;

@@ -10,7 +10,6 @@
 #include "settings/gRegistry.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -89,13 +88,7 @@ void TfrmMain::wireReach()
     connect(&reach.tray, &TrayIcon::showRequested, this,
             [this] { RestoreFromMessage(QByteArray()); });
     connect(&reach.tray, &TrayIcon::toggleRequested, ActActivateToggle, &QAction::trigger);
-    connect(&reach.tray, &TrayIcon::exitRequested, this, [this] {
-        m_reach->exitRequested = true;
-        close();
-        if (m_closed)
-            QCoreApplication::quit();
-        m_reach->exitRequested = false;
-    });
+    connect(&reach.tray, &TrayIcon::exitRequested, this, &TfrmMain::ExitProgram);
     connect(ActActivateToggle, &QAction::changed, this,
             [this] { m_reach->tray.setToggleEnabled(ActActivateToggle->isEnabled()); });
     reach.tray.setToggleEnabled(ActActivateToggle->isEnabled());
@@ -121,22 +114,4 @@ void TfrmMain::wireReach()
         });
     }
     wireStopNotices();
-}
-
-bool TfrmMain::closeToTray(QCloseEvent *event)
-{
-    if (!m_reach || !m_reach->tray.keepRunningOnClose(m_reach->exitRequested)) {
-        // A window back from the tray ends the program again when it closes.
-        QGuiApplication::setQuitOnLastWindowClosed(true);
-        return false;
-    }
-    event->ignore();
-    // Hidden in the tray, the program must not end when a dialog closes.
-    QGuiApplication::setQuitOnLastWindowClosed(false);
-    hide();
-    if (m_reach->tray.takeHiddenNotice())
-        m_reach->notifications.notify(
-            QStringLiteral("Tarvo2 keeps guarding"),
-            QStringLiteral("The alarm stays armed in the tray. Use Exit in its menu to end it."));
-    return true;
 }

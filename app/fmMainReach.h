@@ -34,7 +34,6 @@ struct ReachServices
     ArmedMarker marker;
     StopRequests stops;
     QTimer alarmEnd; // watches for the end of an alarm's run
-    bool exitRequested = false;
     bool guarding = false; // the alarm switch is on
     bool stopTold = false; // this run's stop notice went out
 };

@@ -9,24 +9,51 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QList>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
 QtMessageHandler previousHandler = nullptr;
+struct HeldMessage
+{
+    QtMsgType type;
+    QString category;
+    QString text;
+};
+QList<HeldMessage> heldMessages;
 
-// A platform plugin that cannot start ends the process through qFatal,
-// which aborts and dumps core; a missing display is no crash: say so, end.
+// While the platform plugin starts, its messages are held back: a plugin
+// that cannot start (a display that is named but not there) ends the
+// process through qFatal, which aborts and dumps core after several lines
+// of plugin text. A missing display is no crash: say so in one line, end.
 void fatalWithoutCore(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (type == QtFatalMsg) {
-        std::fprintf(stderr, "tarvo2: cannot start: %s\n", qPrintable(message));
-        std::fflush(stderr);
-        std::_Exit(1);
+    if (type != QtFatalMsg) {
+        heldMessages.append({type, QString::fromLatin1(context.category), message});
+        return;
     }
-    if (previousHandler)
-        previousHandler(type, context, message);
+    QString reason = message.section(QLatin1Char('\n'), 0, 0);
+    for (const HeldMessage &held : std::as_const(heldMessages)) {
+        if (held.text.contains(QLatin1String("connect to display")))
+            reason = held.text.section(QLatin1Char('\n'), 0, 0);
+    }
+    std::fprintf(stderr, "tarvo2: cannot open a window: %s\n", qPrintable(reason));
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+// The platform started: what it said is passed on as usual.
+void releaseHeldMessages()
+{
+    qInstallMessageHandler(previousHandler);
+    for (const HeldMessage &held : std::exchange(heldMessages, {})) {
+        const QByteArray category = held.category.toLatin1();
+        const QMessageLogContext context(nullptr, 0, nullptr, category.constData());
+        qt_message_output(held.type, context, held.text);
+    }
 }
 
 } // namespace
@@ -58,7 +85,7 @@ int main(int argc, char *argv[])
 
     previousHandler = qInstallMessageHandler(fatalWithoutCore);
     QApplication app(argc, argv);
-    qInstallMessageHandler(previousHandler);
+    releaseHeldMessages();
     // Docks and Wayland compositors match the windows to the installed
     // launcher and icon by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.vekor.Tarvo2"));
@@ -68,7 +95,10 @@ int main(int argc, char *argv[])
     // nothing, writes nothing and touches no audio device.
     SingleInstance instance; // SingleInstance::DefaultName()
     if (!instance.tryBecomePrimary()) {
-        instance.sendRestoreRequest();
+        if (instance.sendRestoreRequest())
+            std::fputs("tarvo2: already running; its window is shown\n", stderr);
+        else
+            std::fputs("tarvo2: already running, but it did not answer\n", stderr);
         return 0;
     }
 

@@ -3,14 +3,20 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDebug>
 #include <QVariantMap>
+#include <utility>
+
+const QString Notifications::DesktopId = QStringLiteral("example.vekor.Tarvo2");
 
 Notifications::Notifications(QObject *parent) : QObject(parent)
 {
 }
 
-bool Notifications::notify(const QString &summary, const QString &body, Urgency urgency)
+bool Notifications::notify(const QString &summary, const QString &body, Urgency urgency,
+                           std::function<void(uint)> shown)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
@@ -25,12 +31,51 @@ bool Notifications::notify(const QString &summary, const QString &body, Urgency 
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     const QVariantMap hints{
         {QStringLiteral("urgency"), QVariant::fromValue(static_cast<uchar>(urgency))},
-        {QStringLiteral("desktop-entry"), QStringLiteral("tarvo2")}};
-    call << QStringLiteral("Tarvo2") << quint32(0) << QStringLiteral("tarvo2") << summary << body
-         << QStringList() << hints << qint32(-1);
+        {QStringLiteral("desktop-entry"), DesktopId}};
+    call << QStringLiteral("Tarvo2") << quint32(0) << DesktopId << summary << body << QStringList()
+         << hints << qint32(-1);
     // The answer (or the error of a missing service) is not awaited: a
     // notification is a courtesy, never a reason to wait.
-    bus.asyncCall(call);
+    const QDBusPendingCall pending = bus.asyncCall(call);
+    if (shown) {
+        auto *watcher = new QDBusPendingCallWatcher(pending, this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [shown = std::move(shown)](QDBusPendingCallWatcher *w) {
+                    w->deleteLater();
+                    const QDBusPendingReply<uint> id = *w;
+                    if (!id.isError())
+                        shown(id.value());
+                });
+    }
     ++m_sent;
     return true;
+}
+
+void Notifications::alarmRaised(const QString &event)
+{
+    const int disarmings = m_disarmings;
+    notify(QStringLiteral("Tarvo2 alarm"), event, Urgency::Critical, [this, disarmings](uint id) {
+        if (disarmings != m_disarmings)
+            closeNotification(id); // disarmed before the service answered
+        else
+            m_alarmIds << id;
+    });
+}
+
+void Notifications::disarmed()
+{
+    ++m_disarmings;
+    for (const uint id : std::exchange(m_alarmIds, {}))
+        closeNotification(id);
+    notify(QStringLiteral("Tarvo2 disarmed"), QStringLiteral("The alarm is off."));
+}
+
+void Notifications::closeNotification(uint id)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("CloseNotification"));
+    call << id;
+    QDBusConnection::sessionBus().asyncCall(call);
 }

@@ -3,8 +3,10 @@
 // bus. Calls are sent without waiting for an answer; without a session bus or
 // a notification service nothing is shown and nothing fails.
 
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 class Notifications : public QObject
 {
@@ -19,19 +21,21 @@ public:
 
     explicit Notifications(QObject *parent = nullptr);
 
-    // Sends one notification; returns whether it was handed to the bus.
-    bool notify(const QString &summary, const QString &body, Urgency urgency = Urgency::Normal);
+    // The installed desktop id: the desktop finds the program's name and
+    // icon by it.
+    static const QString DesktopId;
 
-    // Texts for the alarm's events.
+    // Sends one notification; returns whether it was handed to the bus.
+    // shown gets the notification's id once the service answers.
+    bool notify(const QString &summary, const QString &body, Urgency urgency = Urgency::Normal,
+                std::function<void(uint)> shown = {});
+
+    // Texts for the alarm's events. Disarming closes the alarms' notices.
     void armed() { notify(QStringLiteral("Tarvo2 armed"), QStringLiteral("The alarm is on.")); }
-    void disarmed()
-    {
-        notify(QStringLiteral("Tarvo2 disarmed"), QStringLiteral("The alarm is off."));
-    }
-    void alarmRaised(const QString &event)
-    {
-        notify(QStringLiteral("Tarvo2 alarm"), event, Urgency::Critical);
-    }
+    void disarmed();
+    void alarmRaised(const QString &event);
+    // Alarm notices on screen (as far as the service has answered).
+    int openAlarms() const { return int(m_alarmIds.size()); }
     void failure(const QString &text)
     {
         notify(QStringLiteral("Tarvo2 problem"), text, Urgency::Critical);
@@ -40,6 +44,10 @@ public:
     int sent() const { return m_sent; }
 
 private:
+    void closeNotification(uint id);
+
     int m_sent = 0;
     bool m_warned = false;
+    QList<uint> m_alarmIds;
+    int m_disarmings = 0; // an answer that comes after a disarming is closed at once
 };

@@ -204,13 +204,3 @@ void TrayIcon::update()
     m_tray->setIcon(Icon(state()));
     m_tray->setToolTip(toolTip());
 }
-
-bool TrayIcon::keepRunningOnClose(bool exitRequested) const
-{
-    return !exitRequested && m_armState != State::Disarmed && isAvailable();
-}
-
-bool TrayIcon::takeHiddenNotice()
-{
-    return !std::exchange(m_hiddenNoticeGiven, true);
-}

@@ -50,13 +50,6 @@ public:
     QAction *toggleAction() const { return m_toggle; }
     QAction *exitAction() const { return m_exit; }
 
-    // Whether closing the window should leave the program running in the
-    // tray: only while armed or arming, where a tray exists, and not when
-    // the user asked to exit.
-    bool keepRunningOnClose(bool exitRequested) const;
-    // True the first time only: the "still running" notice is given once.
-    bool takeHiddenNotice();
-
     static QIcon Icon(State state);
     static QImage Render(State state, int size, qreal dpr = 1.0);
 
@@ -76,5 +69,4 @@ private:
     QSystemTrayIcon *m_tray = nullptr;
     State m_armState = State::Disarmed;
     bool m_alarm = false;
-    bool m_hiddenNoticeGiven = false;
 };

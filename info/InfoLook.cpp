@@ -9,6 +9,7 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QVBoxLayout>
+#include <QtMath>
 
 QVBoxLayout *SetUpInfoWindow(QWidget *window, const QString &objectName, QSize clientSize,
                              const QString &title)
@@ -55,9 +56,21 @@ QFrame *MakeBar(QWidget *parent, const QString &objectName, const QString &title
     return bar;
 }
 
-QPixmap WelcomePicture()
+namespace {
+// A pixmap of logicalSize at pixelRatio: painting on it in logical
+// coordinates fills every device pixel, so it stays sharp when scaled.
+QPixmap ScaledPixmap(QSize logicalSize, qreal pixelRatio)
 {
-    QPixmap pixmap(64, 48);
+    const qreal ratio = qMax<qreal>(1.0, pixelRatio);
+    QPixmap pixmap(qCeil(logicalSize.width() * ratio), qCeil(logicalSize.height() * ratio));
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+} // namespace
+
+QPixmap WelcomePicture(qreal pixelRatio)
+{
+    QPixmap pixmap = ScaledPixmap(QSize(64, 48), pixelRatio);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -92,9 +105,9 @@ QPixmap WelcomePicture()
     return pixmap;
 }
 
-QPixmap VekorLogo()
+QPixmap VekorLogo(qreal pixelRatio)
 {
-    QPixmap pixmap(212, 40);
+    QPixmap pixmap = ScaledPixmap(QSize(212, 40), pixelRatio);
     pixmap.fill(Qt::white);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);

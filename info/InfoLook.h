@@ -25,7 +25,8 @@ QFrame *MakeBar(QWidget *parent, const QString &objectName, const QString &title
 QVBoxLayout *SetUpInfoWindow(QWidget *window, const QString &objectName, QSize clientSize,
                              const QString &title);
 
-// The welcome window's picture, 64 x 48.
-QPixmap WelcomePicture();
-// The maker's logo, 212 x 40.
-QPixmap VekorLogo();
+// The welcome window's picture, 64 x 48, painted at the screen's pixel ratio
+// (2 at 200 % scaling) so that it is sharp there.
+QPixmap WelcomePicture(qreal pixelRatio = 1.0);
+// The maker's logo, 212 x 40, likewise.
+QPixmap VekorLogo(qreal pixelRatio = 1.0);

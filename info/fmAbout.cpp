@@ -6,7 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QGridLayout>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -120,7 +120,7 @@ TfrmAbout::TfrmAbout(QWidget *parent)
     auto *imgVekor = new ClickLabel(this);
     imgVekor->setObjectName(QStringLiteral("imgVekor"));
     imgVekor->setFixedSize(212, 40);
-    imgVekor->setPixmap(VekorLogo());
+    imgVekor->setPixmap(VekorLogo(devicePixelRatioF()));
     imgVekor->setCursor(Qt::PointingHandCursor);
     body->addWidget(imgVekor, 0, Qt::AlignHCenter);
     body->addSpacing(8);
@@ -131,17 +131,20 @@ TfrmAbout::TfrmAbout(QWidget *parent)
     body->addWidget(m_lblSupportMail);
     body->addStretch();
 
-    auto *figures = new QGridLayout;
+    // A figure moves below its caption when a large font leaves no room
+    // beside it, instead of clipping the caption.
+    auto *figures = new QFormLayout;
     figures->setContentsMargins(20, 0, 20, 0);
+    figures->setRowWrapPolicy(QFormLayout::WrapLongRows);
+    figures->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    figures->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_Label4 = MakeLabel(this, QStringLiteral("Label4"));
     m_Label5 = MakeLabel(this, QStringLiteral("Label5"));
     m_Label4->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_Label5->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    figures->addWidget(MakeLabel(this, QStringLiteral("Label6"), QStringLiteral("Memory:")), 0, 0);
-    figures->addWidget(m_Label4, 0, 1);
-    figures->addWidget(
-        MakeLabel(this, QStringLiteral("Label7"), QStringLiteral("System resources:")), 1, 0);
-    figures->addWidget(m_Label5, 1, 1);
+    figures->addRow(MakeLabel(this, QStringLiteral("Label6"), QStringLiteral("Memory:")), m_Label4);
+    figures->addRow(MakeLabel(this, QStringLiteral("Label7"), QStringLiteral("System resources:")),
+                    m_Label5);
     body->addLayout(figures);
     root->addLayout(body, 1);
 

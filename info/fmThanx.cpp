@@ -30,7 +30,7 @@ TfrmThanx::TfrmThanx(const QString &key, const QString &valueName, const QString
     auto *image = new QLabel(this);
     image->setObjectName(QStringLiteral("Image1"));
     image->setFixedSize(64, 48);
-    image->setPixmap(WelcomePicture());
+    image->setPixmap(WelcomePicture(devicePixelRatioF()));
     body->addWidget(image, 0, Qt::AlignTop);
 
     auto *texts = new QVBoxLayout;

@@ -19,6 +19,7 @@ test_pkgs+=(desktop-file-utils appstream lintian file man-db  # install and pack
             python3-aiosmtpd openssl  # a real SMTP server for the e-mail alert tests
             pipewire pipewire-pulse wireplumber lame  # sound server recovery, VBR MP3
             dex libglib2.0-bin systemd  # the autostart entry started by real launchers
+            openbox  # a real window manager's close (Alt+F4)
             clang libclang-rt-14-dev)  # libFuzzer targets (scripts/test.sh)
 
 want=("${build_pkgs[@]}")

@@ -33,6 +33,10 @@ inline constexpr std::array<ResetableSetting, 13> ResetableSettings{{
     {"spnSimulateRandom", 0, 1440, 0, false},
 }};
 
+// The microphone's input level sits on a hidden control that calibration
+// sets; "Reset Settings to Default" leaves it (and its stored value) alone.
+inline constexpr const char *KeptOnReset = "trkMicSensivity";
+
 // The store value name of a control: "frmMain" followed by its name.
 QString ResetableValueName(const QString &control);
 

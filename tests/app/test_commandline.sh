@@ -50,6 +50,8 @@ check "no display: writes nothing" nothing_written
 # A display that is named but not there: Qt's plugin fails; still no core.
 DISPLAY=:97 QT_QPA_PLATFORM=xcb run
 check "an unreachable display ends without a signal (got $rc)" failed_without_signal
+check "an unreachable display: one line on stderr" [ "$(wc -l <"$root/err")" -eq 1 ]
+check "an unreachable display: the line names it" grep -q ":97" "$root/err"
 
 [ "$failures" -eq 0 ] && echo "all passed" || echo "$failures failed"
 exit $((failures > 0))

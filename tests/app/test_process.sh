@@ -25,8 +25,7 @@ cp "$binary" "$root/app/tarvo2"
 app=$root/app/tarvo2
 conf=$XDG_CONFIG_HOME/VEKOR/Tarvo2.conf
 
-. "$(dirname "$0")/../common/checks.sh"
-alive() { kill -0 "$1" 2>/dev/null; }
+source "$(dirname "$0")/../common/checks.sh"
 running_copies() { pgrep -f -x "$app" | wc -l; }
 start() { "$app" >>"$root/log" 2>&1 & pids+=($!); echo $! > "$root/lastpid"; }
 
@@ -39,8 +38,10 @@ sleep 0.5
 # A second start hands over, exits 0 quickly and writes nothing.
 before=$(md5sum "$conf")
 began=$SECONDS
-timeout 10 "$app" >>"$root/log" 2>&1; rc=$?
+timeout 10 "$app" >>"$root/log" 2>"$root/second.err"; rc=$?
 check "second copy exits with 0" [ "$rc" -eq 0 ]
+check "second copy says so in one line on stderr" \
+  bash -c "[ \"\$(wc -l <'$root/second.err')\" -eq 1 ] && grep -q 'already running' '$root/second.err'"
 check "second copy exits quickly" [ $((SECONDS - began)) -le 5 ]
 check "second copy writes nothing" [ "$(md5sum "$conf")" = "$before" ]
 check "first copy still runs" alive "$first"

@@ -64,7 +64,8 @@ private Q_SLOTS:
         const qsizetype item = names.indexOf(QStringLiteral("mnuCalibrateMicrophone"));
         QVERIFY(item > names.indexOf(QStringLiteral("mnuResetSettingToDefault")));
         QVERIFY(item < names.indexOf(QStringLiteral("N5")));
-        QCOMPARE(w.mnuCalibrateMicrophone->text(), QStringLiteral("Calibrate microphone…"));
+        QCOMPARE(w.mnuCalibrateMicrophone->text().remove(QLatin1Char('&')),
+                 QStringLiteral("Calibrate microphone…"));
     }
 
     void proposalIsTakenOver_data()

@@ -92,6 +92,36 @@ private Q_SLOTS:
         QCOMPARE(reason.isEmpty(), usable);
         QVERIFY(!reason.contains(QLatin1Char('\n')));
     }
+
+    // The reason names only what is really missing.
+    void reasonNamesWhatIsMissing_data()
+    {
+        QTest::addColumn<QByteArray>("platform");
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QByteArray>("wayland");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("Wayland asked, X there")
+            << QByteArray("wayland") << QByteArray(":0") << QByteArray()
+            << "no display for platform 'wayland': WAYLAND_DISPLAY is not set";
+        QTest::newRow("X asked, Wayland there")
+            << QByteArray("xcb") << QByteArray() << QByteArray("wayland-0")
+            << "no display for platform 'xcb': DISPLAY is not set";
+        QTest::newRow("both asked, none there")
+            << QByteArray("wayland;xcb") << QByteArray() << QByteArray()
+            << "no display for platform 'wayland;xcb': WAYLAND_DISPLAY and DISPLAY are not set";
+        QTest::newRow("nothing asked, none there")
+            << QByteArray() << QByteArray() << QByteArray()
+            << "no display: neither DISPLAY nor WAYLAND_DISPLAY is set";
+    }
+    void reasonNamesWhatIsMissing()
+    {
+        QFETCH(QByteArray, platform);
+        QFETCH(QByteArray, display);
+        QFETCH(QByteArray, wayland);
+        QFETCH(QString, reason);
+        QCOMPARE(MissingDisplayReason({QStringLiteral("tarvo2")}, platform, display, wayland),
+                 reason);
+    }
 };
 
 TARVO_TEST_MAIN(TestCommandLine)

@@ -4,7 +4,7 @@
 // whose title bar leaves the screen. The screen is the offscreen platform's,
 // configured before the application starts.
 
-#include "common/TestMain.h"
+#include "common/ScaledScreen.h"
 
 #include "app/Glyphs.h"
 #include "app/LedShape.h"
@@ -91,26 +91,7 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    tarvo::test::prepareTestHome();
-    // 1366 x 768 at 125 %: 1093 x 614 logical pixels; pixel ratio 2 as on a
-    // scaled screen (the ratio and the size are tested separately above).
-    const QString config =
-        QDir::tempPath() +
-        QStringLiteral("/tarvo2-hidpi-%1.json").arg(QCoreApplication::applicationPid());
-    QFile file(config);
-    if (!file.open(QIODevice::WriteOnly))
-        return 1;
-    file.write(R"({"screens": [{"name": "small", "x": 0, "y": 0, "width": 1093,
-        "height": 614, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 2}]})");
-    file.close();
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config));
-    QApplication app(argc, argv);
-    QFile::remove(config);
-    TestHiDpi tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
-
+// 1366 x 768 at 125 %: 1093 x 614 logical pixels; pixel ratio 2 as on a
+// scaled screen (the ratio and the size are tested separately above).
+TARVO_TEST_MAIN_SCALED(TestHiDpi, 1093, 614, 2)
 #include "tst_hidpi.moc"

@@ -257,6 +257,28 @@ private Q_SLOTS:
         w->ActMouDetectToggle->trigger();
     }
 
+    void resetLeavesTheInputLevel()
+    {
+        auto w = makeWindow();
+        QVERIFY(w);
+        w->trkMicSensivity->setValue(40); // as a calibration sets it
+        w->trkAlarmVolume->setValue(80);
+        w->mnuResetSettingToDefaultClick();
+        QCOMPARE(w->trkAlarmVolume->value(), 50);
+        QCOMPARE(w->trkMicSensivity->value(), 40);
+        QStringList names;
+        ReadRegValueNames(StoreKeys::ResetableSettings, names);
+        names.sort();
+        QCOMPARE(names, (QStringList{QStringLiteral("frmMaintrkAlarmVolume"),
+                                     QStringLiteral("frmMaintrkMicSensivity")}));
+        QCOMPARE(stored(QStringLiteral("trkMicSensivity")), QStringLiteral("40"));
+        // The next start reads it back.
+        w.reset();
+        auto again = makeWindow();
+        QVERIFY(again);
+        QCOMPARE(again->trkMicSensivity->value(), 40);
+    }
+
     void failedWriteShowsErrorAndKeepsValue()
     {
         auto w = makeWindow();
@@ -330,7 +352,7 @@ private Q_SLOTS:
             w->ActSimToggle->trigger();
             w->ActActivateToggle->trigger();
             QVERIFY(w->alarm().isArmed());
-            w->close();
+            w->ExitProgram();
         }
         QCOMPARE(ReadRegString(StoreKeys::Settings, StoreKeys::AlarmActive), QStringLiteral("T"));
         QVERIFY(AutostartEntryExists());

@@ -1,5 +1,6 @@
 // The window's number fields: typed values out of range are brought into
-// range when editing finishes, and the value kept is the clamped one.
+// range when editing finishes, and the value kept is the clamped one; an
+// emptied field goes back to the value it had.
 
 #include "common/TestMain.h"
 
@@ -70,6 +71,49 @@ private Q_SLOTS:
         QCOMPARE(edit->text(), QString::number(expected));
         QCOMPARE(ReadRegString(StoreKeys::ResetableSettings, QStringLiteral("frmMain") + field),
                  QString::number(expected));
+    }
+
+    void emptiedFieldKeepsItsValue_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("byEnter"); // else by Tab
+        QTest::newRow("Space, Tab") << "spnActivationDelay" << int(Qt::Key_Space) << false;
+        QTest::newRow("Delete, Tab") << "spnTriggerDelay" << int(Qt::Key_Delete) << false;
+        QTest::newRow("Backspace, Enter") << "spnSimulateEvery" << int(Qt::Key_Backspace) << true;
+        QTest::newRow("Space, Enter") << "spnSimulateRandom" << int(Qt::Key_Space) << true;
+    }
+
+    void emptiedFieldKeepsItsValue()
+    {
+        QFETCH(QString, field);
+        QFETCH(int, key);
+        QFETCH(bool, byEnter);
+        TfrmMain window(m_dir.path() + QLatin1Char('/'));
+        window.setMessageSink([](TfrmMain::MessageKind, const QString &) {});
+        QVERIFY(window.FormCreate());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *spin = window.findChild<QSpinBox *>(field);
+        QVERIFY(spin);
+        spin->setValue(42);
+        const QString storedName = QStringLiteral("frmMain") + field;
+        QCOMPARE(ReadRegString(StoreKeys::ResetableSettings, storedName), QStringLiteral("42"));
+        auto *edit = spin->findChild<QLineEdit *>();
+        spin->setFocus();
+        QTRY_VERIFY(spin->hasFocus());
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key(key));
+        QVERIFY(edit->text().trimmed().isEmpty());
+        // Nothing else is stored while the field is empty.
+        QCOMPARE(ReadRegString(StoreKeys::ResetableSettings, storedName), QStringLiteral("42"));
+        if (byEnter)
+            QTest::keyClick(edit, Qt::Key_Return);
+        else
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(spin->value(), 42);
+        QCOMPARE(edit->text(), QStringLiteral("42"));
+        QCOMPARE(ReadRegString(StoreKeys::ResetableSettings, storedName), QStringLiteral("42"));
     }
 
     void lettersAreStillRefused()

@@ -9,6 +9,7 @@
 
 #include "alarm/Autostart.h"
 #include "app/fmMain.h"
+#include "app/fmMainReach.h"
 #include "app/fmProtection.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
@@ -99,6 +100,7 @@ private Q_SLOTS:
         m_dir = std::make_unique<QTemporaryDir>();
         QFile::remove(RegistryFilePath());
         RemoveAutostartEntry();
+        QGuiApplication::setQuitOnLastWindowClosed(true);
     }
     void cleanup() { RemoveAutostartEntry(); }
 
@@ -112,7 +114,7 @@ private Q_SLOTS:
         QCOMPARE(w->alarm().armState(), ArmState::Disarmed);
         QVERIFY(!pinAsk(*w));
         arm(*w);
-        QVERIFY(endsTheProgram([&w] { QVERIFY(w->close()); }));
+        QVERIFY(endsTheProgram([&w] { w->btnExit->click(); }));
         QVERIFY(!w->isVisible());
         QVERIFY(!w->alarm().TimTask.isActive());    // the window's end ran
         QVERIFY(AlarmControl::StoredAlarmActive()); // closing does not disarm
@@ -125,7 +127,7 @@ private Q_SLOTS:
         QTest::newRow("alarm button") << "button";
         QTest::newRow("Exit menu") << "exitMenu";
         QTest::newRow("Exit button") << "exitButton";
-        QTest::newRow("close") << "close";
+        QTest::newRow("tray Exit") << "trayExit";
     }
 
     void pinGuardsEveryWayOut()
@@ -146,7 +148,7 @@ private Q_SLOTS:
         else if (way == QStringLiteral("exitButton"))
             w->btnExit->click();
         else
-            QVERIFY(!w->close());
+            w->reach()->tray.exitAction()->trigger();
         // Refused for now: still armed, still running, the question is open.
         QCOMPARE(w->alarm().armState(), ArmState::Armed);
         QVERIFY(w->isVisible());
@@ -170,6 +172,29 @@ private Q_SLOTS:
             QTest::keyClick(w.get(), Qt::Key_Escape);
             QVERIFY(pinAsk(*w));
         }
+    }
+
+    void closeBoxHidesWithoutAskingThePin()
+    {
+        auto w = makeWindow();
+        QVERIFY(w);
+        QVERIFY(w->protection().setPin(Pin, QuickIterations));
+        arm(*w);
+        // Hiding takes nothing from the guard, so there is nothing to ask.
+        QVERIFY(!endsTheProgram([&w] { QVERIFY(!w->close()); }));
+        QVERIFY(!w->isVisible());
+        QVERIFY(!pinAsk(*w));
+        QCOMPARE(w->alarm().armState(), ArmState::Armed);
+        QVERIFY(w->alarm().TimTask.isActive());
+        // Exit from the hidden program shows the window with the question.
+        w->Exit2->trigger();
+        QVERIFY(w->isVisible());
+        TfrmPinAsk *dialog = pinAsk(*w);
+        QVERIFY(dialog);
+        answer(dialog, Pin);
+        QTRY_VERIFY(!w->isVisible());
+        QVERIFY(!w->alarm().TimTask.isActive());
+        QVERIFY(AlarmControl::StoredAlarmActive());
     }
 
     void thirdWrongPinRaisesTheAlarm()
@@ -282,7 +307,7 @@ private Q_SLOTS:
         QVERIFY(item >= 0);
         QVERIFY(item < separator);
         QAction *open = actions[item];
-        QCOMPARE(open->text(), QStringLiteral("Disarm protection…"));
+        QCOMPARE(open->text().remove(QLatin1Char('&')), QStringLiteral("Disarm protection…"));
 
         open->trigger();
         auto *dialog = w->findChild<TfrmProtection *>();

@@ -137,7 +137,7 @@ private Q_SLOTS:
         // Closing keeps the alarm armed for the next start, but lets go.
         w->ActActivateToggle->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(inhibitors(), 1, Timeout);
-        w->close();
+        w->ExitProgram();
         QTRY_COMPARE_WITH_TIMEOUT(inhibitors(), 0, Timeout);
         QVERIFY(!m_observed.contains(QStringLiteral("Suspend cannot be prevented")));
         QVERIFY(!m_observed.contains(QStringLiteral("Volume guard not available")));

@@ -47,6 +47,8 @@ png_is() { file -b "$1" | grep -q "PNG image data, $2 x $2"; }
 for size in 16 32 48 64 128 256; do
   check "the ${size}px icon is a ${size}x${size} PNG" png_is "$d/share/icons/hicolor/${size}x${size}/apps/example.vekor.Tarvo2.png" "$size"
 done
+check "the man page names the sounds folder under the install prefix" \
+  bash -c "zcat '$d/share/man/man1/tarvo2.1.gz' | grep -qF '/opt/tarvo/share/tarvo2/sounds/'"
 check "the man page formats without warnings" \
   bash -c "MANWIDTH=80 man --warnings -l '$d/share/man/man1/tarvo2.1.gz' 2>&1 >/dev/null | (! grep .)"
 sounds_ok() {
@@ -82,6 +84,8 @@ if [ -n "$deb" ]; then
 
   # ---- the packaged program, unpacked into a fresh root, started with a fresh home
   dpkg -x "$deb" "$root/fs"
+  check "the packaged man page names the packaged sounds folder" \
+    bash -c "zcat '$root/fs/usr/share/man/man1/tarvo2.1.gz' | grep -qF '/usr/share/tarvo2/sounds/'"
   check "dpkg -x unpacks the binary" [ -x "$root/fs/usr/bin/tarvo2" ]
   home=$root/home
   mkdir -p "$home/runtime" "$home/.config/VEKOR"

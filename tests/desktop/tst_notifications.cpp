@@ -98,8 +98,39 @@ private Q_SLOTS:
         QVERIFY(calls.at(1).contains("urgency"));
         QVERIFY(calls.at(2).contains("Tarvo2 disarmed"));
         QVERIFY(calls.at(3).contains("not sent: timeout"));
-        for (const QByteArray &call : calls)
+        for (const QByteArray &call : calls) {
             QVERIFY2(call.contains("\"Tarvo2\""), call.constData()); // app name
+            // The icon and the desktop-entry hint name the installed desktop id.
+            QVERIFY2(call.count("example.vekor.Tarvo2") == 2, call.constData());
+        }
+    }
+
+    void disarmingClosesTheAlarms_data()
+    {
+        QTest::addColumn<bool>("answeredFirst"); // the service answered before the disarming
+        QTest::newRow("answered") << true;
+        QTest::newRow("disarmed before the answer") << false;
+    }
+    void disarmingClosesTheAlarms()
+    {
+        QFETCH(bool, answeredFirst);
+        if (m_daemon.state() != QProcess::Running)
+            QVERIFY(startDaemon());
+        const int closedBefore = log().count("CloseNotification");
+        Notifications notifications;
+        notifications.alarmRaised(QStringLiteral("Mouse detected"));
+        notifications.alarmRaised(QStringLiteral("Microphone detected"));
+        if (answeredFirst)
+            QTRY_COMPARE(notifications.openAlarms(), 2);
+        notifications.disarmed();
+        QCOMPARE(notifications.openAlarms(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(log().count("CloseNotification") - closedBefore, 2, 20000);
+        QTest::qWait(200);
+        QCOMPARE(notifications.openAlarms(), 0); // late answers are not kept
+        // Disarmed again with nothing on screen: nothing more to close.
+        notifications.disarmed();
+        QTest::qWait(300);
+        QCOMPARE(log().count("CloseNotification") - closedBefore, 2);
     }
 
     void daemonGoneMidway()

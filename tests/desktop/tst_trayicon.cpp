@@ -1,5 +1,5 @@
-// The tray icon's states, icons and menu, and its close-to-tray rule, with
-// the tray's availability injected (offscreen has no tray).
+// The tray icon's states, icons and menu, with the tray's availability
+// injected (offscreen has no tray).
 
 #include "common/TestMain.h"
 #include "desktop/TrayIcon.h"
@@ -93,31 +93,6 @@ private Q_SLOTS:
         tray.setToggleEnabled(false);
         tray.toggleAction()->trigger();
         QCOMPARE(toggled.size(), 1);
-    }
-
-    void keepRunningOnClose_data()
-    {
-        QTest::addColumn<bool>("available");
-        QTest::addColumn<int>("state");
-        QTest::addColumn<bool>("exitRequested");
-        QTest::addColumn<bool>("keep");
-        QTest::newRow("armed, tray") << true << int(State::Armed) << false << true;
-        QTest::newRow("arming, tray") << true << int(State::Arming) << false << true;
-        QTest::newRow("disarmed, tray") << true << int(State::Disarmed) << false << false;
-        QTest::newRow("armed, no tray") << false << int(State::Armed) << false << false;
-        QTest::newRow("armed, tray, exit") << true << int(State::Armed) << true << false;
-    }
-    void keepRunningOnClose()
-    {
-        QFETCH(bool, available);
-        QFETCH(int, state);
-        QFETCH(bool, exitRequested);
-        QFETCH(bool, keep);
-        TrayIcon tray([available] { return available; });
-        tray.setArmState(State(state));
-        QCOMPARE(tray.keepRunningOnClose(exitRequested), keep);
-        QVERIFY(tray.takeHiddenNotice());
-        QVERIFY(!tray.takeHiddenNotice());
     }
 };
 

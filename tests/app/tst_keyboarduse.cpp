@@ -1,0 +1,161 @@
+// The window used from the keyboard: a focus that shows on the glyph
+// buttons, a Tab order that follows the screen and reaches Exit, mnemonics
+// on every Options item without clashes, and the Alerts form's labels that
+// take the focus to their fields.
+
+#include "common/TestMain.h"
+
+#include "WindowTest.h"
+#include "app/fmAlerts.h"
+#include "app/fmMainReach.h"
+
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QToolButton>
+
+class TestKeyboardUse : public tarvo::test::WindowTest
+{
+    Q_OBJECT
+
+    std::unique_ptr<TfrmMain> m_window;
+
+    // The widgets Tab visits from the first one, in order, once round.
+    QStringList tabChain()
+    {
+        QStringList names;
+        QWidget *start = QApplication::focusWidget();
+        for (int i = 0; i < 200; ++i) {
+            QWidget *focus = QApplication::focusWidget();
+            if (!focus || (i > 0 && focus == start))
+                break;
+            names << focus->objectName();
+            QTest::keyClick(focus, Qt::Key_Tab);
+        }
+        return names;
+    }
+    static QChar mnemonic(const QString &text)
+    {
+        const qsizetype amp = text.indexOf(QLatin1Char('&'));
+        return amp >= 0 && amp + 1 < text.size() ? text.at(amp + 1).toLower() : QChar();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        startFresh();
+        // A sound in the list, as in real use.
+        QDir().mkpath(workingDirectory() + QStringLiteral("Sounds"));
+        QFile sound(workingDirectory() + QStringLiteral("Sounds/a.wav"));
+        QVERIFY(sound.open(QIODevice::WriteOnly));
+        sound.close();
+        m_window = makeWindow();
+        QVERIFY(m_window);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    }
+    void cleanup() { m_window.reset(); }
+
+    void glyphButtonsShowTheirFocus_data()
+    {
+        QTest::addColumn<QString>("button");
+        for (const char *name :
+             {"btnKeyDetect", "btnMicDetect", "btnSimulation", "btnReport", "btnAddSound"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void glyphButtonsShowTheirFocus()
+    {
+        QFETCH(QString, button);
+        auto *glyph = m_window->findChild<QToolButton *>(button);
+        QVERIFY(glyph);
+        m_window->btnExit->setFocus();
+        QTRY_VERIFY(m_window->btnExit->hasFocus());
+        const QImage before = glyph->grab().toImage();
+        glyph->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(glyph->hasFocus());
+        const QImage after = glyph->grab().toImage();
+        QCOMPARE(after.size(), before.size());
+        int changed = 0;
+        for (int y = 0; y < after.height(); ++y)
+            for (int x = 0; x < after.width(); ++x)
+                changed += after.pixel(x, y) != before.pixel(x, y);
+        const double share = double(changed) / (after.width() * after.height());
+        QVERIFY2(share >= 0.12, qPrintable(QStringLiteral("%1 % changed").arg(share * 100)));
+    }
+
+    void tabFollowsTheScreenAndReachesExit()
+    {
+        // From where the focus is when the window opens.
+        QTRY_VERIFY(QApplication::focusWidget());
+        const QStringList chain = tabChain();
+        // (Arming is not possible here, so its button takes no focus.)
+        const QStringList topBar = {QStringLiteral("btnKeyDetect"), QStringLiteral("btnMicDetect"),
+                                    QStringLiteral("btnMouDetect"), QStringLiteral("btnSimulation"),
+                                    QStringLiteral("btnReport")};
+        QVERIFY(!m_window->btnActivate->isEnabled());
+        QVERIFY2(chain.mid(0, topBar.size()) == topBar, qPrintable(chain.join(QLatin1Char(' '))));
+        // Exit is the last stop on the screen, so the last one before going round.
+        QVERIFY2(chain.last() == QStringLiteral("btnExit"),
+                 qPrintable(chain.join(QLatin1Char(' '))));
+        QVERIFY(chain.contains(QStringLiteral("chklbSounds")));
+        QVERIFY(chain.indexOf(QStringLiteral("trkMicTriggerVolume")) <
+                chain.indexOf(QStringLiteral("trkAlarmVolume")));
+    }
+
+    void optionsItemsHaveTheirOwnMnemonics()
+    {
+        auto *options = m_window->menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"));
+        QVERIFY(options);
+        QSet<QChar> letters;
+        QStringList seen;
+        for (QAction *item : options->actions()) {
+            if (item->isSeparator())
+                continue;
+            const QChar letter = mnemonic(item->text());
+            QVERIFY2(!letter.isNull(), qPrintable(item->text()));
+            QVERIFY2(!letters.contains(letter), qPrintable(item->text()));
+            letters.insert(letter);
+            seen << item->objectName();
+        }
+        for (const char *name : {"mnuDisarmProtection", "mnuAlerts", "mnuCalibrateMicrophone",
+                                 "ActLidToggle", "ActPowerToggle", "Exit2"})
+            QVERIFY2(seen.contains(QString::fromLatin1(name)), name);
+        // The captions read as before.
+        auto *lid = m_window->findChild<QAction *>(QStringLiteral("ActLidToggle"));
+        QVERIFY(lid);
+        QCOMPARE(QString(lid->text()).remove(QLatin1Char('&')),
+                 QStringLiteral("Alarm when the lid closes"));
+        QCOMPARE(mnemonic(lid->text()), QLatin1Char('l'));
+        QCOMPARE(m_window->mnuResetSettingToDefault->iconText(),
+                 QStringLiteral("Reset Settings to Default"));
+    }
+
+    void alertsLabelsLeadToTheirFields()
+    {
+        TfrmAlerts dialog(m_window->reach()->sender, m_window.get());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        auto *form = dialog.findChild<QFormLayout *>();
+        QVERIFY(form);
+        QSet<QChar> letters;
+        for (int row = 0; row < form->rowCount(); ++row) {
+            auto *label =
+                qobject_cast<QLabel *>(form->itemAt(row, QFormLayout::LabelRole)->widget());
+            QVERIFY(label);
+            QCOMPARE(label->buddy(), form->itemAt(row, QFormLayout::FieldRole)->widget());
+            const QChar letter = mnemonic(label->text());
+            QVERIFY2(!letter.isNull() && !letters.contains(letter), qPrintable(label->text()));
+            letters.insert(letter);
+        }
+        dialog.edtUrl->setFocus();
+        QTRY_VERIFY(dialog.edtUrl->hasFocus());
+        QTest::keyClick(dialog.edtUrl, Qt::Key_T, Qt::AltModifier);
+        QTRY_VERIFY(dialog.edtToken->hasFocus());
+    }
+};
+
+TARVO_TEST_MAIN(TestKeyboardUse)
+#include "tst_keyboarduse.moc"
