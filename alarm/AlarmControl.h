@@ -48,6 +48,9 @@ public:
         std::function<bool()> isPlaying;
         std::function<void()> stopSounds;
         std::function<void(int slot, int speaker, const QString &path)> playHow;
+        // A trigger was accepted: the output device may open now, while the
+        // run is queued and its first sound decoded.
+        std::function<void()> prepareOutput;
         std::function<QStringList()> checkedSounds;
         std::function<QString()> soundsFolder; // ends in '/'
         std::function<void()> resetMicrophoneCount;
@@ -112,6 +115,10 @@ public:
 
     TaskQueue &tasks() { return m_tasks; }
     void AddTask();
+    // Queues a run and, as nothing plays when a run is queued, starts its
+    // first record at once instead of at the next task tick; the records
+    // after it follow at the ticks.
+    void AddTaskAndStart();
     void StopAllTimers();
 
     // Owned here so the window and tests can inspect them; the tick handlers
@@ -141,7 +148,8 @@ public:
 
 Q_SIGNALS:
     void armStateChanged(AlarmControl::ArmState state);
-    // A trigger that ActivateAlarm accepted (its report line is written).
+    // A trigger that ActivateAlarm accepted, emitted after its report line
+    // was written and after its first sound (without trigger delay) started.
     void alarmRaised(const QString &message);
     void ledChanged(AlarmControl::Led led, bool lit);
     void simulationFired();

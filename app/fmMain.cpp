@@ -50,6 +50,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     hooks.playHow = [this](int slot, int speaker, const QString &path) {
         PlayHow(slot, speaker, path);
     };
+    hooks.prepareOutput = [this] { m_engine.prepareOutput(); };
     hooks.checkedSounds = [this] { return m_checkedSounds; };
     hooks.soundsFolder = [this] { return m_sounds->soundsFolder(); };
     hooks.resetMicrophoneCount = [this] {
