@@ -34,6 +34,10 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
       m_report(m_workingDirectory + QStringLiteral("Reports/"))
 {
     setObjectName(QStringLiteral("frmMain"));
+    if (audio::AudioEngine::interfaceVersion() == 2)
+        m_audioStart = std::async(std::launch::async, [this] {
+            return m_engine.initCapture() && m_engine.initOutput(44100);
+        });
     buildActions();
     buildMenus();
     buildLayout();
@@ -175,7 +179,7 @@ bool TfrmMain::FormCreate()
         showMessage(MessageKind::Error, QStringLiteral("DLL was not loaded!"));
         return false;
     }
-    if (!m_engine.initCapture() || !m_engine.initOutput(44100)) {
+    if (!m_audioStart.valid() || !m_audioStart.get()) {
         m_engine.freeCapture();
         m_engine.freeOutput();
         showMessage(MessageKind::Error, QStringLiteral("Cannot start recording device!"));
@@ -291,6 +295,8 @@ void TfrmMain::FormClose()
     if (m_closed)
         return;
     m_closed = true;
+    if (m_audioStart.valid()) // closed before FormCreate took the answer
+        m_audioStart.wait();
     closeSessionServices();
     SyncActivityDetectors();
     m_alarm->StopAllTimers();
