@@ -12,32 +12,14 @@ import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (HarnessError, Listener, Processes, XServer, end_on_signals,  # noqa: E402
-                     make_tone, run_suite, wait_until)
+from harness import (Listener, Processes, XServer, end_on_signals, make_tone,  # noqa: E402
+                     run_suite)
 from soundservers import SERVERS, make_server  # noqa: E402
 from world import QUIET, S, SET, SOUND, World, jump_pointer  # noqa: E402
 
 LOST = "Sound device lost"
 RESTORED = "Sound device restored"
 HEARD_WITHIN = 5.0  # seconds after the new server answers
-
-
-class SinkListener(Listener):
-    """The harness's listener on another sink's monitor."""
-
-    def __init__(self, procs, sound, sink):
-        import subprocess
-        import threading
-        from harness import RATE
-        self.proc = procs.start(["parec", "--device=%s.monitor" % sink, "--raw",
-                                 "--format=s16le", "--rate=%d" % RATE, "--channels=2",
-                                 "--latency-msec=20"], env=sound.env, stdout=subprocess.PIPE)
-        self.levels = []
-        self.lock = threading.Lock()
-        self.thread = threading.Thread(target=self._read, daemon=True)
-        self.thread.start()
-        if not wait_until(lambda: len(self.levels) > 5, 10):
-            raise HarnessError("no data from the %s monitor" % sink)
 
 
 class Suite:
@@ -131,7 +113,7 @@ def switch_default_sink(suite, sink):
     suite.sound.set_defaults(sink=sink)
     for listener in getattr(suite, "sinks", {}).values():
         suite.procs.stop(listener.proc)
-    suite.sinks = {name: SinkListener(suite.procs, suite.sound, name)
+    suite.sinks = {name: Listener(suite.procs, suite.sound, name)
                    for name in ("speakers", "headphones")}
     return suite.sinks[sink], suite.sinks["headphones" if sink == "speakers" else "speakers"]
 
