@@ -284,15 +284,22 @@ def main():
                 show_latency("%s: %s" % (label, row), heard, missed)
         suite.binary = binary
 
-        print("start -> window shown (median of 5):", flush=True)
-        world = new_world(suite, "start", armed=False, detectors=())
-        runs = [time_to_window(world.start, world.main_windows, suite.procs.stop)
-                for _ in range(5)]
-        qt_env = {k: v for k, v in world.env.items()}
-        mins = [time_to_window(lambda: suite.procs.start([minimal], env=qt_env),
-                               lambda: suite.x.windows("Minimal window"), suite.procs.stop)
-                for _ in range(5)]
-        for label, values in (("minimal Qt window (baseline)", mins), ("program", runs)):
+        print("start -> window shown (median of 9, the programs taking turns):", flush=True)
+        worlds = []
+        for label, path in programs:
+            suite.binary = path
+            worlds.append((label, new_world(suite, "start-" + label, armed=False, detectors=())))
+        suite.binary = binary
+        qt_env = dict(worlds[0][1].env)
+        times = {"minimal Qt window (baseline)": []}
+        for _ in range(9):
+            times["minimal Qt window (baseline)"].append(time_to_window(
+                lambda: suite.procs.start([minimal], env=qt_env),
+                lambda: suite.x.windows("Minimal window"), suite.procs.stop))
+            for label, world in worlds:
+                times.setdefault(label, []).append(
+                    time_to_window(world.start, world.main_windows, suite.procs.stop))
+        for label, values in times.items():
             ok = [v for v in values if v is not None]
             print("  %-34s %4.0f ms" % (label, 1000 * statistics.median(ok) if ok else -1),
                   flush=True)
