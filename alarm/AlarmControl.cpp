@@ -310,19 +310,22 @@ void AlarmControl::ActivateAlarm(const QString &message)
         !m_tasks.isEmpty() || IsPlaying())
         return;
     TimTempMute.start();
-    Q_EMIT alarmAccepted(message);
-    m_report.AddToReport(message);
-    Q_EMIT alarmRaised(message);
+    if (m_hooks.prepareOutput)
+        m_hooks.prepareOutput();
     const int delay = std::clamp(HookInt(m_hooks.triggerDelay), 0, MaxDelaySeconds);
     if (delay == 0) {
-        AddTask();
-        return;
-    }
-    // A pending delay is neither restarted nor extended by a later trigger.
-    if (!TimTriggerDelay.isActive()) {
+        AddTaskAndStart();
+    } else if (!TimTriggerDelay.isActive()) {
+        // A pending delay is neither restarted nor extended by a later trigger.
         TimTriggerDelay.start(delay * 1000);
         TimTriggerDelayFlash.start();
     }
+    // Only now the report line (flushed to the disk) and what follows it
+    // (alerts, notifications, evidence): none of it may hold up the sound.
+    // Nothing above writes a report line, so the lines keep their order.
+    Q_EMIT alarmAccepted(message);
+    m_report.AddToReport(message);
+    Q_EMIT alarmRaised(message);
 }
 
 void AlarmControl::ActivateAlarmOrReport(const QString &message)
@@ -391,6 +394,12 @@ void AlarmControl::AddTask()
                     [this](quint32 n) { return RandomBelowN(n); });
 }
 
+void AlarmControl::AddTaskAndStart()
+{
+    AddTask();
+    TimTaskTimer();
+}
+
 void AlarmControl::StopAllTimers()
 {
     for (QTimer *timer : {&TimTask, &TimActivationDelay, &TimActivationDelayFlash, &TimTriggerDelay,
@@ -433,7 +442,7 @@ void AlarmControl::TimTriggerDelayTimer()
     TimTriggerDelay.stop();
     TimTriggerDelayFlash.stop();
     SetLed(Led::TriggerDelay, false);
-    AddTask();
+    AddTaskAndStart();
 }
 
 void AlarmControl::TimTriggerDelayFlashTimer()

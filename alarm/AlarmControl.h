@@ -49,6 +49,9 @@ public:
         std::function<bool()> isPlaying;
         std::function<void()> stopSounds;
         std::function<void(int slot, int speaker, const QString &path)> playHow;
+        // A trigger was accepted: the output device may open now, while the
+        // run is queued and its first sound decoded.
+        std::function<void()> prepareOutput;
         std::function<QStringList()> checkedSounds;
         std::function<QString()> soundsFolder; // ends in '/'
         std::function<void()> resetMicrophoneCount;
@@ -120,6 +123,10 @@ public:
 
     TaskQueue &tasks() { return m_tasks; }
     void AddTask();
+    // Queues a run and, as nothing plays when a run is queued, starts its
+    // first record at once instead of at the next task tick; the records
+    // after it follow at the ticks.
+    void AddTaskAndStart();
     void StopAllTimers();
 
     // Owned here so the window and tests can inspect them; the tick handlers
@@ -152,10 +159,12 @@ public:
 
 Q_SIGNALS:
     void armStateChanged(AlarmControl::ArmState state);
-    // A trigger that ActivateAlarm accepts, told before its report line is
-    // written (which the report may drop as a repeat).
+    // A trigger that ActivateAlarm accepts, told after its first sound (without
+    // trigger delay) started and before its report line is written (which the
+    // report may drop as a repeat).
     void alarmAccepted(const QString &message);
-    // A trigger that ActivateAlarm accepted (its report line is written).
+    // A trigger that ActivateAlarm accepted, emitted after its report line
+    // was written.
     void alarmRaised(const QString &message);
     void ledChanged(AlarmControl::Led led, bool lit);
     void simulationFired();

@@ -33,6 +33,10 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
       m_report(m_workingDirectory + QStringLiteral("Reports/"))
 {
     setObjectName(QStringLiteral("frmMain"));
+    if (audio::AudioEngine::interfaceVersion() == 2)
+        m_audioStart = std::async(std::launch::async, [this] {
+            return m_engine.initCapture() && m_engine.initOutput(44100);
+        });
     buildActions();
     buildMenus();
     buildLayout();
@@ -49,6 +53,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     hooks.playHow = [this](int slot, int speaker, const QString &path) {
         PlayHow(slot, speaker, path);
     };
+    hooks.prepareOutput = [this] { m_engine.prepareOutput(); };
     hooks.checkedSounds = [this] { return m_checkedSounds; };
     hooks.soundsFolder = [this] { return m_sounds->soundsFolder(); };
     hooks.resetMicrophoneCount = [this] {
@@ -175,7 +180,7 @@ bool TfrmMain::FormCreate()
         showFatalMessage(QStringLiteral("DLL was not loaded!"));
         return false;
     }
-    if (!m_engine.initCapture() || !m_engine.initOutput(44100)) {
+    if (!m_audioStart.valid() || !m_audioStart.get()) {
         m_engine.freeCapture();
         m_engine.freeOutput();
         showFatalMessage(QStringLiteral("Cannot start recording device!"));
@@ -296,6 +301,8 @@ void TfrmMain::FormClose()
     if (m_closed)
         return;
     m_closed = true;
+    if (m_audioStart.valid()) // closed before FormCreate took the answer
+        m_audioStart.wait();
     closeSessionServices();
     SyncActivityDetectors();
     m_alarm->StopAllTimers();

@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <QRandomGenerator>
 #include <functional>
+#include <future>
 #include <memory>
 
 class BackgroundClose;
@@ -149,6 +150,10 @@ private:
     QString m_workingDirectory;
     QRandomGenerator m_random;
     audio::AudioEngine m_engine;
+    // The audio devices start on a thread of their own while the window is
+    // built (the sound server may take a while to answer); FormCreate waits
+    // for the answer. Nothing else touches the engine before that.
+    std::future<bool> m_audioStart;
     AlarmPlayback m_playback{m_engine};
     ReportLog m_report;
     QStringList m_checkedSounds;

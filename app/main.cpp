@@ -83,6 +83,10 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // The menu stays in the window: asking the session whether a desktop-wide
+    // menu bar exists is a round trip on the session bus before the window
+    // can show (and, without a session bus, the start of one).
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
     previousHandler = qInstallMessageHandler(fatalWithoutCore);
     QApplication app(argc, argv);
     releaseHeldMessages();

@@ -193,6 +193,17 @@ bool AudioEngine::outputOpen() const
     return d->outputDevice != 0;
 }
 
+void AudioEngine::prepareOutput()
+{
+    {
+        const std::lock_guard lock(d->sdlMutex);
+        if (!d->outputReady)
+            return;
+    }
+    d->outputWanted.store(true);
+    d->startKeeper();
+}
+
 void AudioEngine::setDeviceListener(QObject *context, DeviceListener listener)
 {
     const std::lock_guard lock(d->listenerMutex);

@@ -88,6 +88,10 @@ public:
     // Channels of the output device (queried at initOutput), 0 without output.
     int speakerCount() const;
     bool outputOpen() const; // the output device is open right now
+    // A sound is about to play: the device opens now on the engine's thread
+    // (and closes after the idle period if none comes), so the sound does
+    // not wait for it.
+    void prepareOutput();
     // While on (the alarm is armed), SDL's audio stays started with no
     // device open, so that a sound only waits for the device to open; off,
     // SDL shuts down a few seconds after the last device closes.

@@ -144,7 +144,7 @@ bool AudioEngine::Impl::checkDevices()
             lost = true;
     }
     if (!lost && outputReady) {
-        if (anyStreamPlaying()) {
+        if (outputWanted.exchange(false) || anyStreamPlaying()) {
             if (outputDevice == 0 && !openOutputLocked())
                 lost = true;
             outputIdleSince = now;

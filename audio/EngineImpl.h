@@ -64,9 +64,10 @@ struct AudioEngine::Impl
     std::atomic<int> outputChannels{0}; // of the open device, or the one queried at start
     std::atomic<bool> outputPaused{false};
     std::atomic<qint64> outputLastCallback{0};
-    std::vector<float> deviceMix; // the output callback's accumulator
-    std::vector<float> renderMix; // renderOutput's accumulator
-    qint64 outputIdleSince = 0;   // keeper: when the last stream stopped playing
+    std::vector<float> deviceMix;          // the output callback's accumulator
+    std::vector<float> renderMix;          // renderOutput's accumulator
+    qint64 outputIdleSince = 0;            // keeper: when the last stream stopped playing
+    std::atomic<bool> outputWanted{false}; // prepareOutput(): open before the stream plays
 
     // --- capture ---------------------------------------------------------
     QString captureName;

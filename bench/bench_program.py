@@ -5,17 +5,26 @@ figure beside a baseline measured in the same run:
 - idle CPU and wake-ups, disarmed (microphone and mouse off) and armed
   (microphone and mouse on), against a bare SDL capture loop at the same
   block size (bench_audio_captureloop);
-- pointer jump -> first alarm sound (min / median / p95), with the
-  microphone on and with the mouse alone, against the listener's own delay
+- pointer jump -> first alarm sound (min / median / p95 / max), with the
+  microphone on and with the mouse alone; a key press -> first sound with
+  the keyboard detector alone; all against the listener's own delay
   (paplay started -> heard);
+- a loud sound in the room -> first alarm sound, beyond the trigger length
+  (the microphone's trigger length in blocks of 100 ms);
 - start -> main window shown, against a minimal Qt window
   (bench_info_minimalwindow);
-- pointer jump -> sound with a report of 1 KB, 20 MB and 100 MB.
+- pointer jump -> sound with a report of 1 KB, 20 MB and 100 MB, with the
+  triggers that went unheard.
+
+The pointer is moved and keys are pressed from this process (Xlib, XTEST),
+and each trigger is timed from the moment it is sent, so starting a helper
+program is not counted.
 
 usage: bench_program.py path/to/build [--seconds N] [--jumps N] [--starts N]
+                        [--report-jumps N] [--big-report-jumps N]
                         [--compare other/tarvo2]
 --compare measures another build of the program (e.g. the previous one) in
-the same run, for the idle and pointer jump figures.
+the same run, for the idle and trigger figures.
 Not run by CTest (it takes minutes); prints figures and judges nothing."""
 
 import argparse
@@ -29,7 +38,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "acceptance"))
-from world import QUIET, S, SOUND, World, jump_pointer  # noqa: E402
+from world import QUIET, S, SET, SOUND, World  # noqa: E402
 from harness import Listener, Processes, SoundServer, XServer, make_tone, wait_until  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -83,36 +92,62 @@ def first_sound(listener, since, timeout=6):
     return None
 
 
-def latencies(suite, world, count):
+BLOCK = 0.1  # the microphone's block, the unit of its trigger length
+MIC_TRIGGER_LENGTH = 3  # blocks: a trigger after 4 loud blocks in a row
+
+
+def jump(world, suite):
+    """A pointer jump; the time it was sent."""
+    px, py = suite.x.pointer()
+    return suite.x.warp_pointer(100 if px > 400 else 900, 100 if py > 400 else 800)
+
+
+def key(world, suite):
+    return suite.x.press_key("space")
+
+
+def room_sound(world, suite):
+    """A loud sound in the room; the time the microphone's source carries it,
+    less the trigger length, so that what is left is the program's delay."""
+    t0 = time.monotonic()
+    suite.sound.play_into_room(suite.room_tone)
+    if not suite.room.wait_for_sound(t0, 6, SOUND):
+        return t0
+    return t0 + first_sound(suite.room, t0) + MIC_TRIGGER_LENGTH * BLOCK
+
+
+def latencies(suite, world, count, trigger=jump):
     found = []
     for _ in range(count):
         suite.listener.wait_for_silence(15, QUIET, hold=0.5)
-        # The alarm ignores triggers for 1.5 s after one. The jump falls at a
-        # random point of the program's 250 ms timers, whose phase otherwise
+        suite.room.wait_for_silence(15, QUIET, hold=0.5)
+        # The alarm ignores triggers for 1.5 s after one. The trigger falls at
+        # a random point of the program's 250 ms timers, whose phase otherwise
         # follows the last run and would skew a whole series.
         time.sleep(1.7 + random.uniform(0, 0.5))
-        t0 = time.monotonic()
-        jump_pointer(world, suite)
+        t0 = trigger(world, suite)
         found.append(first_sound(suite.listener, t0))
     heard = sorted(x for x in found if x is not None)
     return heard, len(found) - len(heard)
 
 
-def latencies_over_starts(suite, name, mic, jumps, starts, report_bytes=0):
-    """Jumps spread over several starts of the program: the phase between its
-    two 250 ms timers (pointer sampling, task queue) is set at each start and
-    adds up to 250 ms to every jump of that start alike."""
+def latencies_over_starts(suite, name, detectors, jumps, starts, report_bytes=0, trigger=jump):
+    """Triggers spread over several starts of the program: the phase between
+    its two 250 ms timers (pointer sampling, task queue) is set at each start
+    and adds up to 250 ms to every jump of that start alike."""
     heard, missed, shown = [], 0, []
+    per_start = max(1, -(-jumps // starts))
     for n in range(starts):
-        world = new_world(suite, "%s-%d" % (name, n), armed=True, mic=mic,
+        world = new_world(suite, "%s-%d" % (name, n), armed=True, detectors=detectors,
                           report_bytes=report_bytes)
         t0 = time.monotonic()
         world.start()
         world.wait_main(timeout=60)
         shown.append(time.monotonic() - t0)
         world.wait_report("Alarm - Activated", timeout=60)
+        suite.x.focus_root()
         time.sleep(5)  # the output closes a few seconds after start-up
-        h, m = latencies(suite, world, max(1, jumps // starts))
+        h, m = latencies(suite, world, min(per_start, jumps - len(heard) - missed), trigger)
         heard += h
         missed += m
         world.stop()
@@ -134,12 +169,12 @@ def listener_delay(suite, count):
 
 def show_latency(label, heard, missed):
     if not heard:
-        print("  %-34s no sound heard" % label, flush=True)
+        print("  %-34s no sound heard (%d unheard)" % (label, missed), flush=True)
         return
     p95 = heard[min(len(heard) - 1, int(round(0.95 * (len(heard) - 1))))]
-    print("  %-34s min %4.0f ms  median %4.0f ms  p95 %4.0f ms  (%d jumps%s)"
-          % (label, 1000 * heard[0], 1000 * statistics.median(heard), 1000 * p95, len(heard),
-             ", %d unheard" % missed if missed else ""), flush=True)
+    print("  %-34s min %4.0f  median %4.0f  p95 %4.0f  max %4.0f ms  (%d heard, %d unheard)"
+          % (label, 1000 * heard[0], 1000 * statistics.median(heard), 1000 * p95,
+             1000 * heard[-1], len(heard), missed), flush=True)
 
 
 class Suite:
@@ -149,21 +184,27 @@ class Suite:
         self.x = XServer(self.procs, root)
         self.sound = SoundServer(self.procs, root)
         self.listener = Listener(self.procs, self.sound)
+        self.room = Listener(self.procs, self.sound, "room")
         self.tone = os.path.join(root, "tone.wav")
         make_tone(self.tone, 0.5)
+        # Longer than the trigger length, shorter than the temporary mute.
+        self.room_tone = os.path.join(root, "room.wav")
+        make_tone(self.room_tone, 1.0, frequency=440)
 
 
-def new_world(suite, name, armed, mic, report_bytes=0):
+SWITCHES = {"mic": "ActMicDetectToggle", "mouse": "ActMouDetectToggle",
+            "keys": "ActKeyDetectToggle"}
+
+
+def new_world(suite, name, armed, detectors=("mouse",), report_bytes=0):
     world = World(suite, name)
     world.add_sound(suite.tone, "tone.wav")
-    extra = {}
+    extra = {(SET, "frmMaintrkMicTriggerDuration"): str(MIC_TRIGGER_LENGTH)}
     if armed:
         extra[(S, "Alarm Active")] = "T"
     # A switch is on when its value is stored at all.
-    if mic or armed:
-        extra[(S, "ActMouDetectToggle")] = "T"
-    if mic:
-        extra[(S, "ActMicDetectToggle")] = "T"
+    for detector in detectors:
+        extra[(S, SWITCHES[detector])] = "T"
     world.preset(checked=["tone.wav"], extra=extra)
     if report_bytes:
         os.makedirs(os.path.dirname(world.report), exist_ok=True)
@@ -188,6 +229,10 @@ def main():
     parser.add_argument("--seconds", type=int, default=30)
     parser.add_argument("--jumps", type=int, default=20)
     parser.add_argument("--starts", type=int, default=4, help="program starts the jumps spread over")
+    parser.add_argument("--report-jumps", type=int, default=20,
+                        help="pointer jumps with a 1 KB and a 20 MB report")
+    parser.add_argument("--big-report-jumps", type=int, default=50,
+                        help="pointer jumps with a 100 MB report")
     parser.add_argument("--compare", help="another tarvo2 binary to measure alongside")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
@@ -212,7 +257,7 @@ def main():
             programs.append(("compared", os.path.abspath(args.compare)))
         for label, path in programs:
             suite.binary = path
-            world = new_world(suite, label + "-disarmed", armed=False, mic=False)
+            world = new_world(suite, label + "-disarmed", armed=False, detectors=())
             world.start()
             world.wait_main()
             time.sleep(3)
@@ -220,7 +265,7 @@ def main():
                       idle_cost(world.proc.pid, args.seconds, server))
             world.stop()
 
-            world = new_world(suite, label + "-armed", armed=True, mic=True)
+            world = new_world(suite, label + "-armed", armed=True, detectors=("mic", "mouse"))
             world.start()
             world.wait_main()
             world.wait_report("Alarm - Activated", timeout=15)
@@ -228,23 +273,33 @@ def main():
             show_idle("%s, armed, microphone+mouse" % label,
                       idle_cost(world.proc.pid, args.seconds, server))
             world.stop()
-            heard, missed, _ = latencies_over_starts(suite, label + "-mic", True, args.jumps,
-                                                     args.starts)
-            show_latency("%s: pointer jump -> first sound" % label, heard, missed)
-            heard, missed, _ = latencies_over_starts(suite, label + "-mouse", False, args.jumps,
-                                                     args.starts)
-            show_latency("%s: the same, mouse alone" % label, heard, missed)
+            for row, detectors, trigger in (
+                    ("pointer jump -> first sound", ("mic", "mouse"), jump),
+                    ("the same, mouse alone", ("mouse",), jump),
+                    ("key press -> first sound", ("keys",), key),
+                    ("room sound -> sound, less 0.3 s", ("mic",), room_sound)):
+                heard, missed, _ = latencies_over_starts(
+                    suite, "%s-%s" % (label, "-".join(detectors)), detectors, args.jumps,
+                    args.starts, trigger=trigger)
+                show_latency("%s: %s" % (label, row), heard, missed)
         suite.binary = binary
 
-        print("start -> window shown (median of 5):", flush=True)
-        world = new_world(suite, "start", armed=False, mic=False)
-        runs = [time_to_window(world.start, world.main_windows, suite.procs.stop)
-                for _ in range(5)]
-        qt_env = {k: v for k, v in world.env.items()}
-        mins = [time_to_window(lambda: suite.procs.start([minimal], env=qt_env),
-                               lambda: suite.x.windows("Minimal window"), suite.procs.stop)
-                for _ in range(5)]
-        for label, values in (("minimal Qt window (baseline)", mins), ("program", runs)):
+        print("start -> window shown (median of 9, the programs taking turns):", flush=True)
+        worlds = []
+        for label, path in programs:
+            suite.binary = path
+            worlds.append((label, new_world(suite, "start-" + label, armed=False, detectors=())))
+        suite.binary = binary
+        qt_env = dict(worlds[0][1].env)
+        times = {"minimal Qt window (baseline)": []}
+        for _ in range(9):
+            times["minimal Qt window (baseline)"].append(time_to_window(
+                lambda: suite.procs.start([minimal], env=qt_env),
+                lambda: suite.x.windows("Minimal window"), suite.procs.stop))
+            for label, world in worlds:
+                times.setdefault(label, []).append(
+                    time_to_window(world.start, world.main_windows, suite.procs.stop))
+        for label, values in times.items():
             ok = [v for v in values if v is not None]
             print("  %-34s %4.0f ms" % (label, 1000 * statistics.median(ok) if ok else -1),
                   flush=True)
@@ -252,10 +307,12 @@ def main():
         print("trigger with a report of a given size (mouse alone):", flush=True)
         for name, path in programs:
             suite.binary = path
-            for label, size in (("1 KB", 1 << 10), ("20 MB", 20 << 20), ("100 MB", 100 << 20)):
+            for label, size, jumps in (("1 KB", 1 << 10, args.report_jumps),
+                                       ("20 MB", 20 << 20, args.report_jumps),
+                                       ("100 MB", 100 << 20, args.big_report_jumps)):
                 heard, missed, shown = latencies_over_starts(
-                    suite, "%s-report-%s" % (name, label.replace(" ", "")), False, 10, 2,
-                    report_bytes=size)
+                    suite, "%s-report-%s" % (name, label.replace(" ", "")), ("mouse",), jumps,
+                    max(2, args.starts // 2), report_bytes=size)
                 show_latency("%s, report %s (window after %4.0f ms)" % (name, label, 1000 * shown),
                              heard, missed)
         suite.binary = binary

@@ -179,6 +179,8 @@ class XServer:
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("XAUTHORITY", None)
         self._xlib = None
+        self._xtst = None
+        self._dpy = None
 
     def _start_on(self, display):
         read_end, write_end = os.pipe()
@@ -212,6 +214,50 @@ class XServer:
         run(["xdotool", "mousemove", str(x), str(y)], self.env)
         if not wait_until(lambda: self.pointer() == (x, y), 3):
             raise HarnessError("the pointer did not move to %d,%d" % (x, y))
+
+    def warp_pointer(self, x, y):
+        """Moves the pointer from this process (no helper program to start)
+        and returns the monotonic time just before the move was sent."""
+        dpy = self._display()
+        xlib = self._x11()
+        t0 = time.monotonic()
+        xlib.XWarpPointer(dpy, 0, xlib.XDefaultRootWindow(dpy), 0, 0, 0, 0, x, y)
+        xlib.XSync(dpy, False)
+        return t0
+
+    def press_key(self, keysym):
+        """A key pressed and released through the XTEST extension; returns
+        the monotonic time just before the press was sent."""
+        dpy = self._display()
+        xlib = self._x11()
+        if self._xtst is None:
+            name = ctypes.util.find_library("Xtst")
+            if not name:
+                raise HarnessError("libXtst not found")
+            self._xtst = ctypes.CDLL(name)
+            self._xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint,
+                                                     ctypes.c_int, ctypes.c_ulong]
+        code = xlib.XKeysymToKeycode(dpy, xlib.XStringToKeysym(keysym.encode()))
+        t0 = time.monotonic()
+        self._xtst.XTestFakeKeyEvent(dpy, code, True, 0)
+        self._xtst.XTestFakeKeyEvent(dpy, code, False, 0)
+        xlib.XSync(dpy, False)
+        return t0
+
+    def focus_root(self):
+        """The root window takes the keyboard focus (keys typed into the
+        program's own window are not intruders' keys)."""
+        dpy = self._display()
+        xlib = self._x11()
+        xlib.XSetInputFocus(dpy, xlib.XDefaultRootWindow(dpy), 2, 0)  # RevertToParent
+        xlib.XSync(dpy, False)
+
+    def _display(self):
+        if self._dpy is None:
+            self._dpy = self._x11().XOpenDisplay(self.display.encode())
+            if not self._dpy:
+                raise HarnessError("cannot open display %s" % self.display)
+        return self._dpy
 
     def pointer(self):
         out = run(["xdotool", "getmouselocation", "--shell"], self.env).stdout
@@ -282,6 +328,17 @@ class XServer:
                                      ctypes.c_void_p]
             x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
             x.XCloseDisplay.argtypes = [ctypes.c_void_p]
+            x.XDefaultRootWindow.restype = ctypes.c_ulong
+            x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+            x.XWarpPointer.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong,
+                                       ctypes.c_int, ctypes.c_int, ctypes.c_uint, ctypes.c_uint,
+                                       ctypes.c_int, ctypes.c_int]
+            x.XSetInputFocus.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
+                                         ctypes.c_ulong]
+            x.XStringToKeysym.restype = ctypes.c_ulong
+            x.XStringToKeysym.argtypes = [ctypes.c_char_p]
+            x.XKeysymToKeycode.restype = ctypes.c_ubyte
+            x.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
             self._xlib = x
         return self._xlib
 
@@ -418,11 +475,12 @@ class SoundServer:
 
 
 class Listener:
-    """Records the speakers' monitor for the whole run and keeps the RMS
-    level of each channel per 20 ms, stamped with the time of arrival."""
+    """Records a sink's monitor (the speakers' unless told) for the whole run
+    and keeps the RMS level of each channel per 20 ms, stamped with the time
+    of arrival."""
 
-    def __init__(self, procs, sound):
-        self.proc = procs.start(["parec", "--device=speakers.monitor", "--raw",
+    def __init__(self, procs, sound, sink="speakers"):
+        self.proc = procs.start(["parec", "--device=%s.monitor" % sink, "--raw",
                                  "--format=s16le", "--rate=%d" % RATE, "--channels=2",
                                  "--latency-msec=20"], env=sound.env, stdout=subprocess.PIPE)
         self.levels = []  # (monotonic time, rms left, rms right)
@@ -430,7 +488,7 @@ class Listener:
         self.thread = threading.Thread(target=self._read, daemon=True)
         self.thread.start()
         if not wait_until(lambda: len(self.levels) > 5, 10):
-            raise HarnessError("no data from the speakers' monitor")
+            raise HarnessError("no data from the %s monitor" % sink)
 
     def _read(self):
         size = CHUNK_FRAMES * 4

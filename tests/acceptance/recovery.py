@@ -24,24 +24,6 @@ STREAM_MUTED = "Alarm sound muted"
 HEARD_WITHIN = 5.0  # seconds after the new server answers
 
 
-class SinkListener(Listener):
-    """The harness's listener on another sink's monitor."""
-
-    def __init__(self, procs, sound, sink):
-        import subprocess
-        import threading
-        from harness import RATE
-        self.proc = procs.start(["parec", "--device=%s.monitor" % sink, "--raw",
-                                 "--format=s16le", "--rate=%d" % RATE, "--channels=2",
-                                 "--latency-msec=20"], env=sound.env, stdout=subprocess.PIPE)
-        self.levels = []
-        self.lock = threading.Lock()
-        self.thread = threading.Thread(target=self._read, daemon=True)
-        self.thread.start()
-        if not wait_until(lambda: len(self.levels) > 5, 10):
-            raise HarnessError("no data from the %s monitor" % sink)
-
-
 class Suite:
     def __init__(self, binary, root, server):
         self.binary = binary
@@ -136,7 +118,7 @@ def switch_default_sink(suite, sink):
     suite.sound.set_defaults(sink=sink)
     for listener in getattr(suite, "sinks", {}).values():
         suite.procs.stop(listener.proc)
-    suite.sinks = {name: SinkListener(suite.procs, suite.sound, name)
+    suite.sinks = {name: Listener(suite.procs, suite.sound, name)
                    for name in ("speakers", "headphones")}
     return suite.sinks[sink], suite.sinks["headphones" if sink == "speakers" else "speakers"]
 

@@ -92,7 +92,7 @@ struct FakeWindow
     int persistence = 0, persistenceRandom = 0;
     bool playing = false;
     bool randomLargest = false;
-    int stopSoundsCalls = 0, resetMicrophoneCalls = 0;
+    int stopSoundsCalls = 0, resetMicrophoneCalls = 0, prepareOutputCalls = 0;
     QList<quint32> randomAsked;
     QList<Played> played;
     QStringList checked{QStringLiteral("siren.wav"), QStringLiteral("dog.mp3")};
@@ -114,6 +114,7 @@ struct FakeWindow
         h.playHow = [this](int slot, int speaker, const QString &path) {
             played.append({slot, speaker, path});
         };
+        h.prepareOutput = [this] { ++prepareOutputCalls; };
         h.checkedSounds = [this] { return checked; };
         h.soundsFolder = [] { return QStringLiteral("/snd/"); };
         h.resetMicrophoneCount = [this] { ++resetMicrophoneCalls; };

@@ -145,7 +145,7 @@ private Q_SLOTS:
         m_alarm->setTag(Switch::Mouse, 1);
         Arm();
         m_alarm->ActivateAlarm(QStringLiteral("Mouse detected"));
-        QCOMPARE(m_alarm->tasks().count(), 6);
+        QCOMPARE(m_alarm->tasks().count(), 5); // the first of 6 plays at once
         m_alarm->TimTaskTimer();
         m_fake.playing = true;
         m_alarm->ActActivateToggleExecute();

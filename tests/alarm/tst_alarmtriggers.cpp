@@ -50,6 +50,57 @@ private Q_SLOTS:
         QVERIFY(!m_alarm->TimTriggerDelay.isActive());
         QVERIFY(!m_alarm->TimTriggerDelayFlash.isActive());
         QCOMPARE(m_alarm->tasks().count(), queued);
+        QVERIFY(m_fake.played.isEmpty());
+        QCOMPARE(m_fake.prepareOutputCalls, 0);
+    }
+
+    // An accepted trigger's first sound starts at once, before its report
+    // line reaches the disk and before anyone hears of the trigger; the
+    // report's lines keep their order.
+    void firstSoundComesFirst_data()
+    {
+        QTest::addColumn<int>("triggerDelay");
+        QTest::newRow("no trigger delay") << 0;
+        QTest::newRow("after a trigger delay") << 3;
+    }
+    void firstSoundComesFirst()
+    {
+        QFETCH(int, triggerDelay);
+        m_fake.triggerDelay = triggerDelay;
+        m_fake.persistence = 2;
+        AlarmControl::Hooks hooks = m_fake.hooks();
+        QStringList steps;
+        hooks.prepareOutput = [&steps] { steps.append(QStringLiteral("prepare")); };
+        hooks.playHow = [&](int, int, const QString &) {
+            steps.append(QStringLiteral("play, %1 lines").arg(FileMessages().size()));
+        };
+        m_alarm = std::make_unique<AlarmControl>(*m_report, std::move(hooks));
+        connect(m_alarm.get(), &AlarmControl::alarmRaised, this, [&](const QString &message) {
+            steps.append(QStringLiteral("raised, last line %1").arg(FileMessages().last()));
+            QCOMPARE(message, QStringLiteral("Mouse detected"));
+        });
+        m_alarm->setTag(Switch::Mouse, 1);
+        Arm();
+
+        m_alarm->ActivateAlarm(QStringLiteral("Mouse detected"));
+        if (triggerDelay > 0) {
+            QCOMPARE(steps, (QStringList{QStringLiteral("prepare"),
+                                         QStringLiteral("raised, last line Mouse detected")}));
+            steps.clear();
+            m_alarm->TimTriggerDelayTimer();
+            QCOMPARE(steps, QStringList{QStringLiteral("play, 3 lines")});
+        } else {
+            QCOMPARE(steps, (QStringList{QStringLiteral("prepare"), QStringLiteral("play, 2 lines"),
+                                         QStringLiteral("raised, last line Mouse detected")}));
+        }
+        // The rest of the run waits for the task timer's ticks.
+        QCOMPARE(m_alarm->tasks().count(), 2);
+        m_alarm->EscapeDisarm();
+        const QStringList expected{
+            QStringLiteral("Mouse Detection - Enabled"), QStringLiteral("Alarm - Activated"),
+            QStringLiteral("Mouse detected"), QStringLiteral("Alarm - Stoped")};
+        QCOMPARE(FileMessages(), expected);
+        QCOMPARE(ReportMessages(), expected);
     }
 
     void acceptedTriggerQueuesARun()
@@ -59,7 +110,9 @@ private Q_SLOTS:
         m_alarm->ActivateAlarm(QStringLiteral("Microphone detected"));
         QCOMPARE(ReportMessages().last(), QStringLiteral("Microphone detected"));
         QVERIFY(m_alarm->TimTempMute.isActive());
-        QCOMPARE(m_alarm->tasks().count(), 1); // both sliders at 0
+        // One record (both sliders at 0), started at once.
+        QCOMPARE(m_fake.played.size(), 1);
+        QVERIFY(m_alarm->tasks().isEmpty());
 
         m_fake.persistence = 100;
         m_fake.persistenceRandom = 100;
@@ -67,7 +120,8 @@ private Q_SLOTS:
         m_alarm->tasks().clear();
         m_alarm->TimTempMuteTimer();
         m_alarm->ActivateAlarm(QStringLiteral("Mouse detected"));
-        QCOMPARE(m_alarm->tasks().count(), 200);
+        QCOMPARE(m_fake.played.size(), 2);
+        QCOMPARE(m_alarm->tasks().count(), 199);
     }
 
     void emptySoundListReportsButStaysSilent()
@@ -93,7 +147,7 @@ private Q_SLOTS:
         QVERIFY(!m_alarm->TimTempMute.isActive());
         m_alarm->ActivateAlarm(QStringLiteral("Microphone detected"));
         QCOMPARE(ReportMessages().last(), QStringLiteral("Microphone detected"));
-        QCOMPARE(m_alarm->tasks().count(), 1);
+        QCOMPARE(m_fake.played.size(), 2);
     }
 
     void triggerDelayIsNotExtended()
@@ -106,6 +160,7 @@ private Q_SLOTS:
         QVERIFY(m_alarm->TimTriggerDelayFlash.isActive());
         QCOMPARE(m_alarm->TimTriggerDelay.interval(), 10000);
         QVERIFY(m_alarm->tasks().isEmpty());
+        QVERIFY(m_fake.played.isEmpty());
         const int remainingAtFirst = m_alarm->TimTriggerDelay.remainingTime();
 
         QTest::qWait(60);
@@ -124,7 +179,9 @@ private Q_SLOTS:
         QVERIFY(!m_alarm->ledLit(Led::TriggerDelay));
         QVERIFY(!m_alarm->TimTriggerDelay.isActive());
         QVERIFY(!m_alarm->TimTriggerDelayFlash.isActive());
-        QCOMPARE(m_alarm->tasks().count(), 1); // one run for both triggers
+        // One run for both triggers, its first sound started at once.
+        QCOMPARE(m_fake.played.size(), 1);
+        QVERIFY(m_alarm->tasks().isEmpty());
     }
 
     void simulationTime_data()
@@ -189,7 +246,7 @@ private Q_SLOTS:
         QCOMPARE(m_report->count(), lines + (accepted ? 1 : 0));
         if (accepted)
             QCOMPARE(ReportMessages().last(), QStringLiteral("Alarm simulated"));
-        QCOMPARE(m_alarm->tasks().isEmpty(), !accepted);
+        QCOMPARE(m_fake.played.size(), accepted ? 1 : 0);
         // Rescheduled and blinking either way.
         QVERIFY(m_alarm->TimSimulation.isActive());
         QCOMPARE(m_alarm->TimSimulation.interval(), 899999);

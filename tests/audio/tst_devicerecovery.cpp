@@ -115,6 +115,18 @@ private Q_SLOTS:
         // Closed again a few seconds after the last sound.
         QTRY_VERIFY_WITH_TIMEOUT(!engine.outputOpen(), 10000);
         QVERIFY(!engine.devicesLost());
+
+        // An accepted trigger opens it before its sound is decoded; left
+        // unused, it closes again like after a sound.
+        engine.prepareOutput();
+        QTRY_VERIFY_WITH_TIMEOUT(engine.outputOpen(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!engine.outputOpen(), 10000);
+        QVERIFY(!engine.devicesLost());
+
+        AudioEngine withoutOutput; // nothing to open
+        withoutOutput.prepareOutput();
+        QTest::qWait(200);
+        QVERIFY(!withoutOutput.outputOpen());
     }
 
     // At rest the engine runs no thread of its own or of SDL's; a sound
