@@ -70,6 +70,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     connectHandlers();
     wireProtection();
     wireReach();
+    wireEvidence();
     wireAudioDevices();
     wireActivityDetection();
     applyDesktopLook(); // last: it names and colours every control built above
@@ -109,7 +110,7 @@ void TfrmMain::connectHandlers()
     connect(ActMouDetectToggle, &QAction::triggered, this, &TfrmMain::ActMouDetectToggleExecute);
     connect(ActSimToggle, &QAction::triggered, this, &TfrmMain::ActSimToggleExecute);
     connect(ActViewReport, &QAction::triggered, this,
-            [this] { ShowReportWindow(m_report.filePath(), this); });
+            [this] { ShowReportWindow(m_report.filePath(), this, evidenceFolder()); });
 
     SoundLibrary *sounds = m_sounds.get();
     connect(ActAddSound, &QAction::triggered, sounds, &SoundLibrary::ActAddSoundExecute);

@@ -11,6 +11,7 @@
 #include "detect/ActivityMonitor.h"
 #include "detect/MicrophoneMonitor.h"
 #include "detect/MouseMonitor.h"
+#include "evidence/EvidenceRecorder.h"
 #include "report/ReportLog.h"
 #include "sounds/SoundLibrary.h"
 
@@ -191,6 +192,14 @@ public:
 
 public:
     const SinkGuard *sinkGuard() const; // null before FormCreate
+
+    // The alarm's pictures (fmMainEvidence.cpp).
+    EvidenceRecorder &evidence() { return *m_evidence; }
+    QString evidenceFolder() const;
+
+private:
+    void wireEvidence();
+    std::unique_ptr<EvidenceRecorder> m_evidence;
 
 public:
     ReachServices *reach() { return m_reach.get(); }
