@@ -37,8 +37,15 @@ bool InitGStreamer(QString *error)
 QList<GstElement *> MakeSources()
 {
     QList<GstElement *> sources;
-    if (GstElement *pipewire = gst_element_factory_make("pipewiresrc", nullptr))
+    if (GstElement *pipewire = gst_element_factory_make("pipewiresrc", nullptr)) {
+        // Without a media type the session manager may leave the stream unlinked.
+        GstStructure *properties = gst_structure_new(
+            "props", "media.type", G_TYPE_STRING, "Video", "media.category", G_TYPE_STRING,
+            "Capture", "media.role", G_TYPE_STRING, "Camera", nullptr);
+        g_object_set(pipewire, "stream-properties", properties, nullptr);
+        gst_structure_free(properties);
         sources << pipewire;
+    }
     const QStringList devices =
         QDir(QStringLiteral("/dev"))
             .entryList({QStringLiteral("video*")}, QDir::System, QDir::Name);

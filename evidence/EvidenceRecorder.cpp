@@ -126,6 +126,7 @@ void EvidenceRecorder::applyPhoto(const Outcome &outcome)
 {
     m_cameraBusy = false;
     if (outcome.sourceMissing) {
+        qWarning("Camera not available: %s", qPrintable(outcome.error));
         if (!m_cameraMissingSaid)
             m_report.AddToReport(CameraMissingLine);
         m_cameraMissingSaid = true;

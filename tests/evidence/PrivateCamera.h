@@ -46,8 +46,10 @@ public:
                         QStringLiteral("is-live=true"), QStringLiteral("pattern=smpte"),
                         QStringLiteral("!"), caps, QStringLiteral("!"),
                         QStringLiteral("pipewiresink"), QStringLiteral("mode=provide"),
+                        // GStreamer's sink sends nothing more once it was paused
+                        // while idle; a real camera starts again.
                         QStringLiteral("stream-properties=props,media.class=Video/Source,"
-                                       "node.description=Test-camera")});
+                                       "node.description=Test-camera,node.pause-on-idle=false")});
         if (!m_source.waitForStarted(10000))
             return false;
         // The source is there once the server lists it.
