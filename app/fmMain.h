@@ -199,6 +199,8 @@ public:
 
 private:
     void wireEvidence();
+    // A new entry of the Options menu, above its last group.
+    QAction *addOptionsAction(const QString &text, const char *name);
     std::unique_ptr<EvidenceRecorder> m_evidence;
 
 public:

@@ -29,19 +29,26 @@ void TfrmMain::wireEvidence()
         evidence->folder().prune(EvidenceSettings::Load().limits, QDateTime::currentDateTime());
     });
 
-    if (auto *options = menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"))) {
-        QAction *before = nullptr;
-        for (QAction *action : options->actions())
-            if (action->objectName() == QLatin1String("N5"))
-                before = action;
-        auto *dialogAction = new QAction(QStringLiteral("Evidence…"), options);
-        dialogAction->setObjectName(QStringLiteral("mnuEvidence"));
-        options->insertAction(before, dialogAction);
-        connect(dialogAction, &QAction::triggered, this, [this] {
-            TfrmEvidence dialog(*m_evidence, this);
-            dialog.exec();
-        });
-    }
+    connect(addOptionsAction(QStringLiteral("Evidence…"), "mnuEvidence"), &QAction::triggered, this,
+            [this] {
+                TfrmEvidence dialog(*m_evidence, this);
+                dialog.exec();
+            });
+}
+
+QAction *TfrmMain::addOptionsAction(const QString &text, const char *name)
+{
+    auto *options = menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"));
+    if (!options)
+        return new QAction(text, this);
+    QAction *before = nullptr; // the separator above the last group
+    for (QAction *action : options->actions())
+        if (action->objectName() == QLatin1String("N5"))
+            before = action;
+    auto *action = new QAction(text, options);
+    action->setObjectName(QString::fromLatin1(name));
+    options->insertAction(before, action);
+    return action;
 }
 
 QString TfrmMain::evidenceFolder() const

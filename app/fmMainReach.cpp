@@ -103,19 +103,11 @@ void TfrmMain::wireReach()
     reach.tray.setArmState(TrayState(m_alarm->armState()));
     reach.tray.show();
 
-    if (auto *options = menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"))) {
-        QAction *before = nullptr;
-        for (QAction *action : options->actions())
-            if (action->objectName() == QLatin1String("N5"))
-                before = action;
-        auto *alerts = new QAction(QStringLiteral("Alerts…"), options);
-        alerts->setObjectName(QStringLiteral("mnuAlerts"));
-        options->insertAction(before, alerts);
-        connect(alerts, &QAction::triggered, this, [this] {
-            TfrmAlerts dialog(m_reach->sender, this);
-            dialog.exec();
-        });
-    }
+    connect(addOptionsAction(QStringLiteral("Alerts…"), "mnuAlerts"), &QAction::triggered, this,
+            [this] {
+                TfrmAlerts dialog(m_reach->sender, this);
+                dialog.exec();
+            });
 }
 
 bool TfrmMain::closeToTray(QCloseEvent *event)

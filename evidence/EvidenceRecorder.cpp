@@ -122,35 +122,34 @@ void EvidenceRecorder::takeTestPhoto()
         Q_EMIT testPhotoTaken(QImage(), QStringLiteral("The camera is busy with a picture"));
 }
 
+QString EvidenceRecorder::report(const Outcome &outcome, const QString &source,
+                                 const QString &missingLine, bool *missingSaid)
+{
+    if (outcome.sourceMissing) {
+        qWarning("%s: %s", qPrintable(missingLine), qPrintable(outcome.error));
+        if (!*missingSaid)
+            m_report.AddToReport(missingLine);
+        *missingSaid = true;
+        return {};
+    }
+    if (outcome.fileName.isEmpty()) {
+        m_report.AddToReport(source + QStringLiteral(" not saved: ") + outcome.error);
+        return {};
+    }
+    m_report.AddToReport(source + QStringLiteral(" saved: ") + outcome.fileName);
+    return m_folder.path() + outcome.fileName;
+}
+
 void EvidenceRecorder::applyPhoto(const Outcome &outcome)
 {
     m_cameraBusy = false;
-    if (outcome.sourceMissing) {
-        qWarning("Camera not available: %s", qPrintable(outcome.error));
-        if (!m_cameraMissingSaid)
-            m_report.AddToReport(CameraMissingLine);
-        m_cameraMissingSaid = true;
-    } else if (outcome.fileName.isEmpty()) {
-        m_report.AddToReport(QStringLiteral("Photo not saved: ") + outcome.error);
-    } else {
-        m_report.AddToReport(QStringLiteral("Photo saved: ") + outcome.fileName);
-    }
-    Q_EMIT photoFinished(outcome.fileName.isEmpty() ? QString()
-                                                    : m_folder.path() + outcome.fileName);
+    Q_EMIT photoFinished(
+        report(outcome, QStringLiteral("Photo"), CameraMissingLine, &m_cameraMissingSaid));
 }
 
 void EvidenceRecorder::applyScreen(const Outcome &outcome)
 {
     m_screenBusy = false;
-    if (outcome.sourceMissing) {
-        if (!m_screenMissingSaid)
-            m_report.AddToReport(ScreenMissingLine);
-        m_screenMissingSaid = true;
-    } else if (outcome.fileName.isEmpty()) {
-        m_report.AddToReport(QStringLiteral("Screen not saved: ") + outcome.error);
-    } else {
-        m_report.AddToReport(QStringLiteral("Screen saved: ") + outcome.fileName);
-    }
-    Q_EMIT screenFinished(outcome.fileName.isEmpty() ? QString()
-                                                     : m_folder.path() + outcome.fileName);
+    Q_EMIT screenFinished(
+        report(outcome, QStringLiteral("Screen"), ScreenMissingLine, &m_screenMissingSaid));
 }

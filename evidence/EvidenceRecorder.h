@@ -61,6 +61,9 @@ private:
     void startCamera(std::function<void()> job);
     Outcome keep(const QDateTime &taken, const QString &kind, const QString &suffix,
                  const QByteArray &bytes, const EvidenceFolder::Limits &limits) const;
+    // Writes the outcome's report line; the saved file's full path, empty when none.
+    QString report(const Outcome &outcome, const QString &source, const QString &missingLine,
+                   bool *missingSaid);
     void applyPhoto(const Outcome &outcome);
     void applyScreen(const Outcome &outcome);
     void joinFinished();

@@ -7,12 +7,11 @@
 
 #include "alarm/Autostart.h"
 #include "app/ArmableWindow.h"
+#include "app/OptionsMenu.h"
 #include "app/fmEvidence.h"
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -85,14 +84,8 @@ private Q_SLOTS:
     {
         auto w = tarvo::test::makeArmableWindow(m_dir->path() + QLatin1Char('/'));
         QVERIFY(w);
-        auto *options = w->menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"));
-        QVERIFY(options);
-        QStringList names;
-        for (QAction *action : options->actions())
-            names << action->objectName();
-        const int at = names.indexOf(QStringLiteral("mnuEvidence"));
-        QVERIFY(at >= 0 && at < names.indexOf(QStringLiteral("N5")));
-        QCOMPARE(options->actions().at(at)->text(), QStringLiteral("Evidence…"));
+        QCOMPARE(tarvo::test::OptionsEntryAboveLastGroup(*w, QStringLiteral("mnuEvidence")),
+                 QStringLiteral("Evidence…"));
 
         TfrmEvidence dialog(w->evidence());
         QVERIFY(!dialog.chkPhoto->isChecked() && !dialog.chkScreen->isChecked());

@@ -8,6 +8,7 @@
 #include "alarm/Autostart.h"
 #include "alerts/AlertServer.h"
 #include "alerts/Journal.h"
+#include "app/OptionsMenu.h"
 #include "app/fmAlerts.h"
 #include "app/fmMain.h"
 #include "app/fmMainReach.h"
@@ -293,15 +294,8 @@ private Q_SLOTS:
     {
         auto w = makeWindow();
         QVERIFY(w);
-        auto *options = w->menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"));
-        QVERIFY(options);
-        QStringList names;
-        for (QAction *action : options->actions())
-            names << action->objectName();
-        const int at = names.indexOf(QStringLiteral("mnuAlerts"));
-        QVERIFY(at >= 0);
-        QVERIFY(at < names.indexOf(QStringLiteral("N5")));
-        QCOMPARE(options->actions().at(at)->text(), QStringLiteral("Alerts…"));
+        QCOMPARE(tarvo::test::OptionsEntryAboveLastGroup(*w, QStringLiteral("mnuAlerts")),
+                 QStringLiteral("Alerts…"));
     }
 };
 
