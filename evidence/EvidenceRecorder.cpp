@@ -3,6 +3,8 @@
 #include "evidence/ScreenCapture.h"
 #include "report/ReportLog.h"
 
+#include <QTimer>
+
 const QString EvidenceRecorder::CameraMissingLine = QStringLiteral("Camera not available");
 const QString EvidenceRecorder::ScreenMissingLine = QStringLiteral("Screen not available");
 
@@ -85,23 +87,32 @@ void EvidenceRecorder::triggered()
         });
     }
     if (settings.screen && !m_screenBusy) {
-        QString why;
-        const QImage screen = m_hooks.grabScreen(&why);
-        if (screen.isNull()) {
-            Outcome outcome;
-            outcome.sourceMissing = true;
-            outcome.error = why;
-            applyScreen(outcome);
-            return;
-        }
+        // The grab runs on this thread: after the sound's first tick, not before it.
         m_screenBusy = true;
-        m_screenWorker = std::thread([this, taken, screen, limits = settings.limits] {
-            const Outcome outcome = keep(taken, QStringLiteral("screen"), QStringLiteral("png"),
-                                         ScreenCapture::EncodePng(screen), limits);
-            QMetaObject::invokeMethod(
-                this, [this, outcome] { applyScreen(outcome); }, Qt::QueuedConnection);
-        });
+        QTimer::singleShot(ScreenDelayMs, this,
+                           [this, taken, limits = settings.limits] { grabScreen(taken, limits); });
     }
+}
+
+void EvidenceRecorder::grabScreen(const QDateTime &taken, const EvidenceFolder::Limits &limits)
+{
+    QString why;
+    const QImage screen = m_hooks.grabScreen(&why);
+    if (screen.isNull()) {
+        Outcome outcome;
+        outcome.sourceMissing = true;
+        outcome.error = why;
+        applyScreen(outcome);
+        return;
+    }
+    if (m_screenWorker.joinable()) // the last one has handed in its result
+        m_screenWorker.join();
+    m_screenWorker = std::thread([this, taken, screen, limits] {
+        const Outcome outcome = keep(taken, QStringLiteral("screen"), QStringLiteral("png"),
+                                     ScreenCapture::EncodePng(screen), limits);
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { applyScreen(outcome); }, Qt::QueuedConnection);
+    });
 }
 
 void EvidenceRecorder::takeTestPhoto()

@@ -45,6 +45,8 @@ public:
     const EvidenceFolder &folder() const { return m_folder; }
 
     static const QString CameraMissingLine, ScreenMissingLine;
+    // The alarm's task timer plays the first sound within 250 ms of a trigger.
+    static constexpr int ScreenDelayMs = 300;
 
 Q_SIGNALS:
     // A capture ended; the full path of the saved file, empty when none.
@@ -59,6 +61,7 @@ private:
         bool sourceMissing = false;
     };
     void startCamera(std::function<void()> job);
+    void grabScreen(const QDateTime &taken, const EvidenceFolder::Limits &limits);
     Outcome keep(const QDateTime &taken, const QString &kind, const QString &suffix,
                  const QByteArray &bytes, const EvidenceFolder::Limits &limits) const;
     // Writes the outcome's report line; the saved file's full path, empty when none.
