@@ -75,6 +75,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     wireProtection();
     wireReach();
     wireBackgroundClose();
+    wireEvidence();
     wireAudioDevices();
     wireActivityDetection();
     wireArmedReach();
@@ -116,7 +117,7 @@ void TfrmMain::connectHandlers()
     connect(ActMouDetectToggle, &QAction::triggered, this, &TfrmMain::ActMouDetectToggleExecute);
     connect(ActSimToggle, &QAction::triggered, this, &TfrmMain::ActSimToggleExecute);
     connect(ActViewReport, &QAction::triggered, this,
-            [this] { ShowReportWindow(m_report.filePath(), this); });
+            [this] { ShowReportWindow(m_report.filePath(), this, evidenceFolder()); });
 
     SoundLibrary *sounds = m_sounds.get();
     connect(ActAddSound, &QAction::triggered, sounds, &SoundLibrary::ActAddSoundExecute);

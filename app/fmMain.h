@@ -12,6 +12,7 @@
 #include "detect/ActivityMonitor.h"
 #include "detect/MicrophoneMonitor.h"
 #include "detect/MouseMonitor.h"
+#include "evidence/EvidenceRecorder.h"
 #include "report/ReportLog.h"
 #include "sounds/SoundLibrary.h"
 
@@ -247,6 +248,16 @@ private:
     std::unique_ptr<BackgroundClose> m_backgroundClose;
     BackgroundPortal *m_backgroundPortal = nullptr;
     bool m_exitRequested = false;
+
+    // The alarm's pictures (fmMainEvidence.cpp).
+    EvidenceRecorder &evidence() { return *m_evidence; }
+    QString evidenceFolder() const;
+
+private:
+    void wireEvidence();
+    // A new entry of the Options menu, above its last group.
+    QAction *addOptionsAction(const QString &text, const char *name);
+    std::unique_ptr<EvidenceRecorder> m_evidence;
 
 public:
     ReachServices *reach() { return m_reach.get(); }

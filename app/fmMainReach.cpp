@@ -95,23 +95,15 @@ void TfrmMain::wireReach()
     reach.tray.setArmState(TrayState(m_alarm->armState()));
     reach.tray.show();
 
-    if (auto *options = menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"))) {
-        QAction *before = nullptr;
-        for (QAction *action : options->actions())
-            if (action->objectName() == QLatin1String("N5"))
-                before = action;
-        auto *alerts = new QAction(QStringLiteral("Alerts…"), options);
-        alerts->setObjectName(QStringLiteral("mnuAlerts"));
-        options->insertAction(before, alerts);
-        connect(alerts, &QAction::triggered, this, [this] {
-            // Window-modal and not exec(): the alarm goes on meanwhile, and
-            // the dialog closes when arming with a PIN holds it.
-            auto *dialog = new TfrmAlerts(m_reach->sender, this);
-            dialog->setAttribute(Qt::WA_DeleteOnClose);
-            dialog->open();
-            holdDialog(ArmedReach::Place::Alerts, dialog);
-            connect(dialog, &QDialog::accepted, this, [this] { m_reach->heartbeat.reload(); });
-        });
-    }
+    connect(addOptionsAction(QStringLiteral("Alerts…"), "mnuAlerts"), &QAction::triggered, this,
+            [this] {
+                // Window-modal and not exec(): the alarm goes on meanwhile,
+                // and the dialog closes when arming with a PIN holds it.
+                auto *dialog = new TfrmAlerts(m_reach->sender, this);
+                dialog->setAttribute(Qt::WA_DeleteOnClose);
+                dialog->open();
+                holdDialog(ArmedReach::Place::Alerts, dialog);
+                connect(dialog, &QDialog::accepted, this, [this] { m_reach->heartbeat.reload(); });
+            });
     wireStopNotices();
 }

@@ -14,7 +14,10 @@ figure beside a baseline measured in the same run:
 - start -> main window shown, against a minimal Qt window
   (bench_info_minimalwindow);
 - pointer jump -> sound with a report of 1 KB, 20 MB and 100 MB, with the
-  triggers that went unheard.
+  triggers that went unheard;
+- with photos on (a test camera on a private PipeWire): pointer jump ->
+  first sound, beside pointer jump -> photo on disk (the sound must not
+  wait for the photo).
 
 The pointer is moved and keys are pressed from this process (Xlib, XTEST),
 and each trigger is timed from the moment it is sent, so starting a helper
@@ -40,6 +43,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "acceptance"))
 from world import QUIET, S, SET, SOUND, World  # noqa: E402
 from harness import Listener, Processes, SoundServer, XServer, make_tone, wait_until  # noqa: E402
+from soundservers import make_server  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -214,6 +218,74 @@ def new_world(suite, name, armed, detectors=("mouse",), report_bytes=0):
     return world
 
 
+class CameraSource:
+    """A private PipeWire with a test-pattern camera on it (media class
+    Video/Source), as a desktop offers a real one."""
+
+    def __init__(self, suite):
+        self.server = make_server(suite.procs, os.path.join(suite.root, "camera"), "pipewire")
+        env = dict(self.server.server_env)
+        self.proc = suite.procs.start(
+            ["gst-launch-1.0", "-q", "videotestsrc", "is-live=true", "pattern=smpte", "!",
+             "video/x-raw,format=YUY2,width=640,height=480,framerate=30/1", "!",
+             "pipewiresink", "mode=provide",
+             # GStreamer's sink sends nothing more once paused while idle.
+             "stream-properties=props,media.class=Video/Source,node.description=Bench-camera,"
+             "node.pause-on-idle=false"],
+            env=env)
+        self.client_env = {"PIPEWIRE_RUNTIME_DIR": self.server.runtime}
+
+
+def photo_files(world):
+    folder = os.path.join(os.path.dirname(world.report), "Evidence")
+    try:
+        return {n for n in os.listdir(folder) if n.endswith(".jpg")}
+    except FileNotFoundError:
+        return set()
+
+
+def capture_times(suite, camera, jumps):
+    """Pointer jump -> first sound and -> photo on disk, photos on. A photo
+    file appears whole (it is renamed into place once written)."""
+    world = new_world(suite, "photo", armed=True)
+    world.preset(checked=["tone.wav"], extra={(S, "Alarm Active"): "T",
+                                              (S, "ActMouDetectToggle"): "T",
+                                              (S + "/evidence", "Photo"): "T"})
+    world.env.update(camera.client_env)
+    world.start()
+    world.wait_main(timeout=60)
+    world.wait_report("Alarm - Activated", timeout=60)
+    time.sleep(5)
+    sounds, photos, missed = [], [], 0
+    for _ in range(jumps):
+        suite.listener.wait_for_silence(15, QUIET, hold=0.5)
+        time.sleep(1.7 + random.uniform(0, 0.5))
+        before = photo_files(world)
+        t0 = jump(world, suite)
+        heard = first_sound(suite.listener, t0)
+        if heard is not None:
+            sounds.append(heard)
+        else:
+            missed += 1
+        if wait_until(lambda: photo_files(world) - before, 10, 0.005):
+            photos.append(time.monotonic() - t0)
+    world.stop()
+    return sorted(sounds), missed, sorted(photos)
+
+
+def show_capture(suite, jumps):
+    print("photos on (test camera on a private PipeWire):", flush=True)
+    camera = CameraSource(suite)
+    sounds, missed, photos = capture_times(suite, camera, jumps)
+    show_latency("pointer jump -> first sound", sounds, missed)
+    if photos:
+        print("  %-34s median %4.0f ms  max %4.0f ms  (%d of %d jumps)"
+              % ("pointer jump -> photo on disk", 1000 * statistics.median(photos),
+                 1000 * photos[-1], len(photos), jumps), flush=True)
+    else:
+        print("  %-34s no photo saved" % "pointer jump -> photo on disk", flush=True)
+
+
 def time_to_window(start, windows, stop):
     t0 = time.monotonic()
     proc = start()
@@ -283,6 +355,7 @@ def main():
                     args.starts, trigger=trigger)
                 show_latency("%s: %s" % (label, row), heard, missed)
         suite.binary = binary
+        show_capture(suite, args.jumps)
 
         print("start -> window shown (median of 9, the programs taking turns):", flush=True)
         worlds = []

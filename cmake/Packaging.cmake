@@ -18,4 +18,8 @@ machine. Every arming, disarming and trigger is written to a report.")
 # loaded at run time, so shlibdeps cannot see them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# The camera's GStreamer elements are plugins too (videoconvert and appsink,
+# pipewiresrc, v4l2src); photos are optional, so they are recommended.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+    "gstreamer1.0-plugins-base, gstreamer1.0-pipewire, gstreamer1.0-plugins-good")
 include(CPack)

@@ -2,12 +2,15 @@
 
 #include "report/ReportLinesModel.h"
 
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
 #include <QScreen>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -86,6 +89,7 @@ void TfrmReport::FormCreate()
     layout->addWidget(bottom);
 
     connect(btnCancel, &QPushButton::clicked, this, &TfrmReport::btnCancelClick);
+    connect(ListBox1, &QListView::doubleClicked, this, &TfrmReport::OpenCurrentPicture);
     for (QWidget *child : {static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(btnCancel)})
         child->installEventFilter(this);
 
@@ -104,6 +108,36 @@ void TfrmReport::SetResultState(bool hasLines)
     pnlNothingToReport->setVisible(!hasLines);
 }
 
+QString TfrmReport::PictureOfLine(const QString &line) const
+{
+    if (m_evidenceFolder.isEmpty())
+        return {};
+    for (const QLatin1String prefix :
+         {QLatin1String("] Photo saved: "), QLatin1String("] Screen saved: ")}) {
+        const qsizetype at = line.indexOf(prefix);
+        if (at < 0)
+            continue;
+        const QString name = line.mid(at + prefix.size()).trimmed();
+        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')))
+            return {};
+        const QString path = m_evidenceFolder + name;
+        return QFileInfo(path).isFile() ? path : QString();
+    }
+    return {};
+}
+
+bool TfrmReport::OpenCurrentPicture()
+{
+    const QModelIndex current = ListBox1->currentIndex();
+    if (!current.isValid() || !ListBox1->isVisible())
+        return false;
+    const QString path = PictureOfLine(m_lines->lineAt(current.row()));
+    if (path.isEmpty())
+        return false;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return true;
+}
+
 bool TfrmReport::FormKeyUp(int key)
 {
     if (key != Qt::Key_Escape)
@@ -115,7 +149,9 @@ bool TfrmReport::FormKeyUp(int key)
 bool TfrmReport::FormKeyPress(int key)
 {
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-        reject();
+        // On a line that names a picture, Enter opens it; elsewhere it closes.
+        if (!OpenCurrentPicture())
+            reject();
         return true;
     }
     // Escape closes on release; swallowing the press keeps QDialog from
@@ -149,9 +185,10 @@ void TfrmReport::keyReleaseEvent(QKeyEvent *event)
         QDialog::keyReleaseEvent(event);
 }
 
-int ShowReportWindow(const QString &reportFilePath, QWidget *parent)
+int ShowReportWindow(const QString &reportFilePath, QWidget *parent, const QString &evidenceFolder)
 {
     TfrmReport window(parent);
+    window.setEvidenceFolder(evidenceFolder);
     window.LoadReport(reportFilePath);
     if (const QScreen *screen = window.screen())
         window.move(screen->availableGeometry().center() - window.rect().center());

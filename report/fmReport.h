@@ -1,5 +1,7 @@
 #pragma once
 // The report window: shows the report file as it is on disk, line by line.
+// A line that names a saved picture ("Photo saved: <file name>") opens it
+// with the desktop's viewer on a double click or Enter.
 
 #include <QDialog>
 
@@ -18,6 +20,13 @@ public:
     // "Nothing to report." panel.
     void LoadReport(const QString &reportFilePath);
     void SetResultState(bool hasLines);
+    // Where the pictures named in the report are kept (ends in '/').
+    void setEvidenceFolder(const QString &folder) { m_evidenceFolder = folder; }
+    // The picture a report line names, empty for other lines and for
+    // pictures that are gone.
+    QString PictureOfLine(const QString &line) const;
+    // Opens the current line's picture; false when it names none.
+    bool OpenCurrentPicture();
 
     // One row per report line, made into text only when shown, so a large
     // report opens at once.
@@ -39,7 +48,9 @@ private:
     void btnCancelClick();
 
     ReportLinesModel *m_lines = nullptr;
+    QString m_evidenceFolder;
 };
 
 // Opens the report window modally and destroys it when it closes.
-int ShowReportWindow(const QString &reportFilePath, QWidget *parent);
+int ShowReportWindow(const QString &reportFilePath, QWidget *parent,
+                     const QString &evidenceFolder = QString());

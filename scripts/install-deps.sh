@@ -13,11 +13,14 @@ build_pkgs+=(qt6-svg-dev dpkg-dev  # icon sizes rendered at build time; cpack's 
              libpulse-dev          # sink mute and volume guard
              libmpg123-dev         # MP3 decoded to its real end
              libcurl4-openssl-dev  # e-mail alerts over SMTP
-             libx11-dev libxi-dev libwayland-dev libwayland-bin wayland-protocols)  # input activity
+             libx11-dev libxi-dev libwayland-dev libwayland-bin wayland-protocols  # input activity
+             libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev  # photos from the camera
+             gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pipewire)
 test_pkgs+=(desktop-file-utils appstream lintian file man-db  # install and package checks
             dbus dbus-daemon python3-dbusmock  # private buses: logind, UPower, notifications, idle monitors
             python3-aiosmtpd openssl  # a real SMTP server for the e-mail alert tests
             pipewire pipewire-pulse wireplumber lame  # sound server recovery, VBR MP3
+            gstreamer1.0-tools  # a test camera on a private PipeWire
             dex libglib2.0-bin systemd  # the autostart entry started by real launchers
             openbox  # a real window manager's close (Alt+F4)
             clang libclang-rt-14-dev)  # libFuzzer targets (scripts/test.sh)

@@ -9,6 +9,7 @@
 #include "alerts/AlertServer.h"
 #include "alerts/Journal.h"
 #include "app/HeartbeatFields.h"
+#include "app/OptionsMenu.h"
 #include "app/fmAlerts.h"
 #include "app/fmMain.h"
 #include "app/fmMainReach.h"
@@ -466,15 +467,7 @@ private Q_SLOTS:
     {
         auto w = makeWindow();
         QVERIFY(w);
-        auto *options = w->menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"));
-        QVERIFY(options);
-        QStringList names;
-        for (QAction *action : options->actions())
-            names << action->objectName();
-        const int at = names.indexOf(QStringLiteral("mnuAlerts"));
-        QVERIFY(at >= 0);
-        QVERIFY(at < names.indexOf(QStringLiteral("N5")));
-        QCOMPARE(options->actions().at(at)->text().remove(QLatin1Char('&')),
+        QCOMPARE(tarvo::test::OptionsEntryAboveLastGroup(*w, QStringLiteral("mnuAlerts")),
                  QStringLiteral("Alerts…"));
     }
 };

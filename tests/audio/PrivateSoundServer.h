@@ -63,6 +63,10 @@ public:
     }
 
     bool ready() const { return m_ready; }
+    // The servers' environment and the folder of their sockets (PipeWire's
+    // clients find "pipewire-0" there through PIPEWIRE_RUNTIME_DIR).
+    const QProcessEnvironment &environment() const { return m_env; }
+    QString runtimeDir() const { return m_dir.filePath(QStringLiteral("run")); }
     QString serverString() const { return QStringLiteral("unix:") + m_socket; }
 
     // Ends the pulse protocol server (PulseAudio, or pipewire-pulse).

@@ -2,12 +2,24 @@
 #include "report/ReportLinesModel.h"
 #include "report/fmReport.h"
 
+#include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+
+// Takes the desktop's "open this file" requests in place of the viewer.
+class OpenedFiles : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList paths;
+public Q_SLOTS:
+    void open(const QUrl &url) { paths << url.toLocalFile(); }
+};
 
 class TestReportWindow : public QObject
 {
@@ -52,11 +64,10 @@ private Q_SLOTS:
                                               QStringLiteral("my note")};
         // Every kind of line end, empty lines among them, and a last line
         // without one: the ends found from the next line's start.
-        QTest::newRow("line ends")
-            << QByteArray("crlf\r\nlf\ncr\r\r\n\n\r\rlast") << true
-            << QStringList{"crlf", "lf", "cr", "", "", "", "", "last"};
-        QTest::newRow("ends with lone cr") << QByteArray("a\r\nb\r") << true
-                                           << QStringList{"a", "b"};
+        QTest::newRow("line ends") << QByteArray("crlf\r\nlf\ncr\r\r\n\n\r\rlast") << true
+                                   << QStringList{"crlf", "lf", "cr", "", "", "", "", "last"};
+        QTest::newRow("ends with lone cr")
+            << QByteArray("a\r\nb\r") << true << QStringList{"a", "b"};
         QTest::newRow("garbage") << QByteArray("\xff\x00zz", 4) << true
                                  << QStringList{QString::fromUtf8(QByteArray("\xff\x00zz", 4))};
     }
@@ -112,6 +123,64 @@ private Q_SLOTS:
         }
         QVERIFY(!window.isVisible());
         QCOMPARE(window.result(), int(QDialog::Rejected));
+    }
+
+    void picturesOpenFromTheirLines_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("opened"); // empty: nothing opens, the window closes
+        const QString photo = QStringLiteral("2026-12-07_19-30-00_photo.jpg");
+        const QString screen = QStringLiteral("2026-12-07_19-30-00_screen.png");
+        QTest::newRow("photo, enter")
+            << "[07.12.26 19:30] Photo saved: " + photo << QStringLiteral("enter") << photo;
+        QTest::newRow("screen, double click")
+            << "[07.12.26 19:30] Screen saved: " + screen << QStringLiteral("double") << screen;
+        QTest::newRow("plain line, enter") << QStringLiteral("[07.12.26 19:30] Mouse detected")
+                                           << QStringLiteral("enter") << QString();
+        QTest::newRow("picture gone") << QStringLiteral("[07.12.26 19:30] Photo saved: gone.jpg")
+                                      << QStringLiteral("enter") << QString();
+        QTest::newRow("outside the folder")
+            << QStringLiteral("[07.12.26 19:30] Photo saved: ../Report.txt")
+            << QStringLiteral("enter") << QString();
+    }
+    void picturesOpenFromTheirLines()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, how);
+        QFETCH(QString, opened);
+        const QString folder = m_dir.filePath(QStringLiteral("Evidence/"));
+        QDir().mkpath(folder);
+        for (const char *name :
+             {"2026-12-07_19-30-00_photo.jpg", "2026-12-07_19-30-00_screen.png"}) {
+            QFile picture(folder + QLatin1String(name));
+            QVERIFY(picture.open(QIODevice::WriteOnly));
+        }
+        OpenedFiles viewer;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &viewer, "open");
+        TfrmReport window;
+        window.setEvidenceFolder(folder);
+        window.LoadReport(WriteReport(line.toUtf8() + "\r\n"));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QModelIndex row = window.lines()->index(0);
+        window.ListBox1->setCurrentIndex(row);
+        if (how == QLatin1String("enter"))
+            QTest::keyPress(window.ListBox1, Qt::Key_Return);
+        else {
+            // A double click is a click followed by a second press.
+            const QPoint at = window.ListBox1->visualRect(row).center();
+            QTest::mouseClick(window.ListBox1->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(window.ListBox1->viewport(), Qt::LeftButton, {}, at);
+        }
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        if (opened.isEmpty()) {
+            QVERIFY(viewer.paths.isEmpty());
+            QVERIFY(!window.isVisible());
+        } else {
+            QCOMPARE(viewer.paths, QStringList{folder + opened});
+            QVERIFY2(window.isVisible(), "opening a picture leaves the report open");
+        }
     }
 
     void showReportWindowIsModalAndReturns()

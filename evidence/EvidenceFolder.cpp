@@ -1,0 +1,103 @@
+#include "evidence/EvidenceFolder.h"
+
+#include "files/SafeFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <sys/stat.h>
+
+namespace {
+const QString TimeFormat = QStringLiteral("yyyy-MM-dd_HH-mm-ss");
+constexpr qint64 BytesPerMB = 1024 * 1024;
+
+const QRegularExpression &NamePattern()
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{2}-\\d{2}-\\d{2})_[a-z]+(_\\d+)?\\.(jpg|png)$"));
+    return pattern;
+}
+
+bool MakePrivateFolder(const QString &folder, QString *error)
+{
+    if (!QDir().mkpath(folder)) {
+        if (error)
+            *error = QStringLiteral("Cannot create the folder %1").arg(folder);
+        return false;
+    }
+    ::chmod(QFile::encodeName(folder).constData(), 0700);
+    return true;
+}
+} // namespace
+
+QString EvidenceFolder::PathFor(const QString &reportsFolder)
+{
+    QString base = reportsFolder;
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    return base + QStringLiteral("Evidence/");
+}
+
+QDateTime EvidenceFolder::TakenAt(const QString &fileName)
+{
+    const auto match = NamePattern().match(fileName);
+    if (!match.hasMatch())
+        return {};
+    return QDateTime::fromString(match.captured(1), TimeFormat);
+}
+
+QString EvidenceFolder::FreeName(const QDateTime &taken, const QString &kind,
+                                 const QString &suffix) const
+{
+    const QString stem = taken.toString(TimeFormat) + QLatin1Char('_') + kind;
+    QString name = stem + QLatin1Char('.') + suffix;
+    for (int n = 2; QFileInfo::exists(m_folder + name); ++n)
+        name = stem + QLatin1Char('_') + QString::number(n) + QLatin1Char('.') + suffix;
+    return name;
+}
+
+QString EvidenceFolder::save(const QDateTime &taken, const QString &kind, const QString &suffix,
+                             const QByteArray &bytes, QString *error) const
+{
+    if (!MakePrivateFolder(m_folder, error))
+        return {};
+    const QString name = FreeName(taken, kind, suffix);
+    if (!SafeFile::Replace(m_folder + name, bytes, error, nullptr, 0600))
+        return {};
+    return name;
+}
+
+void EvidenceFolder::prune(const Limits &limits, const QDateTime &now, const QString &keep) const
+{
+    // Sorted by name is sorted by the time taken, oldest first.
+    const QFileInfoList files =
+        QDir(m_folder).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
+    struct Picture
+    {
+        QString path;
+        qint64 size;
+    };
+    QList<Picture> kept;
+    qint64 total = 0;
+    const QDateTime oldestKept = now.addDays(-limits.keepDays);
+    for (const QFileInfo &file : files) {
+        const QDateTime taken = TakenAt(file.fileName());
+        if (!taken.isValid())
+            continue;
+        if (limits.keepDays > 0 && taken < oldestKept && file.fileName() != keep) {
+            QFile::remove(file.filePath());
+            continue;
+        }
+        kept.append({file.filePath(), file.size()});
+        total += file.size();
+    }
+    const qint64 cap = qint64(std::max(limits.maxMB, 1)) * BytesPerMB;
+    for (const Picture &picture : kept) {
+        if (total <= cap)
+            break;
+        if (QFileInfo(picture.path).fileName() == keep)
+            continue;
+        if (QFile::remove(picture.path))
+            total -= picture.size;
+    }
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The folder "Evidence" inside the reports folder: pictures named by the
+// time they were taken ("2026-12-07_19-25-24_photo.jpg", so the names sort by
+// date and time), written through SafeFile (no half files), readable by the
+// owner only, and kept within an age and a size limit, oldest first.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+class EvidenceFolder
+{
+public:
+    struct Limits
+    {
+        int keepDays = 30; // 0 keeps every file
+        int maxMB = 500;
+    };
+
+    // folder ends in '/'.
+    explicit EvidenceFolder(QString folder) : m_folder(std::move(folder)) {}
+    static QString PathFor(const QString &reportsFolder);
+    QString path() const { return m_folder; }
+
+    // "<date>_<time>_<kind>.<suffix>", with "_2", "_3"... when that name is
+    // taken already.
+    QString FreeName(const QDateTime &taken, const QString &kind, const QString &suffix) const;
+    // Writes a picture as a new file (mode 0600; the folder 0700). Returns
+    // its file name, empty with *error when nothing was kept.
+    QString save(const QDateTime &taken, const QString &kind, const QString &suffix,
+                 const QByteArray &bytes, QString *error = nullptr) const;
+    // Removes pictures older than keepDays before now, then the oldest until
+    // the folder is within maxMB; the file named keep stays in any case.
+    // Files whose names this folder did not give are left alone.
+    void prune(const Limits &limits, const QDateTime &now, const QString &keep = QString()) const;
+
+    // The time a picture's name tells; invalid for names not given here.
+    static QDateTime TakenAt(const QString &fileName);
+
+private:
+    QString m_folder;
+};

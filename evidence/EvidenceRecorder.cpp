@@ -1,0 +1,166 @@
+#include "evidence/EvidenceRecorder.h"
+
+#include "evidence/ScreenCapture.h"
+#include "report/ReportLog.h"
+
+#include <QTimer>
+
+const QString EvidenceRecorder::CameraMissingLine = QStringLiteral("Camera not available");
+const QString EvidenceRecorder::ScreenMissingLine = QStringLiteral("Screen not available");
+
+EvidenceRecorder::EvidenceRecorder(ReportLog &report, const QString &folder, Hooks hooks,
+                                   QObject *parent)
+    : QObject(parent), m_report(report), m_folder(folder), m_hooks(std::move(hooks))
+{
+    if (!m_hooks.settings)
+        m_hooks.settings = [] { return EvidenceSettings::Load(); };
+    if (!m_hooks.grabScreen)
+        m_hooks.grabScreen = [](QString *why) { return ScreenCapture::GrabNow(why); };
+}
+
+EvidenceRecorder::~EvidenceRecorder()
+{
+    m_cancel = true;
+    for (std::thread *worker : {&m_cameraWorker, &m_screenWorker})
+        if (worker->joinable())
+            worker->join();
+}
+
+void EvidenceRecorder::joinFinished()
+{
+    // A worker whose result has arrived has only its return left to do.
+    if (!m_cameraBusy && m_cameraWorker.joinable())
+        m_cameraWorker.join();
+    if (!m_screenBusy && m_screenWorker.joinable())
+        m_screenWorker.join();
+}
+
+void EvidenceRecorder::resetNotices()
+{
+    m_cameraMissingSaid = false;
+    m_screenMissingSaid = false;
+}
+
+EvidenceRecorder::Outcome EvidenceRecorder::keep(const QDateTime &taken, const QString &kind,
+                                                 const QString &suffix, const QByteArray &bytes,
+                                                 const EvidenceFolder::Limits &limits) const
+{
+    Outcome outcome;
+    if (bytes.isEmpty()) {
+        outcome.error = QStringLiteral("the picture could not be encoded");
+        return outcome;
+    }
+    outcome.fileName = m_folder.save(taken, kind, suffix, bytes, &outcome.error);
+    if (!outcome.fileName.isEmpty())
+        m_folder.prune(limits, QDateTime::currentDateTime(), outcome.fileName);
+    return outcome;
+}
+
+void EvidenceRecorder::startCamera(std::function<void()> job)
+{
+    joinFinished();
+    if (m_cameraBusy)
+        return; // one capture at a time; the camera is on it already
+    m_cameraBusy = true;
+    m_cameraWorker = std::thread(std::move(job));
+}
+
+void EvidenceRecorder::triggered()
+{
+    joinFinished();
+    const EvidenceSettings settings = m_hooks.settings();
+    const QDateTime taken = QDateTime::currentDateTime();
+    if (settings.photo && !m_cameraBusy) {
+        const CameraCapture::Timing timing = m_hooks.cameraTiming;
+        startCamera([this, taken, timing, limits = settings.limits] {
+            const CameraCapture::Still still = CameraCapture::Take(timing, &m_cancel);
+            Outcome outcome;
+            if (still.image.isNull()) {
+                outcome.sourceMissing = true;
+                outcome.error = still.error;
+            } else {
+                outcome = keep(taken, QStringLiteral("photo"), QStringLiteral("jpg"),
+                               CameraCapture::EncodeJpeg(still.image), limits);
+            }
+            QMetaObject::invokeMethod(
+                this, [this, outcome] { applyPhoto(outcome); }, Qt::QueuedConnection);
+        });
+    }
+    if (settings.screen && !m_screenBusy) {
+        // The grab runs on this thread: after the sound's first tick, not before it.
+        m_screenBusy = true;
+        QTimer::singleShot(ScreenDelayMs, this,
+                           [this, taken, limits = settings.limits] { grabScreen(taken, limits); });
+    }
+}
+
+void EvidenceRecorder::grabScreen(const QDateTime &taken, const EvidenceFolder::Limits &limits)
+{
+    QString why;
+    const QImage screen = m_hooks.grabScreen(&why);
+    if (screen.isNull()) {
+        Outcome outcome;
+        outcome.sourceMissing = true;
+        outcome.error = why;
+        applyScreen(outcome);
+        return;
+    }
+    if (m_screenWorker.joinable()) // the last one has handed in its result
+        m_screenWorker.join();
+    m_screenWorker = std::thread([this, taken, screen, limits] {
+        const Outcome outcome = keep(taken, QStringLiteral("screen"), QStringLiteral("png"),
+                                     ScreenCapture::EncodePng(screen), limits);
+        QMetaObject::invokeMethod(
+            this, [this, outcome] { applyScreen(outcome); }, Qt::QueuedConnection);
+    });
+}
+
+void EvidenceRecorder::takeTestPhoto()
+{
+    const CameraCapture::Timing timing = m_hooks.cameraTiming;
+    const bool started = !m_cameraBusy;
+    startCamera([this, timing] {
+        const CameraCapture::Still still = CameraCapture::Take(timing, &m_cancel);
+        QMetaObject::invokeMethod(
+            this,
+            [this, still] {
+                m_cameraBusy = false;
+                Q_EMIT testPhotoTaken(still.image, still.error);
+            },
+            Qt::QueuedConnection);
+    });
+    if (!started)
+        Q_EMIT testPhotoTaken(QImage(), QStringLiteral("The camera is busy with a picture"));
+}
+
+QString EvidenceRecorder::report(const Outcome &outcome, const QString &source,
+                                 const QString &missingLine, bool *missingSaid)
+{
+    if (outcome.sourceMissing) {
+        qWarning("%s: %s", qPrintable(missingLine), qPrintable(outcome.error));
+        if (!*missingSaid)
+            m_report.AddToReport(missingLine);
+        *missingSaid = true;
+        return {};
+    }
+    if (outcome.fileName.isEmpty()) {
+        m_report.AddToReport(source + QStringLiteral(" not saved: ") + outcome.error);
+        return {};
+    }
+    m_report.AddToReport(source + QStringLiteral(" saved: ") + outcome.fileName);
+    return m_folder.path() + outcome.fileName;
+}
+
+void EvidenceRecorder::applyPhoto(const Outcome &outcome)
+{
+    m_cameraBusy = false;
+    Q_EMIT photoFinished(
+        report(outcome, QStringLiteral("Photo"), CameraMissingLine, &m_cameraMissingSaid));
+}
+
+void EvidenceRecorder::applyScreen(const Outcome &outcome)
+{
+    m_screenBusy = false;
+    Q_EMIT screenFinished(
+        report(outcome, QStringLiteral("Screen"), ScreenMissingLine, &m_screenMissingSaid));
+}

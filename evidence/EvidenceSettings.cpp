@@ -1,0 +1,48 @@
+#include "evidence/EvidenceSettings.h"
+
+#include "settings/gRegistry.h"
+
+#include <algorithm>
+
+const QString EvidenceSettings::KeyPath = QStringLiteral("\\SoftWare\\VEKOR\\Tarvo2\\S\\evidence");
+
+namespace {
+const QString PhotoName = QStringLiteral("Photo");
+const QString ScreenName = QStringLiteral("Screen");
+const QString KeepDaysName = QStringLiteral("Keep Days");
+const QString MaxMBName = QStringLiteral("Max MB");
+
+int ReadNumber(const QString &name, int fallback, int low, int high)
+{
+    bool ok = false;
+    const int value = ReadRegString(EvidenceSettings::KeyPath, name).trimmed().toInt(&ok);
+    return ok ? std::clamp(value, low, high) : fallback;
+}
+
+void WriteSwitch(const QString &name, bool on)
+{
+    if (on)
+        WriteRegString(EvidenceSettings::KeyPath, name, QStringLiteral("T"));
+    else
+        DeleteRegValue(EvidenceSettings::KeyPath, name);
+}
+} // namespace
+
+EvidenceSettings EvidenceSettings::Load()
+{
+    EvidenceSettings settings;
+    settings.photo = ReadRegString(KeyPath, PhotoName) == QLatin1String("T");
+    settings.screen = ReadRegString(KeyPath, ScreenName) == QLatin1String("T");
+    settings.limits.keepDays = ReadNumber(KeepDaysName, settings.limits.keepDays, 0, MaxKeepDays);
+    settings.limits.maxMB = ReadNumber(MaxMBName, settings.limits.maxMB, 1, MaxMB);
+    return settings;
+}
+
+void EvidenceSettings::save() const
+{
+    WriteSwitch(PhotoName, photo);
+    WriteSwitch(ScreenName, screen);
+    WriteRegString(KeyPath, KeepDaysName,
+                   QString::number(std::clamp(limits.keepDays, 0, MaxKeepDays)));
+    WriteRegString(KeyPath, MaxMBName, QString::number(std::clamp(limits.maxMB, 1, MaxMB)));
+}

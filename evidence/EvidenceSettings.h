@@ -1,0 +1,24 @@
+#pragma once
+// Whether alarms take a photo and a picture of the screen, and how long the
+// pictures are kept; in the store under "\SoftWare\VEKOR\Tarvo2\S\evidence".
+// Both pictures are off until the owner turns them on.
+
+#include "evidence/EvidenceFolder.h"
+
+#include <QString>
+
+struct EvidenceSettings
+{
+    static constexpr int MaxKeepDays = 3650;
+    static constexpr int MaxMB = 100000;
+
+    bool photo = false;
+    bool screen = false;
+    EvidenceFolder::Limits limits;
+
+    static const QString KeyPath;
+    // A missing or unreadable number takes its default; numbers are kept in range.
+    static EvidenceSettings Load();
+    // Throws RegistryError when the store cannot be written.
+    void save() const;
+};

@@ -1,0 +1,81 @@
+#pragma once
+// A camera for tests: a private PipeWire (with WirePlumber) and a video
+// source on it made by GStreamer's test pattern, offered the way desktops
+// offer cameras (media class Video/Source). While it lives, this process's
+// PipeWire clients talk to the private server only.
+
+#include "audio/PrivateSoundServer.h"
+
+#include <QDir>
+#include <QProcess>
+#include <cstdlib>
+
+namespace tarvo::test {
+
+class PrivateCamera
+{
+public:
+    static constexpr int Width = 352, Height = 288;
+
+    PrivateCamera() : m_server(PrivateSoundServer::Kind::PipeWire)
+    {
+        if (!m_server.ready())
+            return;
+        ::setenv("PIPEWIRE_RUNTIME_DIR", QFile::encodeName(m_server.runtimeDir()).constData(), 1);
+        m_ready = startSource();
+    }
+    ~PrivateCamera()
+    {
+        stopSource();
+        ::unsetenv("PIPEWIRE_RUNTIME_DIR");
+    }
+
+    bool ready() const { return m_ready; }
+    const PrivateSoundServer &server() const { return m_server; }
+
+    bool startSource()
+    {
+        m_source.setProcessEnvironment(m_server.environment());
+        m_source.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const QString caps =
+            QStringLiteral("video/x-raw,format=YUY2,width=%1,height=%2,framerate=30/1")
+                .arg(Width)
+                .arg(Height);
+        m_source.start(QStringLiteral("gst-launch-1.0"),
+                       {QStringLiteral("-q"), QStringLiteral("videotestsrc"),
+                        QStringLiteral("is-live=true"), QStringLiteral("pattern=smpte"),
+                        QStringLiteral("!"), caps, QStringLiteral("!"),
+                        QStringLiteral("pipewiresink"), QStringLiteral("mode=provide"),
+                        // GStreamer's sink sends nothing more once it was paused
+                        // while idle; a real camera starts again.
+                        QStringLiteral("stream-properties=props,media.class=Video/Source,"
+                                       "node.description=Test-camera,node.pause-on-idle=false")});
+        if (!m_source.waitForStarted(10000))
+            return false;
+        // The source is there once the server lists it.
+        QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired()) {
+            if (listed())
+                return true;
+            QTest::qWait(100);
+        }
+        return false;
+    }
+    void stopSource() { stopProcess(m_source); }
+
+private:
+    bool listed()
+    {
+        QProcess list;
+        list.setProcessEnvironment(m_server.environment());
+        list.start(QStringLiteral("pw-cli"), {QStringLiteral("ls"), QStringLiteral("Node")});
+        list.waitForFinished(5000);
+        return list.readAllStandardOutput().contains("Video/Source");
+    }
+
+    PrivateSoundServer m_server;
+    QProcess m_source;
+    bool m_ready = false;
+};
+
+} // namespace tarvo::test

@@ -1,0 +1,176 @@
+// The evidence folder's rules: sortable names, private files, retention by
+// age and size, a full disk; and the settings' defaults.
+
+#include "common/TestMain.h"
+#include "common/TinyDisk.h"
+
+#include "evidence/EvidenceFolder.h"
+#include "evidence/EvidenceSettings.h"
+#include "settings/gRegistry.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <sys/stat.h>
+
+using tarvo::test::TinyDisk;
+
+namespace {
+const QDateTime Now(QDate(2026, 12, 7), QTime(19, 30, 0));
+
+mode_t ModeOf(const QString &path)
+{
+    struct stat info
+    {
+    };
+    ::stat(QFile::encodeName(path).constData(), &info);
+    return info.st_mode & 07777;
+}
+
+// A picture of the given age and size (sparse: no disk space is used).
+QString PutPicture(const EvidenceFolder &folder, qint64 ageMinutes, qint64 kilobytes)
+{
+    QDir().mkpath(folder.path());
+    const QString name = folder.FreeName(Now.addSecs(-ageMinutes * 60), QStringLiteral("photo"),
+                                         QStringLiteral("jpg"));
+    QFile file(folder.path() + name);
+    file.open(QIODevice::WriteOnly);
+    file.resize(kilobytes * 1024);
+    return name;
+}
+} // namespace
+
+class TestEvidenceFolder : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void namesSortByTimeAndNeverClash()
+    {
+        QTemporaryDir dir;
+        const EvidenceFolder folder(dir.path() + QStringLiteral("/Evidence/"));
+        QStringList names;
+        for (int secs : {3600 * 24 * 40, 59, 3600, 0, 1})
+            names << folder.save(Now.addSecs(-secs), QStringLiteral("photo"), QStringLiteral("jpg"),
+                                 "x");
+        names << folder.save(Now, QStringLiteral("photo"), QStringLiteral("jpg"), "y");
+        QCOMPARE(names.size(), 6);
+        QCOMPARE(names.at(3), QStringLiteral("2026-12-07_19-30-00_photo.jpg"));
+        QCOMPARE(names.at(5), QStringLiteral("2026-12-07_19-30-00_photo_2.jpg"));
+        QStringList sorted = names;
+        sorted.sort();
+        QCOMPARE(sorted, (QStringList{names[0], names[2], names[1], names[4], names[3], names[5]}));
+        for (const QString &name : names)
+            QCOMPARE(EvidenceFolder::TakenAt(name).isValid(), true);
+        QVERIFY(!EvidenceFolder::TakenAt(QStringLiteral("holiday.jpg")).isValid());
+    }
+
+    void filesAreTheOwnersOnly()
+    {
+        QTemporaryDir dir;
+        const EvidenceFolder folder(EvidenceFolder::PathFor(dir.path()));
+        QCOMPARE(folder.path(), dir.path() + QStringLiteral("/Evidence/"));
+        const QString name =
+            folder.save(Now, QStringLiteral("screen"), QStringLiteral("png"), "picture");
+        QCOMPARE(ModeOf(folder.path()), mode_t(0700));
+        QCOMPARE(ModeOf(folder.path() + name), mode_t(0600));
+        QFile file(folder.path() + name);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("picture"));
+    }
+
+    void retention_data()
+    {
+        QTest::addColumn<int>("keepDays");
+        QTest::addColumn<int>("maxMB");
+        QTest::addColumn<QList<int>>("ageDays");   // one picture each, 300 KB
+        QTest::addColumn<QList<int>>("keptIndex"); // which of them stay
+        QTest::newRow("young ones stay")
+            << 30 << 500 << QList<int>{29, 1, 0} << QList<int>{0, 1, 2};
+        QTest::newRow("old ones go") << 30 << 500 << QList<int>{90, 31, 29, 0} << QList<int>{2, 3};
+        QTest::newRow("0 days keeps all")
+            << 0 << 500 << QList<int>{900, 31, 0} << QList<int>{0, 1, 2};
+        QTest::newRow("size cap: oldest first")
+            << 0 << 1 << QList<int>{5, 4, 3, 2, 1} << QList<int>{2, 3, 4};
+        QTest::newRow("both") << 3 << 1 << QList<int>{10, 2, 1} << QList<int>{1, 2};
+    }
+    void retention()
+    {
+        QFETCH(int, keepDays);
+        QFETCH(int, maxMB);
+        QFETCH(QList<int>, ageDays);
+        QFETCH(QList<int>, keptIndex);
+        QTemporaryDir dir;
+        const EvidenceFolder folder(dir.path() + QStringLiteral("/Evidence/"));
+        QStringList names;
+        for (int age : ageDays)
+            names << PutPicture(folder, age * 24 * 60 + 1, 300);
+        // Not one of the folder's own pictures: never removed, never counted.
+        QFile own(folder.path() + QStringLiteral("notes.txt"));
+        own.open(QIODevice::WriteOnly);
+        own.resize(5 * 1024 * 1024);
+        own.close();
+        folder.prune({keepDays, maxMB}, Now);
+        QStringList expected{QStringLiteral("notes.txt")};
+        for (int index : keptIndex)
+            expected << names.at(index);
+        expected.sort();
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files, QDir::Name), expected);
+    }
+
+    void theNewestPictureStaysOverTheCap()
+    {
+        QTemporaryDir dir;
+        const EvidenceFolder folder(dir.path() + QStringLiteral("/Evidence/"));
+        const QString old = PutPicture(folder, 60, 300);
+        const QString big = PutPicture(folder, 1, 2048);
+        folder.prune({30, 1}, Now, big);
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList{big});
+        Q_UNUSED(old);
+    }
+
+    void aFullDiskKeepsNoHalfFile()
+    {
+        TinyDisk disk(256);
+        if (!disk.mounted())
+            QSKIP("mounting a small file system needs root");
+        const EvidenceFolder folder(disk.path() + QStringLiteral("/Evidence/"));
+        QVERIFY(!folder.save(Now, QStringLiteral("photo"), QStringLiteral("jpg"), "a").isEmpty());
+        QVERIFY(disk.fill());
+        QString error;
+        QVERIFY(folder
+                    .save(Now, QStringLiteral("photo"), QStringLiteral("jpg"),
+                          QByteArray(64 * 1024, 'p'), &error)
+                    .isEmpty());
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    void settingsAreOffOnAFreshInstall()
+    {
+        DeleteRegKey(EvidenceSettings::KeyPath);
+        EvidenceSettings settings = EvidenceSettings::Load();
+        QVERIFY(!settings.photo);
+        QVERIFY(!settings.screen);
+        QCOMPARE(settings.limits.keepDays, 30);
+        QCOMPARE(settings.limits.maxMB, 500);
+
+        settings.photo = true;
+        settings.limits = {0, 900000};
+        settings.save();
+        QCOMPARE(ReadRegString(EvidenceSettings::KeyPath, QStringLiteral("Photo")),
+                 QStringLiteral("T"));
+        const EvidenceSettings read = EvidenceSettings::Load();
+        QVERIFY(read.photo && !read.screen);
+        QCOMPARE(read.limits.keepDays, 0);
+        QCOMPARE(read.limits.maxMB, EvidenceSettings::MaxMB);
+
+        WriteRegString(EvidenceSettings::KeyPath, QStringLiteral("Keep Days"),
+                       QStringLiteral("soon"));
+        WriteRegString(EvidenceSettings::KeyPath, QStringLiteral("Max MB"), QStringLiteral("-4"));
+        QCOMPARE(EvidenceSettings::Load().limits.keepDays, 30);
+        QCOMPARE(EvidenceSettings::Load().limits.maxMB, 1);
+    }
+};
+
+TARVO_TEST_MAIN(TestEvidenceFolder)
+#include "tst_evidencefolder.moc"
