@@ -8,7 +8,7 @@
 //                   a PIN these stay open, as the owner may tune an armed
 //                   alarm; with one, only the PIN's owner may.
 // A held place offers nothing: its controls are disabled and a dialog of it
-// that is open closes. A new dialog (evidence, say) joins with one entry.
+// that is open closes. A new dialog joins with one entry.
 
 #include <array>
 
@@ -22,6 +22,7 @@ public:
     {
         Settings,          // sliders, spin boxes, recording source, reset to defaults
         Alerts,            // where alerts go, their token, the test alert
+        Evidence,          // photos and screen pictures, their folder's limits
         SystemMixer,       // the system's volume and recording controls
         ProtectionOptions, // lock screen and PIN
         Calibration,
@@ -43,9 +44,10 @@ public:
         Place place;
         Hold hold;
     };
-    static constexpr std::array<Entry, 12> Places{{
+    static constexpr std::array<Entry, 13> Places{{
         {Place::Settings, Hold::WhilePinGuards},
         {Place::Alerts, Hold::WhilePinGuards},
+        {Place::Evidence, Hold::WhilePinGuards},
         {Place::SystemMixer, Hold::WhilePinGuards},
         {Place::ProtectionOptions, Hold::WhileOn},
         {Place::Calibration, Hold::WhileOn},

@@ -31,8 +31,12 @@ void TfrmMain::wireEvidence()
 
     connect(addOptionsAction(QStringLiteral("Evidence…"), "mnuEvidence"), &QAction::triggered, this,
             [this] {
-                TfrmEvidence dialog(*m_evidence, this);
-                dialog.exec();
+                // Not exec(): the alarm goes on meanwhile, and the dialog
+                // closes when arming with a PIN holds it.
+                auto *dialog = new TfrmEvidence(*m_evidence, this);
+                dialog->setAttribute(Qt::WA_DeleteOnClose);
+                dialog->open();
+                holdDialog(ArmedReach::Place::Evidence, dialog);
             });
 }
 

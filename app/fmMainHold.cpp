@@ -32,6 +32,8 @@ void TfrmMain::wireArmedReach()
         for (QAction *action : options->actions()) {
             if (action->objectName() == QLatin1String("mnuAlerts"))
                 holdControl(P::Alerts, action);
+            else if (action->objectName() == QLatin1String("mnuEvidence"))
+                holdControl(P::Evidence, action);
         }
     }
     for (QAction *action :

@@ -98,6 +98,8 @@ private Q_SLOTS:
         QTest::newRow("alerts, armed with a PIN") << "mnuAlerts" << true << true << false;
         QTest::newRow("alerts, armed") << "mnuAlerts" << false << true << true;
         QTest::newRow("alerts, disarmed") << "mnuAlerts" << true << false << true;
+        QTest::newRow("evidence, armed with a PIN") << "mnuEvidence" << true << true << false;
+        QTest::newRow("evidence, armed") << "mnuEvidence" << false << true << true;
         QTest::newRow("calibration, armed") << "mnuCalibrateMicrophone" << false << true << false;
         QTest::newRow("calibration, disarmed") << "mnuCalibrateMicrophone" << true << false << true;
         QTest::newRow("protection, armed") << "mnuDisarmProtection" << false << true << false;
@@ -199,6 +201,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("closes");
         QTest::newRow("alerts with a PIN") << "mnuAlerts" << true << true;
         QTest::newRow("alerts without") << "mnuAlerts" << false << false;
+        QTest::newRow("evidence with a PIN") << "mnuEvidence" << true << true;
         QTest::newRow("protection") << "mnuDisarmProtection" << false << true;
     }
     void armingClosesHeldDialogs()
