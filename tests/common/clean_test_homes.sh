@@ -2,7 +2,8 @@
 # Removes what killed tests left behind, before and after each CTest run:
 # temporary folders ${TMPDIR:-/tmp}/tarvo2-test-<name>-XXXXXX that no process
 # holds any more (a running test keeps an flock on its folder), after
-# unmounting the small disks mounted inside them, and the single-instance
+# ending the program copies still running from them and unmounting the small
+# disks mounted inside them, and the single-instance
 # lock and socket of a test copy whose lock no process holds. A real copy's
 # lock (Tarvo2.lock) is never touched, nor anything just made (its maker may
 # not hold it yet). usage: clean_test_homes.sh [before|after]; "after"
@@ -24,6 +25,12 @@ unheld() { [ -e "$1" ] && ! young "$1" && flock -n -x "$1" true 2>/dev/null; }
 
 for dir in "$tmp"/tarvo2-test-*-*; do
   [ -d "$dir" ] && [ ! -L "$dir" ] && unheld "$dir" || continue
+  # Copies of the program a killed script started from its folder.
+  for exe in /proc/[0-9]*/exe; do
+    case $(readlink "$exe" 2>/dev/null) in
+      "$dir"/*) pid=${exe#/proc/}; pid=${pid%/exe}; kill -9 "$pid" && echo "ended $pid, left running from $dir" ;;
+    esac
+  done
   # Deepest mounts first; mount points are listed with octal escapes.
   awk -v d="$dir/" 'index($2, d) == 1 { print $2 }' /proc/self/mounts | sort -r |
     while read -r mounted; do umount -l "$(printf '%b' "$mounted")"; done
