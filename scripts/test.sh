@@ -8,13 +8,15 @@
 # TARVO2_CI_STAGES picks stages for a quicker local run (default: all), e.g.
 #   TARVO2_CI_STAGES="tests package" ./scripts/test.sh
 # Stages: tests (also called asan) package tsan fuzz. TARVO2_FUZZ_SECONDS
-# sets each target's time. Extra arguments go to the ctest run of "tests".
+# sets each target's time, TARVO2_TEST_JOBS how many tests run at a time
+# (default 2). Extra arguments go to the ctest run of "tests".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 stages=" ${TARVO2_CI_STAGES:-tests package tsan fuzz} "
 [[ $stages == *" asan "* ]] && stages+="tests "
 fuzz_seconds=${TARVO2_FUZZ_SECONDS:-60}
+test_jobs=${TARVO2_TEST_JOBS:-2}
 failed=()
 timings=()
 
@@ -48,7 +50,7 @@ tests_stage() {
     ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1 \
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     LSAN_OPTIONS=suppressions=$root/scripts/sanitizers/lsan.supp:print_suppressions=0 \
-      ctest --output-on-failure --timeout 1800 -j2 -LE "$plain_only" "$@")
+      ctest --output-on-failure --timeout 1800 -j"$test_jobs" -LE "$plain_only" "$@")
 }
 
 package_stage() {
@@ -67,7 +69,7 @@ tsan_stage() {
   # followed by exec at once, so it is safe to let it go on.
   (cd build-tsan &&
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:ignore_noninstrumented_modules=1:die_after_fork=0:suppressions=$root/scripts/sanitizers/tsan.supp \
-      ctest --output-on-failure --timeout 1800 -j2 -L "^(audio|detect|app)$")
+      ctest --output-on-failure --timeout 1800 -j"$test_jobs" -L "^(audio|detect|app)$")
 }
 
 fuzz_one() { # target
