@@ -54,8 +54,9 @@ tests_stage() {
 }
 
 package_stage() {
-  # The program and the files installed beside it, nothing else.
-  build build --target tarvo2 tarvo2_data tarvo2_docs
+  # The program and the files installed beside it, nothing else; cpack and
+  # cmake --install would otherwise build every target (the tests too) first.
+  build build -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON --target tarvo2 tarvo2_data tarvo2_docs
   (cd build && ctest --output-on-failure --timeout 900 -L "$plain_only")
 }
 
