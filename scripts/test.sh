@@ -93,7 +93,7 @@ fuzz_stage() {
   # Each target runs its full time on a core of its own, two at a time.
   local result=0 target
   for target in "${targets[@]}"; do
-    (if fuzz_one "$target"; then echo 0; else echo 1; fi >build-fuzz/$target.status) &
+    (if fuzz_one "$target"; then s=0; else s=1; fi; echo $s >build-fuzz/$target.status) &
     while [ "$(jobs -rp | wc -l)" -ge 2 ]; do wait -n || true; done
   done
   wait
