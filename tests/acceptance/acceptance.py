@@ -6,7 +6,7 @@ usage: acceptance.py path/to/tarvo2 [scenario-name ...]
 Prints one line per check and a closing "N passed, N failed"; exits non-zero
 on any failure, also when the machinery (Xvfb, PulseAudio) cannot run.
 The run's folder (program logs, screenshots such as main-window.png) is kept
-when a check fails, or always with TARVO2_KEEP_ACCEPTANCE=1."""
+with TARVO2_KEEP_ACCEPTANCE=1; a failed check prints the program's output."""
 
 import os
 import sys
@@ -390,7 +390,7 @@ def main():
             raise HarnessError("no program at %s" % binary)
         return Suite(binary, root)
 
-    return run_suite("tarvo2-acceptance-", make_suite,
+    return run_suite("acceptance", make_suite,
                      lambda suite, check: run_scenarios(suite, check, chosen))
 
 

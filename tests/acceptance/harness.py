@@ -5,6 +5,7 @@ at and listen to what the program does. Python standard library only."""
 import array
 import ctypes
 import ctypes.util
+import fcntl
 import math
 import os
 import random
@@ -37,9 +38,9 @@ class HarnessError(Exception):
 
 
 class Check:
-    """Counts and prints the checks of a run. keep_files: the run's folder
-    stays for a look (set when a scenario fails, or by
-    TARVO2_KEEP_ACCEPTANCE=1)."""
+    """Counts and prints the checks of a run. keep_files: set when a scenario
+    fails; the run's folder stays for a look when TARVO2_KEEP_ACCEPTANCE=1
+    (otherwise it is removed and the run says how to keep it)."""
 
     def __init__(self):
         self.passed = 0
@@ -64,16 +65,22 @@ def end_on_signals():
     signal.signal(signal.SIGHUP, end)
 
 
-def run_suite(prefix, make_suite, run_scenarios):
+def run_suite(kind, make_suite, run_scenarios):
     """The frame of a scripted suite: make_suite(root) sets up the machinery
-    in a new temporary folder, run_scenarios(suite, check) runs the checks.
-    Machinery that cannot run or a suite that breaks is a failed check;
-    every process is stopped at the end, the folder removed unless
-    check.keep_files, and the closing "N passed, N failed" printed.
+    in a new temporary folder (tarvo2-test-<kind>-XXXXXX, held while the
+    suite runs: see tests/common/clean_test_homes.sh), run_scenarios(suite,
+    check) runs the checks. Machinery that cannot run or a suite that breaks
+    is a failed check; every process is stopped at the end, the folder
+    removed unless TARVO2_KEEP_ACCEPTANCE=1 (then renamed tarvo2-kept-...),
+    and the closing "N passed, N failed" printed.
     Returns the exit code: 0 only when checks ran and none failed."""
     check = Check()
     began = time.monotonic()
-    root = tempfile.mkdtemp(prefix=prefix)
+    kind = kind.strip("-")
+    kind = kind[len("tarvo2-"):] if kind.startswith("tarvo2-") else kind
+    root = tempfile.mkdtemp(prefix="tarvo2-test-%s-" % kind)
+    hold = os.open(root, os.O_RDONLY)
+    fcntl.flock(hold, fcntl.LOCK_EX | fcntl.LOCK_NB)
     suite = None
     try:
         suite = make_suite(root)
@@ -86,10 +93,16 @@ def run_suite(prefix, make_suite, run_scenarios):
     finally:
         if suite is not None:
             suite.procs.stop_all()
-        if check.keep_files:
-            print("files kept in %s" % root)
+        if os.environ.get("TARVO2_KEEP_ACCEPTANCE") == "1":
+            kept = os.path.join(os.path.dirname(root),
+                                os.path.basename(root).replace("tarvo2-test-", "tarvo2-kept-", 1))
+            os.rename(root, kept)
+            print("files kept in %s" % kept)
         else:
             shutil.rmtree(root, ignore_errors=True)
+            if check.keep_files:
+                print("(TARVO2_KEEP_ACCEPTANCE=1 keeps the run's files for a look)")
+        os.close(hold)
     print("wall time %.1f s" % (time.monotonic() - began))
     print("%d passed, %d failed" % (check.passed, check.failed))
     return 0 if check.failed == 0 and check.passed > 0 else 1

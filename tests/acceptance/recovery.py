@@ -239,7 +239,7 @@ def main():
     if args and args[0] in SERVERS:
         server = args.pop(0)
     print("--- sound server: %s" % server, flush=True)
-    return run_suite("tarvo2-recovery-", lambda root: Suite(binary, root, server),
+    return run_suite("recovery-" + server, lambda root: Suite(binary, root, server),
                      lambda suite, check: run_scenarios(suite, check, args))
 
 

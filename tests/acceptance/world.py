@@ -68,6 +68,9 @@ class World:
                    SDL_AUDIODRIVER="pulseaudio", LANG="C.UTF-8", LC_ALL="C.UTF-8")
         env.pop("XAUTHORITY", None)
         env["TARVO2_TEST_INSTANCE"] = "acc-%d" % os.getpid()  # own single-instance lock
+        # No session bus: without an address libdbus would start one for the
+        # X display that outlives the test.
+        env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + os.path.join(self.dir, "no-session-bus")
         env.update(suite.sound.client_env)
         self.env = env
         self.proc = None

@@ -5,10 +5,12 @@
 set -uo pipefail
 binary=${1:?usage: test_commandline.sh path/to/tarvo2}
 
-root=$(mktemp -d /tmp/tarvo2-cmdline-XXXXXX)
+. "$(dirname "$0")/../common/testroot.sh"
+new_test_root cmdline
 trap 'rm -rf "$root"' EXIT
 export HOME=$root/home XDG_CONFIG_HOME=$root/home/config XDG_DATA_HOME=$root/home/data
 export XDG_RUNTIME_DIR=$root/runtime SDL_AUDIODRIVER=dummy
+export TARVO2_TEST_INSTANCE=$(basename "$root") # own single-instance lock
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM XDG_ACTIVATION_TOKEN
 mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The real tarvo2 binary as a process (offscreen, dummy audio): single
 # instance hand-over, recovery from a crashed copy, simultaneous starts, the
-# program location, and a garbled settings file.
+# program location, a garbled settings file, and a test copy beside the
+# user's own.
 set -uo pipefail
 binary=${1:?usage: test_process.sh path/to/tarvo2}
 
-root=$(mktemp -d /tmp/tarvo2-proc-XXXXXX)
+. "$(dirname "$0")/../common/testroot.sh"
+new_test_root proc
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; done
@@ -75,6 +77,38 @@ for f in "$conf".* "$XDG_CONFIG_HOME"/VEKOR/*; do
 done
 check "the garbled file is kept" [ "$kept" = yes ]
 kill -TERM "$g"; wait "$g" 2>/dev/null
+
+# The user's own copy (no test instance name, a home of its own) runs: a
+# test copy still starts beside it and works. When the user's Tarvo2 already
+# runs, the copy started here hands over to it, and that one is the other copy.
+own_copy_runs() {
+  local lock
+  for lock in "/run/user/$(id -u)/Tarvo2.lock" /tmp/tarvo2-"$(id -u)"*/Tarvo2.lock; do
+    [ -e "$lock" ] && ! flock -n "$lock" true 2>/dev/null && return 0
+  done
+  return 1
+}
+own=$root/own
+mkdir -p "$own/home/runtime" && chmod 700 "$own/home/runtime" && cp "$binary" "$own/tarvo2"
+(unset TARVO2_TEST_INSTANCE
+ export HOME=$own/home XDG_CONFIG_HOME=$own/home/config XDG_DATA_HOME=$own/home/data \
+   XDG_RUNTIME_DIR=$own/home/runtime
+ exec "$own/tarvo2") >>"$root/log" 2>&1 &
+real=$!; pids+=("$real")
+check "the user's own copy runs" wait_for 15 own_copy_runs
+rm -f "$conf"
+start; t=$(cat "$root/lastpid")
+check "a test copy starts beside it" wait_for 15 grep -qs "ProgramLocation=$app" "$conf"
+check "and keeps running" wait_for 2 alive "$t"
+timeout 10 "$app" >>"$root/log" 2>&1; rc=$?
+check "a further test start hands over to the test copy" [ "$rc" -eq 0 ]
+check "which still runs" alive "$t"
+check "the user's own copy still runs" own_copy_runs
+kill -TERM "$t" "$real" 2>/dev/null; wait "$t" "$real" 2>/dev/null
+# Ended by a signal, the copy started here leaves its lock; remove it if it is its.
+for lock in "/run/user/$(id -u)/Tarvo2.lock" /tmp/tarvo2-"$(id -u)"*/Tarvo2.lock; do
+  [ -e "$lock" ] && [ "$(head -1 "$lock")" = "$real" ] && rm -f "$lock" "${lock%.lock}.socket"
+done
 
 if [ $failures -ne 0 ]; then echo "--- program output"; cat "$root/log"; fi
 echo "$passed passed, $failures failed"

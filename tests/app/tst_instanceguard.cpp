@@ -234,11 +234,12 @@ void TestInstanceGuard::candidatesIgnoreEnvironment()
 {
     const QStringList before = SingleInstance::CandidateFolders(::getuid());
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray tmp = qgetenv("TMPDIR");
     qputenv("XDG_RUNTIME_DIR", "/elsewhere");
     qputenv("TMPDIR", "/elsewhere/tmp");
     const QStringList after = SingleInstance::CandidateFolders(::getuid());
     qputenv("XDG_RUNTIME_DIR", runtime);
-    qunsetenv("TMPDIR");
+    qputenv("TMPDIR", tmp);
     QCOMPARE(after, before);
     QCOMPARE(before.first(), QStringLiteral("/run/user/%1").arg(::getuid()));
     for (const QString &folder : before)

@@ -1,25 +1,55 @@
 #pragma once
-// Entry point for every test executable: before Qt starts, point HOME and the
-// XDG folders at a fresh temporary folder, so no test ever reads or writes the
-// real user's settings, autostart entries or data, and keep SDL off real
+// Entry point for every test executable: before Qt starts, point HOME, the
+// XDG folders and TMPDIR at a fresh temporary folder, so no test ever reads or
+// writes the real user's settings, autostart entries or data and every
+// temporary folder of the test goes with its home, and keep SDL off real
 // sound cards unless the test chose a driver itself.
 
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno> // program_invocation_short_name
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace tarvo::test {
 
+// Keeps an flock on folder while this process lives (released by the kernel
+// however it ends): tests/common/clean_test_homes.sh removes only folders
+// nobody holds, so it can clean up after a test killed by a timeout while
+// other tests run.
+inline void holdTestFolder(const QString &folder)
+{
+    const int fd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        ::close(fd);
+}
+
 inline QString prepareTestHome()
 {
-    static QTemporaryDir home(QDir::tempPath() + QStringLiteral("/tarvo2-test-XXXXXX"));
+    // Named after the test program: a folder left behind tells whose it is.
+    QString program = QString::fromLocal8Bit(program_invocation_short_name).left(24);
+    for (QChar &c : program)
+        if (!c.isLetterOrNumber() && c != u'_')
+            c = u'_';
+    static QTemporaryDir home(QDir::tempPath() + QStringLiteral("/tarvo2-test-") + program +
+                              QStringLiteral("-XXXXXX"));
     const QString root = home.path();
-    for (const char *sub : {"config", "data", "cache", "runtime"})
+    static const bool held = (holdTestFolder(root), true);
+    Q_UNUSED(held);
+    for (const char *sub : {"config", "data", "cache", "runtime", "tmp"})
         QDir(root).mkpath(QString::fromLatin1(sub));
     QFile::setPermissions(root + QStringLiteral("/runtime"),
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // Others may pass through (not list) to reach a folder a test opened
+    // for a child running as another user.
+    for (const QString &folder : {root, root + QStringLiteral("/tmp")})
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                          QFile::ExeGroup | QFile::ExeOther);
     auto set = [&](const char *name, const QString &value) {
         ::setenv(name, QFile::encodeName(value).constData(), 1);
     };
@@ -28,6 +58,7 @@ inline QString prepareTestHome()
     set("XDG_DATA_HOME", root + QStringLiteral("/data"));
     set("XDG_CACHE_HOME", root + QStringLiteral("/cache"));
     set("XDG_RUNTIME_DIR", root + QStringLiteral("/runtime"));
+    set("TMPDIR", root + QStringLiteral("/tmp"));
     // No test reaches the developer's own session or system bus, journal or
     // syslog; tests that need a bus start a private one and point these at it.
     const QString noBus = QStringLiteral("unix:path=") + root + QStringLiteral("/no-bus");

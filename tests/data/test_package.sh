@@ -8,7 +8,8 @@ set -uo pipefail
 binary=${1:?usage: test_package.sh path/to/tarvo2}
 build=$(cd "$(dirname "$binary")/.." && pwd)
 
-root=$(mktemp -d /tmp/tarvo2-pkg-XXXXXX)
+. "$(dirname "$0")/../common/testroot.sh"
+new_test_root pkg
 chmod 755 "$root"
 pid=
 xpid=
@@ -122,8 +123,11 @@ if [ -n "$deb" ]; then
     done
   fi
   echo "starting the installed program with ${display_env[*]}"
+  # A lock of its own: another copy of this user (nobody) may run. No
+  # session bus: libdbus would start one for the display that outlives the test.
   env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home/runtime" \
-    "${display_env[@]}" SDL_AUDIODRIVER=dummy \
+    "${display_env[@]}" SDL_AUDIODRIVER=dummy TARVO2_TEST_INSTANCE="$(basename "$root")" \
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$root/no-session-bus" \
     "${runner[@]}" "$root/fs/usr/bin/tarvo2" >"$root/run.log" 2>&1 &
   pid=$!
   data=$home/.local/share/Tarvo2
