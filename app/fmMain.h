@@ -249,6 +249,7 @@ private:
     BackgroundPortal *m_backgroundPortal = nullptr;
     bool m_exitRequested = false;
 
+public:
     // The alarm's pictures (fmMainEvidence.cpp).
     EvidenceRecorder &evidence() { return *m_evidence; }
     QString evidenceFolder() const;
