@@ -294,6 +294,7 @@ void TfrmMain::closeEvent(QCloseEvent *event)
     // A window shown again after hiding ends the program when it closes.
     QGuiApplication::setQuitOnLastWindowClosed(true);
     event->accept();
+    closeNotices();
     FormClose();
 }
 

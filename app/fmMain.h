@@ -218,6 +218,9 @@ private:
     void ActKeyDetectToggleExecute();
     void SyncActivityDetectors();
     void showNotice(const QString &text);
+    // Notices shown before the window (they have no parent) would keep the
+    // program running once its window closed.
+    void closeNotices();
     void CheckRoomLevel();
     void wireCalibration();
     void mnuCalibrateMicrophoneClick();

@@ -7,6 +7,7 @@
 #include "app/fmMainReach.h"
 #include "settings/gRegistry.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -100,4 +101,11 @@ void TfrmMain::showMessage(MessageKind kind, const QString &text)
     else
         QMessageBox(QMessageBox::NoIcon, QStringLiteral("Tarvo2"), text, QMessageBox::Ok, this)
             .exec();
+}
+
+void TfrmMain::closeNotices()
+{
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (window->objectName() == QLatin1String("noticeBox"))
+            window->close();
 }

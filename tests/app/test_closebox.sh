@@ -19,7 +19,7 @@ cleanup() {
 trap cleanup EXIT
 source "$here/../common/checks.sh"
 
-for tool in Xvfb openbox xdotool dbus-daemon /usr/bin/python3; do
+for tool in Xvfb openbox xdotool dbus-daemon sox /usr/bin/python3; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/install-deps.sh --with-test-tools)"; exit 1; }
 done
 
@@ -28,7 +28,7 @@ export XDG_RUNTIME_DIR=$root/runtime QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy
 export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$root/no-system-bus TARVO2_NO_SYSTEM_LOG=1
 export TARVO2_DEFAULT_SOUNDS= TARVO2_TEST_INSTANCE=closebox-$$
 unset XDG_ACTIVATION_TOKEN WAYLAND_DISPLAY
-mkdir -p "$XDG_CONFIG_HOME/VEKOR" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" "$root/app"
+mkdir -p "$XDG_CONFIG_HOME/VEKOR" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR" "$root/app/Sounds"
 chmod 700 "$XDG_RUNTIME_DIR"
 cp "$binary" "$root/app/tarvo2"
 app=$root/app/tarvo2
@@ -42,9 +42,10 @@ pids+=("$bus_pid")
   >"$root/dbusmock.log" 2>&1 & pids+=($!)
 wait_for 20 test -e "$root/notify.log"
 
-# Armed at the last run, pointer detection on, no activation delay: the
-# program re-arms at its start.
-printf '[SoftWare]\nVEKOR/Tarvo2/S/MsgThanx=T\nVEKOR/Tarvo2/S/ActMouDetectToggle=T\nVEKOR/Tarvo2/S/Alarm%%20Active=T\nVEKOR/Tarvo2/S/set/frmMainspnActivationDelay=0\n' \
+# Armed at the last run with a sound it can play, pointer detection on, no
+# activation delay: the program re-arms at its start.
+sox -n -r 44100 -c 1 -b 16 "$root/app/Sounds/a.wav" synth 0.5 sine 880
+printf '[SoftWare]\nVEKOR/Tarvo2/S/MsgThanx=T\nVEKOR/Tarvo2/S/ActMouDetectToggle=T\nVEKOR/Tarvo2/S/Alarm%%20Active=T\nVEKOR/Tarvo2/S/set/frmMainspnActivationDelay=0\nVEKOR/Tarvo2/S/snd/a.wav=T\n' \
   >"$XDG_CONFIG_HOME/VEKOR/Tarvo2.conf"
 
 reports=("$root/app/Reports/Report.txt" "$XDG_DATA_HOME/Tarvo2/Reports/Report.txt")

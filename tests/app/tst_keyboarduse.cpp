@@ -142,8 +142,10 @@ private Q_SLOTS:
         QVERIFY(form);
         QSet<QChar> letters;
         for (int row = 0; row < form->rowCount(); ++row) {
-            auto *label =
-                qobject_cast<QLabel *>(form->itemAt(row, QFormLayout::LabelRole)->widget());
+            const QLayoutItem *labelItem = form->itemAt(row, QFormLayout::LabelRole);
+            if (!labelItem)
+                continue; // a row of explanation across the form
+            auto *label = qobject_cast<QLabel *>(labelItem->widget());
             QVERIFY(label);
             QCOMPARE(label->buddy(), form->itemAt(row, QFormLayout::FieldRole)->widget());
             const QChar letter = mnemonic(label->text());
