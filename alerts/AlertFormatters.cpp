@@ -1,6 +1,7 @@
 // One formatter per receiver kind: each builds the request its service
 // accepts (the field it requires, its way of taking the token).
 
+#include "alerts/AlertPhoto.h"
 #include "alerts/AlertRequest.h"
 
 #include <QCryptographicHash>
@@ -75,38 +76,58 @@ QByteArray TagsFor(const AlertEvent &event)
 }
 
 // The publish API: the line as the body, the rest in headers. The X- names
-// survive proxies that strip or replace a plain "Priority".
+// survive proxies that strip or replace a plain "Priority". A photo is the
+// body of a PUT instead (ntfy's attachment), with the line in X-Message; a
+// photo that cannot be read leaves the plain line.
 class Ntfy : public AlertFormatter
 {
+    static constexpr qint64 MaxPhotoBytes = 15 * 1024 * 1024; // ntfy's default limit
+
     bool format(const AlertConfig &config, const QUrl &, const AlertEvent &event, AlertRequest &out,
                 QString *) const override
     {
         TokenAuth(config, out);
-        out.request.setHeader(QNetworkRequest::ContentTypeHeader,
-                              QStringLiteral("text/plain; charset=utf-8"));
         out.request.setRawHeader("X-Title", HeaderText(event.title()));
         out.request.setRawHeader("X-Priority", event.alarm ? "5" : "3");
         out.request.setRawHeader("X-Tags", TagsFor(event));
+        const QByteArray photo = AlertPhoto::JpegWithin(event.attachment, MaxPhotoBytes);
+        if (!photo.isEmpty()) {
+            out.verb = "PUT";
+            out.request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("image/jpeg"));
+            out.request.setRawHeader("Filename",
+                                     HeaderText(AlertPhoto::JpegName(event.attachment)));
+            out.request.setRawHeader("X-Message", HeaderText(event.line));
+            out.body = photo;
+            return true;
+        }
+        out.request.setHeader(QNetworkRequest::ContentTypeHeader,
+                              QStringLiteral("text/plain; charset=utf-8"));
         out.body = event.line.toUtf8();
         return true;
     }
 };
 
-// Generic receivers find the fields they usually look for.
+// Generic receivers find the fields they usually look for. A photo goes as
+// base64 JPEG in "photo", made small enough for any JSON receiver.
 class Webhook : public AlertFormatter
 {
+    static constexpr qint64 MaxPhotoBytes = 512 * 1024;
+
     bool format(const AlertConfig &config, const QUrl &, const AlertEvent &event, AlertRequest &out,
                 QString *) const override
     {
         TokenAuth(config, out);
-        SetJson(out, {{QStringLiteral("host"), event.host},
-                      {QStringLiteral("event"), event.event},
-                      {QStringLiteral("time"), event.time},
-                      {QStringLiteral("line"), event.line},
-                      {QStringLiteral("text"), event.text()},
-                      {QStringLiteral("message"), event.line},
-                      {QStringLiteral("title"), event.title()},
-                      {QStringLiteral("alarm"), event.alarm}});
+        QJsonObject fields{
+            {QStringLiteral("host"), event.host},     {QStringLiteral("event"), event.event},
+            {QStringLiteral("time"), event.time},     {QStringLiteral("line"), event.line},
+            {QStringLiteral("text"), event.text()},   {QStringLiteral("message"), event.line},
+            {QStringLiteral("title"), event.title()}, {QStringLiteral("alarm"), event.alarm}};
+        const QByteArray photo = AlertPhoto::JpegWithin(event.attachment, MaxPhotoBytes);
+        if (!photo.isEmpty()) {
+            fields.insert(QStringLiteral("photo"), QString::fromLatin1(photo.toBase64()));
+            fields.insert(QStringLiteral("photo_name"), AlertPhoto::JpegName(event.attachment));
+        }
+        SetJson(out, fields);
         return true;
     }
 };

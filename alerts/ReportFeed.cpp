@@ -17,6 +17,8 @@ void ReportFeed::lineWritten(const QString &message, const QString &line)
     event.event = message;
     event.time = AlertEvent::CurrentTime();
     event.line = line;
+    if (m_attachmentOf)
+        event.attachment = m_attachmentOf(message);
     if (!m_comingAlarm.isNull() && message == m_comingAlarm) {
         event.alarm = true;
         m_comingAlarm.clear();

@@ -20,6 +20,8 @@ class ReportFeed : public QObject
 public:
     using ArmedTest = std::function<bool(const QString &message)>;
     using Keep = std::function<void(const AlertEvent &event)>;
+    // The file that goes along with a message (a photo), empty for none.
+    using AttachmentOf = std::function<QString(const QString &message)>;
 
     // armed: whether a line written now counts as written while armed.
     explicit ReportFeed(ArmedTest armed, Keep keep = {}, QObject *parent = nullptr);
@@ -31,6 +33,8 @@ public:
     // For AlarmControl::alarmRaised: an alarm whose line was dropped as a
     // repeat goes out without it.
     void alarmRaised(const QString &message);
+    // Set by the owner of the files; asked for every line written.
+    void setAttachmentOf(AttachmentOf attachmentOf) { m_attachmentOf = std::move(attachmentOf); }
     // Hands on what is held now (also done by the event loop).
     void flush();
 
@@ -48,6 +52,7 @@ private:
     };
     ArmedTest m_armed;
     Keep m_keep;
+    AttachmentOf m_attachmentOf;
     QString m_comingAlarm;
     QList<Held> m_held;
     bool m_flushPosted = false;

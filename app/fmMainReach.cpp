@@ -43,6 +43,10 @@ void TfrmMain::wireReach()
         if (m_reach)
             m_reach->feed.lineWritten(message, line);
     });
+    // A saved photo goes along with its line; the file stays where it is.
+    reach.feed.setAttachmentOf([this](const QString &message) {
+        return m_evidence ? m_evidence->folder().photoOfMessage(message) : QString();
+    });
     connect(&reach.feed, &ReportFeed::line, this, [](const AlertEvent &event, bool) {
         Journal::Write(event.event, event.line, event.alarm);
     });

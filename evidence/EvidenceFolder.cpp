@@ -101,3 +101,16 @@ void EvidenceFolder::prune(const Limits &limits, const QDateTime &now, const QSt
             total -= picture.size;
     }
 }
+
+QString EvidenceFolder::photoOfMessage(const QString &message) const
+{
+    const QLatin1String prefix("Photo saved: ");
+    if (!message.startsWith(prefix))
+        return {};
+    const QString name = message.mid(prefix.size()).trimmed();
+    // Only a name this folder gives: no path, no other file of the desk.
+    if (!NamePattern().match(name).hasMatch())
+        return {};
+    const QString path = m_folder + name;
+    return QFileInfo(path).isFile() ? path : QString();
+}

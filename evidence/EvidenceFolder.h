@@ -34,6 +34,10 @@ public:
     // Files whose names this folder did not give are left alone.
     void prune(const Limits &limits, const QDateTime &now, const QString &keep = QString()) const;
 
+    // The full path of the photo a report message "Photo saved: <file name>"
+    // names; empty for other messages, names not given here or a file gone.
+    QString photoOfMessage(const QString &message) const;
+
     // The time a picture's name tells; invalid for names not given here.
     static QDateTime TakenAt(const QString &fileName);
 

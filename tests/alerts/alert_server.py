@@ -4,7 +4,8 @@
 Usage: alert_server.py PORT LOG MODE_FILE
 
 Records every request (POST, PUT, or GET as heartbeat monitors send it) as
-one JSON line in LOG (method, path, headers, body, the status it answered).
+one JSON line in LOG (method, path, headers, body, its size, whether it is a
+JPEG, the status it answered).
 How it answers is read from MODE_FILE at each request: a status such as
 "200", "500", "401", "301" (with a Location), "429:SECONDS" (with that
 Retry-After), "silent" (accept, never answer), "trickle" (answer 200, then
@@ -34,12 +35,13 @@ class Handler(BaseHTTPRequestHandler):
 
     def do_POST(self):
         length = int(self.headers.get("Content-Length", "0"))
-        body = self.rfile.read(length).decode("utf-8", "replace")
+        raw = self.rfile.read(length)
+        body = raw.decode("utf-8", "replace")
         m = mode()
         headers = {}
         if m.startswith("kind:"):
             status, answer = receivers.answer(m[5:], self.command, self.path,
-                                              dict(self.headers.items()), body)
+                                              dict(self.headers.items()), body, raw)
         else:
             status, answer = (0 if m in ("silent", "trickle") else int(m.split(":")[0])), None
             answer = {"id": "test", "status": status}
@@ -50,7 +52,8 @@ class Handler(BaseHTTPRequestHandler):
         with open(LOG, "a") as f:
             f.write(json.dumps({"method": self.command, "path": self.path,
                                 "headers": dict(self.headers.items()),
-                                "body": body, "status": status, "time": time.time()}) + "\n")
+                                "body": body, "size": len(raw), "jpeg": receivers.is_jpeg(raw),
+                                "status": status, "time": time.time()}) + "\n")
         if m == "silent":
             time.sleep(120)
             return

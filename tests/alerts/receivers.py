@@ -30,7 +30,22 @@ def _bearer(headers):
     return headers.get("Authorization", "") == "Bearer " + TOKEN
 
 
-def ntfy(method, path, headers, body):
+PHOTO_LIMIT = 512 * 1024      # the webhook's photo field, decoded
+
+
+def is_jpeg(raw):
+    return raw.startswith(b"\xff\xd8\xff") and raw.rstrip(b"\0").endswith(b"\xff\xd9")
+
+
+def _text(raw):
+    try:
+        raw.decode("utf-8")
+        return True
+    except UnicodeDecodeError:
+        return False
+
+
+def ntfy(method, path, headers, body, raw):
     auth = headers.get("Authorization", "")
     good = {"Bearer tk_" + TOKEN,
             "Basic " + base64.b64encode(f"{NTFY_USER}:{TOKEN}".encode()).decode()}
@@ -38,7 +53,18 @@ def ntfy(method, path, headers, body):
         return 401, {"code": 40101, "http": 401, "error": "unauthorized"}
     if headers.get("X-Priority", "3") not in ("1", "2", "3", "4", "5"):
         return 400, {"code": 40007, "http": 400, "error": "invalid priority"}
-    return 200, {"id": "n1", "event": "message", "message": body}
+    name = headers.get("Filename")
+    if name is None:
+        # Bytes without a file name would reach the owner as a garbled message.
+        if method == "PUT" or not _text(raw):
+            return 400, {"code": 40000, "http": 400, "error": "a file needs a Filename"}
+        return 200, {"id": "n1", "event": "message", "message": body}
+    if method != "PUT" or not name.endswith(".jpg") or not is_jpeg(raw):
+        return 400, {"code": 40000, "http": 400, "error": "the attachment is not a JPEG"}
+    if not headers.get("X-Message"):
+        return 400, {"code": 40000, "http": 400, "error": "no message with the attachment"}
+    return 200, {"id": "n2", "event": "message", "message": headers["X-Message"],
+                 "attachment": {"name": name, "type": "image/jpeg", "size": len(raw)}}
 
 
 def webhook(method, path, headers, body):
@@ -46,6 +72,16 @@ def webhook(method, path, headers, body):
     missing = [k for k in ("text", "message", "title", "alarm") if data is None or k not in data]
     if missing:
         return 400, {"error": "missing " + ",".join(missing)}
+    if "photo" in data:
+        try:
+            photo = base64.b64decode(data["photo"], validate=True)
+        except (ValueError, TypeError):
+            return 400, {"error": "photo is not base64"}
+        if len(photo) > PHOTO_LIMIT:
+            return 413, {"error": "photo too large"}
+        if not is_jpeg(photo):
+            return 400, {"error": "photo is not a JPEG"}
+        return 200, {"received": True, "photo": len(photo)}
     return 200, {"received": True}
 
 
@@ -123,5 +159,7 @@ def pushover(method, path, headers, body):
     return 200, {"status": 1, "request": "p1"}
 
 
-def answer(kind, method, path, headers, body):
+def answer(kind, method, path, headers, body, raw=b""):
+    if kind == "ntfy":
+        return ntfy(method, path, headers, body, raw or body.encode())
     return globals()[kind](method, path, headers, body)

@@ -11,6 +11,7 @@ who logged in, the decoded subject and body, and the attached files.
 """
 import email
 import email.header
+import hashlib
 import json
 import logging
 import ssl
@@ -33,7 +34,8 @@ class Handler:
         parts = list(message.walk()) if message.is_multipart() else [message]
         texts = [p for p in parts if p.get_content_type() == "text/plain"]
         files = [{"name": p.get_filename(), "type": p.get_content_type(),
-                  "size": len(p.get_payload(decode=True))}
+                  "size": len(p.get_payload(decode=True)),
+                  "sha256": hashlib.sha256(p.get_payload(decode=True)).hexdigest()}
                  for p in parts if p.get_filename()]
         with open(log, "a") as f:
             f.write(json.dumps({

@@ -4,6 +4,7 @@
 
 #include "DeskEvent.h"
 #include "MailServer.h"
+#include "TestPhoto.h"
 #include "alerts/AlertSender.h"
 #include "common/TestMain.h"
 
@@ -107,16 +108,16 @@ private Q_SLOTS:
         const AlertConfig config = PlainMail(server);
         AlertEvent event = DeskEvent(QStringLiteral("Photo saved"), false);
         event.attachment = m_dir.filePath(QStringLiteral("2026-12-07_10-00-00_photo.jpg"));
-        QFile photo(event.attachment);
-        QVERIFY(photo.open(QIODevice::WriteOnly));
-        photo.write(QByteArray("\xff\xd8\xff\xe0", 4) + QByteArray(5000, 'j'));
-        photo.close();
+        QVERIFY(WriteNoisyJpeg(event.attachment, 640, 480));
+        const QByteArray bytes = FileBytes(event.attachment);
         if (!readable)
-            QVERIFY(photo.remove());
+            QVERIFY(QFile::remove(event.attachment));
         AlertSender sender(m_dir.filePath(QStringLiteral("photo.json")),
                            [config] { return config; });
         sender.enqueue(event);
         QTRY_COMPARE_WITH_TIMEOUT(server.messages().size(), 1, 20000);
+        // Gone from the queue before the next row reads the same file.
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
         const QJsonObject mail = server.messages().first();
         const QJsonArray files = mail.value(QStringLiteral("attachments")).toArray();
         QCOMPARE(files.size(), readable ? 1 : 0);
@@ -129,7 +130,8 @@ private Q_SLOTS:
             QCOMPARE(file.value(QStringLiteral("name")).toString(),
                      QStringLiteral("2026-12-07_10-00-00_photo.jpg"));
             QCOMPARE(file.value(QStringLiteral("type")).toString(), QStringLiteral("image/jpeg"));
-            QCOMPARE(file.value(QStringLiteral("size")).toInt(), 5004);
+            QCOMPARE(file.value(QStringLiteral("size")).toInt(), bytes.size());
+            QCOMPARE(file.value(QStringLiteral("sha256")).toString().toLatin1(), Sha256Hex(bytes));
         }
     }
 

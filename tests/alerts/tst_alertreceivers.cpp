@@ -4,9 +4,11 @@
 
 #include "AlertServer.h"
 #include "DeskEvent.h"
+#include "TestPhoto.h"
 #include "alerts/AlertSender.h"
 #include "common/TestMain.h"
 
+#include <QJsonArray>
 #include <QSignalSpy>
 
 class TestAlertReceivers : public QObject
@@ -132,6 +134,75 @@ private Q_SLOTS:
         QVERIFY(!sender.lastProblem().isEmpty());
         QTest::qWait(300);
         QCOMPARE(server.requests().size(), 3); // refused alerts are not retried
+    }
+
+    // A "Photo saved" alert: ntfy gets the file as it is in a PUT with its
+    // name, the webhook a base64 JPEG within 512 KB; without the file both
+    // send the plain line.
+    void photoGoesAlong_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("width"); // of the photo; 0: the file is gone
+        QTest::newRow("ntfy") << "ntfy" << 320;
+        QTest::newRow("ntfy, photo gone") << "ntfy" << 0;
+        QTest::newRow("webhook, large photo") << "webhook" << 2000;
+        QTest::newRow("webhook, photo gone") << "webhook" << 0;
+    }
+    void photoGoesAlong()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, width);
+        AlertServer server;
+        server.setMode("kind:" + kind.toLatin1());
+        QVERIFY(server.start());
+        AlertConfig config;
+        config.kind = AlertConfig::KindFromName(kind);
+        config.url = server.url(QStringLiteral("/desks"));
+        config.token = kind == QLatin1String("ntfy") ? "tk_" + Receiver::Token : QString();
+        const QString name = QStringLiteral("2026-12-07_10-00-01_photo.jpg");
+        AlertEvent event = DeskEvent(QStringLiteral("Photo saved: ") + name, false);
+        event.attachment = m_dir.filePath(name);
+        QFile::remove(event.attachment);
+        if (width > 0)
+            QVERIFY(WriteNoisyJpeg(event.attachment, width, width * 3 / 4));
+        const QByteArray file = FileBytes(event.attachment);
+
+        static int run = 0;
+        AlertSender sender(m_dir.filePath(QStringLiteral("photo%1.json").arg(++run)),
+                           [&config] { return config; });
+        sender.enqueue(event);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+        const QJsonObject request = server.requests().first();
+        const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
+        const QString body = request.value(QStringLiteral("body")).toString();
+        QVERIFY2(request.value(QStringLiteral("status")).toInt() / 100 == 2, qPrintable(body));
+        if (kind == QLatin1String("ntfy")) {
+            QCOMPARE(request.value(QStringLiteral("method")).toString(),
+                     width ? QStringLiteral("PUT") : QStringLiteral("POST"));
+            QCOMPARE(headers.value(QStringLiteral("Filename")).toString(),
+                     width ? name : QString());
+            QCOMPARE(request.value(QStringLiteral("jpeg")).toBool(), width > 0);
+            QCOMPARE(request.value(QStringLiteral("size")).toInt(),
+                     width ? file.size() : event.line.toUtf8().size());
+            QCOMPARE(width ? headers.value(QStringLiteral("X-Message")).toString() : body,
+                     event.line);
+            QCOMPARE(headers.value(QStringLiteral("X-Priority")).toString(), QStringLiteral("3"));
+            return;
+        }
+        const QJsonObject fields = QJsonDocument::fromJson(body.toUtf8()).object();
+        QCOMPARE(fields.value(QStringLiteral("line")).toString(), event.line);
+        QCOMPARE(fields.contains(QStringLiteral("photo")), width > 0);
+        if (!width)
+            return;
+        QVERIFY(file.size() > 512 * 1024); // so it had to be made smaller
+        const QByteArray photo =
+            QByteArray::fromBase64(fields.value(QStringLiteral("photo")).toString().toLatin1());
+        QVERIFY(photo.size() <= 512 * 1024);
+        QImage image;
+        QVERIFY(image.loadFromData(photo, "JPEG"));
+        QVERIFY(image.width() < width && image.width() > 100);
+        QVERIFY(qAbs(image.width() * 3 - image.height() * 4) <= 8); // the same shape
     }
 };
 

@@ -8,6 +8,7 @@
 #include "alarm/Autostart.h"
 #include "alerts/AlertServer.h"
 #include "alerts/Journal.h"
+#include "alerts/TestPhoto.h"
 #include "app/HeartbeatFields.h"
 #include "app/OptionsMenu.h"
 #include "app/fmAlerts.h"
@@ -17,6 +18,7 @@
 #include "settings/gRegistry.h"
 
 #include <QComboBox>
+#include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -140,6 +142,81 @@ private Q_SLOTS:
         w->reach()->sender.retryNow();
         QTRY_COMPARE_WITH_TIMEOUT(w->reach()->sender.pending(), 0, 20000);
         QVERIFY(!server.bodies(200).filter(QStringLiteral("not sent")).isEmpty());
+    }
+
+    // A "Photo saved" line's alert carries the file from the evidence folder;
+    // it waits in the queue while the server is down and goes after its
+    // alarm. Lines naming no file of that folder go as plain text.
+    void photoLineSendsItsFile_data()
+    {
+        QTest::addColumn<QString>("name"); // as the line names it
+        QTest::addColumn<QString>("file"); // written beside the reports; empty: none
+        QTest::addColumn<bool>("sent");
+        const QString photo = QStringLiteral("2026-12-07_10-00-01_photo.jpg");
+        QTest::newRow("photo") << photo << "Reports/Evidence/" + photo << true;
+        QTest::newRow("photo gone") << photo << "" << false;
+        QTest::newRow("outside the folder") << "../" + photo << "Reports/" + photo << false;
+        QTest::newRow("not a picture name") << "a.jpg"
+                                            << "Reports/Evidence/a.jpg" << false;
+    }
+    void photoLineSendsItsFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, file);
+        QFETCH(bool, sent);
+        AlertServer server;
+        server.setMode("kind:ntfy");
+        setAlerts(server.url(QStringLiteral("/desk")), QStringLiteral("ntfy"),
+                  "tk_" + Receiver::Token);
+        auto w = makeWindow();
+        QVERIFY(w);
+        const QString path = m_dir->filePath(file);
+        QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("Reports/Evidence"))));
+        if (!file.isEmpty())
+            QVERIFY(WriteNoisyJpeg(path, 320, 240));
+        w->ActActivateToggle->trigger();
+        QVERIFY(w->alarm().isArmed());
+        w->alarm().ActivateAlarm(QStringLiteral("Mouse detected"));
+        w->report().AddToReport(QStringLiteral("Photo saved: ") + name);
+
+        // Kept in the queue with its file while nobody answers.
+        QFile queue(AlertQueue::DefaultPath(RegistryFilePath()));
+        QTRY_VERIFY_WITH_TIMEOUT(queue.exists(), 5000);
+        QVERIFY(queue.open(QIODevice::ReadOnly));
+        const QJsonArray entries = QJsonDocument::fromJson(queue.readAll())
+                                       .object()
+                                       .value(QStringLiteral("entries"))
+                                       .toArray();
+        QStringList attachments;
+        for (const QJsonValue &entry : entries)
+            attachments << entry.toObject().value(QStringLiteral("attachment")).toString();
+        QCOMPARE(attachments.contains(path), sent);
+
+        QVERIFY(server.start());
+        w->reach()->sender.retryNow();
+        QTRY_COMPARE_WITH_TIMEOUT(w->reach()->sender.pending(), 0, 20000);
+        int alarmAt = -1, photoAt = -1;
+        const QList<QJsonObject> requests = server.requests();
+        for (int i = 0; i < requests.size(); ++i) {
+            const QJsonObject request = requests.at(i);
+            const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
+            QVERIFY(request.value(QStringLiteral("status")).toInt() == 200);
+            const QString text = headers.value(QStringLiteral("X-Message"))
+                                     .toString(request.value(QStringLiteral("body")).toString());
+            if (text.endsWith(QStringLiteral("] Mouse detected")))
+                alarmAt = i;
+            if (text.endsWith(QStringLiteral("] Photo saved: ") + name))
+                photoAt = i;
+        }
+        QVERIFY(alarmAt >= 0 && photoAt > alarmAt);
+        const QJsonObject photo = requests.at(photoAt);
+        QCOMPARE(photo.value(QStringLiteral("jpeg")).toBool(), sent);
+        QCOMPARE(photo.value(QStringLiteral("headers"))
+                     .toObject()
+                     .value(QStringLiteral("Filename"))
+                     .toString(),
+                 sent ? name : QString());
+        QVERIFY(file.isEmpty() || QFileInfo(path).isFile()); // sent, not moved
     }
 
     void trayMenuTakesTheWindowsSteps()
