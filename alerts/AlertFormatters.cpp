@@ -53,6 +53,38 @@ void TokenAuth(const AlertConfig &config, AlertRequest &out)
         out.request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
 }
 
+// A form of the fields and the photo as its file part (the kinds that take a
+// file that way); null when the photo cannot be read, so the text goes.
+std::shared_ptr<QHttpMultiPart> PhotoForm(const AlertEvent &event, qint64 maxBytes,
+                                          const QString &fileField,
+                                          std::initializer_list<std::pair<QString, QString>> fields)
+{
+    const QByteArray photo = AlertPhoto::JpegWithin(event.attachment, maxBytes);
+    if (photo.isEmpty())
+        return nullptr;
+    auto form = std::make_shared<QHttpMultiPart>(QHttpMultiPart::FormDataType);
+    const auto disposition = [](const QString &name) {
+        return QStringLiteral("form-data; name=\"%1\"").arg(name);
+    };
+    for (const auto &[name, value] : fields) {
+        QHttpPart part;
+        part.setHeader(QNetworkRequest::ContentDispositionHeader, disposition(name));
+        part.setBody(value.toUtf8());
+        form->append(part);
+    }
+    QString fileName = AlertPhoto::JpegName(event.attachment);
+    for (QChar &c : fileName)
+        if (!c.isLetterOrNumber() && c != QLatin1Char('.') && c != QLatin1Char('-'))
+            c = QLatin1Char('_'); // nothing that could end the quoted name
+    QHttpPart file;
+    file.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("image/jpeg"));
+    file.setHeader(QNetworkRequest::ContentDispositionHeader,
+                   disposition(fileField) + QStringLiteral("; filename=\"%1\"").arg(fileName));
+    file.setBody(photo);
+    form->append(file);
+    return form;
+}
+
 // ntfy takes non-ASCII header values as RFC 2047 encoded words.
 QByteArray HeaderText(const QString &text)
 {
@@ -149,7 +181,13 @@ class Discord : public AlertFormatter
                 QString *) const override
     {
         // Discord refuses content over 2000 characters.
-        SetJson(out, {{QStringLiteral("content"), event.text().left(2000)}});
+        const QJsonObject message{{QStringLiteral("content"), event.text().left(2000)}};
+        out.form =
+            PhotoForm(event, 8 * 1024 * 1024, QStringLiteral("files[0]"),
+                      {{QStringLiteral("payload_json"),
+                        QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact))}});
+        if (!out.form)
+            SetJson(out, message);
         return true;
     }
 };
@@ -204,11 +242,18 @@ class Telegram : public AlertFormatter
     {
         if (!HasNeeds(config, problem, QStringLiteral("bot token"), QStringLiteral("chat id")))
             return false;
-        out.request.setUrl(Under(server, QStringLiteral("/bot%1/sendMessage")
-                                             .arg(QString::fromLatin1(QUrl::toPercentEncoding(
-                                                 config.token.trimmed(), ":")))));
-        SetJson(out, {{QStringLiteral("chat_id"), config.to.trimmed()},
-                      {QStringLiteral("text"), event.text()}});
+        const QString bot =
+            QStringLiteral("/bot") +
+            QString::fromLatin1(QUrl::toPercentEncoding(config.token.trimmed(), ":"));
+        // A photo's caption is cut at 1024 characters by the service.
+        out.form = PhotoForm(event, 10 * 1000 * 1000, QStringLiteral("photo"),
+                             {{QStringLiteral("chat_id"), config.to.trimmed()},
+                              {QStringLiteral("caption"), event.text().left(1024)}});
+        out.request.setUrl(Under(server, bot + (out.form ? QStringLiteral("/sendPhoto")
+                                                         : QStringLiteral("/sendMessage"))));
+        if (!out.form)
+            SetJson(out, {{QStringLiteral("chat_id"), config.to.trimmed()},
+                          {QStringLiteral("text"), event.text()}});
         return true;
     }
 };
@@ -222,16 +267,20 @@ class Pushover : public AlertFormatter
                       QStringLiteral("user key")))
             return false;
         out.request.setUrl(Under(server, QStringLiteral("/1/messages.json")));
+        const std::initializer_list<std::pair<QString, QString>> fields = {
+            {QStringLiteral("token"), config.token.trimmed()},
+            {QStringLiteral("user"), config.to.trimmed()},
+            {QStringLiteral("title"), event.title()},
+            {QStringLiteral("message"), event.line},
+            {QStringLiteral("priority"), event.alarm ? QStringLiteral("1") : QStringLiteral("0")}};
+        // The service takes attachments up to 2.5 MB.
+        out.form = PhotoForm(event, 2500 * 1000, QStringLiteral("attachment"), fields);
+        if (out.form)
+            return true;
         // A form, percent-encoded in full ('+' would read as a space).
-        const std::pair<const char *, QString> fields[] = {
-            {"token", config.token.trimmed()},
-            {"user", config.to.trimmed()},
-            {"title", event.title()},
-            {"message", event.line},
-            {"priority", event.alarm ? QStringLiteral("1") : QStringLiteral("0")}};
         QByteArrayList form;
         for (const auto &[key, value] : fields)
-            form << QByteArray(key) + '=' + QUrl::toPercentEncoding(value);
+            form << key.toLatin1() + '=' + QUrl::toPercentEncoding(value);
         out.request.setHeader(QNetworkRequest::ContentTypeHeader,
                               QStringLiteral("application/x-www-form-urlencoded"));
         out.body = form.join('&');

@@ -7,14 +7,18 @@
 #include "alerts/AlertEvent.h"
 
 #include <QByteArray>
+#include <QHttpMultiPart>
 #include <QNetworkRequest>
 #include <QUrl>
+#include <memory>
 
 struct AlertRequest
 {
     QNetworkRequest request;
     QByteArray verb = "POST";
     QByteArray body;
+    // A form with a file, sent in place of body when set.
+    std::shared_ptr<QHttpMultiPart> form;
 
     // False when the settings cannot make a request; why in *problem.
     static bool Build(const AlertConfig &config, const AlertEvent &event, AlertRequest &out,

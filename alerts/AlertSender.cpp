@@ -106,7 +106,13 @@ void AlertSender::start(const AlertConfig &config, const AlertEvent &event, Answ
     if (!AlertRequest::Build(config, event, request, &problem))
         return unusable(problem);
     request.request.setTransferTimeout(m_options.timeoutMs);
-    QNetworkReply *reply = m_network.sendCustomRequest(request.request, request.verb, request.body);
+    QNetworkReply *reply =
+        request.form
+            ? m_network.sendCustomRequest(request.request, request.verb, request.form.get())
+            : m_network.sendCustomRequest(request.request, request.verb, request.body);
+    // The form is read while the request goes out: it lives as long as the reply.
+    if (request.form)
+        connect(reply, &QObject::destroyed, reply, [form = request.form] {});
     // The idle timeout alone lets a server that trickles hold the queue.
     auto deadlinePassed = std::make_shared<bool>(false);
     auto *deadline = new QTimer(reply);

@@ -6,9 +6,10 @@ answers 400 for a wrong application token). answer() returns the status, the
 body and any extra headers.
 """
 import base64
+import email
 import json
 import re
-from urllib.parse import parse_qs, unquote
+from urllib.parse import parse_qs, unquote, urlencode
 
 TOKEN = "good-token"           # every receiver's valid token or password
 TELEGRAM_TOKEN = "123456:" + TOKEN
@@ -159,7 +160,74 @@ def pushover(method, path, headers, body):
     return 200, {"status": 1, "request": "p1"}
 
 
+def _form(headers, raw):
+    """The fields and files of a multipart/form-data body; None for another body."""
+    kind = headers.get("Content-Type", "")
+    if not kind.startswith("multipart/form-data"):
+        return None
+    message = email.message_from_bytes(b"Content-Type: " + kind.encode() + b"\r\n\r\n" + raw)
+    fields, files = {}, {}
+    for part in message.get_payload() if message.is_multipart() else []:
+        name = part.get_param("name", header="content-disposition")
+        data = part.get_payload(decode=True) or b""
+        if part.get_filename():
+            files[name] = (part.get_filename(), part.get_content_type(), data)
+        else:
+            fields[name] = data.decode("utf-8")
+    return fields, files
+
+
+def _photo(files, field, limit):
+    """What is wrong with the JPEG in field, or None."""
+    if field not in files:
+        return "no file " + field
+    name, kind, data = files[field]
+    if kind != "image/jpeg" or not name.endswith(".jpg") or not is_jpeg(data):
+        return "not a JPEG"
+    return "too large" if len(data) > limit else None
+
+
+def discord_photo(method, path, headers, fields, files):
+    data = _json(fields.get("payload_json", ""))
+    if not data or not str(data.get("content", "")).strip():
+        return 400, {"message": "Cannot send an empty message", "code": 50006}
+    problem = _photo(files, "files[0]", 8 * 1024 * 1024)
+    if problem:
+        return 400, {"message": "Invalid Form Body: " + problem, "code": 50035}
+    return 200, {"id": "d1", "content": data["content"],
+                 "attachments": [{"filename": files["files[0]"][0]}]}
+
+
+def telegram_photo(method, path, headers, fields, files):
+    m = re.fullmatch(r"/bot([^/]+)/sendPhoto", path)
+    if not m or unquote(m.group(1)) != TELEGRAM_TOKEN:
+        return 401, {"ok": False, "error_code": 401, "description": "Unauthorized"}
+    if fields.get("chat_id") != CHAT:
+        return 400, {"ok": False, "error_code": 400, "description": "Bad Request: chat not found"}
+    if len(fields.get("caption", "")) > 1024:
+        return 400, {"ok": False, "description": "Bad Request: message caption is too long"}
+    problem = _photo(files, "photo", 10 * 1000 * 1000)
+    if problem:
+        return 400, {"ok": False, "description": "Bad Request: " + problem}
+    return 200, {"ok": True, "result": {"message_id": 2, "caption": fields.get("caption", "")}}
+
+
+def pushover_photo(method, path, headers, fields, files):
+    status, reply = pushover(method, path, headers, urlencode(fields))
+    if status != 200:
+        return status, reply
+    problem = _photo(files, "attachment", 2500 * 1000)
+    if problem:
+        return 400, {"attachment": problem, "errors": ["attachment " + problem], "status": 0}
+    return 200, {"status": 1, "request": "p2"}
+
+
 def answer(kind, method, path, headers, body, raw=b""):
     if kind == "ntfy":
         return ntfy(method, path, headers, body, raw or body.encode())
+    form = _form(headers, raw)
+    if form is not None:
+        if kind + "_photo" not in globals():
+            return 400, {"error": "a form is not taken here"}
+        return globals()[kind + "_photo"](method, path, headers, *form)
     return globals()[kind](method, path, headers, body)

@@ -137,28 +137,44 @@ private Q_SLOTS:
     }
 
     // A "Photo saved" alert: ntfy gets the file as it is in a PUT with its
-    // name, the webhook a base64 JPEG within 512 KB; without the file both
-    // send the plain line.
+    // name, the webhook a base64 JPEG within 512 KB, Discord, Telegram and
+    // Pushover a form with the file; without the file the plain line goes.
     void photoGoesAlong_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("width"); // of the photo; 0: the file is gone
-        QTest::newRow("ntfy") << "ntfy" << 320;
-        QTest::newRow("ntfy, photo gone") << "ntfy" << 0;
-        QTest::newRow("webhook, large photo") << "webhook" << 2000;
-        QTest::newRow("webhook, photo gone") << "webhook" << 0;
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("to");
+        using namespace Receiver;
+        const QString ntfyToken = "tk_" + Token;
+        QTest::newRow("ntfy") << "ntfy" << 320 << ntfyToken << "";
+        QTest::newRow("ntfy, photo gone") << "ntfy" << 0 << ntfyToken << "";
+        QTest::newRow("webhook, large photo") << "webhook" << 2000 << ""
+                                              << "";
+        QTest::newRow("webhook, photo gone") << "webhook" << 0 << ""
+                                             << "";
+        QTest::newRow("discord") << "discord" << 320 << ""
+                                 << "";
+        QTest::newRow("telegram") << "telegram" << 320 << TelegramToken << Chat;
+        QTest::newRow("pushover") << "pushover" << 320 << Token << UserKey;
     }
     void photoGoesAlong()
     {
         QFETCH(QString, kind);
         QFETCH(int, width);
+        QFETCH(QString, token);
+        QFETCH(QString, to);
         AlertServer server;
         server.setMode("kind:" + kind.toLatin1());
         QVERIFY(server.start());
         AlertConfig config;
         config.kind = AlertConfig::KindFromName(kind);
-        config.url = server.url(QStringLiteral("/desks"));
-        config.token = kind == QLatin1String("ntfy") ? "tk_" + Receiver::Token : QString();
+        config.url = server.url(kind == QLatin1String("discord") ? QStringLiteral("/api/webhooks/1")
+                                                                 : QStringLiteral("/desks"));
+        if (kind == QLatin1String("telegram") || kind == QLatin1String("pushover"))
+            config.url = server.url(QString());
+        config.token = token;
+        config.to = to;
         const QString name = QStringLiteral("2026-12-07_10-00-01_photo.jpg");
         AlertEvent event = DeskEvent(QStringLiteral("Photo saved: ") + name, false);
         event.attachment = m_dir.filePath(name);
@@ -188,6 +204,13 @@ private Q_SLOTS:
             QCOMPARE(width ? headers.value(QStringLiteral("X-Message")).toString() : body,
                      event.line);
             QCOMPARE(headers.value(QStringLiteral("X-Priority")).toString(), QStringLiteral("3"));
+            return;
+        }
+        if (kind != QLatin1String("webhook")) { // the receiver checked the form's JPEG
+            QVERIFY(headers.value(QStringLiteral("Content-Type"))
+                        .toString()
+                        .startsWith(QStringLiteral("multipart/form-data; boundary=")));
+            QVERIFY(request.value(QStringLiteral("size")).toInt() > file.size());
             return;
         }
         const QJsonObject fields = QJsonDocument::fromJson(body.toUtf8()).object();
