@@ -358,8 +358,19 @@ private Q_SLOTS:
         AlertQueue queue(m_queue, 4);
         // alarms a1 a2 a3 a4 a5 (as entries 0, 2, 3, 5, 6), plain lines between
         const QList<bool> alarms{true, false, true, true, false, true, true, false};
-        for (int i = 0; i < alarms.size(); ++i)
-            queue.push(Event(i, alarms.at(i)));
+        // Each plain line carries a photo: dropping its alert keeps the file.
+        QStringList photos;
+        QVERIFY(QDir().mkpath(QFileInfo(m_queue).absolutePath()));
+        for (int i = 0; i < alarms.size(); ++i) {
+            AlertEvent event = Event(i, alarms.at(i));
+            if (!event.alarm) {
+                event.attachment = m_queue + QStringLiteral(".photo%1.jpg").arg(i);
+                QFile photo(event.attachment);
+                QVERIFY(photo.open(QIODevice::WriteOnly) && photo.write("jpeg") == 4);
+                photos << event.attachment;
+            }
+            queue.push(event);
+        }
         QList<int> kept;
         for (const AlertEvent &event : queue.entries())
             kept << event.event.section(QLatin1Char(' '), 1).toInt();
@@ -367,6 +378,8 @@ private Q_SLOTS:
         // then the alarm after the first of the run.
         QCOMPARE(kept, (QList<int>{0, 3, 5, 6}));
         QCOMPARE(queue.dropped(), quint64(4));
+        for (const QString &photo : photos)
+            QVERIFY(QFileInfo(photo).isFile());
     }
 
     void damagedQueueFile()
