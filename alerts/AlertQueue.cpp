@@ -125,3 +125,10 @@ bool AlertQueue::popHead()
         m_entries.removeFirst();
     return save();
 }
+
+bool AlertQueue::dropHeadAttachment()
+{
+    if (!m_entries.isEmpty())
+        m_entries.first().attachment.clear();
+    return save();
+}

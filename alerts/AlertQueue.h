@@ -36,6 +36,8 @@ public:
     // memory in any case and written again with the next change.
     bool push(const AlertEvent &event);
     bool popHead();
+    // The oldest alert without its file, in its place.
+    bool dropHeadAttachment();
 
     // Full path of the queue file beside the settings file.
     static QString DefaultPath(const QString &settingsFile);

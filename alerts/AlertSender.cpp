@@ -188,6 +188,21 @@ void AlertSender::onAnswer(const AlertAnswer &answer)
         sendNext();
         return;
     case AlertAnswer::Verdict::Refused:
+        if (!m_sendingEvent.attachment.isEmpty() && answer.status != 401 && answer.status != 403 &&
+            !m_queue.isEmpty() && m_queue.head() == m_sendingEvent) {
+            // A receiver that takes no files, or not one this large: the
+            // line still goes, without the photo. Told once per answer (a
+            // refused login would refuse the line as well).
+            if (answer.text != m_photoRefusal) {
+                m_photoRefusal = answer.text;
+                Q_EMIT failed(
+                    Scrub(QStringLiteral("Photo to %1 refused: %2").arg(where, answer.text),
+                          m_sendingConfig));
+            }
+            m_queue.dropHeadAttachment();
+            sendNext();
+            return;
+        }
         done();
         m_lastProblem = Scrub(answer.text, m_sendingConfig);
         if (answer.text != m_lastRefusal) {

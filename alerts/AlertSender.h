@@ -103,5 +103,6 @@ private:
     bool m_failing = false;
     QString m_lastProblem;
     QString m_lastRefusal;
+    QString m_photoRefusal; // told already
     QStringList m_toldLines;
 };

@@ -68,6 +68,13 @@ def ntfy(method, path, headers, body, raw):
                  "attachment": {"name": name, "type": "image/jpeg", "size": len(raw)}}
 
 
+def ntfy_without_files(method, path, headers, body, raw):
+    """A server without an attachment cache."""
+    if "Filename" in headers:
+        return 400, {"code": 40014, "http": 400, "error": "attachments not allowed"}
+    return ntfy(method, path, headers, body, raw)
+
+
 def webhook(method, path, headers, body):
     data = _json(body)
     missing = [k for k in ("text", "message", "title", "alarm") if data is None or k not in data]
@@ -223,8 +230,8 @@ def pushover_photo(method, path, headers, fields, files):
 
 
 def answer(kind, method, path, headers, body, raw=b""):
-    if kind == "ntfy":
-        return ntfy(method, path, headers, body, raw or body.encode())
+    if kind.startswith("ntfy"):
+        return globals()[kind](method, path, headers, body, raw or body.encode())
     form = _form(headers, raw)
     if form is not None:
         if kind + "_photo" not in globals():

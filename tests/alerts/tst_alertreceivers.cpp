@@ -227,6 +227,41 @@ private Q_SLOTS:
         QVERIFY(image.width() < width && image.width() > 100);
         QVERIFY(qAbs(image.width() * 3 - image.height() * 4) <= 8); // the same shape
     }
+
+    // A server that takes no files refuses the photo: its line goes alone,
+    // at once, and the refusal is told once.
+    void refusedPhotoSendsTheLine()
+    {
+        AlertServer server;
+        server.setMode("kind:ntfy_without_files");
+        QVERIFY(server.start());
+        AlertConfig config;
+        config.kind = AlertConfig::Kind::Ntfy;
+        config.url = server.url(QStringLiteral("/desks"));
+        config.token = "tk_" + Receiver::Token;
+        AlertEvent event = DeskEvent(QStringLiteral("Photo saved: p.jpg"), false);
+        event.attachment = m_dir.filePath(QStringLiteral("p.jpg"));
+        QVERIFY(WriteNoisyJpeg(event.attachment, 320, 240));
+        AlertSender sender(m_dir.filePath(QStringLiteral("refused.json")),
+                           [&config] { return config; });
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        sender.enqueue(event);
+        sender.enqueue(event);
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+        const QList<QJsonObject> requests = server.requests();
+        QCOMPARE(requests.size(), 4);
+        for (int i = 0; i < requests.size(); ++i) {
+            QCOMPARE(requests.at(i).value(QStringLiteral("status")).toInt(), i % 2 ? 200 : 400);
+            if (i % 2)
+                QCOMPARE(requests.at(i).value(QStringLiteral("body")).toString(), event.line);
+        }
+        QCOMPARE(failed.size(), 1);
+        const QString told = failed.first().first().toString();
+        QVERIFY2(told.startsWith(QStringLiteral("Photo to ")) &&
+                     told.contains(QStringLiteral("400")),
+                 qPrintable(told));
+        QVERIFY(QFileInfo(event.attachment).isFile());
+    }
 };
 
 TARVO_TEST_MAIN(TestAlertReceivers)
