@@ -35,7 +35,9 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     setObjectName(QStringLiteral("frmMain"));
     if (audio::AudioEngine::interfaceVersion() == 2)
         m_audioStart = std::async(std::launch::async, [this] {
-            return m_engine.initCapture() && m_engine.initOutput(44100);
+            const bool started = m_engine.initCapture() && m_engine.initOutput(44100);
+            audio::AudioEngine::releaseThreadState();
+            return started;
         });
     buildActions();
     buildMenus();

@@ -63,6 +63,11 @@ quint32 AudioEngine::interfaceVersion()
     return runtimeSdlAtLeast(kMinimumSdl.major, kMinimumSdl.minor, kMinimumSdl.patch) ? 2 : 0;
 }
 
+void AudioEngine::releaseThreadState()
+{
+    SDL_TLSCleanup(); // SDL keeps per-thread error text for threads it did not start
+}
+
 bool AudioEngine::initCapture()
 {
     const std::lock_guard lock(d->sdlMutex);

@@ -76,6 +76,9 @@ public:
     // The engine's interface version: 2 when the SDL library found at run
     // time is recent enough for this program, 0 otherwise.
     static quint32 interfaceVersion();
+    // Frees what the audio system keeps for the calling thread; a thread of
+    // the caller's own that used the engine calls it before it ends.
+    static void releaseThreadState();
 
     // false when the audio system cannot capture at all; a machine without a
     // capture device initialises fine and lists no capture input.
