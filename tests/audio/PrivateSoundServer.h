@@ -95,6 +95,18 @@ public:
         return QString::fromUtf8(p.readAllStandardOutput());
     }
 
+    // Makes the sink the server's default, and waits until the server says
+    // so: WirePlumber takes it a moment later, and may at first keep its own
+    // choice when the sink has only just appeared.
+    bool setDefaultSink(const QString &sink)
+    {
+        return waitFor([&] {
+            pactl({QStringLiteral("set-default-sink"), sink});
+            return pactl({QStringLiteral("info")})
+                .contains(QStringLiteral("Default Sink: ") + sink);
+        });
+    }
+
     // The sink's state as pactl reports it: mute, and the raw volume of
     // each channel.
     bool muted(const QString &sink)
@@ -197,15 +209,7 @@ private:
         });
     }
 
-    bool setDefault()
-    {
-        // WirePlumber takes the default sink a moment after the sink appears.
-        return waitFor([&] {
-            pactl({QStringLiteral("set-default-sink"), QStringLiteral("speakers")});
-            return pactl({QStringLiteral("info")})
-                .contains(QStringLiteral("Default Sink: speakers"));
-        });
-    }
+    bool setDefault() { return setDefaultSink(QStringLiteral("speakers")); }
 
     template <typename F> static bool waitFor(F &&condition)
     {

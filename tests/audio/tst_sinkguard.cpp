@@ -170,7 +170,7 @@ private Q_SLOTS:
         guard.setWatching(true);
         QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout);
         guard.setArmed(true);
-        server.pactl({"set-default-sink", "other"});
+        QVERIFY(server.setDefaultSink(QStringLiteral("other")));
         QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, QStringLiteral("other")), Timeout);
         QCOMPARE(changes.last().first().toString(), QStringLiteral("other"));
         guard.setRunActive(true);
