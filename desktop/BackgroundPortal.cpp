@@ -1,6 +1,7 @@
 #include "desktop/BackgroundPortal.h"
 
 #include "desktop/DBusProperties.h"
+#include "desktop/PortalRequest.h"
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -21,13 +22,7 @@ BackgroundPortal::BackgroundPortal(const QDBusConnection &bus, QObject *parent)
 
 QString BackgroundPortal::RequestPath(const QString &uniqueName, const QString &token)
 {
-    // The portal names the request after the caller's unique bus name
-    // (":1.42" becomes "1_42") and the caller's token.
-    QString sender = uniqueName;
-    if (sender.startsWith(QLatin1Char(':')))
-        sender.remove(0, 1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    return Path + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
+    return desktop::PortalRequest::RequestPath(uniqueName, token);
 }
 
 void BackgroundPortal::request(const QString &reason, const QString &parentWindow)
