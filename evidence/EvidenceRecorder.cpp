@@ -16,9 +16,6 @@ EvidenceRecorder::EvidenceRecorder(ReportLog &report, const QString &folder, Hoo
         m_hooks.settings = [] { return EvidenceSettings::Load(); };
     if (!m_hooks.grabScreen)
         m_hooks.grabScreen = [](QString *why) { return ScreenCapture::GrabNow(why); };
-    if (!ScreenCapture::Available())
-        m_screenService = new ScreenServiceCapture(
-            m_hooks.screenBus.value_or(QDBusConnection::sessionBus()), m_hooks.screenService, this);
 }
 
 EvidenceRecorder::~EvidenceRecorder()
@@ -103,6 +100,9 @@ void EvidenceRecorder::triggered()
 
 void EvidenceRecorder::grabScreen(const QDateTime &taken, const EvidenceFolder::Limits &limits)
 {
+    if (!m_screenService && !ScreenCapture::Available()) // the bus only once it is needed
+        m_screenService = new ScreenServiceCapture(
+            m_hooks.screenBus.value_or(QDBusConnection::sessionBus()), m_hooks.screenService, this);
     if (m_screenService) {
         m_screenService->take([this, taken, limits](const QString &file, const QString &why) {
             keepServiceFile(taken, file, why, limits);
