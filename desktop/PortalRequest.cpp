@@ -8,6 +8,7 @@
 #include <QDBusPendingReply>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace desktop {
 
@@ -21,7 +22,7 @@ PortalRequest::PortalRequest(const QDBusConnection &bus, int answerTimeoutMs, QO
     : QObject(parent), m_bus(bus)
 {
     m_answerTimer.setSingleShot(true);
-    m_answerTimer.setInterval(answerTimeoutMs);
+    m_answerTimer.setInterval(std::max(answerTimeoutMs, 0));
     connect(&m_answerTimer, &QTimer::timeout, this,
             [this] { fail(QStringLiteral("the portal gave no answer")); });
 }
@@ -46,7 +47,8 @@ void PortalRequest::call(const QString &interface, const QString &method,
         QStringLiteral("tarvo2_") + QString::number(QRandomGenerator::global()->generate());
     options.insert(QStringLiteral("handle_token"), token);
     follow(RequestPath(m_bus.baseService(), token));
-    m_answerTimer.start();
+    if (m_answerTimer.interval() > 0)
+        m_answerTimer.start();
 
     QDBusMessage message = QDBusMessage::createMethodCall(Service, Path, interface, method);
     message.setArguments(arguments + QVariantList{options});

@@ -20,6 +20,7 @@ public:
     // Responses the portal gives: 0 done, 1 cancelled by the user, 2 other.
     static constexpr uint Success = 0;
 
+    // answerTimeoutMs 0: the portal's answer is waited for as long as it takes.
     PortalRequest(const QDBusConnection &bus, int answerTimeoutMs, QObject *parent = nullptr);
 
     // Calls interface.method on the portal with arguments, then options (a
