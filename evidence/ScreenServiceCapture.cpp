@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QStandardPaths>
 
 ScreenServiceCapture::ScreenServiceCapture(const QDBusConnection &bus, Options options,
@@ -18,6 +19,10 @@ ScreenServiceCapture::ScreenServiceCapture(const QDBusConnection &bus, Options o
         const bool read = cgroup.open(QIODevice::ReadOnly);
         m_options.appIds =
             desktop::HostAppIds(read ? QString::fromUtf8(cgroup.readAll()) : QString());
+        // Newer Qt registers the program with the portal under its desktop id.
+        const QString desktopId = QGuiApplication::desktopFileName();
+        if (!desktopId.isEmpty() && !m_options.appIds.contains(desktopId))
+            m_options.appIds.append(desktopId);
     }
 }
 

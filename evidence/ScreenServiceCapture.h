@@ -21,7 +21,9 @@ public:
     {
         int answerTimeoutMs = 20000;
         QString currentDesktop; // XDG_CURRENT_DESKTOP when empty
-        QStringList appIds;     // from /proc/self/cgroup when empty
+        // Every id the portal may file the program under: from
+        // /proc/self/cgroup and the desktop id when empty.
+        QStringList appIds;
     };
 
     ScreenServiceCapture(const QDBusConnection &bus, Options options, QObject *parent = nullptr);

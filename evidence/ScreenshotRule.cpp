@@ -3,9 +3,10 @@
 namespace ScreenshotRule {
 
 namespace {
-// The portal's version that checks the permission store itself, and the
-// backend's version that leaves the question to that check.
-constexpr uint CheckingVersion = 2;
+// The portal's version that takes "interactive", and the backend's version
+// for which the portal checks the permission store and the backend leaves
+// the question to that check.
+constexpr uint InteractiveOption = 2, CheckingBackend = 2;
 
 bool IsGnome(const QString &currentDesktop)
 {
@@ -20,9 +21,9 @@ bool PortalIsSilent(const desktop::ScreenshotFacts &facts, const QString &curren
     QString reason;
     if (facts.portalVersion == 0)
         reason = QStringLiteral("no screenshot portal");
-    else if (facts.portalVersion < CheckingVersion)
-        reason = QStringLiteral("the screenshot portal is too old to say whether it asks");
-    else if (!IsGnome(currentDesktop) || facts.gnomeBackendVersion < CheckingVersion)
+    else if (facts.portalVersion < InteractiveOption)
+        reason = QStringLiteral("the screenshot portal cannot be told not to interact");
+    else if (!IsGnome(currentDesktop) || facts.gnomeBackendVersion < CheckingBackend)
         reason = QStringLiteral("the portal's backend may ask for every picture");
     else if (!facts.permissionsRead)
         reason = QStringLiteral("the portal's permission store did not answer");

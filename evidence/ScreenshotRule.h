@@ -2,11 +2,13 @@
 // Which of the desktop's screenshot services may take the picture of the
 // screen at an unattended desk, where nobody can answer a question. The
 // screenshot portal asks the user unless it is known that it will not:
-// - the portal (version 2 and later) checks its permission store (table and
-//   id "screenshot") for the caller's app id and asks unless it holds "yes";
-// - it leaves that check to the backend when the backend is older, and only
-//   GNOME's backend is known to skip its own question once the portal has
-//   checked; GNOME sessions use that backend.
+// - the portal checks its permission store (table and id "screenshot") for
+//   the caller's app id and asks unless it holds "yes", but only when its
+//   backend is of version 2 or later; an older backend decides by itself;
+// - GNOME's backend (version 2 since GNOME 45, built against a portal that
+//   makes that check) takes the picture without its own question once the
+//   portal has checked; GNOME sessions use that backend. Other backends are
+//   not known to, so they are not used.
 // Where the portal would or might ask, GNOME Shell's own service is tried
 // (it never asks; GNOME 41 and later refuse programs not on their list).
 // Anything else: no picture, rather than a question on the desk.

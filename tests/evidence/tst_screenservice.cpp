@@ -205,7 +205,7 @@ private Q_SLOTS:
         QTest::newRow("store silent") << facts << gnome << both << int(Way::None);
         facts = Granted();
         facts.portalVersion = 1;
-        QTest::newRow("portal before its permission check")
+        QTest::newRow("portal without the interactive option")
             << facts << gnome << both << int(Way::None);
         facts = Granted();
         facts.portalVersion = 0;
