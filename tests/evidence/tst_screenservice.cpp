@@ -10,6 +10,7 @@
 
 #include "desktop/PortalRequest.h"
 #include "evidence/EvidenceRecorder.h"
+#include "evidence/ScreenCapture.h"
 #include "evidence/ScreenshotRule.h"
 #include "report/ReportLog.h"
 
@@ -252,6 +253,43 @@ private Q_SLOTS:
         QFETCH(QString, cgroup);
         QFETCH(QStringList, ids);
         QCOMPARE(desktop::HostAppIds(cgroup), ids);
+    }
+
+    // The service's file is read, kept as PNG and removed; a file that is
+    // no picture, or a link, is no picture (and a link's target stays).
+    void serviceFilesAreTakenOver_data()
+    {
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<bool>("picture");
+        QTest::newRow("png") << QByteArray("png") << true;
+        QTest::newRow("jpeg") << QByteArray("jpg") << true;
+        QTest::newRow("text") << QByteArray("txt") << false;
+        QTest::newRow("link") << QByteArray("link") << false;
+    }
+    void serviceFilesAreTakenOver()
+    {
+        QFETCH(QByteArray, format);
+        QFETCH(bool, picture);
+        const QString target = m_pictures.filePath(QStringLiteral("target.png"));
+        const QString file = m_pictures.filePath(QStringLiteral("Screenshot.") + format);
+        QImage image(64, 48, QImage::Format_RGB32);
+        image.fill(Qt::darkRed);
+        if (format == "txt") {
+            QFile text(file);
+            QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a picture") > 0);
+        } else if (format == "link") {
+            QVERIFY(image.save(target) && QFile::link(target, file));
+        } else {
+            QVERIFY(image.save(file, format.constData()));
+        }
+        QString why;
+        const QByteArray png = ScreenCapture::ReadServiceFile(file, &why);
+        QCOMPARE(png.isEmpty(), !picture);
+        QCOMPARE(QImage::fromData(png, "PNG").size(), picture ? QSize(64, 48) : QSize(0, 0));
+        QCOMPARE(why.isEmpty(), picture);
+        QVERIFY(!QFileInfo(file).isFile() || format == "link");
+        if (format == "link")
+            QVERIFY(QFile::remove(file) && QFile::remove(target));
     }
 
     void allowedPortalSavesTheScreen()
