@@ -1,18 +1,6 @@
 #include "desktop/BackgroundPortal.h"
 
-#include "desktop/DBusProperties.h"
-
-#include <QDBusMessage>
-#include <QDBusObjectPath>
-#include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
-#include <QRandomGenerator>
-
-namespace {
-const QString Service = QStringLiteral("org.freedesktop.portal.Desktop");
-const QString Path = QStringLiteral("/org/freedesktop/portal/desktop");
-const QString RequestInterface = QStringLiteral("org.freedesktop.portal.Request");
-} // namespace
+#include "desktop/PortalRequest.h"
 
 BackgroundPortal::BackgroundPortal(const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_bus(bus)
@@ -21,13 +9,7 @@ BackgroundPortal::BackgroundPortal(const QDBusConnection &bus, QObject *parent)
 
 QString BackgroundPortal::RequestPath(const QString &uniqueName, const QString &token)
 {
-    // The portal names the request after the caller's unique bus name
-    // (":1.42" becomes "1_42") and the caller's token.
-    QString sender = uniqueName;
-    if (sender.startsWith(QLatin1Char(':')))
-        sender.remove(0, 1);
-    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
-    return Path + QStringLiteral("/request/") + sender + QLatin1Char('/') + token;
+    return desktop::PortalRequest::RequestPath(uniqueName, token);
 }
 
 void BackgroundPortal::request(const QString &reason, const QString &parentWindow)
@@ -38,46 +20,25 @@ void BackgroundPortal::request(const QString &reason, const QString &parentWindo
         setState(State::Unavailable);
         return;
     }
-    const QString token =
-        QStringLiteral("tarvo2_") + QString::number(QRandomGenerator::global()->generate());
-    // Followed before the call, so an answer that comes at once is not missed.
-    followResponse(RequestPath(m_bus.baseService(), token));
-
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        Service, Path, QStringLiteral("org.freedesktop.portal.Background"),
-        QStringLiteral("RequestBackground"));
-    // The program keeps its own autostart entry while armed.
-    const QVariantMap options{{QStringLiteral("handle_token"), token},
-                              {QStringLiteral("reason"), reason},
-                              {QStringLiteral("autostart"), false}};
-    call << parentWindow << options;
-    setState(State::Waiting);
-    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, desktop::CallTimeout), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
-        w->deleteLater();
-        const QDBusPendingReply<QDBusObjectPath> handle = *w;
-        if (handle.isError()) {
-            forgetResponse();
-            setState(State::Unavailable);
-            return;
-        }
-        // Older portals choose the path themselves.
-        const QString path = handle.value().path();
-        if (m_state == State::Waiting && path != m_requestPath) {
-            forgetResponse();
-            followResponse(path);
-        }
+    // No time limit: the user may take their time over the question.
+    auto *call = new desktop::PortalRequest(m_bus, 0, this);
+    connect(call, &desktop::PortalRequest::answered, this,
+            [this, call](uint response, const QVariantMap &results) {
+                call->deleteLater();
+                // 0: the user (or the desktop's rule) allowed it; 1 cancelled, 2 other.
+                const bool granted = response == desktop::PortalRequest::Success &&
+                                     results.value(QStringLiteral("background")).toBool();
+                setState(granted ? State::Granted : State::Refused);
+            });
+    connect(call, &desktop::PortalRequest::failed, this, [this, call] {
+        call->deleteLater();
+        setState(State::Unavailable);
     });
-}
-
-void BackgroundPortal::onResponse(uint response, const QVariantMap &results)
-{
-    if (m_state != State::Waiting)
-        return;
-    forgetResponse();
-    // 0: the user (or the desktop's rule) allowed it; 1 cancelled, 2 other.
-    const bool granted = response == 0 && results.value(QStringLiteral("background")).toBool();
-    setState(granted ? State::Granted : State::Refused);
+    setState(State::Waiting);
+    // The program keeps its own autostart entry while armed.
+    call->call(QStringLiteral("org.freedesktop.portal.Background"),
+               QStringLiteral("RequestBackground"), {parentWindow},
+               {{QStringLiteral("reason"), reason}, {QStringLiteral("autostart"), false}});
 }
 
 void BackgroundPortal::setState(State state)
@@ -86,20 +47,4 @@ void BackgroundPortal::setState(State state)
         return;
     m_state = state;
     Q_EMIT stateChanged(state);
-}
-
-bool BackgroundPortal::followResponse(const QString &path)
-{
-    m_requestPath = path;
-    return m_bus.connect(Service, path, RequestInterface, QStringLiteral("Response"), this,
-                         SLOT(onResponse(uint, QVariantMap)));
-}
-
-void BackgroundPortal::forgetResponse()
-{
-    if (m_requestPath.isEmpty())
-        return;
-    m_bus.disconnect(Service, m_requestPath, RequestInterface, QStringLiteral("Response"), this,
-                     SLOT(onResponse(uint, QVariantMap)));
-    m_requestPath.clear();
 }

@@ -4,8 +4,7 @@
 // window, so the desktop lists it as running instead of taking it for
 // stopped. A bus without the portal is a normal state ("unavailable").
 //
-// Every call is asynchronous; the answer arrives as the Response signal of
-// the request object, whose path is known before the call is made.
+// Every call is asynchronous (desktop::PortalRequest).
 
 #include <QDBusConnection>
 #include <QObject>
@@ -37,16 +36,9 @@ public:
 Q_SIGNALS:
     void stateChanged(BackgroundPortal::State state);
 
-private Q_SLOTS:
-    // QtDBus connects bus signals by signature only.
-    void onResponse(uint response, const QVariantMap &results);
-
 private:
     void setState(State state);
-    bool followResponse(const QString &path);
-    void forgetResponse();
 
     QDBusConnection m_bus;
-    QString m_requestPath;
     State m_state = State::NotAsked;
 };

@@ -41,6 +41,14 @@ void EvidenceRecorder::resetNotices()
     m_screenMissingSaid = false;
 }
 
+EvidenceRecorder::Outcome EvidenceRecorder::Missing(const QString &why)
+{
+    Outcome outcome;
+    outcome.sourceMissing = true;
+    outcome.error = why;
+    return outcome;
+}
+
 EvidenceRecorder::Outcome EvidenceRecorder::keep(const QDateTime &taken, const QString &kind,
                                                  const QString &suffix, const QByteArray &bytes,
                                                  const EvidenceFolder::Limits &limits) const
@@ -74,14 +82,10 @@ void EvidenceRecorder::triggered()
         const CameraCapture::Timing timing = m_hooks.cameraTiming;
         startCamera([this, taken, timing, limits = settings.limits] {
             const CameraCapture::Still still = CameraCapture::Take(timing, &m_cancel);
-            Outcome outcome;
-            if (still.image.isNull()) {
-                outcome.sourceMissing = true;
-                outcome.error = still.error;
-            } else {
-                outcome = keep(taken, QStringLiteral("photo"), QStringLiteral("jpg"),
-                               CameraCapture::EncodeJpeg(still.image), limits);
-            }
+            const Outcome outcome =
+                still.image.isNull() ? Missing(still.error)
+                                     : keep(taken, QStringLiteral("photo"), QStringLiteral("jpg"),
+                                            CameraCapture::EncodeJpeg(still.image), limits);
             QMetaObject::invokeMethod(
                 this, [this, outcome] { applyPhoto(outcome); }, Qt::QueuedConnection);
         });
@@ -96,20 +100,49 @@ void EvidenceRecorder::triggered()
 
 void EvidenceRecorder::grabScreen(const QDateTime &taken, const EvidenceFolder::Limits &limits)
 {
+    if (!m_screenService && !ScreenCapture::Available()) // the bus only once it is needed
+        m_screenService = new ScreenServiceCapture(
+            m_hooks.screenBus.value_or(QDBusConnection::sessionBus()), m_hooks.screenService, this);
+    if (m_screenService) {
+        m_screenService->take([this, taken, limits](const QString &file, const QString &why) {
+            keepServiceFile(taken, file, why, limits);
+        });
+        return;
+    }
     QString why;
     const QImage screen = m_hooks.grabScreen(&why);
     if (screen.isNull()) {
-        Outcome outcome;
-        outcome.sourceMissing = true;
-        outcome.error = why;
-        applyScreen(outcome);
+        applyScreen(Missing(why));
         return;
     }
+    startScreenWorker([this, taken, screen, limits] {
+        return keep(taken, QStringLiteral("screen"), QStringLiteral("png"),
+                    ScreenCapture::EncodePng(screen), limits);
+    });
+}
+
+void EvidenceRecorder::keepServiceFile(const QDateTime &taken, const QString &file,
+                                       const QString &why, const EvidenceFolder::Limits &limits)
+{
+    if (file.isEmpty()) {
+        applyScreen(Missing(why));
+        return;
+    }
+    startScreenWorker([this, taken, file, limits] {
+        QString error;
+        const QByteArray png = ScreenCapture::ReadServiceFile(file, &error);
+        if (png.isEmpty())
+            return Missing(error);
+        return keep(taken, QStringLiteral("screen"), QStringLiteral("png"), png, limits);
+    });
+}
+
+void EvidenceRecorder::startScreenWorker(std::function<Outcome()> job)
+{
     if (m_screenWorker.joinable()) // the last one has handed in its result
         m_screenWorker.join();
-    m_screenWorker = std::thread([this, taken, screen, limits] {
-        const Outcome outcome = keep(taken, QStringLiteral("screen"), QStringLiteral("png"),
-                                     ScreenCapture::EncodePng(screen), limits);
+    m_screenWorker = std::thread([this, job = std::move(job)] {
+        const Outcome outcome = job();
         QMetaObject::invokeMethod(
             this, [this, outcome] { applyScreen(outcome); }, Qt::QueuedConnection);
     });

@@ -9,12 +9,14 @@
 #include "evidence/CameraCapture.h"
 #include "evidence/EvidenceFolder.h"
 #include "evidence/EvidenceSettings.h"
+#include "evidence/ScreenServiceCapture.h"
 
 #include <QDateTime>
 #include <QImage>
 #include <QObject>
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <thread>
 
 class ReportLog;
@@ -28,6 +30,10 @@ public:
         std::function<EvidenceSettings()> settings;     // EvidenceSettings::Load when empty
         std::function<QImage(QString *why)> grabScreen; // ScreenCapture::GrabNow when empty
         CameraCapture::Timing cameraTiming;
+        // Where the screen cannot be read directly (Wayland), the desktop's
+        // screenshot service on this bus (the session bus when unset).
+        std::optional<QDBusConnection> screenBus;
+        ScreenServiceCapture::Options screenService;
     };
 
     EvidenceRecorder(ReportLog &report, const QString &folder, Hooks hooks = Hooks(),
@@ -60,8 +66,13 @@ private:
         QString fileName, error;
         bool sourceMissing = false;
     };
+    static Outcome Missing(const QString &why);
     void startCamera(std::function<void()> job);
     void grabScreen(const QDateTime &taken, const EvidenceFolder::Limits &limits);
+    // Keeps the file a screenshot service wrote, and removes the service's copy.
+    void keepServiceFile(const QDateTime &taken, const QString &file, const QString &why,
+                         const EvidenceFolder::Limits &limits);
+    void startScreenWorker(std::function<Outcome()> job);
     Outcome keep(const QDateTime &taken, const QString &kind, const QString &suffix,
                  const QByteArray &bytes, const EvidenceFolder::Limits &limits) const;
     // Writes the outcome's report line; the saved file's full path, empty when none.
@@ -74,6 +85,7 @@ private:
     ReportLog &m_report;
     EvidenceFolder m_folder;
     Hooks m_hooks;
+    ScreenServiceCapture *m_screenService = nullptr; // where the screen is not read directly
     std::thread m_cameraWorker, m_screenWorker;
     std::atomic<bool> m_cancel{false};
     bool m_cameraBusy = false, m_screenBusy = false; // until the result arrived here

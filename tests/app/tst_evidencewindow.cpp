@@ -1,5 +1,6 @@
 // The window's pictures: off on a fresh install; with photos on, an accepted
-// trigger takes one after its own line; the "Evidence…" dialog under Options
+// trigger takes one after its own line; without a screenshot service the
+// screen is "not available" after the trigger; the "Evidence…" dialog under Options
 // keeps its settings and shows a test photo without saving it.
 
 #include "common/TestMain.h"
@@ -78,6 +79,27 @@ private Q_SLOTS:
         QVERIFY(trigger >= 0);
         QVERIFY(IndexOf(lines, QStringLiteral("] Photo saved: ") + QFileInfo(path).fileName()) >
                 trigger);
+    }
+
+    // Off X11 the screen goes through the session's screenshot service; a
+    // session without one costs the picture, not the alarm.
+    void noScreenshotServiceIsSaidAfterTheTrigger()
+    {
+        EvidenceSettings settings;
+        settings.screen = true;
+        settings.save();
+        auto w = armedWindow();
+        QVERIFY(w);
+        QSignalSpy screens(&w->evidence(), &EvidenceRecorder::screenFinished);
+        w->alarm().ActivateAlarm(QStringLiteral("Mouse detected"));
+        QVERIFY(screens.wait(15000));
+        QCOMPARE(screens.at(0).at(0).toString(), QString());
+        const QStringList lines = w->report().lines();
+        const int trigger = IndexOf(lines, QStringLiteral("] Mouse detected"));
+        QVERIFY(trigger >= 0);
+        QVERIFY(IndexOf(lines, QStringLiteral("] Screen not available")) > trigger);
+        QVERIFY(w->alarm().isArmed());
+        QVERIFY(!QDir(w->evidenceFolder()).exists());
     }
 
     void theDialogKeepsItsSettings()

@@ -54,28 +54,49 @@ public:
     bool startTemplate(const QString &name, const QString &busName,
                        const QString &parameters = QString())
     {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_address);
-        process->setProcessEnvironment(env);
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QStringList args{QStringLiteral("-m"), QStringLiteral("dbusmock"),
-                         QStringLiteral("--system"), QStringLiteral("--template"), name};
+        QStringList args{QStringLiteral("--template"), name};
         if (!parameters.isEmpty())
             args << QStringLiteral("--parameters") << parameters;
-        // Debian's dbusmock is installed for the system's Python.
-        process->start(QStringLiteral("/usr/bin/python3"), args);
-        if (!process->waitForStarted(10000))
-            return false;
-        m_services.push_back(std::move(process));
-        QDBusConnection bus = connection();
-        QDeadlineTimer deadline(30000);
-        while (!deadline.hasExpired()) {
-            if (bus.interface()->isServiceRegistered(busName))
-                return true;
-            QTest::qWait(100);
+        return startMock(args, busName);
+    }
+
+    // A bare dbusmock object owning busName, for a service without a
+    // template; a test gives it properties and methods (addMethod). Any
+    // service can stand in this way, session services too.
+    bool startObject(const QString &busName, const QString &path, const QString &interface)
+    {
+        return startMock({busName, path, interface}, busName);
+    }
+
+    // A method whose Python code sets "ret" (dbusmock's AddMethod).
+    bool addMethod(const QString &service, const QString &path, const QString &interface,
+                   const QString &name, const QString &inSignature, const QString &outSignature,
+                   const QString &code)
+    {
+        return call(service, path, QStringLiteral("org.freedesktop.DBus.Mock"),
+                    QStringLiteral("AddMethod"), {interface, name, inSignature, outSignature, code})
+                   .type() == QDBusMessage::ReplyMessage;
+    }
+
+    // How often a mock's method was called; -1 when the mock did not answer.
+    int methodCalls(const QString &service, const QString &path, const QString &name)
+    {
+        const QDBusMessage reply = call(service, path, QStringLiteral("org.freedesktop.DBus.Mock"),
+                                        QStringLiteral("GetMethodCalls"), {name});
+        if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+            return -1;
+        const QDBusArgument calls = reply.arguments().constFirst().value<QDBusArgument>();
+        int count = 0;
+        calls.beginArray();
+        while (!calls.atEnd()) {
+            calls.beginStructure();
+            qulonglong time = 0;
+            calls >> time;
+            calls.endStructure();
+            ++count;
         }
-        return false;
+        calls.endArray();
+        return count;
     }
 
     // Ends every service started so far; the bus stays.
@@ -136,6 +157,32 @@ public:
     }
 
 private:
+    // Starts python3-dbusmock with arguments and waits until busName is on the bus.
+    bool startMock(const QStringList &arguments, const QString &busName)
+    {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_address);
+        process->setProcessEnvironment(env);
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Debian's dbusmock is installed for the system's Python.
+        process->start(QStringLiteral("/usr/bin/python3"),
+                       QStringList{QStringLiteral("-m"), QStringLiteral("dbusmock"),
+                                   QStringLiteral("--system")} +
+                           arguments);
+        if (!process->waitForStarted(10000))
+            return false;
+        m_services.push_back(std::move(process));
+        QDBusConnection bus = connection();
+        QDeadlineTimer deadline(30000);
+        while (!deadline.hasExpired()) {
+            if (bus.interface()->isServiceRegistered(busName))
+                return true;
+            QTest::qWait(100);
+        }
+        return false;
+    }
+
     PrivateBus m_bus;
     QString m_address;
     QString m_name;

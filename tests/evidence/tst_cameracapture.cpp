@@ -4,6 +4,7 @@
 
 #include "common/TestMain.h"
 #include "common/TinyDisk.h"
+#include "evidence/EvidenceChecks.h"
 #include "evidence/PrivateCamera.h"
 
 #include "evidence/EvidenceRecorder.h"
@@ -29,13 +30,7 @@ int ColourCount(const QImage &image)
 
 EvidenceRecorder::Hooks PhotoOnly()
 {
-    EvidenceRecorder::Hooks hooks;
-    hooks.settings = [] {
-        EvidenceSettings settings;
-        settings.photo = true;
-        return settings;
-    };
-    return hooks;
+    return tarvo::test::PicturesChosen(true, false);
 }
 
 int Count(const QStringList &lines, const QString &text)

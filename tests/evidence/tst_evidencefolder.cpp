@@ -3,6 +3,7 @@
 
 #include "common/TestMain.h"
 #include "common/TinyDisk.h"
+#include "evidence/EvidenceChecks.h"
 
 #include "evidence/EvidenceFolder.h"
 #include "evidence/EvidenceSettings.h"
@@ -13,19 +14,11 @@
 #include <QTemporaryDir>
 #include <sys/stat.h>
 
+using tarvo::test::ModeOf;
 using tarvo::test::TinyDisk;
 
 namespace {
 const QDateTime Now(QDate(2026, 12, 7), QTime(19, 30, 0));
-
-mode_t ModeOf(const QString &path)
-{
-    struct stat info
-    {
-    };
-    ::stat(QFile::encodeName(path).constData(), &info);
-    return info.st_mode & 07777;
-}
 
 // A picture of the given age and size (sparse: no disk space is used).
 QString PutPicture(const EvidenceFolder &folder, qint64 ageMinutes, qint64 kilobytes)

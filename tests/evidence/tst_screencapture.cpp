@@ -3,6 +3,7 @@
 
 #include "common/TestMain.h"
 #include "common/XvfbServer.h"
+#include "evidence/EvidenceChecks.h"
 
 #include "evidence/EvidenceRecorder.h"
 #include "evidence/ScreenCapture.h"
@@ -31,13 +32,8 @@ private Q_SLOTS:
         QVERIFY(ScreenCapture::Available());
         QTemporaryDir reports;
         ReportLog report(reports.path() + QLatin1Char('/'));
-        EvidenceRecorder::Hooks hooks;
-        hooks.settings = [] {
-            EvidenceSettings settings;
-            settings.screen = true;
-            return settings;
-        };
-        EvidenceRecorder recorder(report, EvidenceFolder::PathFor(reports.path()), hooks);
+        EvidenceRecorder recorder(report, EvidenceFolder::PathFor(reports.path()),
+                                  tarvo::test::PicturesChosen(false, true));
         QSignalSpy screens(&recorder, &EvidenceRecorder::screenFinished);
         QSignalSpy photos(&recorder, &EvidenceRecorder::photoFinished);
         recorder.triggered();
