@@ -29,7 +29,7 @@ run() { # name, command...
   local start=$SECONDS result
   if "$@"; then result=passed; else result=FAILED; failed+=("$name"); fi
   echo "=== $name $result in $((SECONDS - start)) s"
-  timings+=("$(printf '%-8s %-6s %5d s' "$name" "$result" $((SECONDS - start)))")
+  timings+=("$(printf '%-12s %-6s %5d s' "$name" "$result" $((SECONDS - start)))")
 }
 # Configures and builds one build folder with gcc; the linker is gold, several
 # times faster than the default on these many test executables.
@@ -39,11 +39,16 @@ build() { # folder, configure arguments... [--target targets...]
 }
 # The tests that cannot run instrumented: the package ships the plain build.
 plain_only='^data$'
+# Sanitizer and fuzz builds: -O1 and line tables only, the tests' own code
+# unoptimised. Reports keep function, file and line; the builds take half the
+# time of -O2 -g.
+instrumented=("-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" -DTARVO2_TEST_COMPILE_OPTIONS=-O0)
 
 ./scripts/install-deps.sh --with-test-tools
 
+build_asan() { build build-asan "${instrumented[@]}" -DTARVO2_SANITIZE=address,undefined; }
+
 tests_stage() {
-  build build-asan -DTARVO2_SANITIZE=address,undefined
   # One known one-off leak of libpulse at its first connection; nothing else
   # is suppressed.
   (cd build-asan &&
@@ -53,18 +58,28 @@ tests_stage() {
       ctest --output-on-failure --timeout 1800 -j"$test_jobs" -LE "$plain_only" "$@")
 }
 
-package_stage() {
+build_package() {
   # The program and the files installed beside it, nothing else; cpack and
   # cmake --install would otherwise build every target (the tests too) first.
-  build build -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON --target tarvo2 tarvo2_data tarvo2_docs
+  # The package strips its program, so its build carries no debug info.
+  BUILD_TYPE=Release build build -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+    --target tarvo2 tarvo2_data tarvo2_docs
+}
+
+package_stage() {
+  built package
   (cd build && ctest --output-on-failure --timeout 900 -L "$plain_only")
 }
 
-tsan_stage() {
+build_tsan() {
   # Only what these tests need: the program and their test executables.
   local targets=(tarvo2) f
   for f in tests/{audio,detect,app}/tst_*.cpp; do targets+=("$(basename "$f" .cpp)"); done
-  build build-tsan -DTARVO2_SANITIZE=thread --target "${targets[@]}"
+  build build-tsan "${instrumented[@]}" -DTARVO2_SANITIZE=thread --target "${targets[@]}"
+}
+
+tsan_stage() {
+  built tsan
   # Audio, detection and the window: the parts with threads of their own.
   # The tests start servers with QProcess after threads exist; the fork is
   # followed by exec at once, so it is safe to let it go on.
@@ -84,12 +99,18 @@ fuzz_one() { # target
       "$work" 2>build-fuzz/$target.log
 }
 
-fuzz_stage() {
-  local targets=(fuzz_settings_file fuzz_report_file fuzz_audio_decoder)
+fuzz_targets=(fuzz_settings_file fuzz_report_file fuzz_audio_decoder)
+
+build_fuzz() {
   # clang's sanitizer runtime draws warnings from gold: the default linker
   # here, for three executables.
-  BUILD_DIR=build-fuzz ./scripts/build.sh -DCMAKE_CXX_COMPILER=clang++ \
-    -DTARVO2_SANITIZE=address,undefined -DTARVO2_FUZZ=ON --target "${targets[@]}"
+  BUILD_DIR=build-fuzz ./scripts/build.sh -DCMAKE_CXX_COMPILER=clang++ "${instrumented[@]}" \
+    -DTARVO2_SANITIZE=address,undefined -DTARVO2_FUZZ=ON --target "${fuzz_targets[@]}"
+}
+
+fuzz_stage() {
+  built fuzz
+  local targets=("${fuzz_targets[@]}")
   # Each target runs its full time on a core of its own, two at a time.
   local result=0 target
   for target in "${targets[@]}"; do
@@ -110,7 +131,44 @@ fuzz_stage() {
   return $result
 }
 
+# The later stages' builds run in the background at the lowest priority
+# while the suite runs: the suite mostly waits, and a build takes only the
+# processor time the tests leave. Each stage then waits for its own build.
+builds=build-logs
+rm -rf "$builds" && mkdir -p "$builds"
+background_builds() {
+  local name
+  for name in package tsan fuzz; do
+    want "$name" || continue
+    local begin=$SECONDS status=0
+    "build_$name" >"$builds/$name.log" 2>&1 || status=$?
+    echo "$status $((SECONDS - begin))" >"$builds/$name.status"
+  done
+}
+# Waits for a stage's build and shows its output; fails the stage when the
+# build failed.
+built() { # stage
+  while [ ! -e "$builds/$1.status" ]; do sleep 1; done
+  cat "$builds/$1.log"
+  local status took
+  read -r status took <"$builds/$1.status"
+  echo "=== $1 build: ${took} s in the background, exit $status"
+  timings+=("$(printf '%-12s %-6s %5d s (in the background)' "$1 build" \
+    "$([ "$status" = 0 ] && echo passed || echo FAILED)" "$took")")
+  return "$status"
+}
+
 start=$SECONDS
+if want tests; then
+  stage "build for AddressSanitizer + UBSan"
+  run build build_asan
+fi
+# A process group of their own, so that an interrupted run ends them too.
+set -m
+(renice -n 19 -p "$BASHPID" >/dev/null && background_builds) &
+builder=$!
+set +m
+trap 'kill -- "-$builder" 2>/dev/null || true' EXIT
 want tests && { stage "tests under AddressSanitizer + UBSan"; run tests tests_stage "$@"; }
 want package && { stage "package test on the plain build"; run package package_stage; }
 want tsan && { stage ThreadSanitizer; run tsan tsan_stage; }
