@@ -3,7 +3,9 @@
 # test through CTest, headless: the whole suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the package test on the plain build (the
 # package ships that one), the threaded parts under ThreadSanitizer, and each
-# libFuzzer target for a bounded time. Any finding fails the run.
+# libFuzzer target for a bounded time. Any finding fails the run. While the
+# suite runs, the later stages' builds go on in the background at the lowest
+# priority; the summary at the end gives each stage's and each build's time.
 #
 # TARVO2_CI_STAGES picks stages for a quicker local run (default: all), e.g.
 #   TARVO2_CI_STAGES="tests package" ./scripts/test.sh
