@@ -329,14 +329,18 @@ def harness_check(suite, check):
     ok = check(min(level) >= SOUND, "harness: sound played to the speakers is heard",
                "peak %.0f/%.0f" % level)
     ok &= check(suite.listener.wait_for_silence(3, QUIET), "harness: the speakers fall silent")
+    # A short latency, and the tone only once the recording delivers: on a
+    # busy machine the recorder may take longer than a fixed pause to start.
+    recorded = os.path.join(suite.root, "mic.raw")
     rec = suite.procs.start(["parec", "--device=mic", "--raw", "--format=s16le", "--channels=1",
-                             "--rate=44100"], env=suite.sound.env, stdout=open(
-                                 os.path.join(suite.root, "mic.raw"), "wb"))
-    time.sleep(0.3)
+                             "--rate=44100", "--latency-msec=50"], env=suite.sound.env,
+                            stdout=open(recorded, "wb"))
+    wait_until(lambda: os.path.getsize(recorded) > 0, 10)
     run(["paplay", "--device=room", suite.tone], suite.sound.env, timeout=10)
-    time.sleep(0.3)
+    after = os.path.getsize(recorded)
+    wait_until(lambda: os.path.getsize(recorded) >= after + 2 * 44100 // 2, 10)
     suite.procs.stop(rec)
-    data = open(os.path.join(suite.root, "mic.raw"), "rb").read()
+    data = open(recorded, "rb").read()
     loud = max((abs(int.from_bytes(data[i:i + 2], "little", signed=True))
                 for i in range(0, len(data) - 1, 2)), default=0)
     ok &= check(loud > 10000, "harness: sound in the room reaches the microphone",
