@@ -9,7 +9,11 @@
 #include "common/TestMain.h"
 
 #include <QJsonArray>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QThread>
+#include <atomic>
+#include <sys/stat.h>
 
 class TestAlertReceivers : public QObject
 {
@@ -142,13 +146,14 @@ private Q_SLOTS:
     void photoGoesAlong_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<int>("width"); // of the photo; 0: the file is gone
+        QTest::addColumn<int>("width"); // of the photo; 0: the file is gone, -1: a FIFO
         QTest::addColumn<QString>("token");
         QTest::addColumn<QString>("to");
         using namespace Receiver;
         const QString ntfyToken = "tk_" + Token;
         QTest::newRow("ntfy") << "ntfy" << 320 << ntfyToken << "";
         QTest::newRow("ntfy, photo gone") << "ntfy" << 0 << ntfyToken << "";
+        QTest::newRow("ntfy, a FIFO in the photo's place") << "ntfy" << -1 << ntfyToken << "";
         QTest::newRow("webhook, large photo") << "webhook" << 2000 << ""
                                               << "";
         QTest::newRow("webhook, photo gone") << "webhook" << 0 << ""
@@ -181,7 +186,10 @@ private Q_SLOTS:
         QFile::remove(event.attachment);
         if (width > 0)
             QVERIFY(WriteNoisyJpeg(event.attachment, width, width * 3 / 4));
-        const QByteArray file = FileBytes(event.attachment);
+        if (width < 0) // opening it would wait for a writer that never comes
+            QCOMPARE(mkfifo(QFile::encodeName(event.attachment).constData(), 0600), 0);
+        const auto removeFifo = qScopeGuard([&event] { QFile::remove(event.attachment); });
+        const QByteArray file = width > 0 ? FileBytes(event.attachment) : QByteArray();
 
         static int run = 0;
         AlertSender sender(m_dir.filePath(QStringLiteral("photo%1.json").arg(++run)),
@@ -195,13 +203,13 @@ private Q_SLOTS:
         QVERIFY2(request.value(QStringLiteral("status")).toInt() / 100 == 2, qPrintable(body));
         if (kind == QLatin1String("ntfy")) {
             QCOMPARE(request.value(QStringLiteral("method")).toString(),
-                     width ? QStringLiteral("PUT") : QStringLiteral("POST"));
+                     width > 0 ? QStringLiteral("PUT") : QStringLiteral("POST"));
             QCOMPARE(headers.value(QStringLiteral("Filename")).toString(),
-                     width ? name : QString());
+                     width > 0 ? name : QString());
             QCOMPARE(request.value(QStringLiteral("jpeg")).toBool(), width > 0);
             QCOMPARE(request.value(QStringLiteral("size")).toInt(),
-                     width ? file.size() : event.line.toUtf8().size());
-            QCOMPARE(width ? headers.value(QStringLiteral("X-Message")).toString() : body,
+                     width > 0 ? file.size() : event.line.toUtf8().size());
+            QCOMPARE(width > 0 ? headers.value(QStringLiteral("X-Message")).toString() : body,
                      event.line);
             QCOMPARE(headers.value(QStringLiteral("X-Priority")).toString(), QStringLiteral("3"));
             return;
@@ -226,6 +234,43 @@ private Q_SLOTS:
         QVERIFY(image.loadFromData(photo, "JPEG"));
         QVERIFY(image.width() < width && image.width() > 100);
         QVERIFY(qAbs(image.width() * 3 - image.height() * 4) <= 8); // the same shape
+    }
+
+    // The photo is read and made smaller on a worker thread, so a large one
+    // never holds up the window or an alarm, and only once for all the
+    // tries of its alert.
+    void photoPreparedOnAWorkerOnce()
+    {
+        AlertServer server;
+        server.setMode("503");
+        QVERIFY(server.start());
+        AlertConfig config;
+        config.kind = AlertConfig::Kind::Webhook;
+        config.url = server.url(QStringLiteral("/hook"));
+        AlertEvent event = DeskEvent(QStringLiteral("Photo saved: big.jpg"), true);
+        event.attachment = m_dir.filePath(QStringLiteral("big.jpg"));
+        QVERIFY(WriteNoisyJpeg(event.attachment, 1600, 1200)); // must be made smaller
+        std::atomic<int> prepared = 0;
+        std::atomic<QThread *> preparedOn = nullptr;
+        AlertSender::Options options;
+        options.firstRetryMs = 50;
+        options.preparePhoto = [&](const QString &path, qint64 maxBytes) {
+            ++prepared;
+            preparedOn = QThread::currentThread();
+            return AlertPhoto::Prepare(path, maxBytes);
+        };
+        AlertSender sender(
+            m_dir.filePath(QStringLiteral("worker.json")), [&config] { return config; }, options);
+        sender.enqueue(event);
+        QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() >= 3, 20000);
+        server.setMode("kind:webhook");
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+        QCOMPARE(prepared.load(), 1);
+        QVERIFY(preparedOn.load() && preparedOn.load() != QThread::currentThread());
+        for (const QJsonObject &request : server.requests())
+            QVERIFY(request.value(QStringLiteral("body"))
+                        .toString()
+                        .contains(QStringLiteral("\"photo\":\"/9j/"))); // base64 of a JPEG's start
     }
 
     // A server that takes no files refuses the photo: its line goes alone,
