@@ -205,29 +205,86 @@ class Gotify : public AlertFormatter
     }
 };
 
-// The client-server API. The transaction id comes from the alert itself, so
-// a retry after a lost answer is not posted twice.
+// The client-server API. Transaction ids come from the alert itself, so a
+// retry after a lost answer is not posted twice. A photo follows the line:
+// uploaded to the media store, then sent as an m.image event naming the
+// content URI the upload gave.
 class Matrix : public AlertFormatter
 {
+    qint64 photoLimit() const override { return 10 * 1024 * 1024; }
+
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
-                const AlertPhoto::Jpeg &, AlertRequest &out, QString *problem) const override
+                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *problem) const override
     {
         if (!HasNeeds(config, problem, QStringLiteral("access token"), QStringLiteral("room id")))
             return false;
-        const QByteArray txn =
-            QCryptographicHash::hash((event.host + event.time + event.line).toUtf8(),
-                                     QCryptographicHash::Sha256)
-                .toHex()
-                .left(32);
-        out.request.setUrl(Under(
-            server, QStringLiteral("/_matrix/client/v3/rooms/%1/send/m.room.message/tarvo2-%2")
-                        .arg(QString::fromLatin1(QUrl::toPercentEncoding(config.to.trimmed())),
-                             QString::fromLatin1(txn))));
-        out.verb = "PUT";
-        out.request.setRawHeader("Authorization", "Bearer " + config.token.trimmed().toUtf8());
-        SetJson(out, {{QStringLiteral("msgtype"), QStringLiteral("m.text")},
-                      {QStringLiteral("body"), event.text()}});
+        const QString txn = QStringLiteral("tarvo2-") +
+                            QString::fromLatin1(QCryptographicHash::hash(
+                                                    (event.host + event.time + event.line).toUtf8(),
+                                                    QCryptographicHash::Sha256)
+                                                    .toHex()
+                                                    .left(32));
+        const QByteArray auth = "Bearer " + config.token.trimmed().toUtf8();
+        const QNetworkRequest base = out.request;
+        Send(server, config.to.trimmed(), txn, auth,
+             {{QStringLiteral("msgtype"), QStringLiteral("m.text")},
+              {QStringLiteral("body"), event.text()}},
+             out);
+        if (photo.isEmpty())
+            return true;
+        const QString room = config.to.trimmed();
+        out.then = [server, room, txn, auth, base, photo](const QByteArray &, AlertRequest &upload,
+                                                          QString *) {
+            upload.request = base;
+            QUrl url = Under(server, QStringLiteral("/_matrix/media/v3/upload"));
+            url.setQuery(QStringLiteral("filename=") +
+                         QString::fromLatin1(QUrl::toPercentEncoding(photo.name)));
+            upload.request.setUrl(url);
+            upload.request.setRawHeader("Authorization", auth);
+            upload.request.setHeader(QNetworkRequest::ContentTypeHeader,
+                                     QStringLiteral("image/jpeg"));
+            upload.body = photo.bytes;
+            upload.photoOnly = true;
+            upload.then = [server, room, txn, auth, base,
+                           photo](const QByteArray &answer, AlertRequest &image, QString *problem) {
+                const QString uri = QJsonDocument::fromJson(answer)
+                                        .object()
+                                        .value(QStringLiteral("content_uri"))
+                                        .toString();
+                if (!uri.startsWith(QLatin1String("mxc://"))) {
+                    if (problem)
+                        *problem = QStringLiteral("the upload gave no mxc:// content URI");
+                    return false;
+                }
+                image.request = base;
+                Send(server, room, txn + QStringLiteral("-photo"), auth,
+                     {{QStringLiteral("msgtype"), QStringLiteral("m.image")},
+                      {QStringLiteral("body"), photo.name},
+                      {QStringLiteral("url"), uri},
+                      {QStringLiteral("info"),
+                       QJsonObject{{QStringLiteral("mimetype"), QStringLiteral("image/jpeg")},
+                                   {QStringLiteral("size"), photo.bytes.size()},
+                                   {QStringLiteral("w"), photo.size.width()},
+                                   {QStringLiteral("h"), photo.size.height()}}}},
+                     image);
+                image.photoOnly = true;
+                return true;
+            };
+            return true;
+        };
         return true;
+    }
+
+    // An m.room.message event to the room.
+    static void Send(const QUrl &server, const QString &room, const QString &txn,
+                     const QByteArray &auth, const QJsonObject &content, AlertRequest &out)
+    {
+        out.request.setUrl(
+            Under(server, QStringLiteral("/_matrix/client/v3/rooms/%1/send/m.room.message/%2")
+                              .arg(QString::fromLatin1(QUrl::toPercentEncoding(room)), txn)));
+        out.verb = "PUT";
+        out.request.setRawHeader("Authorization", auth);
+        SetJson(out, content);
     }
 };
 

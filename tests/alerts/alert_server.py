@@ -5,7 +5,7 @@ Usage: alert_server.py PORT LOG MODE_FILE
 
 Records every request (POST, PUT, or GET as heartbeat monitors send it) as
 one JSON line in LOG (method, path, headers, body, its size, whether it is a
-JPEG, the status it answered).
+JPEG, the status and the answer it gave).
 How it answers is read from MODE_FILE at each request: a status such as
 "200", "500", "401", "301" (with a Location), "429:SECONDS" (with that
 Retry-After), "silent" (accept, never answer), "trickle" (answer 200, then
@@ -53,7 +53,8 @@ class Handler(BaseHTTPRequestHandler):
             f.write(json.dumps({"method": self.command, "path": self.path,
                                 "headers": dict(self.headers.items()),
                                 "body": body, "size": len(raw), "jpeg": receivers.is_jpeg(raw),
-                                "status": status, "time": time.time()}) + "\n")
+                                "status": status, "answer": answer,
+                                "time": time.time()}) + "\n")
         if m == "silent":
             time.sleep(120)
             return

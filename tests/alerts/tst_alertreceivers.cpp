@@ -273,6 +273,91 @@ private Q_SLOTS:
                         .contains(QStringLiteral("\"photo\":\"/9j/"))); // base64 of a JPEG's start
     }
 
+    // Matrix: the line as m.text, then the photo uploaded to the media store
+    // and sent as m.image naming the content URI the upload gave. A refused
+    // upload costs the photo, told once, never the line; a busy one is
+    // retried without posting the line twice.
+    void matrixPhoto_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("uploadStatus"); // the first upload's answer
+        QTest::newRow("taken") << "matrix" << 200;
+        QTest::newRow("upload too large") << "matrix_small_uploads" << 413;
+        QTest::newRow("uploads forbidden") << "matrix_no_media" << 403;
+        QTest::newRow("media store busy once") << "matrix_busy_media" << 502;
+    }
+    void matrixPhoto()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, uploadStatus);
+        AlertServer server;
+        server.setMode("kind:" + kind.toLatin1());
+        QVERIFY(server.start());
+        AlertConfig config;
+        config.kind = AlertConfig::Kind::Matrix;
+        config.url = server.url(QString());
+        config.token = Receiver::Token;
+        config.to = Receiver::Room;
+        AlertSender::Options fast;
+        fast.firstRetryMs = 50;
+        static int run = 0;
+        AlertSender sender(
+            m_dir.filePath(QStringLiteral("matrix%1.json").arg(++run)),
+            [&config] { return config; }, fast);
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        QList<AlertEvent> alerts;
+        for (const QString &name : {QStringLiteral("2026-12-07_10-00-01_photo.jpg"),
+                                    QStringLiteral("2026-12-07_10-00-02_photo.jpg")}) {
+            alerts << DeskEvent(QStringLiteral("Photo saved: ") + name, false);
+            alerts.last().attachment = m_dir.filePath(name);
+            QVERIFY(WriteNoisyJpeg(alerts.last().attachment, 160, 120));
+            sender.enqueue(alerts.last());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+
+        QStringList lines, images, uploads;
+        for (const QJsonObject &request : server.requests()) {
+            const QString path = request.value(QStringLiteral("path")).toString();
+            const QJsonObject content =
+                QJsonDocument::fromJson(request.value(QStringLiteral("body")).toString().toUtf8())
+                    .object();
+            const QJsonObject answer = request.value(QStringLiteral("answer")).toObject();
+            if (path.startsWith(QStringLiteral("/_matrix/media/v3/upload?filename="))) {
+                QCOMPARE(request.value(QStringLiteral("jpeg")).toBool(), true);
+                uploads << QString::number(request.value(QStringLiteral("status")).toInt());
+            } else if (content.value(QStringLiteral("msgtype")) == QStringLiteral("m.image")) {
+                QCOMPARE(request.value(QStringLiteral("status")).toInt(), 200);
+                const QJsonObject info = content.value(QStringLiteral("info")).toObject();
+                QCOMPARE(info.value(QStringLiteral("w")).toInt(), 160);
+                QCOMPARE(info.value(QStringLiteral("h")).toInt(), 120);
+                QVERIFY(content.value(QStringLiteral("url")).toString().startsWith("mxc://"));
+                QVERIFY(answer.value(QStringLiteral("posted")).toBool());
+                images << content.value(QStringLiteral("body")).toString();
+            } else if (answer.value(QStringLiteral("posted")).toBool()) {
+                QCOMPARE(content.value(QStringLiteral("msgtype")).toString(), "m.text");
+                lines << content.value(QStringLiteral("body")).toString();
+            }
+        }
+        QCOMPARE(lines.size(), 2); // a retry's line is not posted again
+        QVERIFY(lines.first().endsWith(alerts.first().line));
+        QVERIFY(!uploads.isEmpty());
+        QCOMPARE(uploads.first(), QString::number(uploadStatus));
+        if (uploadStatus / 100 == 4) {
+            QVERIFY(images.isEmpty());
+            QCOMPARE(uploads.size(), 2);
+            QCOMPARE(failed.size(), 1);
+            const QString told = failed.first().first().toString();
+            QVERIFY2(told.startsWith(QStringLiteral("Photo to ")) &&
+                         told.contains(QString::number(uploadStatus)),
+                     qPrintable(told));
+            return;
+        }
+        QCOMPARE(images, QStringList({QFileInfo(alerts.first().attachment).fileName(),
+                                      QFileInfo(alerts.last().attachment).fileName()}));
+        QCOMPARE(uploads.size(), uploadStatus == 200 ? 2 : 3);
+        QCOMPARE(failed.size(), uploadStatus == 200 ? 0 : 1); // "not sent" for the busy try
+    }
+
     // A server that takes no files refuses the photo: its line goes alone,
     // at once, and the refusal is told once.
     void refusedPhotoSendsTheLine()
