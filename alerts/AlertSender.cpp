@@ -1,6 +1,7 @@
 #include "alerts/AlertSender.h"
 
 #include "alerts/AlertRequest.h"
+#include "alerts/ArmedMarker.h"
 #include "alerts/MailSender.h"
 
 #include <QDateTime>
@@ -190,16 +191,42 @@ bool AlertSender::deliverWithin(int boundMs)
     });
     bound.start(boundMs);
     m_retry.stop();
+    // The news that the alarm no longer guards must not wait behind a
+    // backlog of older alerts and miss the bound.
+    m_queue.moveToFront(
+        [](const AlertEvent &event) { return ArmedMarker::IsGuardNotice(event.event); });
     sendNext();
+    sendAlongside();
     if (!m_queue.isEmpty())
         loop.exec();
     disconnect(done);
     return m_queue.isEmpty();
 }
 
+void AlertSender::sendAlongside()
+{
+    if (!m_busy || m_alongside || m_queue.isEmpty() || m_queue.head() == m_sendingEvent ||
+        !ArmedMarker::IsGuardNotice(m_queue.head().event))
+        return;
+    // An older alert is on its way (perhaps to a slow server): the notice
+    // goes beside it rather than after it.
+    m_alongside = true;
+    m_alongsideEvent = m_queue.head();
+    start(m_config(), m_alongsideEvent, [this](const AlertAnswer &answer) {
+        m_alongside = false;
+        // Anything but a delivery leaves it first in the queue, for the
+        // usual round with its retries and refusals.
+        if (answer.delivered() && m_queue.remove(m_alongsideEvent))
+            Q_EMIT delivered(m_queue.size());
+        sendNext();
+        sendAlongside();
+    });
+}
+
 void AlertSender::sendNext()
 {
-    if (m_busy || m_queue.isEmpty() || m_retry.isActive())
+    if (m_busy || m_queue.isEmpty() || m_retry.isActive() ||
+        (m_alongside && m_queue.head() == m_alongsideEvent))
         return;
     const AlertConfig config = m_config();
     if (!config.enabled())
@@ -215,10 +242,10 @@ void AlertSender::sendNext()
 
 void AlertSender::onAnswer(const AlertAnswer &answer)
 {
-    // A full queue may have dropped the alert while it was on its way.
+    // A full queue may have dropped the alert while it was on its way, and a
+    // guard notice may have gone ahead of it.
     const auto done = [this] {
-        if (!m_queue.isEmpty() && m_queue.head() == m_sendingEvent)
-            m_queue.popHead();
+        m_queue.remove(m_sendingEvent);
         m_photo = {};
     };
     const QString where = AlertRequest::DisplayUrl(m_sendingConfig.serverUrl());
@@ -239,12 +266,11 @@ void AlertSender::onAnswer(const AlertAnswer &answer)
         return;
     case AlertAnswer::Verdict::Refused:
         if (!m_sendingEvent.attachment.isEmpty() && answer.status != 401 && answer.status != 403 &&
-            !m_queue.isEmpty() && m_queue.head() == m_sendingEvent) {
+            m_queue.dropAttachment(m_sendingEvent)) {
             // A receiver that takes no files, or not one this large: the
             // line still goes, without the photo (a refused login would
             // refuse the line as well).
             tellPhotoRefusal(answer.text);
-            m_queue.dropHeadAttachment();
             m_photo = {};
             sendNext();
             return;

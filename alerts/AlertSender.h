@@ -57,8 +57,9 @@ public:
     // The network came back: what waits goes out without the pause.
     void networkBack();
 
-    // The program ends: sends what waits at once (skipping a pause) and
-    // returns when all went out or boundMs passed; what is left stays
+    // The program ends: sends what waits at once (skipping a pause), the
+    // guard notices (ArmedMarker) first, beside an alert already on its way,
+    // and returns when all went out or boundMs passed; what is left stays
     // queued for the next start. True when nothing is left.
     bool deliverWithin(int boundMs);
     // Why the queue file found at start was set aside; empty when it was not.
@@ -92,6 +93,7 @@ private:
               const AnswerHandler &handler);
     void post(AlertRequest request, const AnswerHandler &handler);
     void sendNext();
+    void sendAlongside();
     void onAnswer(const AlertAnswer &answer);
     void scheduleRetry(int retryAfterMs);
     void resetBackoff();
@@ -106,6 +108,8 @@ private:
     bool m_busy = false;
     AlertConfig m_sendingConfig;
     AlertEvent m_sendingEvent;
+    bool m_alongside = false; // a guard notice on its way beside m_sendingEvent
+    AlertEvent m_alongsideEvent;
     // The photo of the last alert that had one, kept for its retries.
     struct PreparedPhoto
     {
