@@ -1,12 +1,17 @@
 // The news that the alarm stops guarding reaches the owner in time: at the
 // end of the program the stop notice goes ahead of a backlog of older
-// alerts, also while one of them is on its way to a slow server.
+// alerts, also while one of them is on its way to a slow server. A
+// heartbeat that does not reach its monitor is told, once per run of
+// failures.
 
 #include "AlertServer.h"
 #include "DeskEvent.h"
 #include "alerts/AlertSender.h"
 #include "alerts/ArmedMarker.h"
+#include "alerts/Heartbeat.h"
 #include "common/TestMain.h"
+
+#include <QSignalSpy>
 
 class TestGuardNotices : public QObject
 {
@@ -88,6 +93,42 @@ private Q_SLOTS:
         for (const AlertEvent &event : left.entries())
             leftOld << event.event;
         QCOMPARE(leftOld, old.mid(old.size() - leftOld.size()));
+    }
+
+    // Told when a ping fails its retry as well, not for a failure its retry
+    // mends, not again while the pings keep failing, and again after one
+    // went through. The monitor's secret path is never told.
+    void heartbeatFailureToldOnce()
+    {
+        AlertServer server;
+        server.setMode("404");
+        QVERIFY(server.start());
+        HeartbeatConfig config;
+        config.url = server.url(QStringLiteral("/ping/5bf66975-d4c7-4bf5-bcc8"));
+        Heartbeat::Options options;
+        options.minuteMs = 600;
+        options.retryMs = 250; // the test sets the answer before the retry
+        Heartbeat heartbeat([&config] { return config; }, options);
+        QSignalSpy pinged(&heartbeat, &Heartbeat::pinged);
+        QSignalSpy failed(&heartbeat, &Heartbeat::failed);
+        heartbeat.setArmed(true);
+        QTRY_VERIFY_WITH_TIMEOUT(pinged.size() >= 6, 20000); // three pings and their retries
+        QCOMPARE(failed.size(), 1);
+        const QString told = failed.first().first().toString();
+        QCOMPARE(told, QStringLiteral("Heartbeat to %1 failed: the monitor answered 404")
+                           .arg(server.url(QString())));
+
+        server.setMode("200");
+        QTRY_VERIFY_WITH_TIMEOUT(pinged.last().first().toBool(), 20000);
+        server.setMode("503"); // then a blip its retry mends
+        QTRY_VERIFY_WITH_TIMEOUT(!pinged.last().first().toBool(), 20000);
+        server.setMode("200");
+        QTRY_VERIFY_WITH_TIMEOUT(pinged.last().first().toBool(), 20000);
+        QCOMPARE(failed.size(), 1);
+        server.stop(); // no answer at all
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 2, 20000);
+        QVERIFY2(!failed.last().first().toString().contains(QStringLiteral("5bf66975")),
+                 qPrintable(failed.last().first().toString()));
     }
 };
 
