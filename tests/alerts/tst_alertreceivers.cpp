@@ -21,6 +21,17 @@ class TestAlertReceivers : public QObject
 
     QTemporaryDir m_dir;
 
+    // A "Photo saved" alert with its file, a noisy JPEG; no file when that
+    // could not be written.
+    AlertEvent photoAlert(const QString &name, int width, int height, bool alarm = false)
+    {
+        AlertEvent event = DeskEvent(QStringLiteral("Photo saved: ") + name, alarm);
+        event.attachment = m_dir.filePath(name);
+        if (!WriteNoisyJpeg(event.attachment, width, height))
+            event.attachment.clear();
+        return event;
+    }
+
 private Q_SLOTS:
     void kinds_data()
     {
@@ -247,9 +258,9 @@ private Q_SLOTS:
         AlertConfig config;
         config.kind = AlertConfig::Kind::Webhook;
         config.url = server.url(QStringLiteral("/hook"));
-        AlertEvent event = DeskEvent(QStringLiteral("Photo saved: big.jpg"), true);
-        event.attachment = m_dir.filePath(QStringLiteral("big.jpg"));
-        QVERIFY(WriteNoisyJpeg(event.attachment, 1600, 1200)); // must be made smaller
+        const AlertEvent event =
+            photoAlert(QStringLiteral("big.jpg"), 1600, 1200, true); // must be made smaller
+        QVERIFY(!event.attachment.isEmpty());
         std::atomic<int> prepared = 0;
         std::atomic<QThread *> preparedOn = nullptr;
         AlertSender::Options options;
@@ -308,9 +319,8 @@ private Q_SLOTS:
         QList<AlertEvent> alerts;
         for (const QString &name : {QStringLiteral("2026-12-07_10-00-01_photo.jpg"),
                                     QStringLiteral("2026-12-07_10-00-02_photo.jpg")}) {
-            alerts << DeskEvent(QStringLiteral("Photo saved: ") + name, false);
-            alerts.last().attachment = m_dir.filePath(name);
-            QVERIFY(WriteNoisyJpeg(alerts.last().attachment, 160, 120));
+            alerts << photoAlert(name, 160, 120);
+            QVERIFY(!alerts.last().attachment.isEmpty());
             sender.enqueue(alerts.last());
         }
         QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
@@ -369,9 +379,8 @@ private Q_SLOTS:
         config.kind = AlertConfig::Kind::Ntfy;
         config.url = server.url(QStringLiteral("/desks"));
         config.token = "tk_" + Receiver::Token;
-        AlertEvent event = DeskEvent(QStringLiteral("Photo saved: p.jpg"), false);
-        event.attachment = m_dir.filePath(QStringLiteral("p.jpg"));
-        QVERIFY(WriteNoisyJpeg(event.attachment, 320, 240));
+        const AlertEvent event = photoAlert(QStringLiteral("p.jpg"), 320, 240);
+        QVERIFY(!event.attachment.isEmpty());
         AlertSender sender(m_dir.filePath(QStringLiteral("refused.json")),
                            [&config] { return config; });
         QSignalSpy failed(&sender, &AlertSender::failed);
