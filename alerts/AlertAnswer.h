@@ -25,6 +25,7 @@ struct AlertAnswer
     int status = 0;       // HTTP or SMTP answer code, 0 when none came
     int retryAfterMs = 0; // the server asked to wait at least this long
     bool rateLimited = false;
+    QString photoRefused; // the line went, its photo did not: why
 
     bool delivered() const { return verdict == Verdict::Delivered; }
 

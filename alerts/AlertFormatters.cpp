@@ -55,11 +55,9 @@ void TokenAuth(const AlertConfig &config, AlertRequest &out)
 
 // A form of the fields and the photo as its file part (the kinds that take a
 // file that way); null when the photo cannot be read, so the text goes.
-std::shared_ptr<QHttpMultiPart> PhotoForm(const AlertEvent &event, qint64 maxBytes,
-                                          const QString &fileField,
+std::shared_ptr<QHttpMultiPart> PhotoForm(const AlertPhoto::Jpeg &photo, const QString &fileField,
                                           std::initializer_list<std::pair<QString, QString>> fields)
 {
-    const QByteArray photo = AlertPhoto::JpegWithin(event.attachment, maxBytes);
     if (photo.isEmpty())
         return nullptr;
     auto form = std::make_shared<QHttpMultiPart>(QHttpMultiPart::FormDataType);
@@ -72,7 +70,7 @@ std::shared_ptr<QHttpMultiPart> PhotoForm(const AlertEvent &event, qint64 maxByt
         part.setBody(value.toUtf8());
         form->append(part);
     }
-    QString fileName = AlertPhoto::JpegName(event.attachment);
+    QString fileName = photo.name;
     for (QChar &c : fileName)
         if (!c.isLetterOrNumber() && c != QLatin1Char('.') && c != QLatin1Char('-'))
             c = QLatin1Char('_'); // nothing that could end the quoted name
@@ -80,7 +78,7 @@ std::shared_ptr<QHttpMultiPart> PhotoForm(const AlertEvent &event, qint64 maxByt
     file.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("image/jpeg"));
     file.setHeader(QNetworkRequest::ContentDispositionHeader,
                    disposition(fileField) + QStringLiteral("; filename=\"%1\"").arg(fileName));
-    file.setBody(photo);
+    file.setBody(photo.bytes);
     form->append(file);
     return form;
 }
@@ -113,23 +111,21 @@ QByteArray TagsFor(const AlertEvent &event)
 // photo that cannot be read leaves the plain line.
 class Ntfy : public AlertFormatter
 {
-    static constexpr qint64 MaxPhotoBytes = 15 * 1024 * 1024; // ntfy's default limit
+    qint64 photoLimit() const override { return 15 * 1024 * 1024; } // ntfy's default limit
 
-    bool format(const AlertConfig &config, const QUrl &, const AlertEvent &event, AlertRequest &out,
-                QString *) const override
+    bool format(const AlertConfig &config, const QUrl &, const AlertEvent &event,
+                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *) const override
     {
         TokenAuth(config, out);
         out.request.setRawHeader("X-Title", HeaderText(event.title()));
         out.request.setRawHeader("X-Priority", event.alarm ? "5" : "3");
         out.request.setRawHeader("X-Tags", TagsFor(event));
-        const QByteArray photo = AlertPhoto::JpegWithin(event.attachment, MaxPhotoBytes);
         if (!photo.isEmpty()) {
             out.verb = "PUT";
             out.request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("image/jpeg"));
-            out.request.setRawHeader("Filename",
-                                     HeaderText(AlertPhoto::JpegName(event.attachment)));
+            out.request.setRawHeader("Filename", HeaderText(photo.name));
             out.request.setRawHeader("X-Message", HeaderText(event.line));
-            out.body = photo;
+            out.body = photo.bytes;
             return true;
         }
         out.request.setHeader(QNetworkRequest::ContentTypeHeader,
@@ -143,10 +139,10 @@ class Ntfy : public AlertFormatter
 // base64 JPEG in "photo", made small enough for any JSON receiver.
 class Webhook : public AlertFormatter
 {
-    static constexpr qint64 MaxPhotoBytes = 512 * 1024;
+    qint64 photoLimit() const override { return 512 * 1024; }
 
-    bool format(const AlertConfig &config, const QUrl &, const AlertEvent &event, AlertRequest &out,
-                QString *) const override
+    bool format(const AlertConfig &config, const QUrl &, const AlertEvent &event,
+                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *) const override
     {
         TokenAuth(config, out);
         QJsonObject fields{
@@ -154,10 +150,9 @@ class Webhook : public AlertFormatter
             {QStringLiteral("time"), event.time},     {QStringLiteral("line"), event.line},
             {QStringLiteral("text"), event.text()},   {QStringLiteral("message"), event.line},
             {QStringLiteral("title"), event.title()}, {QStringLiteral("alarm"), event.alarm}};
-        const QByteArray photo = AlertPhoto::JpegWithin(event.attachment, MaxPhotoBytes);
         if (!photo.isEmpty()) {
-            fields.insert(QStringLiteral("photo"), QString::fromLatin1(photo.toBase64()));
-            fields.insert(QStringLiteral("photo_name"), AlertPhoto::JpegName(event.attachment));
+            fields.insert(QStringLiteral("photo"), QString::fromLatin1(photo.bytes.toBase64()));
+            fields.insert(QStringLiteral("photo_name"), photo.name);
         }
         SetJson(out, fields);
         return true;
@@ -167,8 +162,8 @@ class Webhook : public AlertFormatter
 // Slack, Mattermost and Rocket.Chat incoming webhooks.
 class Slack : public AlertFormatter
 {
-    bool format(const AlertConfig &, const QUrl &, const AlertEvent &event, AlertRequest &out,
-                QString *) const override
+    bool format(const AlertConfig &, const QUrl &, const AlertEvent &event,
+                const AlertPhoto::Jpeg &, AlertRequest &out, QString *) const override
     {
         SetJson(out, {{QStringLiteral("text"), event.text()}});
         return true;
@@ -177,13 +172,15 @@ class Slack : public AlertFormatter
 
 class Discord : public AlertFormatter
 {
-    bool format(const AlertConfig &, const QUrl &, const AlertEvent &event, AlertRequest &out,
-                QString *) const override
+    qint64 photoLimit() const override { return 8 * 1024 * 1024; }
+
+    bool format(const AlertConfig &, const QUrl &, const AlertEvent &event,
+                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *) const override
     {
         // Discord refuses content over 2000 characters.
         const QJsonObject message{{QStringLiteral("content"), event.text().left(2000)}};
         out.form =
-            PhotoForm(event, 8 * 1024 * 1024, QStringLiteral("files[0]"),
+            PhotoForm(photo, QStringLiteral("files[0]"),
                       {{QStringLiteral("payload_json"),
                         QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact))}});
         if (!out.form)
@@ -195,7 +192,7 @@ class Discord : public AlertFormatter
 class Gotify : public AlertFormatter
 {
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
-                AlertRequest &out, QString *problem) const override
+                const AlertPhoto::Jpeg &, AlertRequest &out, QString *problem) const override
     {
         if (!HasNeeds(config, problem, QStringLiteral("application token")))
             return false;
@@ -208,37 +205,96 @@ class Gotify : public AlertFormatter
     }
 };
 
-// The client-server API. The transaction id comes from the alert itself, so
-// a retry after a lost answer is not posted twice.
+// The client-server API. Transaction ids come from the alert itself, so a
+// retry after a lost answer is not posted twice. A photo follows the line:
+// uploaded to the media store, then sent as an m.image event naming the
+// content URI the upload gave.
 class Matrix : public AlertFormatter
 {
+    qint64 photoLimit() const override { return 10 * 1024 * 1024; }
+
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
-                AlertRequest &out, QString *problem) const override
+                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *problem) const override
     {
         if (!HasNeeds(config, problem, QStringLiteral("access token"), QStringLiteral("room id")))
             return false;
-        const QByteArray txn =
-            QCryptographicHash::hash((event.host + event.time + event.line).toUtf8(),
-                                     QCryptographicHash::Sha256)
-                .toHex()
-                .left(32);
-        out.request.setUrl(Under(
-            server, QStringLiteral("/_matrix/client/v3/rooms/%1/send/m.room.message/tarvo2-%2")
-                        .arg(QString::fromLatin1(QUrl::toPercentEncoding(config.to.trimmed())),
-                             QString::fromLatin1(txn))));
-        out.verb = "PUT";
-        out.request.setRawHeader("Authorization", "Bearer " + config.token.trimmed().toUtf8());
-        SetJson(out, {{QStringLiteral("msgtype"), QStringLiteral("m.text")},
-                      {QStringLiteral("body"), event.text()}});
+        const QString txn = QStringLiteral("tarvo2-") +
+                            QString::fromLatin1(QCryptographicHash::hash(
+                                                    (event.host + event.time + event.line).toUtf8(),
+                                                    QCryptographicHash::Sha256)
+                                                    .toHex()
+                                                    .left(32));
+        const QByteArray auth = "Bearer " + config.token.trimmed().toUtf8();
+        const QNetworkRequest base = out.request;
+        Send(server, config.to.trimmed(), txn, auth,
+             {{QStringLiteral("msgtype"), QStringLiteral("m.text")},
+              {QStringLiteral("body"), event.text()}},
+             out);
+        if (photo.isEmpty())
+            return true;
+        const QString room = config.to.trimmed();
+        out.then = [server, room, txn, auth, base, photo](const QByteArray &, AlertRequest &upload,
+                                                          QString *) {
+            upload.request = base;
+            QUrl url = Under(server, QStringLiteral("/_matrix/media/v3/upload"));
+            url.setQuery(QStringLiteral("filename=") +
+                         QString::fromLatin1(QUrl::toPercentEncoding(photo.name)));
+            upload.request.setUrl(url);
+            upload.request.setRawHeader("Authorization", auth);
+            upload.request.setHeader(QNetworkRequest::ContentTypeHeader,
+                                     QStringLiteral("image/jpeg"));
+            upload.body = photo.bytes;
+            upload.photoOnly = true;
+            upload.then = [server, room, txn, auth, base,
+                           photo](const QByteArray &answer, AlertRequest &image, QString *problem) {
+                const QString uri = QJsonDocument::fromJson(answer)
+                                        .object()
+                                        .value(QStringLiteral("content_uri"))
+                                        .toString();
+                if (!uri.startsWith(QLatin1String("mxc://"))) {
+                    if (problem)
+                        *problem = QStringLiteral("the upload gave no mxc:// content URI");
+                    return false;
+                }
+                image.request = base;
+                Send(server, room, txn + QStringLiteral("-photo"), auth,
+                     {{QStringLiteral("msgtype"), QStringLiteral("m.image")},
+                      {QStringLiteral("body"), photo.name},
+                      {QStringLiteral("url"), uri},
+                      {QStringLiteral("info"),
+                       QJsonObject{{QStringLiteral("mimetype"), QStringLiteral("image/jpeg")},
+                                   {QStringLiteral("size"), photo.bytes.size()},
+                                   {QStringLiteral("w"), photo.size.width()},
+                                   {QStringLiteral("h"), photo.size.height()}}}},
+                     image);
+                image.photoOnly = true;
+                return true;
+            };
+            return true;
+        };
         return true;
+    }
+
+    // An m.room.message event to the room.
+    static void Send(const QUrl &server, const QString &room, const QString &txn,
+                     const QByteArray &auth, const QJsonObject &content, AlertRequest &out)
+    {
+        out.request.setUrl(
+            Under(server, QStringLiteral("/_matrix/client/v3/rooms/%1/send/m.room.message/%2")
+                              .arg(QString::fromLatin1(QUrl::toPercentEncoding(room)), txn)));
+        out.verb = "PUT";
+        out.request.setRawHeader("Authorization", auth);
+        SetJson(out, content);
     }
 };
 
 // The Bot API: the bot token is part of the path, the chat id in To.
 class Telegram : public AlertFormatter
 {
+    qint64 photoLimit() const override { return 10 * 1000 * 1000; }
+
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
-                AlertRequest &out, QString *problem) const override
+                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *problem) const override
     {
         if (!HasNeeds(config, problem, QStringLiteral("bot token"), QStringLiteral("chat id")))
             return false;
@@ -246,7 +302,7 @@ class Telegram : public AlertFormatter
             QStringLiteral("/bot") +
             QString::fromLatin1(QUrl::toPercentEncoding(config.token.trimmed(), ":"));
         // A photo's caption is cut at 1024 characters by the service.
-        out.form = PhotoForm(event, 10 * 1000 * 1000, QStringLiteral("photo"),
+        out.form = PhotoForm(photo, QStringLiteral("photo"),
                              {{QStringLiteral("chat_id"), config.to.trimmed()},
                               {QStringLiteral("caption"), event.text().left(1024)}});
         out.request.setUrl(Under(server, bot + (out.form ? QStringLiteral("/sendPhoto")
@@ -260,8 +316,10 @@ class Telegram : public AlertFormatter
 
 class Pushover : public AlertFormatter
 {
+    qint64 photoLimit() const override { return 2500 * 1000; } // the service's limit
+
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
-                AlertRequest &out, QString *problem) const override
+                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *problem) const override
     {
         if (!HasNeeds(config, problem, QStringLiteral("application token"),
                       QStringLiteral("user key")))
@@ -273,8 +331,7 @@ class Pushover : public AlertFormatter
             {QStringLiteral("title"), event.title()},
             {QStringLiteral("message"), event.line},
             {QStringLiteral("priority"), event.alarm ? QStringLiteral("1") : QStringLiteral("0")}};
-        // The service takes attachments up to 2.5 MB.
-        out.form = PhotoForm(event, 2500 * 1000, QStringLiteral("attachment"), fields);
+        out.form = PhotoForm(photo, QStringLiteral("attachment"), fields);
         if (out.form)
             return true;
         // A form, percent-encoded in full ('+' would read as a space).

@@ -4,13 +4,20 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 
-QByteArray AlertPhoto::JpegWithin(const QString &path, qint64 maxBytes)
+namespace {
+QByteArray JpegWithin(const QString &path, qint64 maxBytes)
 {
+    // Not a FIFO or a device: opening one could block for good.
+    const QFileInfo info(path);
     QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly) || file.size() > MaxFileBytes)
+    if (path.isEmpty() || !info.isFile() || info.size() > AlertPhoto::MaxFileBytes ||
+        !file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = file.read(AlertPhoto::MaxFileBytes + 1);
+    if (bytes.size() > AlertPhoto::MaxFileBytes)
+        return {};
     if (bytes.size() <= maxBytes && bytes.startsWith("\xff\xd8\xff"))
         return bytes;
     QImage image;
@@ -28,8 +35,17 @@ QByteArray AlertPhoto::JpegWithin(const QString &path, qint64 maxBytes)
     }
     return {};
 }
+} // namespace
 
-QString AlertPhoto::JpegName(const QString &path)
+AlertPhoto::Jpeg AlertPhoto::Prepare(const QString &path, qint64 maxBytes)
 {
-    return QFileInfo(path).completeBaseName() + QStringLiteral(".jpg");
+    Jpeg out;
+    out.bytes = JpegWithin(path, maxBytes);
+    if (out.bytes.isEmpty())
+        return out;
+    QBuffer buffer(&out.bytes);
+    buffer.open(QIODevice::ReadOnly);
+    out.size = QImageReader(&buffer, "JPEG").size(); // from the header only
+    out.name = QFileInfo(path).completeBaseName() + QStringLiteral(".jpg");
+    return out;
 }

@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 
 AlertQueue::AlertQueue(QString path, int capacity)
     : m_path(std::move(path)), m_capacity(std::max(1, capacity))
@@ -119,16 +120,34 @@ bool AlertQueue::push(const AlertEvent &event)
     return save();
 }
 
-bool AlertQueue::popHead()
+bool AlertQueue::remove(const AlertEvent &event)
 {
-    if (!m_entries.isEmpty())
-        m_entries.removeFirst();
-    return save();
+    const qsizetype at = m_entries.indexOf(event);
+    if (at < 0)
+        return false;
+    m_entries.removeAt(at);
+    save();
+    return true;
 }
 
-bool AlertQueue::dropHeadAttachment()
+bool AlertQueue::dropAttachment(const AlertEvent &event)
 {
-    if (!m_entries.isEmpty())
-        m_entries.first().attachment.clear();
-    return save();
+    const qsizetype at = m_entries.indexOf(event);
+    if (at < 0)
+        return false;
+    m_entries[at].attachment.clear();
+    save();
+    return true;
+}
+
+bool AlertQueue::moveToFront(const std::function<bool(const AlertEvent &)> &first)
+{
+    const auto firstAfterOthers = std::adjacent_find(
+        m_entries.cbegin(), m_entries.cend(),
+        [&first](const AlertEvent &a, const AlertEvent &b) { return !first(a) && first(b); });
+    if (firstAfterOthers == m_entries.cend())
+        return false;
+    std::stable_partition(m_entries.begin(), m_entries.end(), first);
+    save();
+    return true;
 }

@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 
 class AlertQueue
 {
@@ -35,9 +36,13 @@ public:
     // Each returns whether the file was written; the change is kept in
     // memory in any case and written again with the next change.
     bool push(const AlertEvent &event);
-    bool popHead();
-    // The oldest alert without its file, in its place.
-    bool dropHeadAttachment();
+    // Removes the first alert equal to event; false when there is none.
+    bool remove(const AlertEvent &event);
+    // The first alert equal to event loses its file; false when there is none.
+    bool dropAttachment(const AlertEvent &event);
+    // The alerts that first() picks go ahead of the others, each kind in
+    // its order; false when none moved.
+    bool moveToFront(const std::function<bool(const AlertEvent &)> &first);
 
     // Full path of the queue file beside the settings file.
     static QString DefaultPath(const QString &settingsFile);

@@ -1,7 +1,7 @@
 #include "alerts/AlertRequest.h"
 
 bool AlertRequest::Build(const AlertConfig &config, const AlertEvent &event, AlertRequest &out,
-                         QString *problem)
+                         QString *problem, const AlertPhoto::Jpeg &photo)
 {
     const auto refuse = [problem](const QString &why) {
         if (problem)
@@ -34,7 +34,13 @@ bool AlertRequest::Build(const AlertConfig &config, const AlertEvent &event, Ale
         out.request.setRawHeader("Authorization",
                                  "Basic " +
                                      (userName + QLatin1Char(':') + password).toUtf8().toBase64());
-    return formatter->format(config, url, event, out, problem);
+    return formatter->format(config, url, event, photo, out, problem);
+}
+
+qint64 AlertRequest::PhotoLimit(AlertConfig::Kind kind)
+{
+    const AlertFormatter *formatter = AlertFormatter::For(kind);
+    return formatter ? formatter->photoLimit() : 0;
 }
 
 QString AlertRequest::DisplayUrl(const QString &url)

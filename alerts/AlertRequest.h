@@ -5,11 +5,13 @@
 
 #include "alerts/AlertConfig.h"
 #include "alerts/AlertEvent.h"
+#include "alerts/AlertPhoto.h"
 
 #include <QByteArray>
 #include <QHttpMultiPart>
 #include <QNetworkRequest>
 #include <QUrl>
+#include <functional>
 #include <memory>
 
 struct AlertRequest
@@ -19,10 +21,22 @@ struct AlertRequest
     QByteArray body;
     // A form with a file, sent in place of body when set.
     std::shared_ptr<QHttpMultiPart> form;
+    // The request that follows once this one was taken, made from its answer
+    // (a Matrix photo: the upload after the line, the image after the
+    // upload). False with the reason when the answer does not allow one.
+    using Next =
+        std::function<bool(const QByteArray &answer, AlertRequest &next, QString *problem)>;
+    Next then;
+    // It carries only the photo: the line went before, so a refusal costs
+    // the photo, not the alert.
+    bool photoOnly = false;
 
     // False when the settings cannot make a request; why in *problem.
+    // photo: what goes along (AlertSender prepares it off the UI thread).
     static bool Build(const AlertConfig &config, const AlertEvent &event, AlertRequest &out,
-                      QString *problem);
+                      QString *problem, const AlertPhoto::Jpeg &photo = {});
+    // The largest photo the kind takes, 0 when it takes none.
+    static qint64 PhotoLimit(AlertConfig::Kind kind);
     // The URL as it may be shown: scheme and host only (a ntfy topic name is
     // as good as a password, and user info never leaves the store).
     static QString DisplayUrl(const QString &url);
@@ -35,7 +49,9 @@ public:
     // server: the address without user info; out.request has it already.
     // False with the reason when a value the service needs is missing.
     virtual bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
-                        AlertRequest &out, QString *problem) const = 0;
+                        const AlertPhoto::Jpeg &photo, AlertRequest &out,
+                        QString *problem) const = 0;
+    virtual qint64 photoLimit() const { return 0; }
 
     // The formatter of an HTTP kind; null for e-mail.
     static const AlertFormatter *For(AlertConfig::Kind kind);

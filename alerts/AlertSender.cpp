@@ -1,13 +1,15 @@
 #include "alerts/AlertSender.h"
 
 #include "alerts/AlertRequest.h"
+#include "alerts/ArmedMarker.h"
 #include "alerts/MailSender.h"
 
 #include <QDateTime>
+#include <QEventLoop>
 #include <QFutureWatcher>
 #include <QNetworkInformation>
-#include <QEventLoop>
 #include <QNetworkReply>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 AlertSender::AlertSender(const QString &queuePath, ConfigSource config, QObject *parent)
@@ -41,6 +43,8 @@ AlertSender::AlertSender(const QString &queuePath, ConfigSource config, Options 
 AlertSender::~AlertSender()
 {
     m_cancel->store(true);
+    for (QFutureWatcherBase *watcher : findChildren<QFutureWatcherBase *>())
+        watcher->disconnect(this);
     for (QNetworkReply *reply : m_network.findChildren<QNetworkReply *>()) {
         reply->disconnect(this);
         reply->abort();
@@ -101,10 +105,38 @@ void AlertSender::start(const AlertConfig &config, const AlertEvent &event, Answ
             MailSender::Send(config, event, {m_options.deadlineMs, m_options.caFile}, m_cancel));
         return;
     }
+    const qint64 maxBytes = AlertRequest::PhotoLimit(config.kind);
+    if (event.attachment.isEmpty() || maxBytes == 0)
+        return send(config, event, {}, handler);
+    if (m_photo.path == event.attachment && m_photo.maxBytes == maxBytes)
+        return send(config, event, m_photo.jpeg, handler); // a retry
+    // Reading and shrinking a large picture takes long enough to hold up
+    // the window or an alarm: a worker does it.
+    auto *watcher = new QFutureWatcher<AlertPhoto::Jpeg>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this,
+            [this, watcher, config, event, maxBytes, handler] {
+                watcher->deleteLater();
+                m_photo = {event.attachment, maxBytes, watcher->result()};
+                send(config, event, m_photo.jpeg, handler);
+            });
+    watcher->setFuture(QtConcurrent::run(m_options.preparePhoto, event.attachment, maxBytes));
+}
+
+void AlertSender::send(const AlertConfig &config, const AlertEvent &event,
+                       const AlertPhoto::Jpeg &photo, const AnswerHandler &handler)
+{
     AlertRequest request;
     QString problem;
-    if (!AlertRequest::Build(config, event, request, &problem))
-        return unusable(problem);
+    if (!AlertRequest::Build(config, event, request, &problem, photo)) {
+        AlertAnswer answer;
+        answer.text = problem; // kept and retried: the settings may be fixed
+        return handler(answer);
+    }
+    post(std::move(request), handler);
+}
+
+void AlertSender::post(AlertRequest request, const AnswerHandler &handler)
+{
     request.request.setTransferTimeout(m_options.timeoutMs);
     QNetworkReply *reply =
         request.form
@@ -122,11 +154,27 @@ void AlertSender::start(const AlertConfig &config, const AlertEvent &event, Answ
         reply->abort();
     });
     deadline->start(m_options.deadlineMs);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, deadlinePassed, handler] {
-        reply->deleteLater();
-        handler(AlertAnswer::FromReply(
-            reply, *deadlinePassed, *deadlinePassed ? m_options.deadlineMs : m_options.timeoutMs));
-    });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, deadlinePassed, handler, then = std::move(request.then),
+             photoOnly = request.photoOnly] {
+                reply->deleteLater();
+                AlertAnswer answer = AlertAnswer::FromReply(reply, *deadlinePassed,
+                                                            *deadlinePassed ? m_options.deadlineMs
+                                                                            : m_options.timeoutMs);
+                if (photoOnly && answer.verdict == AlertAnswer::Verdict::Refused) {
+                    // The line went before: the alert is delivered all the same.
+                    answer.verdict = AlertAnswer::Verdict::Delivered;
+                    answer.photoRefused = answer.text;
+                }
+                if (!answer.delivered() || !then || !answer.photoRefused.isEmpty())
+                    return handler(answer);
+                AlertRequest next;
+                QString problem;
+                if (then(answer.body, next, &problem))
+                    return post(std::move(next), handler);
+                answer.photoRefused = problem; // what follows a line is its photo
+                handler(answer);
+            });
 }
 
 bool AlertSender::deliverWithin(int boundMs)
@@ -143,16 +191,42 @@ bool AlertSender::deliverWithin(int boundMs)
     });
     bound.start(boundMs);
     m_retry.stop();
+    // The news that the alarm no longer guards must not wait behind a
+    // backlog of older alerts and miss the bound.
+    m_queue.moveToFront(
+        [](const AlertEvent &event) { return ArmedMarker::IsGuardNotice(event.event); });
     sendNext();
+    sendAlongside();
     if (!m_queue.isEmpty())
         loop.exec();
     disconnect(done);
     return m_queue.isEmpty();
 }
 
+void AlertSender::sendAlongside()
+{
+    if (!m_busy || m_alongside || m_queue.isEmpty() || m_queue.head() == m_sendingEvent ||
+        !ArmedMarker::IsGuardNotice(m_queue.head().event))
+        return;
+    // An older alert is on its way (perhaps to a slow server): the notice
+    // goes beside it rather than after it.
+    m_alongside = true;
+    m_alongsideEvent = m_queue.head();
+    start(m_config(), m_alongsideEvent, [this](const AlertAnswer &answer) {
+        m_alongside = false;
+        // Anything but a delivery leaves it first in the queue, for the
+        // usual round with its retries and refusals.
+        if (answer.delivered() && m_queue.remove(m_alongsideEvent))
+            Q_EMIT delivered(m_queue.size());
+        sendNext();
+        sendAlongside();
+    });
+}
+
 void AlertSender::sendNext()
 {
-    if (m_busy || m_queue.isEmpty() || m_retry.isActive())
+    if (m_busy || m_queue.isEmpty() || m_retry.isActive() ||
+        (m_alongside && m_queue.head() == m_alongsideEvent))
         return;
     const AlertConfig config = m_config();
     if (!config.enabled())
@@ -168,15 +242,18 @@ void AlertSender::sendNext()
 
 void AlertSender::onAnswer(const AlertAnswer &answer)
 {
-    // A full queue may have dropped the alert while it was on its way.
+    // A full queue may have dropped the alert while it was on its way, and a
+    // guard notice may have gone ahead of it.
     const auto done = [this] {
-        if (!m_queue.isEmpty() && m_queue.head() == m_sendingEvent)
-            m_queue.popHead();
+        m_queue.remove(m_sendingEvent);
+        m_photo = {};
     };
     const QString where = AlertRequest::DisplayUrl(m_sendingConfig.serverUrl());
     switch (answer.verdict) {
     case AlertAnswer::Verdict::Delivered:
         done();
+        if (!answer.photoRefused.isEmpty())
+            tellPhotoRefusal(answer.photoRefused);
         m_retryMs = 0;
         m_lastProblem.clear();
         m_lastRefusal.clear();
@@ -189,17 +266,12 @@ void AlertSender::onAnswer(const AlertAnswer &answer)
         return;
     case AlertAnswer::Verdict::Refused:
         if (!m_sendingEvent.attachment.isEmpty() && answer.status != 401 && answer.status != 403 &&
-            !m_queue.isEmpty() && m_queue.head() == m_sendingEvent) {
+            m_queue.dropAttachment(m_sendingEvent)) {
             // A receiver that takes no files, or not one this large: the
-            // line still goes, without the photo. Told once per answer (a
-            // refused login would refuse the line as well).
-            if (answer.text != m_photoRefusal) {
-                m_photoRefusal = answer.text;
-                Q_EMIT failed(
-                    Scrub(QStringLiteral("Photo to %1 refused: %2").arg(where, answer.text),
-                          m_sendingConfig));
-            }
-            m_queue.dropHeadAttachment();
+            // line still goes, without the photo (a refused login would
+            // refuse the line as well).
+            tellPhotoRefusal(answer.text);
+            m_photo = {};
             sendNext();
             return;
         }
@@ -232,6 +304,16 @@ void AlertSender::scheduleRetry(int retryAfterMs)
         m_retryMs == 0 ? m_options.firstRetryMs : std::min(m_retryMs * 2, m_options.maxRetryMs);
     m_notBefore = QDateTime::currentMSecsSinceEpoch() + retryAfterMs;
     m_retry.start(std::max(m_retryMs, retryAfterMs));
+}
+
+void AlertSender::tellPhotoRefusal(const QString &why)
+{
+    if (why == m_photoRefusal)
+        return; // told once per answer
+    m_photoRefusal = why;
+    Q_EMIT failed(Scrub(QStringLiteral("Photo to %1 refused: %2")
+                            .arg(AlertRequest::DisplayUrl(m_sendingConfig.serverUrl()), why),
+                        m_sendingConfig));
 }
 
 void AlertSender::tellRefusal(const QString &text)

@@ -14,7 +14,9 @@
 
 #include "alerts/AlertAnswer.h"
 #include "alerts/AlertConfig.h"
+#include "alerts/AlertPhoto.h"
 #include "alerts/AlertQueue.h"
+#include "alerts/AlertRequest.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>
@@ -36,6 +38,9 @@ public:
         int maxRetryMs = 5 * 60 * 1000;
         int capacity = AlertQueue::DefaultCapacity;
         QString caFile; // certificates the mail server may use beside the system's
+        // Reads and shrinks a photo; runs on a worker thread.
+        std::function<AlertPhoto::Jpeg(const QString &path, qint64 maxBytes)> preparePhoto =
+            AlertPhoto::Prepare;
     };
     using ConfigSource = std::function<AlertConfig()>;
 
@@ -52,8 +57,9 @@ public:
     // The network came back: what waits goes out without the pause.
     void networkBack();
 
-    // The program ends: sends what waits at once (skipping a pause) and
-    // returns when all went out or boundMs passed; what is left stays
+    // The program ends: sends what waits at once (skipping a pause), the
+    // guard notices (ArmedMarker) first, beside an alert already on its way,
+    // and returns when all went out or boundMs passed; what is left stays
     // queued for the next start. True when nothing is left.
     bool deliverWithin(int boundMs);
     // Why the queue file found at start was set aside; empty when it was not.
@@ -83,11 +89,16 @@ private:
     using AnswerHandler = std::function<void(const AlertAnswer &)>;
     // One try; the handler gets the answer on this object's thread.
     void start(const AlertConfig &config, const AlertEvent &event, AnswerHandler handler);
+    void send(const AlertConfig &config, const AlertEvent &event, const AlertPhoto::Jpeg &photo,
+              const AnswerHandler &handler);
+    void post(AlertRequest request, const AnswerHandler &handler);
     void sendNext();
+    void sendAlongside();
     void onAnswer(const AlertAnswer &answer);
     void scheduleRetry(int retryAfterMs);
     void resetBackoff();
     void tellRefusal(const QString &text);
+    void tellPhotoRefusal(const QString &why);
 
     ConfigSource m_config;
     Options m_options;
@@ -97,6 +108,15 @@ private:
     bool m_busy = false;
     AlertConfig m_sendingConfig;
     AlertEvent m_sendingEvent;
+    bool m_alongside = false; // a guard notice on its way beside m_sendingEvent
+    AlertEvent m_alongsideEvent;
+    // The photo of the last alert that had one, kept for its retries.
+    struct PreparedPhoto
+    {
+        QString path;
+        qint64 maxBytes = 0;
+        AlertPhoto::Jpeg jpeg;
+    } m_photo;
     QTimer m_retry;
     int m_retryMs = 0;
     qint64 m_notBefore = 0; // ms since the epoch, from a Retry-After

@@ -41,6 +41,12 @@ QString ArmedMarker::StopText(const QString &reason)
     return QStringLiteral("Tarvo2 stopped while armed (%1)").arg(reason);
 }
 
+bool ArmedMarker::IsGuardNotice(const QString &message)
+{
+    return message.startsWith(StopText(QString()).chopped(1)) ||
+           message.startsWith(UnexpectedEndText(QDateTime()).section(QLatin1Char('('), 0, 0));
+}
+
 std::optional<QDateTime> ArmedMarker::leftBehind() const
 {
     const QFileInfo info(m_path);

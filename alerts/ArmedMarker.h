@@ -34,6 +34,9 @@ public:
     static QString DefaultPath(const QString &settingsFile);
     static QString UnexpectedEndText(const QDateTime &lastSignOfLife);
     static QString StopText(const QString &reason);
+    // Whether a report message is one of the two texts above: the news that
+    // the alarm no longer guards, which goes ahead of older alerts.
+    static bool IsGuardNotice(const QString &message);
 
 private:
     QString m_path;

@@ -1,6 +1,7 @@
 #include "alerts/Heartbeat.h"
 
 #include "alerts/AlertConfig.h"
+#include "alerts/AlertRequest.h"
 #include "settings/gRegistry.h"
 
 #include <QNetworkReply>
@@ -69,6 +70,7 @@ Heartbeat::~Heartbeat()
 void Heartbeat::setArmed(bool armed)
 {
     m_armed = armed;
+    m_failureTold = false;
     m_interval.stop();
     m_retry.stop();
     if (!armed)
@@ -96,6 +98,7 @@ void Heartbeat::ping(bool retry)
     const QString problem = HeartbeatConfig::UrlProblem(config.url);
     if (!problem.isEmpty()) {
         Q_EMIT pinged(false, problem);
+        tellFailure(config.url, problem);
         return;
     }
     QNetworkRequest request(QUrl(config.url.trimmed(), QUrl::StrictMode));
@@ -118,7 +121,24 @@ void Heartbeat::onFinished(QNetworkReply *reply, bool retry)
     const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
     const QString answer =
         status > 0 ? QStringLiteral("the monitor answered %1").arg(status) : reply->errorString();
-    if (!ok && !retry && m_interval.isActive())
+    const bool retryComing = !ok && !retry && m_interval.isActive();
+    if (retryComing)
         m_retry.start(m_options.retryMs);
     Q_EMIT pinged(ok, answer);
+    if (ok)
+        m_failureTold = false;
+    else if (!retryComing)
+        tellFailure(reply->url().toString(), answer);
+}
+
+void Heartbeat::tellFailure(const QString &url, const QString &answer)
+{
+    if (m_failureTold)
+        return;
+    m_failureTold = true;
+    // The path is the monitor's secret (a check's UUID, a push token).
+    const QString where = AlertRequest::DisplayUrl(url);
+    QString why = answer;
+    why.replace(url.trimmed(), where);
+    Q_EMIT failed(QStringLiteral("Heartbeat to %1 failed: %2").arg(where, why));
 }

@@ -4,7 +4,8 @@
 // every interval. When the pings stop, the monitor raises its own alarm,
 // which covers power-off, theft, a cut network and a killed program alike.
 // A failed ping is tried once more; pings are never queued (a late ping
-// would only hide the gap the monitor is there to see).
+// would only hide the gap the monitor is there to see). A ping that fails
+// its retry too is told once, not again until a ping goes through.
 //
 // Kept in the store beside the alerts: "Heartbeat URL" and
 // "Heartbeat Minutes" (1..1440, default 5).
@@ -61,10 +62,14 @@ public:
 Q_SIGNALS:
     // After each ping and after its retry; answer says what came back.
     void pinged(bool ok, const QString &answer);
+    // The first failure that its retry did not mend, since arming or the
+    // last ping that went through; text names the monitor's host only.
+    void failed(const QString &text);
 
 private:
     void ping(bool retry);
     void onFinished(QNetworkReply *reply, bool retry);
+    void tellFailure(const QString &url, const QString &answer);
 
     ConfigSource m_config;
     Options m_options;
@@ -73,4 +78,5 @@ private:
     QTimer m_interval;
     QTimer m_retry;
     bool m_armed = false;
+    bool m_failureTold = false;
 };

@@ -32,6 +32,12 @@ void TfrmMain::wireStopNotices()
                 if (quit)
                     QCoreApplication::exit(0);
             });
+    // A monitor that cannot be reached raises no alarm of its own when the
+    // pings stop: the owner hears of it as of a refused alert.
+    connect(&reach.heartbeat, &Heartbeat::failed, this, [this](const QString &text) {
+        m_report.AddToReport(text);
+        m_reach->notifications.failure(text);
+    });
     reach.stops.watchShutdown(QDBusConnection::systemBus());
     // Any other orderly end while armed (the window closed, Exit in the tray).
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {

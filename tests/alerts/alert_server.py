@@ -5,11 +5,11 @@ Usage: alert_server.py PORT LOG MODE_FILE
 
 Records every request (POST, PUT, or GET as heartbeat monitors send it) as
 one JSON line in LOG (method, path, headers, body, its size, whether it is a
-JPEG, the status it answered).
+JPEG, the status and the answer it gave).
 How it answers is read from MODE_FILE at each request: a status such as
 "200", "500", "401", "301" (with a Location), "429:SECONDS" (with that
 Retry-After), "silent" (accept, never answer), "trickle" (answer 200, then
-one byte of the body every second) or "kind:NAME" (answer as that service
+one byte of the body every second), "slow:MS" (answer 200 after MS ms) or "kind:NAME" (answer as that service
 would: see receivers.py).
 """
 import json
@@ -42,6 +42,8 @@ class Handler(BaseHTTPRequestHandler):
         if m.startswith("kind:"):
             status, answer = receivers.answer(m[5:], self.command, self.path,
                                               dict(self.headers.items()), body, raw)
+        elif m.startswith("slow:"):
+            status, answer = 200, None
         else:
             status, answer = (0 if m in ("silent", "trickle") else int(m.split(":")[0])), None
             answer = {"id": "test", "status": status}
@@ -53,10 +55,13 @@ class Handler(BaseHTTPRequestHandler):
             f.write(json.dumps({"method": self.command, "path": self.path,
                                 "headers": dict(self.headers.items()),
                                 "body": body, "size": len(raw), "jpeg": receivers.is_jpeg(raw),
-                                "status": status, "time": time.time()}) + "\n")
+                                "status": status, "answer": answer,
+                                "time": time.time()}) + "\n")
         if m == "silent":
             time.sleep(120)
             return
+        if m.startswith("slow:"):
+            time.sleep(int(m[5:]) / 1000)
         if m == "trickle":
             self.send_response(200)
             self.send_header("Content-Length", "100")

@@ -9,7 +9,8 @@ import base64
 import email
 import json
 import re
-from urllib.parse import parse_qs, unquote, urlencode
+import threading
+from urllib.parse import parse_qs, unquote, urlencode, urlsplit
 
 TOKEN = "good-token"           # every receiver's valid token or password
 TELEGRAM_TOKEN = "123456:" + TOKEN
@@ -122,20 +123,78 @@ def gotify(method, path, headers, body):
     return 200, {"id": 7, "message": data["message"], "priority": data.get("priority", 0)}
 
 
-def matrix(method, path, headers, body):
-    m = re.fullmatch(r"/_matrix/client/v3/rooms/([^/]+)/send/m\.room\.message/([^/]+)", path)
-    if method != "PUT" or not m:
-        return 400, {"errcode": "M_UNRECOGNIZED"}
-    if "Authorization" not in headers:
-        return 401, {"errcode": "M_MISSING_TOKEN"}
-    if not _bearer(headers):
-        return 401, {"errcode": "M_UNKNOWN_TOKEN"}
-    if unquote(m.group(1)) != ROOM:
-        return 403, {"errcode": "M_FORBIDDEN"}
-    data = _json(body)
-    if not data or data.get("msgtype") != "m.text" or "body" not in data:
-        return 400, {"errcode": "M_BAD_JSON"}
-    return 200, {"event_id": "$" + m.group(2)}
+class Homeserver:
+    """A Matrix homeserver's client API, as far as an alert uses it: room
+    messages (a transaction id posts once) and media uploads. It refuses a
+    missing or wrong token, an upload that is not image/jpeg or over its
+    limit, and an m.image whose url is not a content URI it gave out."""
+
+    def __init__(self, media_limit=50 * 1024 * 1024, media_allowed=True, busy_uploads=0):
+        self.media_limit = media_limit
+        self.media_allowed = media_allowed
+        self.busy_uploads = busy_uploads    # this many uploads answer 502 first
+        self.media = {}                     # content URI -> size
+        self.events = {}                    # transaction id -> event id
+        self.lock = threading.Lock()
+
+    def answer(self, method, path, headers, body, raw):
+        if "Authorization" not in headers:
+            return 401, {"errcode": "M_MISSING_TOKEN"}
+        if not _bearer(headers):
+            return 401, {"errcode": "M_UNKNOWN_TOKEN"}
+        url = urlsplit(path)
+        with self.lock:
+            if url.path == "/_matrix/media/v3/upload" and method == "POST":
+                return self.upload(parse_qs(url.query), headers, raw)
+            m = re.fullmatch(r"/_matrix/client/v3/rooms/([^/]+)/send/m\.room\.message/([^/]+)",
+                             url.path)
+            if method != "PUT" or not m:
+                return 400, {"errcode": "M_UNRECOGNIZED"}
+            return self.send(unquote(m.group(1)), m.group(2), body)
+
+    def upload(self, query, headers, raw):
+        if not self.media_allowed:
+            return 403, {"errcode": "M_FORBIDDEN", "error": "uploads are not allowed"}
+        if self.busy_uploads > 0:
+            self.busy_uploads -= 1
+            return 502, {"errcode": "M_UNKNOWN", "error": "media repository busy"}
+        if len(raw) > self.media_limit:
+            return 413, {"errcode": "M_TOO_LARGE", "error": "upload is too large"}
+        if headers.get("Content-Type") != "image/jpeg" or not is_jpeg(raw):
+            return 400, {"errcode": "M_UNKNOWN", "error": "not the image/jpeg it claims"}
+        if not query.get("filename", [""])[0].endswith(".jpg"):
+            return 400, {"errcode": "M_INVALID_PARAM", "error": "no filename"}
+        uri = "mxc://example.org/media%d" % (len(self.media) + 1)
+        self.media[uri] = len(raw)
+        return 200, {"content_uri": uri}
+
+    def send(self, room, txn, body):
+        if room != ROOM:
+            return 403, {"errcode": "M_FORBIDDEN"}
+        data = _json(body)
+        if not data or "body" not in data:
+            return 400, {"errcode": "M_BAD_JSON"}
+        if data.get("msgtype") == "m.image":
+            info = data.get("info") or {}
+            if self.media.get(data.get("url")) != info.get("size"):
+                return 400, {"errcode": "M_BAD_JSON", "error": "url is no content URI given here"}
+            if info.get("mimetype") != "image/jpeg" or not all(
+                    isinstance(info.get(k), int) and info[k] > 0 for k in ("w", "h")):
+                return 400, {"errcode": "M_BAD_JSON", "error": "info is incomplete"}
+        elif data.get("msgtype") != "m.text":
+            return 400, {"errcode": "M_BAD_JSON"}
+        posted = txn not in self.events
+        self.events.setdefault(txn, "$event%d" % (len(self.events) + 1))
+        return 200, {"event_id": self.events[txn], "posted": posted}
+
+
+# One homeserver per kind, for the life of the receiver process.
+HOMESERVERS = {
+    "matrix": Homeserver(),
+    "matrix_small_uploads": Homeserver(media_limit=16 * 1024),
+    "matrix_no_media": Homeserver(media_allowed=False),
+    "matrix_busy_media": Homeserver(busy_uploads=1),
+}
 
 
 def telegram(method, path, headers, body):
@@ -230,6 +289,8 @@ def pushover_photo(method, path, headers, fields, files):
 
 
 def answer(kind, method, path, headers, body, raw=b""):
+    if kind in HOMESERVERS:
+        return HOMESERVERS[kind].answer(method, path, headers, body, raw or body.encode())
     if kind.startswith("ntfy"):
         return globals()[kind](method, path, headers, body, raw or body.encode())
     form = _form(headers, raw)

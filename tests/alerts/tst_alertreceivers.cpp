@@ -9,13 +9,28 @@
 #include "common/TestMain.h"
 
 #include <QJsonArray>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QThread>
+#include <atomic>
+#include <sys/stat.h>
 
 class TestAlertReceivers : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir m_dir;
+
+    // A "Photo saved" alert with its file, a noisy JPEG; no file when that
+    // could not be written.
+    AlertEvent photoAlert(const QString &name, int width, int height, bool alarm = false)
+    {
+        AlertEvent event = DeskEvent(QStringLiteral("Photo saved: ") + name, alarm);
+        event.attachment = m_dir.filePath(name);
+        if (!WriteNoisyJpeg(event.attachment, width, height))
+            event.attachment.clear();
+        return event;
+    }
 
 private Q_SLOTS:
     void kinds_data()
@@ -142,13 +157,14 @@ private Q_SLOTS:
     void photoGoesAlong_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<int>("width"); // of the photo; 0: the file is gone
+        QTest::addColumn<int>("width"); // of the photo; 0: the file is gone, -1: a FIFO
         QTest::addColumn<QString>("token");
         QTest::addColumn<QString>("to");
         using namespace Receiver;
         const QString ntfyToken = "tk_" + Token;
         QTest::newRow("ntfy") << "ntfy" << 320 << ntfyToken << "";
         QTest::newRow("ntfy, photo gone") << "ntfy" << 0 << ntfyToken << "";
+        QTest::newRow("ntfy, a FIFO in the photo's place") << "ntfy" << -1 << ntfyToken << "";
         QTest::newRow("webhook, large photo") << "webhook" << 2000 << ""
                                               << "";
         QTest::newRow("webhook, photo gone") << "webhook" << 0 << ""
@@ -181,7 +197,10 @@ private Q_SLOTS:
         QFile::remove(event.attachment);
         if (width > 0)
             QVERIFY(WriteNoisyJpeg(event.attachment, width, width * 3 / 4));
-        const QByteArray file = FileBytes(event.attachment);
+        if (width < 0) // opening it would wait for a writer that never comes
+            QCOMPARE(mkfifo(QFile::encodeName(event.attachment).constData(), 0600), 0);
+        const auto removeFifo = qScopeGuard([&event] { QFile::remove(event.attachment); });
+        const QByteArray file = width > 0 ? FileBytes(event.attachment) : QByteArray();
 
         static int run = 0;
         AlertSender sender(m_dir.filePath(QStringLiteral("photo%1.json").arg(++run)),
@@ -195,13 +214,13 @@ private Q_SLOTS:
         QVERIFY2(request.value(QStringLiteral("status")).toInt() / 100 == 2, qPrintable(body));
         if (kind == QLatin1String("ntfy")) {
             QCOMPARE(request.value(QStringLiteral("method")).toString(),
-                     width ? QStringLiteral("PUT") : QStringLiteral("POST"));
+                     width > 0 ? QStringLiteral("PUT") : QStringLiteral("POST"));
             QCOMPARE(headers.value(QStringLiteral("Filename")).toString(),
-                     width ? name : QString());
+                     width > 0 ? name : QString());
             QCOMPARE(request.value(QStringLiteral("jpeg")).toBool(), width > 0);
             QCOMPARE(request.value(QStringLiteral("size")).toInt(),
-                     width ? file.size() : event.line.toUtf8().size());
-            QCOMPARE(width ? headers.value(QStringLiteral("X-Message")).toString() : body,
+                     width > 0 ? file.size() : event.line.toUtf8().size());
+            QCOMPARE(width > 0 ? headers.value(QStringLiteral("X-Message")).toString() : body,
                      event.line);
             QCOMPARE(headers.value(QStringLiteral("X-Priority")).toString(), QStringLiteral("3"));
             return;
@@ -228,6 +247,127 @@ private Q_SLOTS:
         QVERIFY(qAbs(image.width() * 3 - image.height() * 4) <= 8); // the same shape
     }
 
+    // The photo is read and made smaller on a worker thread, so a large one
+    // never holds up the window or an alarm, and only once for all the
+    // tries of its alert.
+    void photoPreparedOnAWorkerOnce()
+    {
+        AlertServer server;
+        server.setMode("503");
+        QVERIFY(server.start());
+        AlertConfig config;
+        config.kind = AlertConfig::Kind::Webhook;
+        config.url = server.url(QStringLiteral("/hook"));
+        const AlertEvent event =
+            photoAlert(QStringLiteral("big.jpg"), 1600, 1200, true); // must be made smaller
+        QVERIFY(!event.attachment.isEmpty());
+        std::atomic<int> prepared = 0;
+        std::atomic<QThread *> preparedOn = nullptr;
+        AlertSender::Options options;
+        options.firstRetryMs = 50;
+        options.preparePhoto = [&](const QString &path, qint64 maxBytes) {
+            ++prepared;
+            preparedOn = QThread::currentThread();
+            return AlertPhoto::Prepare(path, maxBytes);
+        };
+        AlertSender sender(
+            m_dir.filePath(QStringLiteral("worker.json")), [&config] { return config; }, options);
+        sender.enqueue(event);
+        QTRY_VERIFY_WITH_TIMEOUT(server.requests().size() >= 3, 20000);
+        server.setMode("kind:webhook");
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+        QCOMPARE(prepared.load(), 1);
+        QVERIFY(preparedOn.load() && preparedOn.load() != QThread::currentThread());
+        for (const QJsonObject &request : server.requests())
+            QVERIFY(request.value(QStringLiteral("body"))
+                        .toString()
+                        .contains(QStringLiteral("\"photo\":\"/9j/"))); // base64 of a JPEG's start
+    }
+
+    // Matrix: the line as m.text, then the photo uploaded to the media store
+    // and sent as m.image naming the content URI the upload gave. A refused
+    // upload costs the photo, told once, never the line; a busy one is
+    // retried without posting the line twice.
+    void matrixPhoto_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("uploadStatus"); // the first upload's answer
+        QTest::newRow("taken") << "matrix" << 200;
+        QTest::newRow("upload too large") << "matrix_small_uploads" << 413;
+        QTest::newRow("uploads forbidden") << "matrix_no_media" << 403;
+        QTest::newRow("media store busy once") << "matrix_busy_media" << 502;
+    }
+    void matrixPhoto()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, uploadStatus);
+        AlertServer server;
+        server.setMode("kind:" + kind.toLatin1());
+        QVERIFY(server.start());
+        AlertConfig config;
+        config.kind = AlertConfig::Kind::Matrix;
+        config.url = server.url(QString());
+        config.token = Receiver::Token;
+        config.to = Receiver::Room;
+        AlertSender::Options fast;
+        fast.firstRetryMs = 50;
+        static int run = 0;
+        AlertSender sender(
+            m_dir.filePath(QStringLiteral("matrix%1.json").arg(++run)),
+            [&config] { return config; }, fast);
+        QSignalSpy failed(&sender, &AlertSender::failed);
+        QList<AlertEvent> alerts;
+        for (const QString &name : {QStringLiteral("2026-12-07_10-00-01_photo.jpg"),
+                                    QStringLiteral("2026-12-07_10-00-02_photo.jpg")}) {
+            alerts << photoAlert(name, 160, 120);
+            QVERIFY(!alerts.last().attachment.isEmpty());
+            sender.enqueue(alerts.last());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+
+        QStringList lines, images, uploads;
+        for (const QJsonObject &request : server.requests()) {
+            const QString path = request.value(QStringLiteral("path")).toString();
+            const QJsonObject content =
+                QJsonDocument::fromJson(request.value(QStringLiteral("body")).toString().toUtf8())
+                    .object();
+            const QJsonObject answer = request.value(QStringLiteral("answer")).toObject();
+            if (path.startsWith(QStringLiteral("/_matrix/media/v3/upload?filename="))) {
+                QCOMPARE(request.value(QStringLiteral("jpeg")).toBool(), true);
+                uploads << QString::number(request.value(QStringLiteral("status")).toInt());
+            } else if (content.value(QStringLiteral("msgtype")) == QStringLiteral("m.image")) {
+                QCOMPARE(request.value(QStringLiteral("status")).toInt(), 200);
+                const QJsonObject info = content.value(QStringLiteral("info")).toObject();
+                QCOMPARE(info.value(QStringLiteral("w")).toInt(), 160);
+                QCOMPARE(info.value(QStringLiteral("h")).toInt(), 120);
+                QVERIFY(content.value(QStringLiteral("url")).toString().startsWith("mxc://"));
+                QVERIFY(answer.value(QStringLiteral("posted")).toBool());
+                images << content.value(QStringLiteral("body")).toString();
+            } else if (answer.value(QStringLiteral("posted")).toBool()) {
+                QCOMPARE(content.value(QStringLiteral("msgtype")).toString(), "m.text");
+                lines << content.value(QStringLiteral("body")).toString();
+            }
+        }
+        QCOMPARE(lines.size(), 2); // a retry's line is not posted again
+        QVERIFY(lines.first().endsWith(alerts.first().line));
+        QVERIFY(!uploads.isEmpty());
+        QCOMPARE(uploads.first(), QString::number(uploadStatus));
+        if (uploadStatus / 100 == 4) {
+            QVERIFY(images.isEmpty());
+            QCOMPARE(uploads.size(), 2);
+            QCOMPARE(failed.size(), 1);
+            const QString told = failed.first().first().toString();
+            QVERIFY2(told.startsWith(QStringLiteral("Photo to ")) &&
+                         told.contains(QString::number(uploadStatus)),
+                     qPrintable(told));
+            return;
+        }
+        QCOMPARE(images, QStringList({QFileInfo(alerts.first().attachment).fileName(),
+                                      QFileInfo(alerts.last().attachment).fileName()}));
+        QCOMPARE(uploads.size(), uploadStatus == 200 ? 2 : 3);
+        QCOMPARE(failed.size(), uploadStatus == 200 ? 0 : 1); // "not sent" for the busy try
+    }
+
     // A server that takes no files refuses the photo: its line goes alone,
     // at once, and the refusal is told once.
     void refusedPhotoSendsTheLine()
@@ -239,9 +379,8 @@ private Q_SLOTS:
         config.kind = AlertConfig::Kind::Ntfy;
         config.url = server.url(QStringLiteral("/desks"));
         config.token = "tk_" + Receiver::Token;
-        AlertEvent event = DeskEvent(QStringLiteral("Photo saved: p.jpg"), false);
-        event.attachment = m_dir.filePath(QStringLiteral("p.jpg"));
-        QVERIFY(WriteNoisyJpeg(event.attachment, 320, 240));
+        const AlertEvent event = photoAlert(QStringLiteral("p.jpg"), 320, 240);
+        QVERIFY(!event.attachment.isEmpty());
         AlertSender sender(m_dir.filePath(QStringLiteral("refused.json")),
                            [&config] { return config; });
         QSignalSpy failed(&sender, &AlertSender::failed);

@@ -77,9 +77,12 @@ private Q_SLOTS:
     {
         AlertServer server;
         QVERIFY(server.start());
+        AlertServer monitor; // refuses the pings
+        monitor.setMode("404");
+        QVERIFY(monitor.start());
         WriteRegString(AlertConfig::KeyPath, QStringLiteral("URL"), server.url());
         WriteRegString(AlertConfig::KeyPath, QStringLiteral("Heartbeat URL"),
-                       server.url(QStringLiteral("/ping")));
+                       monitor.url(QStringLiteral("/ping/secret")));
         const QString marker = ArmedMarker::DefaultPath(RegistryFilePath());
         const QString queue = AlertQueue::DefaultPath(RegistryFilePath());
         QVERIFY(::mkfifo(QFile::encodeName(queue).constData(), 0600) == 0);
@@ -88,9 +91,16 @@ private Q_SLOTS:
         QVERIFY(start());
         QTRY_COMPARE_WITH_TIMEOUT(alertsWith(server, QStringLiteral("Alarm - Activated")).size(), 1,
                                   30000);
-        QTRY_VERIFY_WITH_TIMEOUT(!server.requests(QStringLiteral("GET")).isEmpty(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!monitor.requests(QStringLiteral("GET")).isEmpty(), 30000);
         QVERIFY(QFileInfo::exists(marker));
         QVERIFY(report().contains(QStringLiteral("set aside")));
+        // The ping and its retry 20 s later refused: told once, as an alert too.
+        const QString heartbeatFailed =
+            QStringLiteral("Heartbeat to %1 failed: ").arg(monitor.url(QString()));
+        QTRY_COMPARE_WITH_TIMEOUT(alertsWith(server, heartbeatFailed).size(), 1, 40000);
+        QCOMPARE(monitor.requests(QStringLiteral("GET")).size(), 2);
+        QCOMPARE(report().count(heartbeatFailed), 1);
+        QVERIFY(!report().contains(QStringLiteral("/ping/secret")));
 
         // SIGTERM: the notice arrives at alarm priority, the program ends.
         ::kill(pid_t(m_program.processId()), SIGTERM);
