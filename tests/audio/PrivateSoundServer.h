@@ -2,7 +2,8 @@
 // A private sound server for tests that speak to one over libpulse: either
 // PulseAudio, or PipeWire with its pulse server and WirePlumber (on a
 // private session bus, which WirePlumber needs). Two null sinks,
-// "speakers" (the default) and "other". Nothing touches the user's own
+// "speakers" (the default) and "other"; addSource makes a microphone's
+// source for tests of the capture side. Nothing touches the user's own
 // server; every process is killed when the object goes.
 
 #include "common/PrivateBus.h"
@@ -107,16 +108,50 @@ public:
         });
     }
 
-    // The sink's state as pactl reports it: mute, and the raw volume of
-    // each channel.
-    bool muted(const QString &sink)
+    // A source of silence named name, as a microphone would be (a virtual
+    // source on PipeWire), made the default when asked.
+    bool addSource(const QString &name, bool makeDefault)
     {
-        return pactl({QStringLiteral("get-sink-mute"), sink}).contains(QStringLiteral("yes"));
+        bool ok = false;
+        if (m_kind == Kind::PulseAudio) {
+            pactl({QStringLiteral("load-module"), QStringLiteral("module-null-source"),
+                   QStringLiteral("source_name=") + name, QStringLiteral("channels=2")},
+                  &ok);
+        } else {
+            pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                   QStringLiteral("sink_name=") + name, QStringLiteral("channels=2"),
+                   QStringLiteral("media.class=Audio/Source/Virtual")},
+                  &ok);
+        }
+        const auto listed = [&] {
+            return pactl(
+                       {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")})
+                .contains(QRegularExpression(QStringLiteral("\t") + name + QStringLiteral("\t")));
+        };
+        if (!ok || !waitFor(listed))
+            return false;
+        return !makeDefault || setDefaultSource(name);
     }
-    QList<quint32> volume(const QString &sink)
+    bool setDefaultSource(const QString &source)
+    {
+        return waitFor([&] {
+            pactl({QStringLiteral("set-default-source"), source});
+            return pactl({QStringLiteral("info")})
+                .contains(QStringLiteral("Default Source: ") + source);
+        });
+    }
+
+    // The sink's (or source's) state as pactl reports it: mute, and the raw
+    // volume of each channel.
+    bool muted(const QString &sink, const QString &kind = QStringLiteral("sink"))
+    {
+        return pactl({QStringLiteral("get-%1-mute").arg(kind), sink})
+            .contains(QStringLiteral("yes"));
+    }
+    QList<quint32> volume(const QString &sink, const QString &kind = QStringLiteral("sink"))
     {
         QList<quint32> result;
-        const QString text = pactl({QStringLiteral("get-sink-volume"), sink});
+        const QString text = pactl({QStringLiteral("get-%1-volume").arg(kind), sink});
         static const QRegularExpression channel(QStringLiteral(":\\s*(\\d+)\\s*/"));
         const QString first = text.section(QLatin1Char('\n'), 0, 0);
         for (auto it = channel.globalMatch(first); it.hasNext();)
