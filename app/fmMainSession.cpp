@@ -191,3 +191,8 @@ const SinkGuard *TfrmMain::sinkGuard() const
 {
     return m_session ? &m_session->sink : nullptr;
 }
+
+const SinkGuard *TfrmMain::sourceGuard() const
+{
+    return m_session ? &m_session->source : nullptr;
+}

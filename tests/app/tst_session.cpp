@@ -16,6 +16,7 @@
 #include "settings/gRegistry.h"
 
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTemporaryDir>
 
@@ -30,6 +31,7 @@ const QString Manager = QStringLiteral("org.freedesktop.login1.Manager");
 const QString UPower = QStringLiteral("org.freedesktop.UPower");
 const QString UPowerPath = QStringLiteral("/org/freedesktop/UPower");
 const QString Speakers = QStringLiteral("speakers");
+const QString Mic = QStringLiteral("mic");
 constexpr int Timeout = 15000;
 } // namespace
 
@@ -103,6 +105,8 @@ private Q_SLOTS:
         qputenv("PULSE_SERVER", m_sound->serverString().toUtf8());
         m_pipewire = std::make_unique<PrivateSoundServer>(PrivateSoundServer::Kind::PipeWire);
         QVERIFY(m_pipewire->ready());
+        for (PrivateSoundServer *server : {m_sound.get(), m_pipewire.get()})
+            QVERIFY(server->addSource(Mic, true));
     }
 
     void init()
@@ -285,6 +289,58 @@ private Q_SLOTS:
         QCOMPARE(m_observed.count(line), 1); // the guard's own changes were not intrusions
         w->ActActivateToggle->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(w->sinkGuard()->state(), SinkGuard::State::Idle, Timeout);
+    }
+
+    // The microphone's source: guarded while armed with the microphone
+    // detector on, and then only.
+    void microphoneGuarded_data()
+    {
+        QTest::addColumn<bool>("pipewire");
+        QTest::addColumn<bool>("detector");
+        QTest::addColumn<QStringList>("change");
+        QTest::addColumn<QString>("line");
+        for (const auto &[name, pipewire] :
+             {std::pair{"pulseaudio", false}, std::pair{"pipewire", true}}) {
+            const QStringList mute{"set-source-mute", Mic, "1"};
+            QTest::addRow("%s: muted", name) << pipewire << true << mute << "Microphone muted";
+            QTest::addRow("%s: 0%%", name)
+                << pipewire << true << QStringList{"set-source-volume", Mic, "0%"}
+                << "Microphone lowered";
+            QTest::addRow("%s: detector off", name) << pipewire << false << mute << "";
+        }
+    }
+    void microphoneGuarded()
+    {
+        QFETCH(bool, pipewire);
+        QFETCH(bool, detector);
+        QFETCH(QStringList, change);
+        QFETCH(QString, line);
+        PrivateSoundServer *server = pipewire ? m_pipewire.get() : m_sound.get();
+        qputenv("PULSE_SERVER", server->serverString().toUtf8());
+        server->pactl({"set-source-mute", Mic, "0"});
+        server->pactl({"set-source-volume", Mic, "100%"});
+        const auto restore = qScopeGuard([&] { server->pactl({"set-source-mute", Mic, "0"}); });
+        auto w = makeWindow({});
+        QVERIFY(w);
+        if (w->alarm().isOn(S::Microphone) != detector)
+            w->alarm().FlipSwitch(S::Microphone);
+        w->ActActivateToggle->trigger();
+        QVERIFY(w->alarm().isArmed());
+        QTRY_VERIFY_WITH_TIMEOUT(w->sinkGuard()->sinkState().has_value(), Timeout);
+        if (detector)
+            QTRY_VERIFY_WITH_TIMEOUT(w->sourceGuard()->sinkState().has_value(), Timeout);
+        else
+            QCOMPARE(w->sourceGuard()->state(), SinkGuard::State::Idle);
+        server->pactl(change);
+        if (detector) {
+            QTRY_VERIFY_WITH_TIMEOUT(m_observed.contains(line), Timeout);
+        } else {
+            QTest::qWait(1000);
+            QVERIFY(!m_observed.join(u' ').contains(QStringLiteral("Microphone")));
+        }
+        QCOMPARE(m_observed.count(line), int(detector));
+        w->ActActivateToggle->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(w->sourceGuard()->state(), SinkGuard::State::Idle, Timeout);
     }
 
     void missingServicesNotedOnce()
