@@ -49,6 +49,11 @@ void IdleThread::run()
 {
     pthread_setname_np(pthread_self(), m_name);
     for (;;) {
+        {
+            // A poke from now on asks for another round after this one.
+            const std::lock_guard lock(m_mutex);
+            m_poked = false;
+        }
         const bool busy = m_round();
         std::unique_lock lock(m_mutex);
         const auto woken = [this] { return m_quit || m_poked; };
@@ -60,7 +65,6 @@ void IdleThread::run()
         }
         if (m_quit)
             break;
-        m_poked = false;
     }
     AudioEngine::releaseThreadState();
 }
