@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -70,6 +71,18 @@ public:
     QString runtimeDir() const { return m_dir.filePath(QStringLiteral("run")); }
     QString serverString() const { return QStringLiteral("unix:") + m_socket; }
 
+    // SDL's pulseaudio driver speaks to this server until the guard goes.
+    [[nodiscard]] auto sdlThrough() const
+    {
+        const QByteArray driver = qgetenv("SDL_AUDIODRIVER");
+        qputenv("SDL_AUDIODRIVER", "pulseaudio");
+        qputenv("PULSE_SERVER", serverString().toUtf8());
+        return qScopeGuard([driver] {
+            qputenv("SDL_AUDIODRIVER", driver);
+            qunsetenv("PULSE_SERVER");
+        });
+    }
+
     // Ends the pulse protocol server (PulseAudio, or pipewire-pulse).
     void kill()
     {
@@ -113,16 +126,13 @@ public:
     bool addSource(const QString &name, bool makeDefault)
     {
         bool ok = false;
-        if (m_kind == Kind::PulseAudio) {
-            pactl({QStringLiteral("load-module"), QStringLiteral("module-null-source"),
-                   QStringLiteral("source_name=") + name, QStringLiteral("channels=2")},
-                  &ok);
-        } else {
-            pactl({QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
-                   QStringLiteral("sink_name=") + name, QStringLiteral("channels=2"),
-                   QStringLiteral("media.class=Audio/Source/Virtual")},
-                  &ok);
-        }
+        const bool pulse = m_kind == Kind::PulseAudio;
+        pactl({QStringLiteral("load-module"),
+               pulse ? QStringLiteral("module-null-source") : QStringLiteral("module-null-sink"),
+               (pulse ? QStringLiteral("source_name=") : QStringLiteral("sink_name=")) + name,
+               pulse ? QStringLiteral("channels=2")
+                     : QStringLiteral("media.class=Audio/Source/Virtual")},
+              &ok);
         const auto listed = [&] {
             return pactl(
                        {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")})
