@@ -238,7 +238,8 @@ public:
     QAction *mnuCalibrateMicrophone = nullptr;
 
 public:
-    const SinkGuard *sinkGuard() const; // null before FormCreate
+    const SinkGuard *sinkGuard() const;   // null before FormCreate
+    const SinkGuard *sourceGuard() const; // the microphone's; null before FormCreate
     // Exit (button, menu, tray): ends the program, after the PIN where one
     // is set; the window manager's close while guarding only hides
     // (fmMainClose.cpp).

@@ -1,5 +1,6 @@
 // The window's session services: the sleep inhibitor and the lid (logind),
-// the power cable (UPower) and the output sink's guard (libpulse). Each
+// the power cable (UPower) and the guards of the output sink and of the
+// microphone's source (libpulse). Each
 // service only observes; the alarm control decides what a signal means.
 
 #include "app/fmMain.h"
@@ -25,6 +26,7 @@ struct TfrmMain::SessionServices : QObject
     LogindService logind;
     UPowerService power;
     SinkGuard sink;
+    SinkGuard source{SinkGuard::Side::Capture};
     QAction *lidAction = nullptr;
     QAction *powerAction = nullptr;
     // One note per arming about what cannot be guarded here.
@@ -95,8 +97,11 @@ void TfrmMain::wireSessionServices()
     });
     // Also during a run (a mute of the program's own stream), when the
     // trigger itself is refused: the line is written all the same.
-    connect(&s->sink, &SinkGuard::intrusion, s,
-            [alarm](const QString &message) { alarm->ActivateAlarmOrReport(message); });
+    // The microphone's source is the microphone detector's: guarded only
+    // while that detector listens (its switch is fixed while the alarm is on).
+    for (SinkGuard *guard : {&s->sink, &s->source})
+        connect(guard, &SinkGuard::intrusion, s,
+                [alarm](const QString &message) { alarm->ActivateAlarmOrReport(message); });
 
     auto noteVolume = [this, s] {
         s->volumeNotePending = false;
@@ -120,12 +125,15 @@ void TfrmMain::wireSessionServices()
         }
     });
 
-    connect(alarm, &AlarmControl::armStateChanged, s, [s, noteVolume](A state) {
+    connect(alarm, &AlarmControl::armStateChanged, s, [s, alarm, noteVolume](A state) {
         const bool guarding = state != A::Disarmed;
         s->logind.setWatching(guarding);
         // The guard connects only now: at rest no libpulse thread runs.
         s->sink.setWatching(guarding);
         s->sink.setArmed(state == A::Armed);
+        const bool listening = alarm->isOn(S::Microphone);
+        s->source.setWatching(guarding && listening);
+        s->source.setArmed(state == A::Armed && listening);
         if (!guarding) {
             s->logind.releaseLock();
             s->runPending = false;
@@ -173,6 +181,8 @@ void TfrmMain::closeSessionServices()
     // Closing does not disarm, but the sink and the sleep lock go back.
     m_session->sink.setArmed(false);
     m_session->sink.setWatching(false);
+    m_session->source.setArmed(false);
+    m_session->source.setWatching(false);
     m_session->logind.releaseLock();
     m_session->logind.setWatching(false);
 }
@@ -180,4 +190,9 @@ void TfrmMain::closeSessionServices()
 const SinkGuard *TfrmMain::sinkGuard() const
 {
     return m_session ? &m_session->sink : nullptr;
+}
+
+const SinkGuard *TfrmMain::sourceGuard() const
+{
+    return m_session ? &m_session->source : nullptr;
 }

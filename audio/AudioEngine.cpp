@@ -41,8 +41,8 @@ qint64 nowMs()
 
 AudioEngine::Impl::~Impl()
 {
-    stopKeeper();
-    stopFeeder();
+    keeper.stop();
+    feeder.stop();
 }
 
 AudioEngine::AudioEngine() : d(std::make_unique<Impl>())
@@ -52,7 +52,7 @@ AudioEngine::AudioEngine() : d(std::make_unique<Impl>())
 
 AudioEngine::~AudioEngine()
 {
-    d->stopKeeper();
+    d->keeper.stop();
     freeCapture();
     freeOutput();
     d->freeAllStreams();
@@ -76,7 +76,7 @@ bool AudioEngine::initCapture()
     if (!d->wakeSdlLocked())
         return false;
     d->captureSdl = true;
-    d->startKeeper(); // shuts SDL down again once nothing is open
+    d->keeper.poke(); // shuts SDL down again once nothing is open
     d->captureName.clear();
     // A machine without a microphone still runs the other detectors: capture
     // is ready but lists no input. -1 means the driver cannot list devices;
@@ -120,7 +120,7 @@ bool AudioEngine::initOutput(int frequency)
     d->closeOutputLocked();
     d->outputSdl = true;
     d->outputReady = true;
-    d->startKeeper(); // shuts SDL down again once nothing is open
+    d->keeper.poke(); // shuts SDL down again once nothing is open
     return true;
 }
 
@@ -135,7 +135,7 @@ void AudioEngine::setStandby(bool standby)
     }
     // Started (or let go) on the keeper's thread: starting can block on the
     // sound server.
-    d->startKeeper();
+    d->keeper.poke();
 }
 
 bool AudioEngine::soundSystemStarted() const
@@ -206,7 +206,7 @@ void AudioEngine::prepareOutput()
             return;
     }
     d->outputWanted.store(true);
-    d->startKeeper();
+    d->keeper.poke();
 }
 
 void AudioEngine::setDeviceListener(QObject *context, DeviceListener listener)
@@ -270,7 +270,7 @@ Handle AudioEngine::startCapture(int frequency, CaptureCallback callback)
         d->captureCallback = nullptr;
         return 0;
     }
-    d->startKeeper();
+    d->keeper.poke();
     return handle;
 }
 
@@ -322,7 +322,7 @@ Handle AudioEngine::createFileStream(const QString &path, quint32 flags)
         const std::lock_guard lock(d->streamsMutex);
         d->streams.emplace(handle, std::move(stream));
     }
-    d->startFeeder();
+    d->feeder.poke();
     return handle;
 }
 
@@ -356,14 +356,14 @@ bool AudioEngine::play(Handle stream)
     found->fillAtLeast(std::size_t(kMixChunkFrames) * 2);
     if (!found->start())
         return false;
-    d->startFeeder();
+    d->feeder.poke();
     if (toDevice) {
         // The device opens on the keeper's thread. While the devices are
         // lost the sound waits for one attempt to bring them back, made now;
         // if that fails the sound ends unheard.
         if (d->devicesLost.load())
             d->recoverNow.store(true);
-        d->startKeeper();
+        d->keeper.poke();
     }
     return true;
 }

@@ -6,15 +6,12 @@
 
 #include "audio/EngineImpl.h"
 
-#include <pthread.h>
-
 #include <QMetaObject>
 
 namespace audio {
 
 namespace {
 
-constexpr auto kKeeperTick = std::chrono::milliseconds(1000);
 constexpr qint64 kSilentMs = 4000;    // a running device calls back at least every 100 ms
 constexpr qint64 kRetryMs = 1500;     // between two attempts to get the devices back
 constexpr qint64 kIdleCloseMs = 3000; // the output stays open this long after a sound
@@ -56,59 +53,8 @@ void AudioEngine::Impl::sleepSdlLocked()
     sdlAwake = false;
 }
 
-void AudioEngine::Impl::startKeeper()
-{
-    const std::lock_guard lock(keeperMutex);
-    keeperPoked = true;
-    if (keeper.joinable() && keeperGone) {
-        // It has left its loop and only returns: the join is short.
-        keeper.join();
-        keeperGone = false;
-    }
-    if (!keeper.joinable())
-        keeper = std::thread([this] { keepLoop(); });
-    keeperWake.notify_one();
-}
-
-void AudioEngine::Impl::stopKeeper()
-{
-    if (!keeper.joinable())
-        return;
-    {
-        const std::lock_guard lock(keeperMutex);
-        keeperQuit = true;
-    }
-    keeperWake.notify_all();
-    keeper.join();
-    keeperQuit = false;
-    keeperGone = false;
-}
-
-void AudioEngine::Impl::keepLoop()
-{
-    pthread_setname_np(pthread_self(), "tarvo-keeper"); // for ps and /proc
-    for (;;) {
-        const bool busy = checkDevices();
-        std::unique_lock lock(keeperMutex);
-        const auto woken = [this] { return keeperQuit || keeperPoked; };
-        // Nothing open, nothing lost and SDL shut down: the thread ends;
-        // the next play() or capture starts it again.
-        if (busy) {
-            keeperWake.wait_for(lock, kKeeperTick, woken);
-        } else if (!woken()) {
-            keeperGone = true;
-            // SDL keeps per-thread error text for threads it did not start.
-            SDL_TLSCleanup();
-            return;
-        }
-        if (keeperQuit) {
-            SDL_TLSCleanup();
-            return;
-        }
-        keeperPoked = false;
-    }
-}
-
+// Nothing open, nothing lost and SDL shut down: the keeper's thread ends;
+// the next play() or capture starts it again.
 bool AudioEngine::Impl::checkDevices()
 {
     const std::lock_guard lock(sdlMutex);

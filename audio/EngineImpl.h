@@ -15,17 +15,16 @@
 
 #include "audio/AudioEngine.h"
 #include "audio/FileStream.h"
+#include "audio/IdleThread.h"
 
 #include <QObject>
 #include <SDL.h>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace audio {
@@ -35,6 +34,8 @@ using Clock = std::chrono::steady_clock;
 inline constexpr Uint16 kOutputPeriodFrames = 1024; // about 23 ms at 44100 Hz
 inline constexpr int kMixChunkFrames = 1024;
 inline constexpr int kMaxOutputChannels = 8;
+inline constexpr auto kFeedInterval = std::chrono::milliseconds(20); // decoder, while playing
+inline constexpr auto kKeeperTick = std::chrono::milliseconds(1000); // keeper, while busy
 
 Handle newHandle();
 bool runtimeSdlAtLeast(int major, int minor, int patch);
@@ -92,26 +93,19 @@ struct AudioEngine::Impl
     std::map<Handle, std::shared_ptr<FileStream>> streams;
 
     // --- decoder thread ------------------------------------------------------
-    std::thread feeder;
-    std::mutex feederMutex;
-    std::condition_variable feederWake;
-    bool feederQuit = false;
-    bool feederPoked = false;
-    bool feederGone = false; // ended when idle; joined by the next start
+    std::vector<std::shared_ptr<FileStream>> hungry; // the decoder's own
 
     // --- keeper thread -----------------------------------------------------------
-    std::thread keeper;
-    std::mutex keeperMutex;
-    std::condition_variable keeperWake;
-    bool keeperQuit = false;
-    bool keeperPoked = false;
-    bool keeperGone = false; // ended when idle; joined by the next start
     std::atomic<bool> devicesLost{false};
     std::atomic<bool> recoverNow{false}; // a sound waits: try at once, not at the next retry
     qint64 nextRecovery = 0;
     std::mutex listenerMutex;
     QObject *listenerContext = nullptr;
     DeviceListener listener;
+
+    // Ended when idle; poke() starts them again and wakes them.
+    IdleThread feeder{"tarvo-decoder", kFeedInterval, [this] { return feedRound(); }};
+    IdleThread keeper{"tarvo-keeper", kKeeperTick, [this] { return checkDevices(); }};
 
     ~Impl();
 
@@ -122,9 +116,7 @@ struct AudioEngine::Impl
     bool anyStreamPlaying();
     void endPlayingStreams();
     void mix(float *acc, int frames, int channels);
-    void startFeeder(); // (re)starts the thread if needed and wakes it
-    void feedLoop();
-    void stopFeeder();
+    bool feedRound(); // true while a stream plays
 
     // OutputDevice.cpp (sdlMutex held)
     bool openOutputLocked();
@@ -141,10 +133,7 @@ struct AudioEngine::Impl
     // DeviceKeeper.cpp
     bool wakeSdlLocked(); // starts SDL's audio with the driver chosen first
     void sleepSdlLocked();
-    void startKeeper(); // (re)starts the thread if needed and wakes it
-    void stopKeeper();
-    void keepLoop();
-    bool checkDevices(); // true while a device is open or lost
+    bool checkDevices(); // the keeper's round: true while a device is open or lost
     bool recoverLocked();
     void tell(DeviceEvent event);
 };

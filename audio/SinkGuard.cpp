@@ -4,7 +4,13 @@
 #include <QSignalBlocker>
 #include <algorithm>
 
-SinkGuard::SinkGuard(const QString &server, QObject *parent) : QObject(parent), m_server(server)
+SinkGuard::SinkGuard(const QString &server, QObject *parent)
+    : SinkGuard(Side::Playback, server, parent)
+{
+}
+
+SinkGuard::SinkGuard(Side side, const QString &server, QObject *parent)
+    : QObject(parent), m_side(side), m_server(server)
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &SinkGuard::Connect);
@@ -63,7 +69,7 @@ void SinkGuard::setWatching(bool watching)
 
 void SinkGuard::Start()
 {
-    m_loop = std::make_shared<Loop>();
+    m_loop = std::make_shared<Loop>(m_side);
     m_loop->receiver = this;
     SetState(State::Connecting);
     m_loop->mainloop = pa_threaded_mainloop_new();
@@ -220,7 +226,8 @@ void SinkGuard::OnSink(const QString &name, const SinkState &state, bool settled
     }
     if (!m_armed)
         return;
-    const QString verdict = Follow(m_reference, state, &Judge);
+    const QString verdict =
+        Follow(m_reference, state, m_side == Side::Capture ? &JudgeMicrophone : &Judge);
     if (!verdict.isEmpty())
         Q_EMIT intrusion(verdict);
 }
@@ -325,12 +332,7 @@ bool SinkGuard::Apply(const QString &name, const SinkState &state)
     if (context && pa_context_get_state(context) == PA_CONTEXT_READY &&
         Loop::FillVolume(state, volume)) {
         const QByteArray sink = name.toUtf8();
-        if (pa_operation *op = pa_context_set_sink_volume_by_name(context, sink.constData(),
-                                                                  &volume, nullptr, nullptr))
-            pa_operation_unref(op);
-        if (pa_operation *op = pa_context_set_sink_mute_by_name(
-                context, sink.constData(), state.muted ? 1 : 0, nullptr, nullptr))
-            pa_operation_unref(op);
+        m_loop->SetSink(sink.constData(), volume, state.muted);
         ++m_loop->generation;
         m_loop->QuerySink(sink.constData());
         applied = true;
@@ -365,8 +367,13 @@ void SinkGuard::setArmed(bool armed)
         return;
     m_armed = armed;
     m_reference = armed ? m_current : std::nullopt;
+    m_enforcements = 0;
     for (Stream &stream : m_streams)
         stream.reference = armed ? std::optional(stream.state) : std::nullopt;
+    if (armed && m_side == Side::Capture) {
+        for (const quint32 index : m_streams.keys())
+            KeepRecording(index, std::nullopt);
+    }
     if (armed) {
         m_recheck.start();
     } else {
@@ -378,7 +385,8 @@ void SinkGuard::setArmed(bool armed)
 
 void SinkGuard::setRunActive(bool active)
 {
-    if (active == m_runActive)
+    // Nothing is made loud on the capture side: the source stays the user's.
+    if (active == m_runActive || m_side == Side::Capture)
         return;
     m_runActive = active;
     m_enforcements = 0;

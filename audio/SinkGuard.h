@@ -17,6 +17,13 @@
 // mute or a drop of one is an intrusion ("Alarm sound muted", "Alarm sound
 // lowered"), also during a run.
 //
+// On the capture side (Side::Capture) the same guard watches the default
+// source and the program's own recording streams instead: while armed, a
+// mute or a drop of either is an intrusion ("Microphone muted",
+// "Microphone lowered"). The source itself is never changed; the program's
+// own recording stream is unmuted and put back to its level while armed.
+// There is no run on this side.
+//
 // The guard is connected only while it has something to do: while the
 // owner watches (arming and armed), during a run, and until a sink it
 // changed is put back; a short while after that it disconnects and
@@ -40,6 +47,14 @@ class SinkGuard : public QObject
 {
     Q_OBJECT
 public:
+    // Which half of the sound server is guarded: the default sink and this
+    // program's playback streams, or the default source and its recording
+    // streams.
+    enum class Side
+    {
+        Playback,
+        Capture
+    };
     enum class State
     {
         Idle, // not connected: nothing to guard
@@ -74,6 +89,8 @@ public:
     // server: a libpulse server string; empty for the default one (which
     // follows PULSE_SERVER and the client configuration). Never spawns one.
     explicit SinkGuard(const QString &server = QString(), QObject *parent = nullptr);
+    explicit SinkGuard(Side side, const QString &server = QString(), QObject *parent = nullptr);
+    Side side() const { return m_side; }
     ~SinkGuard() override;
 
     // Connects and stays connected while watching; a guard that is not
@@ -95,9 +112,11 @@ public:
     // Whether a new state of an armed sink, against what it was, is an
     // intrusion; the text to report, or empty.
     static QString Judge(const SinkState &before, const SinkState &now);
-    // The same for one of the program's own streams.
+    // The same for one of the program's own playback streams.
     static QString JudgeStream(const SinkState &before, const SinkState &now);
-    // The program's own playback streams as last heard, by server index.
+    // The same for the default source and the own recording streams.
+    static QString JudgeMicrophone(const SinkState &before, const SinkState &now);
+    // The program's own streams as last heard, by server index.
     QHash<quint32, SinkState> ownStreams() const;
     static quint32 Level(const SinkState &state);
     static bool Matches(const SinkState &a, const SinkState &b);
@@ -139,9 +158,13 @@ private:
     };
     void OnStream(quint32 index, const SinkState &state, bool settled);
     void EnforceStream(quint32 index);
+    // Capture side, armed: the own recording stream unmuted, at its level.
+    void KeepRecording(quint32 index, const std::optional<SinkState> &before);
+    void SetStream(quint32 index, const SinkState &wanted);
     void SettleStreams();
     QHash<quint32, Stream> m_streams;
 
+    Side m_side = Side::Playback;
     QString m_server;
     std::shared_ptr<Loop> m_loop;
     State m_state = State::Idle;

@@ -1,6 +1,9 @@
 #pragma once
-// SinkGuard's side on libpulse's thread: the connection, the queries and the
-// hand-off of what they learn to the guard's own thread. Private to audio/.
+// SinkGuard's part on libpulse's thread: the connection, the queries, the
+// changes and the hand-off of what they learn to the guard's own thread.
+// Every call that differs between the playback side (sinks, sink-inputs)
+// and the capture side (sources, source-outputs) is chosen here. Private to
+// audio/.
 
 #include "audio/SinkGuard.h"
 
@@ -20,9 +23,9 @@ struct SinkGuard::Event
     {
         Ready,
         Lost,
-        DefaultSink,
+        DefaultSink, // or source, on the capture side
         Sink,
-        Stream, // a playback stream of this process, new or changed
+        Stream, // a stream of this process, new or changed
         StreamGone
     } kind;
     QString name;
@@ -38,6 +41,10 @@ struct SinkGuard::Event
 // context and the query list; queueMutex guards the hand-off to the owner.
 struct SinkGuard::Loop
 {
+    const SinkGuard::Side side;
+    explicit Loop(SinkGuard::Side side) : side(side) {}
+    bool capture() const { return side == SinkGuard::Side::Capture; }
+
     pa_threaded_mainloop *mainloop = nullptr;
     pa_context *context = nullptr;
     // Bumped (under the main loop's lock) with every change the guard makes.
@@ -106,11 +113,17 @@ struct SinkGuard::Loop
     {
         if (!context || !name || !*name)
             return;
-        pa_operation *op = pa_context_get_sink_info_by_name(context, name, &Loop::OnSinkInfo, this);
-        if (!op)
-            return;
-        queries.push_back(generation.load());
-        pa_operation_unref(op);
+        Track(queries, capture() ? pa_context_get_source_info_by_name(
+                                       context, name, &Loop::OnSinkInfo<pa_source_info>, this)
+                                 : pa_context_get_sink_info_by_name(
+                                       context, name, &Loop::OnSinkInfo<pa_sink_info>, this));
+    }
+    void QuerySink(uint32_t index)
+    {
+        Track(queries, capture() ? pa_context_get_source_info_by_index(
+                                       context, index, &Loop::OnSinkInfo<pa_source_info>, this)
+                                 : pa_context_get_sink_info_by_index(
+                                       context, index, &Loop::OnSinkInfo<pa_sink_info>, this));
     }
 
     // One stream, or every stream when index is PA_INVALID_INDEX.
@@ -118,14 +131,47 @@ struct SinkGuard::Loop
     {
         if (!context)
             return;
-        pa_operation *op =
-            index == PA_INVALID_INDEX
-                ? pa_context_get_sink_input_info_list(context, &Loop::OnStreamInfo, this)
-                : pa_context_get_sink_input_info(context, index, &Loop::OnStreamInfo, this);
+        constexpr auto onInput = &Loop::OnStreamInfo<pa_sink_input_info>;
+        constexpr auto onOutput = &Loop::OnStreamInfo<pa_source_output_info>;
+        const bool all = index == PA_INVALID_INDEX;
+        Track(streamQueries,
+              capture() ? (all ? pa_context_get_source_output_info_list(context, onOutput, this)
+                               : pa_context_get_source_output_info(context, index, onOutput, this))
+                        : (all ? pa_context_get_sink_input_info_list(context, onInput, this)
+                               : pa_context_get_sink_input_info(context, index, onInput, this)));
+    }
+
+    // A reply to come, asked for at the current generation.
+    void Track(std::deque<quint64> &list, pa_operation *op)
+    {
         if (!op)
             return;
-        streamQueries.push_back(generation.load());
+        list.push_back(generation.load());
         pa_operation_unref(op);
+    }
+
+    // Changes are sent without waiting for their answer; the queries after
+    // them show what the server made of them.
+    void SetSink(const char *name, const pa_cvolume &volume, bool muted)
+    {
+        Unref(capture()
+                  ? pa_context_set_source_volume_by_name(context, name, &volume, nullptr, nullptr)
+                  : pa_context_set_sink_volume_by_name(context, name, &volume, nullptr, nullptr));
+        Unref(capture() ? pa_context_set_source_mute_by_name(context, name, muted, nullptr, nullptr)
+                        : pa_context_set_sink_mute_by_name(context, name, muted, nullptr, nullptr));
+    }
+    void SetStream(uint32_t index, const pa_cvolume &volume, bool muted)
+    {
+        Unref(capture()
+                  ? pa_context_set_source_output_volume(context, index, &volume, nullptr, nullptr)
+                  : pa_context_set_sink_input_volume(context, index, &volume, nullptr, nullptr));
+        Unref(capture() ? pa_context_set_source_output_mute(context, index, muted, nullptr, nullptr)
+                        : pa_context_set_sink_input_mute(context, index, muted, nullptr, nullptr));
+    }
+    static void Unref(pa_operation *op)
+    {
+        if (op)
+            pa_operation_unref(op);
     }
 
     void QueryServer()
@@ -140,9 +186,10 @@ struct SinkGuard::Loop
         switch (pa_context_get_state(context)) {
         case PA_CONTEXT_READY: {
             pa_context_set_subscribe_callback(context, &Loop::OnSubscription, loop);
-            const auto mask =
-                pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER |
-                                       PA_SUBSCRIPTION_MASK_SINK_INPUT);
+            const auto mask = pa_subscription_mask_t(
+                PA_SUBSCRIPTION_MASK_SERVER |
+                (loop->capture() ? PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT
+                                 : PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT));
             if (pa_operation *op = pa_context_subscribe(context, mask, nullptr, nullptr))
                 pa_operation_unref(op);
             loop->Post({Event::Kind::Ready, {}, {}, 0});
@@ -166,34 +213,36 @@ struct SinkGuard::Loop
         const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
         const bool removed =
             (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE;
+        const auto device =
+            loop->capture() ? PA_SUBSCRIPTION_EVENT_SOURCE : PA_SUBSCRIPTION_EVENT_SINK;
+        const auto stream = loop->capture() ? PA_SUBSCRIPTION_EVENT_SOURCE_OUTPUT
+                                            : PA_SUBSCRIPTION_EVENT_SINK_INPUT;
         if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
             loop->QueryServer();
-        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
+        } else if (facility == stream) {
             if (removed)
                 loop->Post({Event::Kind::StreamGone, {}, {}, 0, index});
             else
                 loop->QueryStreams(index);
-        } else if (facility == PA_SUBSCRIPTION_EVENT_SINK &&
-                   (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_REMOVE) {
-            // Any sink may be the default one; the owner picks.
-            pa_operation *op =
-                pa_context_get_sink_info_by_index(loop->context, index, &Loop::OnSinkInfo, loop);
-            if (op) {
-                loop->queries.push_back(loop->generation.load());
-                pa_operation_unref(op);
-            }
+        } else if (facility == device && !removed) {
+            // Any of them may be the default one; the owner picks.
+            loop->QuerySink(index);
         }
     }
 
     static void OnServerInfo(pa_context *, const pa_server_info *info, void *userdata)
     {
         auto *loop = static_cast<Loop *>(userdata);
-        const char *sink = info ? info->default_sink_name : nullptr;
+        const char *sink = !info             ? nullptr
+                           : loop->capture() ? info->default_source_name
+                                             : info->default_sink_name;
         loop->Post({Event::Kind::DefaultSink, QString::fromUtf8(sink ? sink : ""), {}, 0});
         loop->QuerySink(sink);
     }
 
-    static void OnSinkInfo(pa_context *, const pa_sink_info *info, int eol, void *userdata)
+    // Info: pa_sink_info or pa_source_info.
+    template <typename Info>
+    static void OnSinkInfo(pa_context *, const Info *info, int eol, void *userdata)
     {
         auto *loop = static_cast<Loop *>(userdata);
         if (loop->queries.empty())
@@ -211,7 +260,9 @@ struct SinkGuard::Loop
         loop->Post(std::move(event));
     }
 
-    static void OnStreamInfo(pa_context *, const pa_sink_input_info *info, int eol, void *userdata)
+    // Info: pa_sink_input_info or pa_source_output_info.
+    template <typename Info>
+    static void OnStreamInfo(pa_context *, const Info *info, int eol, void *userdata)
     {
         auto *loop = static_cast<Loop *>(userdata);
         if (loop->streamQueries.empty())

@@ -1,8 +1,10 @@
-// The program's own playback streams: unmuted and at least at full volume
+// The program's own streams. Playback: unmuted and at least at full volume
 // for every alarm run, and watched while armed. A session manager restores
 // a stream's last mute and volume when it opens (keyed by the application's
 // name), so one mute by an intruder would otherwise silence every later
 // alarm; setting the stream at each open also overwrites what was stored.
+// Capture: watched while armed, and unmuted and put back to its level
+// while armed, so that the microphone detector goes on hearing.
 
 #include "audio/SinkGuard.h"
 #include "audio/SinkGuardLoop.h"
@@ -15,6 +17,14 @@ QString SinkGuard::JudgeStream(const SinkState &before, const SinkState &now)
     if (verdict.isEmpty())
         return verdict;
     return now.muted ? QStringLiteral("Alarm sound muted") : QStringLiteral("Alarm sound lowered");
+}
+
+QString SinkGuard::JudgeMicrophone(const SinkState &before, const SinkState &now)
+{
+    const QString verdict = Judge(before, now);
+    if (verdict.isEmpty())
+        return verdict;
+    return now.muted ? QStringLiteral("Microphone muted") : QStringLiteral("Microphone lowered");
 }
 
 QHash<quint32, SinkGuard::SinkState> SinkGuard::ownStreams() const
@@ -36,22 +46,50 @@ void SinkGuard::OnStream(quint32 index, const SinkState &state, bool settled)
             return; // the guard's own change is on its way
         stream.pending.reset();
     }
-    const QString verdict = m_armed ? Follow(stream.reference, state, &JudgeStream) : QString();
+    const bool capture = m_side == Side::Capture;
+    const std::optional<SinkState> before = stream.reference;
+    const QString verdict =
+        m_armed ? Follow(stream.reference, state, capture ? &JudgeMicrophone : &JudgeStream)
+                : QString();
     if (m_runActive)
         EnforceStream(index);
+    else if (capture && m_armed)
+        KeepRecording(index, verdict.isEmpty() ? std::nullopt : before);
     if (!verdict.isEmpty())
         Q_EMIT intrusion(verdict);
 }
 
 void SinkGuard::EnforceStream(quint32 index)
 {
-    const auto stream = m_streams.find(index);
-    if (stream == m_streams.end() || stream->pending || !m_loop || !m_loop->mainloop)
+    const auto stream = m_streams.constFind(index);
+    if (stream == m_streams.cend())
         return;
     SinkState wanted = stream->state;
     wanted.muted = false;
     for (quint32 &v : wanted.volume)
         v = std::max(v, FullVolume);
+    SetStream(index, wanted);
+}
+
+void SinkGuard::KeepRecording(quint32 index, const std::optional<SinkState> &before)
+{
+    const auto stream = m_streams.constFind(index);
+    if (stream == m_streams.cend())
+        return;
+    // Unmuted always; a drop judged an intrusion goes back to the level
+    // before it. The user's own level, set while disarmed, stays.
+    SinkState wanted = stream->state;
+    wanted.muted = false;
+    if (before && before->volume.size() == wanted.volume.size() && Level(*before) > Level(wanted))
+        wanted.volume = before->volume;
+    SetStream(index, wanted);
+}
+
+void SinkGuard::SetStream(quint32 index, const SinkState &wanted)
+{
+    const auto stream = m_streams.find(index);
+    if (stream == m_streams.end() || stream->pending || !m_loop || !m_loop->mainloop)
+        return;
     pa_cvolume volume;
     if (wanted == stream->state || m_enforcements >= MaxEnforcementsPerRun ||
         !Loop::FillVolume(wanted, volume))
@@ -60,11 +98,7 @@ void SinkGuard::EnforceStream(quint32 index)
     pa_threaded_mainloop_lock(m_loop->mainloop);
     pa_context *context = m_loop->context;
     if (context && pa_context_get_state(context) == PA_CONTEXT_READY) {
-        if (pa_operation *op =
-                pa_context_set_sink_input_volume(context, index, &volume, nullptr, nullptr))
-            pa_operation_unref(op);
-        if (pa_operation *op = pa_context_set_sink_input_mute(context, index, 0, nullptr, nullptr))
-            pa_operation_unref(op);
+        m_loop->SetStream(index, volume, wanted.muted);
         ++m_loop->generation;
         m_loop->QueryStreams(index);
         stream->pending = wanted;

@@ -2,15 +2,11 @@
 
 #include "audio/EngineImpl.h"
 
-#include <pthread.h>
-
 #include <algorithm>
 
 namespace audio {
 
 namespace {
-
-constexpr auto kFeedInterval = std::chrono::milliseconds(20);
 
 // The channel where a speaker pair starts in SDL's channel order; pairs the
 // device lacks play on the front pair.
@@ -100,68 +96,25 @@ void AudioEngine::Impl::mix(float *acc, int frames, int channels)
         stream->mixInto(acc, frames, channels, firstChannelFor(stream->flags(), channels));
 }
 
-void AudioEngine::Impl::startFeeder()
+// Idle without playing streams, the thread ends; play() starts it again.
+bool AudioEngine::Impl::feedRound()
 {
-    const std::lock_guard lock(feederMutex);
-    feederPoked = true;
-    if (feeder.joinable() && feederGone) {
-        // It has left its loop and only returns: the join is short.
-        feeder.join();
-        feederGone = false;
-    }
-    if (!feeder.joinable())
-        feeder = std::thread([this] { feedLoop(); });
-    feederWake.notify_one();
-}
-
-void AudioEngine::Impl::stopFeeder()
-{
-    if (!feeder.joinable())
-        return;
+    reapEndedStreams();
+    bool anyUnfinished = false;
     {
-        const std::lock_guard lock(feederMutex);
-        feederQuit = true;
-    }
-    feederWake.notify_all();
-    feeder.join();
-    feederQuit = false;
-    feederGone = false;
-}
-
-void AudioEngine::Impl::feedLoop()
-{
-    pthread_setname_np(pthread_self(), "tarvo-decoder"); // for ps and /proc
-    std::vector<std::shared_ptr<FileStream>> hungry;
-    for (;;) {
-        reapEndedStreams();
-        bool anyUnfinished = false;
-        {
-            const std::lock_guard lock(streamsMutex);
-            for (const auto &[handle, stream] : streams) {
-                if (stream->state() == FileStream::State::Playing) {
-                    anyUnfinished = true; // until it ends, it may want data or freeing
-                    if (stream->needsData())
-                        hungry.push_back(stream);
-                }
+        const std::lock_guard lock(streamsMutex);
+        for (const auto &[handle, stream] : streams) {
+            if (stream->state() == FileStream::State::Playing) {
+                anyUnfinished = true; // until it ends, it may want data or freeing
+                if (stream->needsData())
+                    hungry.push_back(stream);
             }
         }
-        for (const auto &stream : hungry)
-            stream->fill();
-        hungry.clear();
-
-        std::unique_lock lock(feederMutex);
-        // Idle without playing streams: the thread ends; play() starts it
-        // again.
-        if (anyUnfinished) {
-            feederWake.wait_for(lock, kFeedInterval, [this] { return feederQuit || feederPoked; });
-        } else if (!feederQuit && !feederPoked) {
-            feederGone = true;
-            return;
-        }
-        if (feederQuit)
-            return;
-        feederPoked = false;
     }
+    for (const auto &stream : hungry)
+        stream->fill();
+    hungry.clear();
+    return anyUnfinished;
 }
 
 } // namespace audio

@@ -16,6 +16,7 @@
 #include "settings/gRegistry.h"
 
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTemporaryDir>
 
@@ -30,6 +31,7 @@ const QString Manager = QStringLiteral("org.freedesktop.login1.Manager");
 const QString UPower = QStringLiteral("org.freedesktop.UPower");
 const QString UPowerPath = QStringLiteral("/org/freedesktop/UPower");
 const QString Speakers = QStringLiteral("speakers");
+const QString Mic = QStringLiteral("mic");
 constexpr int Timeout = 15000;
 } // namespace
 
@@ -103,6 +105,8 @@ private Q_SLOTS:
         qputenv("PULSE_SERVER", m_sound->serverString().toUtf8());
         m_pipewire = std::make_unique<PrivateSoundServer>(PrivateSoundServer::Kind::PipeWire);
         QVERIFY(m_pipewire->ready());
+        for (PrivateSoundServer *server : {m_sound.get(), m_pipewire.get()})
+            QVERIFY(server->addSource(Mic, true));
     }
 
     void init()
@@ -285,6 +289,57 @@ private Q_SLOTS:
         QCOMPARE(m_observed.count(line), 1); // the guard's own changes were not intrusions
         w->ActActivateToggle->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(w->sinkGuard()->state(), SinkGuard::State::Idle, Timeout);
+    }
+
+    // The microphone's source: guarded while armed with the microphone
+    // detector on, and then only.
+    void microphoneGuarded_data()
+    {
+        QTest::addColumn<bool>("pipewire");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("line"); // empty: the detector is off
+        for (const auto &[name, pipewire] :
+             {std::pair{"pulseaudio", false}, std::pair{"pipewire", true}}) {
+            QTest::addRow("%s: muted", name) << pipewire << "mute"
+                                             << "Microphone muted";
+            QTest::addRow("%s: 0%%", name) << pipewire << "volume"
+                                           << "Microphone lowered";
+            QTest::addRow("%s: detector off", name) << pipewire << "mute"
+                                                    << "";
+        }
+    }
+    void microphoneGuarded()
+    {
+        QFETCH(bool, pipewire);
+        QFETCH(QString, change);
+        QFETCH(QString, line);
+        PrivateSoundServer *server = pipewire ? m_pipewire.get() : m_sound.get();
+        qputenv("PULSE_SERVER", server->serverString().toUtf8());
+        const auto reset = [server] {
+            server->pactl({"set-source-mute", Mic, "0"});
+            server->pactl({"set-source-volume", Mic, "100%"});
+        };
+        reset();
+        const auto restore = qScopeGuard(reset);
+        auto w = makeWindow({});
+        QVERIFY(w);
+        if (w->alarm().isOn(S::Microphone) == line.isEmpty())
+            w->alarm().FlipSwitch(S::Microphone);
+        w->ActActivateToggle->trigger();
+        QVERIFY(w->alarm().isArmed());
+        QTRY_VERIFY_WITH_TIMEOUT(w->sinkGuard()->sinkState().has_value(), Timeout);
+        if (!line.isEmpty())
+            QTRY_VERIFY_WITH_TIMEOUT(w->sourceGuard()->sinkState().has_value(), Timeout);
+        QCOMPARE(w->sourceGuard()->connected(), !line.isEmpty());
+        server->pactl({"set-source-" + change, Mic, change == "mute" ? "1" : "0%"});
+        QTest::qWait(1000);
+        const auto intrusions = [this] {
+            return m_observed.count(QStringLiteral("Microphone muted")) +
+                   m_observed.count(QStringLiteral("Microphone lowered"));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(intrusions(), int(!line.isEmpty()), Timeout);
+        QVERIFY(line.isEmpty() || m_observed.contains(line));
+        w->ActActivateToggle->trigger();
     }
 
     void missingServicesNotedOnce()

@@ -2,7 +2,8 @@
 // A private sound server for tests that speak to one over libpulse: either
 // PulseAudio, or PipeWire with its pulse server and WirePlumber (on a
 // private session bus, which WirePlumber needs). Two null sinks,
-// "speakers" (the default) and "other". Nothing touches the user's own
+// "speakers" (the default) and "other"; addSource makes a microphone's
+// source for tests of the capture side. Nothing touches the user's own
 // server; every process is killed when the object goes.
 
 #include "common/PrivateBus.h"
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -69,6 +71,18 @@ public:
     QString runtimeDir() const { return m_dir.filePath(QStringLiteral("run")); }
     QString serverString() const { return QStringLiteral("unix:") + m_socket; }
 
+    // SDL's pulseaudio driver speaks to this server until the guard goes.
+    [[nodiscard]] auto sdlThrough() const
+    {
+        const QByteArray driver = qgetenv("SDL_AUDIODRIVER");
+        qputenv("SDL_AUDIODRIVER", "pulseaudio");
+        qputenv("PULSE_SERVER", serverString().toUtf8());
+        return qScopeGuard([driver] {
+            qputenv("SDL_AUDIODRIVER", driver);
+            qunsetenv("PULSE_SERVER");
+        });
+    }
+
     // Ends the pulse protocol server (PulseAudio, or pipewire-pulse).
     void kill()
     {
@@ -107,16 +121,47 @@ public:
         });
     }
 
-    // The sink's state as pactl reports it: mute, and the raw volume of
-    // each channel.
-    bool muted(const QString &sink)
+    // A source of silence named name, as a microphone would be (a virtual
+    // source on PipeWire), made the default when asked.
+    bool addSource(const QString &name, bool makeDefault)
     {
-        return pactl({QStringLiteral("get-sink-mute"), sink}).contains(QStringLiteral("yes"));
+        bool ok = false;
+        const bool pulse = m_kind == Kind::PulseAudio;
+        pactl({QStringLiteral("load-module"),
+               pulse ? QStringLiteral("module-null-source") : QStringLiteral("module-null-sink"),
+               (pulse ? QStringLiteral("source_name=") : QStringLiteral("sink_name=")) + name,
+               pulse ? QStringLiteral("channels=2")
+                     : QStringLiteral("media.class=Audio/Source/Virtual")},
+              &ok);
+        const auto listed = [&] {
+            return pactl(
+                       {QStringLiteral("list"), QStringLiteral("short"), QStringLiteral("sources")})
+                .contains(QRegularExpression(QStringLiteral("\t") + name + QStringLiteral("\t")));
+        };
+        if (!ok || !waitFor(listed))
+            return false;
+        return !makeDefault || setDefaultSource(name);
     }
-    QList<quint32> volume(const QString &sink)
+    bool setDefaultSource(const QString &source)
+    {
+        return waitFor([&] {
+            pactl({QStringLiteral("set-default-source"), source});
+            return pactl({QStringLiteral("info")})
+                .contains(QStringLiteral("Default Source: ") + source);
+        });
+    }
+
+    // The sink's (or source's) state as pactl reports it: mute, and the raw
+    // volume of each channel.
+    bool muted(const QString &sink, const QString &kind = QStringLiteral("sink"))
+    {
+        return pactl({QStringLiteral("get-%1-mute").arg(kind), sink})
+            .contains(QStringLiteral("yes"));
+    }
+    QList<quint32> volume(const QString &sink, const QString &kind = QStringLiteral("sink"))
     {
         QList<quint32> result;
-        const QString text = pactl({QStringLiteral("get-sink-volume"), sink});
+        const QString text = pactl({QStringLiteral("get-%1-volume").arg(kind), sink});
         static const QRegularExpression channel(QStringLiteral(":\\s*(\\d+)\\s*/"));
         const QString first = text.section(QLatin1Char('\n'), 0, 0);
         for (auto it = channel.globalMatch(first); it.hasNext();)

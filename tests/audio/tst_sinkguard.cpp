@@ -2,7 +2,8 @@
 // PipeWire's pulse server): a muted, turned-down sink is made loud for an
 // alarm run and put back exactly afterwards; muting and lowering while
 // armed are intrusions, the guard's own changes never; a server that goes
-// away and comes back is taken up again.
+// away and comes back is taken up again. The capture side's default source
+// is judged the same way and never changed.
 
 #include "audio/PrivateSoundServer.h"
 #include "audio/SinkGuard.h"
@@ -13,11 +14,14 @@
 
 using tarvo::test::PrivateSoundServer;
 using Kind = PrivateSoundServer::Kind;
+using Side = SinkGuard::Side;
 
 Q_DECLARE_METATYPE(PrivateSoundServer::Kind)
+Q_DECLARE_METATYPE(SinkGuard::Side)
 
 namespace {
 const QString Speakers = QStringLiteral("speakers");
+const QString Mic = QStringLiteral("mic");
 constexpr int Timeout = 15000;
 constexpr quint32 Full = SinkGuard::FullVolume;
 
@@ -111,49 +115,92 @@ private Q_SLOTS:
         QCOMPARE(intrusions.count(), 1);
     }
 
+    // Both sides: the default sink, and the default source ("mic").
     void intrusionsWhileArmed_data()
     {
         QTest::addColumn<Kind>("kind");
-        QTest::addColumn<QStringList>("change");
+        QTest::addColumn<Side>("side");
+        QTest::addColumn<QString>("change"); // "mute", or a volume
         QTest::addColumn<QString>("verdict");
         for (const auto &[name, kind] :
              {std::pair{"pulseaudio", Kind::PulseAudio}, std::pair{"pipewire", Kind::PipeWire}}) {
-            QTest::addRow("%s: muted", name)
-                << kind << QStringList{"set-sink-mute", Speakers, "1"} << "Volume muted";
-            QTest::addRow("%s: 20%%", name)
-                << kind << QStringList{"set-sink-volume", Speakers, "20%"} << "Volume lowered";
-            QTest::addRow("%s: one step down", name)
-                << kind << QStringList{"set-sink-volume", Speakers, "96%"} << "";
+            for (const auto &[what, side, word] :
+                 {std::tuple{"sink", Side::Playback, "Volume"},
+                  std::tuple{"source", Side::Capture, "Microphone"}}) {
+                const QString w = QString::fromLatin1(word);
+                QTest::addRow("%s %s: muted", name, what) << kind << side << "mute" << w + " muted";
+                QTest::addRow("%s %s: 20%%", name, what) << kind << side << "20%" << w + " lowered";
+                QTest::addRow("%s %s: one step down", name, what) << kind << side << "96%"
+                                                                  << "";
+            }
         }
     }
     void intrusionsWhileArmed()
     {
         QFETCH(Kind, kind);
-        QFETCH(QStringList, change);
+        QFETCH(Side, side);
+        QFETCH(QString, change);
         QFETCH(QString, verdict);
         PrivateSoundServer server(kind);
         QVERIFY(server.ready());
-        SinkGuard guard(server.serverString());
+        const bool capture = side == Side::Capture;
+        const QString device = capture ? Mic : Speakers;
+        QVERIFY(!capture || server.addSource(Mic, true));
+        const QString what = capture ? QStringLiteral("source") : QStringLiteral("sink");
+        // "mute" mutes, "0" unmutes, anything else is a volume.
+        const auto set = [&](const QString &value) {
+            server.pactl({value == "mute" || value == "0" ? "set-" + what + "-mute"
+                                                          : "set-" + what + "-volume",
+                          device, value == "mute" ? "1" : value});
+        };
+        SinkGuard guard(side, server.serverString());
         QSignalSpy intrusions(&guard, &SinkGuard::intrusion);
         guard.setWatching(true);
-        QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Speakers), Timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, device), Timeout);
 
         // Disarmed, the same change is nobody's business.
-        server.pactl(change);
-        server.pactl({"set-sink-mute", Speakers, "0"});
-        server.pactl({"set-sink-volume", Speakers, "100%"});
+        set(change);
+        set("0");
+        set("100%");
         QTRY_VERIFY_WITH_TIMEOUT(
             !guard.sinkState()->muted && SinkGuard::Level(*guard.sinkState()) == Full, Timeout);
         guard.setArmed(true);
-        server.pactl(change);
+        set(change);
         // A change that is no intrusion is followed by one that is, so the
         // first one heard tells.
-        server.pactl({"set-sink-volume", Speakers, "10%"});
+        set("10%");
         QTRY_VERIFY_WITH_TIMEOUT(intrusions.count() >= 1, Timeout);
+        const QString word = capture ? QStringLiteral("Microphone") : QStringLiteral("Volume");
         QCOMPARE(intrusions.first().first().toString(),
-                 verdict.isEmpty() ? QStringLiteral("Volume lowered") : verdict);
+                 verdict.isEmpty() ? word + QStringLiteral(" lowered") : verdict);
         if (verdict.isEmpty())
             QCOMPARE(intrusions.count(), 1);
+        // The device is the user's: nothing is put back without a run.
+        QTest::qWait(500);
+        QVERIFY(server.volume(device, what).first() < Full / 2);
+    }
+
+    // A new default source is judged from its own state on.
+    void defaultSourceChange_data() { addServers(); }
+    void defaultSourceChange()
+    {
+        QFETCH(Kind, kind);
+        PrivateSoundServer server(kind);
+        QVERIFY(server.ready() && server.addSource(Mic, true) && server.addSource("mic2", false));
+        server.pactl({"set-source-mute", "mic2", "1"});
+        SinkGuard guard(Side::Capture, server.serverString());
+        QSignalSpy intrusions(&guard, &SinkGuard::intrusion);
+        guard.setWatching(true);
+        QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, Mic), Timeout);
+        guard.setArmed(true);
+        guard.setRunActive(true); // no run on this side: nothing is made loud
+        QVERIFY(server.setDefaultSource("mic2"));
+        QTRY_VERIFY_WITH_TIMEOUT(readyOn(guard, "mic2"), Timeout);
+        server.pactl({"set-source-mute", "mic2", "0"});
+        server.pactl({"set-source-volume", "mic2", "10%"});
+        QTRY_COMPARE_WITH_TIMEOUT(intrusions.count(), 1, Timeout);
+        QCOMPARE(intrusions.first().first().toString(), QStringLiteral("Microphone lowered"));
+        QVERIFY(!server.muted("mic2", "source"));
     }
 
     void defaultSinkChange_data() { addServers(); }

@@ -2,7 +2,8 @@
 // playing through SDL's pulseaudio driver into private servers (PulseAudio
 // with its stream restore, PipeWire with WirePlumber's): a stream muted and
 // stored that way is loud again for the next run; a mute or a drop of the
-// stream while armed is an intrusion, during a run undone at once.
+// stream while armed is an intrusion, during a run undone at once. The own
+// recording stream the same while armed, on the capture side.
 
 #include "audio/AudioEngine.h"
 #include "audio/PrivateSoundServer.h"
@@ -10,7 +11,6 @@
 #include "audio/TestSounds.h"
 #include "common/TestMain.h"
 
-#include <QScopeGuard>
 #include <QSignalSpy>
 
 using tarvo::test::PrivateSoundServer;
@@ -72,13 +72,7 @@ private Q_SLOTS:
         QVERIFY(server.ready());
         if (kind == Kind::PulseAudio) // PipeWire's session manager restores by itself
             server.pactl({QStringLiteral("load-module"), QStringLiteral("module-stream-restore")});
-        const QByteArray driver = qgetenv("SDL_AUDIODRIVER");
-        const auto restore = qScopeGuard([&] {
-            qputenv("SDL_AUDIODRIVER", driver);
-            qunsetenv("PULSE_SERVER");
-        });
-        qputenv("SDL_AUDIODRIVER", "pulseaudio");
-        qputenv("PULSE_SERVER", server.serverString().toUtf8());
+        const auto sdl = server.sdlThrough();
         audio::AudioEngine engine;
         QVERIFY(engine.initOutput(44100));
         SinkGuard guard(server.serverString());
@@ -130,6 +124,47 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(loud(ownStream(guard)->second), Timeout);
         QCOMPARE(intrusions.count(), 3);
         engine.stop(sound);
+    }
+
+    // The program's own recording stream, opened as the microphone detector
+    // opens it: while armed a mute or a drop is an intrusion and is put back.
+    void recording_data() { servers_data(); }
+    void recording()
+    {
+        QFETCH(Kind, kind);
+        PrivateSoundServer server(kind);
+        QVERIFY(server.ready());
+        QVERIFY(server.addSource(QStringLiteral("mic"), true));
+        const auto sdl = server.sdlThrough();
+        audio::AudioEngine engine;
+        QVERIFY(engine.initCapture());
+        const audio::Handle capture = engine.startCapture(
+            44100, [](audio::Handle, const qint16 *, int, quint32) { return true; });
+        QVERIFY(capture != 0);
+        const auto stop = qScopeGuard([&] { engine.stop(capture); });
+        SinkGuard guard(SinkGuard::Side::Capture, server.serverString());
+        QSignalSpy intrusions(&guard, &SinkGuard::intrusion);
+        guard.setWatching(true);
+        QTRY_VERIFY_WITH_TIMEOUT(ownStream(guard).has_value(), Timeout);
+        const QString stream = QString::number(ownStream(guard)->first);
+
+        // Disarmed: the user's mute stays, unjudged.
+        server.pactl({QStringLiteral("set-source-output-mute"), stream, QStringLiteral("1")});
+        QTRY_VERIFY_WITH_TIMEOUT(ownStream(guard)->second.muted, Timeout);
+        QTest::qWait(500);
+        QVERIFY(ownStream(guard)->second.muted);
+        // Arming unmutes the program's own stream, and that is no intrusion.
+        guard.setArmed(true);
+        QTRY_VERIFY_WITH_TIMEOUT(loud(ownStream(guard)->second), Timeout);
+        for (const char *change : {"set-source-output-mute 1", "set-source-output-volume 0%"}) {
+            const QStringList args = QString::fromLatin1(change).split(u' ');
+            const qsizetype before = intrusions.count();
+            server.pactl({args.at(0), stream, args.at(1)});
+            QTRY_COMPARE_WITH_TIMEOUT(intrusions.count(), before + 1, Timeout);
+            QTRY_VERIFY_WITH_TIMEOUT(loud(ownStream(guard)->second), Timeout); // put back
+        }
+        QCOMPARE(intrusions.at(0).at(0).toString(), QStringLiteral("Microphone muted"));
+        QCOMPARE(intrusions.at(1).at(0).toString(), QStringLiteral("Microphone lowered"));
     }
 };
 
