@@ -51,6 +51,11 @@ public:
     void retryNow();
     // The network came back: what waits goes out without the pause.
     void networkBack();
+    // From now on a network that comes back calls networkBack(). Loading
+    // the watch asks the system bus (or GLib's modules), so its owner
+    // chooses the moment; once is enough.
+    void watchNetwork();
+    bool watchingNetwork() const { return m_watchingNetwork; }
 
     // The program ends: sends what waits at once (skipping a pause) and
     // returns when all went out or boundMs passed; what is left stays
@@ -101,6 +106,7 @@ private:
     int m_retryMs = 0;
     qint64 m_notBefore = 0; // ms since the epoch, from a Retry-After
     bool m_failing = false;
+    bool m_watchingNetwork = false;
     QString m_lastProblem;
     QString m_lastRefusal;
     QString m_photoRefusal; // told already

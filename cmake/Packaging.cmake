@@ -14,10 +14,11 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Tarvo2 watches the microphone level and the mouse pointer of a computer\n\
 left unattended and plays a run of alarm sounds when someone is at the\n\
 machine. Every arming, disarming and trigger is written to a report.")
-# Library dependencies come from dpkg-shlibdeps; Qt's platform plugins are
-# loaded at run time, so shlibdeps cannot see them.
+# Library dependencies come from dpkg-shlibdeps; Qt's platform plugins and
+# libcurl (for e-mail alerts) are loaded at run time, so shlibdeps cannot
+# see them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libcurl4")
 # The camera's GStreamer elements are plugins too (videoconvert and appsink,
 # pipewiresrc, v4l2src); photos are optional, so they are recommended.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
