@@ -1,4 +1,5 @@
 #include "app/fmMain.h"
+#include "app/AfterFirstPaint.h"
 #include "app/BackgroundClose.h"
 #include "app/fmMainReach.h"
 
@@ -39,6 +40,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
             audio::AudioEngine::releaseThreadState();
             return started;
         });
+    m_afterFirstPaint = new AfterFirstPaint(this);
     buildActions();
     buildMenus();
     buildLayout();
