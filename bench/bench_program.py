@@ -25,9 +25,11 @@ program is not counted.
 
 usage: bench_program.py path/to/build [--seconds N] [--jumps N] [--starts N]
                         [--report-jumps N] [--big-report-jumps N]
-                        [--compare other/tarvo2]
+                        [--compare other/tarvo2]... [--start-rounds N] [--start-only]
 --compare measures another build of the program (e.g. the previous one) in
-the same run, for the idle and trigger figures.
+the same run, for every figure; it may be given more than once.
+--start-only measures start -> window shown alone (--start-rounds starts
+of each program, default 9).
 Not run by CTest (it takes minutes); prints figures and judges nothing."""
 
 import argparse
@@ -295,6 +297,38 @@ def time_to_window(start, windows, stop):
     return took
 
 
+def show_start(suite, programs, minimal, rounds):
+    """Start -> main window shown for each program and the minimal Qt window,
+    taking turns, so that a busy moment of the machine hits all alike."""
+    print("start -> window shown (median of %d, the programs taking turns):" % rounds,
+          flush=True)
+    worlds = []
+    for label, path in programs:
+        suite.binary = path
+        worlds.append((label, new_world(suite, "start-" + label, armed=False, detectors=())))
+    suite.binary = programs[0][1]
+    qt_env = dict(worlds[0][1].env)
+    baseline = "minimal Qt window (baseline)"
+    times = {baseline: []}
+    for _ in range(rounds):
+        times[baseline].append(time_to_window(
+            lambda: suite.procs.start([minimal], env=qt_env),
+            lambda: suite.x.windows("Minimal window"), suite.procs.stop))
+        for label, world in worlds:
+            times.setdefault(label, []).append(
+                time_to_window(world.start, world.main_windows, suite.procs.stop))
+    base = statistics.median([v for v in times[baseline] if v is not None] or [0])
+    for label, values in times.items():
+        ok = sorted(v for v in values if v is not None)
+        if not ok:
+            print("  %-34s no window" % label, flush=True)
+            continue
+        middle = statistics.median(ok)
+        print("  %-34s min %4.0f  median %4.0f  max %4.0f ms  (x%.2f)"
+              % (label, 1000 * ok[0], 1000 * middle, 1000 * ok[-1], middle / base if base else 0),
+              flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
@@ -305,7 +339,12 @@ def main():
                         help="pointer jumps with a 1 KB and a 20 MB report")
     parser.add_argument("--big-report-jumps", type=int, default=50,
                         help="pointer jumps with a 100 MB report")
-    parser.add_argument("--compare", help="another tarvo2 binary to measure alongside")
+    parser.add_argument("--compare", action="append", default=[],
+                        help="another tarvo2 binary to measure alongside (may be repeated)")
+    parser.add_argument("--start-rounds", type=int, default=9,
+                        help="starts of each program for start -> window shown")
+    parser.add_argument("--start-only", action="store_true",
+                        help="measure start -> window shown only")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     binary = os.path.join(build, "app", "tarvo2")
@@ -314,7 +353,14 @@ def main():
     root = tempfile.mkdtemp(prefix="tarvo2-bench-")
     suite = Suite(binary, root)
     server = suite.sound.proc.pid
+    programs = [("program", binary)]
+    for number, path in enumerate(args.compare, 1):
+        programs.append(("compared" if len(args.compare) == 1 else "compared %d" % number,
+                         os.path.abspath(path)))
     try:
+        if args.start_only:
+            show_start(suite, programs, minimal, args.start_rounds)
+            return 0
         print("idle, %d s each:" % args.seconds, flush=True)
         env = dict(os.environ, SDL_AUDIODRIVER="pulseaudio", **suite.sound.client_env)
         bare = suite.procs.start([loop], env=env)
@@ -324,9 +370,6 @@ def main():
 
         show_latency("listener: paplay -> heard (baseline)", *listener_delay(suite, 10))
 
-        programs = [("program", binary)]
-        if args.compare:
-            programs.append(("compared", os.path.abspath(args.compare)))
         for label, path in programs:
             suite.binary = path
             world = new_world(suite, label + "-disarmed", armed=False, detectors=())
@@ -357,25 +400,7 @@ def main():
         suite.binary = binary
         show_capture(suite, args.jumps)
 
-        print("start -> window shown (median of 9, the programs taking turns):", flush=True)
-        worlds = []
-        for label, path in programs:
-            suite.binary = path
-            worlds.append((label, new_world(suite, "start-" + label, armed=False, detectors=())))
-        suite.binary = binary
-        qt_env = dict(worlds[0][1].env)
-        times = {"minimal Qt window (baseline)": []}
-        for _ in range(9):
-            times["minimal Qt window (baseline)"].append(time_to_window(
-                lambda: suite.procs.start([minimal], env=qt_env),
-                lambda: suite.x.windows("Minimal window"), suite.procs.stop))
-            for label, world in worlds:
-                times.setdefault(label, []).append(
-                    time_to_window(world.start, world.main_windows, suite.procs.stop))
-        for label, values in times.items():
-            ok = [v for v in values if v is not None]
-            print("  %-34s %4.0f ms" % (label, 1000 * statistics.median(ok) if ok else -1),
-                  flush=True)
+        show_start(suite, programs, minimal, args.start_rounds)
 
         print("trigger with a report of a given size (mouse alone):", flush=True)
         for name, path in programs:
