@@ -41,6 +41,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
             return started;
         });
     m_afterFirstPaint = new AfterFirstPaint(this);
+    PaintGlyphsAhead(); // while the controls are built
     buildActions();
     buildMenus();
     buildLayout();
