@@ -79,6 +79,8 @@ public:
     void setMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
 
     QString workingDirectory() const { return m_workingDirectory; }
+    // Work that waits until the window has been painted once.
+    AfterFirstPaint &afterFirstPaint() { return *m_afterFirstPaint; }
     AlarmControl &alarm() { return *m_alarm; }
     SoundLibrary &sounds() { return *m_sounds; }
     AlarmPlayback &playback() { return m_playback; }
