@@ -289,12 +289,20 @@ def show_capture(suite, jumps):
 
 
 def time_to_window(start, windows, stop):
+    """(wall seconds, CPU seconds of all its threads) from start to the
+    window shown. On a busy machine the CPU time is the steadier figure."""
     t0 = time.monotonic()
     proc = start()
     shown = wait_until(lambda: windows() or None, 30, 0.005)
     took = time.monotonic() - t0 if shown else None
+    cpu = None
+    if shown:
+        try:
+            cpu = sample(proc.pid)[0]
+        except (FileNotFoundError, ProcessLookupError):
+            pass
     stop(proc)
-    return took
+    return took, cpu
 
 
 def show_start(suite, programs, minimal, rounds):
@@ -317,16 +325,17 @@ def show_start(suite, programs, minimal, rounds):
         for label, world in worlds:
             times.setdefault(label, []).append(
                 time_to_window(world.start, world.main_windows, suite.procs.stop))
-    base = statistics.median([v for v in times[baseline] if v is not None] or [0])
+    base = statistics.median([v[0] for v in times[baseline] if v[0] is not None] or [0])
     for label, values in times.items():
-        ok = sorted(v for v in values if v is not None)
+        ok = sorted(v[0] for v in values if v[0] is not None)
+        cpu = [v[1] for v in values if v[1] is not None]
         if not ok:
             print("  %-34s no window" % label, flush=True)
             continue
         middle = statistics.median(ok)
-        print("  %-34s min %4.0f  median %4.0f  max %4.0f ms  (x%.2f)"
-              % (label, 1000 * ok[0], 1000 * middle, 1000 * ok[-1], middle / base if base else 0),
-              flush=True)
+        print("  %-34s min %4.0f  median %4.0f  max %4.0f ms  (x%.2f)  CPU median %4.0f ms"
+              % (label, 1000 * ok[0], 1000 * middle, 1000 * ok[-1], middle / base if base else 0,
+                 1000 * statistics.median(cpu) if cpu else -1), flush=True)
 
 
 def main():
