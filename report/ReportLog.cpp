@@ -37,7 +37,25 @@ void ReportLog::ForgetLines()
     m_repair.clear();
 }
 
+ReportLog::FileRead ReportLog::ReadFile(const QString &path)
+{
+    FileRead read;
+    read.result = SafeFile::ReadAll(path, &read.bytes, &read.error, &read.disk);
+    // One pass: count the lines and find the last; no copy per line.
+    ForEachLine(read.bytes, [&](qsizetype start, qsizetype end) {
+        ++read.count;
+        read.lastStart = start;
+        read.lastEnd = end;
+    });
+    return read;
+}
+
 void ReportLog::Load()
+{
+    Load(ReadFile(filePath()));
+}
+
+void ReportLog::Load(FileRead read)
 {
     ForgetLines();
     m_replaceNext = false;
@@ -49,30 +67,24 @@ void ReportLog::Load()
         folder.entryList({ReportFileName + QStringLiteral(".tmp-*")}, QDir::Files | QDir::Hidden);
     for (const QString &name : leftovers)
         folder.remove(name);
-    QString error;
-    const SafeFile::ReadResult read = SafeFile::ReadAll(filePath(), &m_loaded, &error, &m_disk);
-    if (read == SafeFile::ReadResult::Missing)
+    m_disk = read.disk;
+    if (read.result == SafeFile::ReadResult::Missing)
         return;
-    if (read == SafeFile::ReadResult::Failed) {
+    if (read.result == SafeFile::ReadResult::Failed) {
         // Whatever it holds is not ours to overwrite until a new report starts.
         m_blocked = true;
-        SetProblem(error + QStringLiteral("; nothing is written to it"));
+        SetProblem(read.error + QStringLiteral("; nothing is written to it"));
         return;
     }
-    // One pass: count the lines and find the last; no copy per line.
+    m_loaded = std::move(read.bytes);
+    m_loadedCount = read.count;
     const qsizetype size = m_loaded.size();
-    qsizetype lastStart = 0, lastEnd = 0;
-    ForEachLine(m_loaded, [&](qsizetype start, qsizetype end) {
-        ++m_loadedCount;
-        lastStart = start;
-        lastEnd = end;
-    });
-    if (m_loadedCount > 0 && lastEnd == size) {
+    if (m_loadedCount > 0 && read.lastEnd == size) {
         m_repair = LineEnd; // torn by a crash, or written by hand without one
     } else if (size > 0 && m_loaded.back() == '\r') {
         m_repair = QByteArrayLiteral("\n"); // the crash came between CR and LF
     }
-    m_lastLine = m_loaded.mid(lastStart, lastEnd - lastStart);
+    m_lastLine = m_loaded.mid(read.lastStart, read.lastEnd - read.lastStart);
     if (!m_repair.isEmpty())
         WritePending();
 }

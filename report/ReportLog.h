@@ -33,6 +33,19 @@ public:
     // Start-up: the log becomes the lines of the report file, if it exists.
     // A last line torn by a crash gets its line end back.
     void Load();
+    // The file as read (ReadFile only reads, so it may run ahead on another
+    // thread); Load(ReadFile(filePath())) is Load().
+    struct FileRead
+    {
+        SafeFile::ReadResult result = SafeFile::ReadResult::Missing;
+        QByteArray bytes;
+        QString error;
+        SafeFile::FileId disk;
+        qsizetype count = 0; // lines
+        qsizetype lastStart = 0, lastEnd = 0;
+    };
+    static FileRead ReadFile(const QString &path);
+    void Load(FileRead read);
     // Stamps the message with the clock's time and appends it to the file; a
     // line equal to the last one is dropped. A failed write keeps the line
     // for the next write and reports nothing to the caller.

@@ -3,7 +3,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <future>
 
 class TestReportLog : public QObject
 {
@@ -128,6 +130,47 @@ private Q_SLOTS:
         log.Load();
         QCOMPARE(log.count(), count);
         QCOMPARE(ReportLog::ReadReportFile(log.filePath()).size(), count);
+    }
+
+    // Read ahead on another thread, applied later: the same log as a plain
+    // load, and reading alone changes nothing on disk.
+    void loadReadAhead_data() { loadSplitsLines_data(); }
+    void loadReadAhead()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(int, count);
+        QVERIFY(QDir().mkpath(m_folder));
+        ReportLog plain = MakeLog();
+        WriteAll(plain.filePath(), contents);
+        std::future<ReportLog::FileRead> ahead =
+            std::async(std::launch::async, &ReportLog::ReadFile, plain.filePath());
+        ReportLog::FileRead read = ahead.get();
+        QCOMPARE(ReadAll(plain.filePath()), contents); // a torn line waits for the load
+        ReportLog early = MakeLog();
+        early.Load(std::move(read));
+        const QByteArray repaired = ReadAll(plain.filePath());
+        plain.Load();
+        QCOMPARE(early.count(), count);
+        QCOMPARE(early.lines(), plain.lines());
+        QCOMPARE(ReadAll(plain.filePath()), repaired); // repaired once, alike
+        early.AddToReport(QStringLiteral("Alarm - Activated"));
+        QCOMPARE(early.count(), count + 1);
+        QCOMPARE(ReportLog::ReadReportFile(plain.filePath()).size(), count + 1);
+        QCOMPARE(early.lines().last(), QStringLiteral("[06.12.26 09:05] Alarm - Activated"));
+    }
+
+    void missingOrUnreadableReadAhead()
+    {
+        QVERIFY(QDir().mkpath(m_folder));
+        ReportLog log = MakeLog();
+        log.Load(ReportLog::ReadFile(log.filePath()));
+        QCOMPARE(log.count(), 0);
+        QVERIFY(log.problem().isEmpty());
+        QVERIFY(QDir().mkpath(log.filePath())); // a folder where the file should be
+        log.Load(ReportLog::ReadFile(log.filePath()));
+        QVERIFY(!log.problem().isEmpty());
+        log.AddToReport(QStringLiteral("Alarm - Activated"));
+        QVERIFY(QFileInfo(log.filePath()).isDir()); // not overwritten
     }
 
     void handEditedFileKeptByteExact()
