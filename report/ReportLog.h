@@ -41,8 +41,6 @@ public:
         QByteArray bytes;
         QString error;
         SafeFile::FileId disk;
-        qsizetype count = 0; // lines
-        qsizetype lastStart = 0, lastEnd = 0;
     };
     static FileRead ReadFile(const QString &path);
     void Load(FileRead read);
@@ -58,7 +56,7 @@ public:
     bool DeleteReportFile();
 
     QStringList lines() const;
-    int count() const { return static_cast<int>(m_loadedCount + m_added.size()); }
+    int count() const { return static_cast<int>(LoadedCount() + m_added.size()); }
     // Why the last write or load did not reach the file; empty when it did.
     QString problem() const { return m_problem; }
 
@@ -92,8 +90,9 @@ private:
 
     QString m_folder;
     QByteArray m_loaded; // the file's bytes as loaded
-    qsizetype m_loadedCount = 0;
-    QList<QByteArray> m_added; // lines taken since, without line ends
+    qsizetype LoadedCount() const;
+    mutable qsizetype m_loadedCount = 0; // -1: not counted yet
+    QList<QByteArray> m_added;           // lines taken since, without line ends
     QByteArray m_lastLine;
     qsizetype m_pending = 0; // last lines of m_added not yet in the file
     QByteArray m_repair;     // line end the file's last line still lacks

@@ -159,6 +159,33 @@ private Q_SLOTS:
         QCOMPARE(early.lines().last(), QStringLiteral("[06.12.26 09:05] Alarm - Activated"));
     }
 
+    // The last line, found from the end of the file, keeps the repeat rule.
+    void lastLineAfterLoad_data()
+    {
+        QTest::addColumn<QByteArray>("tail");
+        QTest::addColumn<bool>("dropped");
+        QTest::newRow("crlf") << QByteArray("\r\n") << true;
+        QTest::newRow("no final end") << QByteArray() << true;
+        QTest::newRow("lone lf") << QByteArray("\n") << true;
+        QTest::newRow("lone cr") << QByteArray("\r") << true;
+        QTest::newRow("empty line after") << QByteArray("\r\n\r\n") << false;
+        QTest::newRow("cr then crlf") << QByteArray("\r\r\n") << false;
+    }
+    void lastLineAfterLoad()
+    {
+        QFETCH(QByteArray, tail);
+        QFETCH(bool, dropped);
+        QVERIFY(QDir().mkpath(m_folder));
+        ReportLog log = MakeLog();
+        const QByteArray last = "[06.12.26 09:05] Mouse detected";
+        WriteAll(log.filePath(), "[06.12.26 09:04] Alarm - Activated\r\n" + last + tail);
+        log.Load(ReportLog::ReadFile(log.filePath()));
+        const int before = log.count();
+        log.AddToReport(QStringLiteral("Mouse detected"));
+        QCOMPARE(log.count(), dropped ? before : before + 1);
+        QCOMPARE(ReportLog::ReadReportFile(log.filePath()).size(), log.count());
+    }
+
     void missingOrUnreadableReadAhead()
     {
         QVERIFY(QDir().mkpath(m_folder));
