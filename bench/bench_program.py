@@ -29,7 +29,8 @@ usage: bench_program.py path/to/build [--seconds N] [--jumps N] [--starts N]
 --compare measures another build of the program (e.g. the previous one) in
 the same run, for every figure; it may be given more than once.
 --start-only measures start -> window shown alone (--start-rounds starts
-of each program, default 9).
+of each program, default 9), without a report and with a report of
+--start-report-mb MB (default 100; 0 leaves that row out).
 Not run by CTest (it takes minutes); prints figures and judges nothing."""
 
 import argparse
@@ -305,15 +306,17 @@ def time_to_window(start, windows, stop):
     return took, cpu
 
 
-def show_start(suite, programs, minimal, rounds):
+def show_start(suite, programs, minimal, rounds, report_bytes=0):
     """Start -> main window shown for each program and the minimal Qt window,
     taking turns, so that a busy moment of the machine hits all alike."""
-    print("start -> window shown (median of %d, the programs taking turns):" % rounds,
+    print("start -> window shown (median of %d, the programs taking turns%s):"
+          % (rounds, ", report of %d MB" % (report_bytes >> 20) if report_bytes else ""),
           flush=True)
     worlds = []
     for label, path in programs:
         suite.binary = path
-        worlds.append((label, new_world(suite, "start-" + label, armed=False, detectors=())))
+        worlds.append((label, new_world(suite, "start-%s-%d" % (label, report_bytes),
+                                        armed=False, detectors=(), report_bytes=report_bytes)))
     suite.binary = programs[0][1]
     qt_env = dict(worlds[0][1].env)
     baseline = "minimal Qt window (baseline)"
@@ -354,6 +357,8 @@ def main():
                         help="starts of each program for start -> window shown")
     parser.add_argument("--start-only", action="store_true",
                         help="measure start -> window shown only")
+    parser.add_argument("--start-report-mb", type=int, default=100,
+                        help="report size of the second start row (0: none)")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     binary = os.path.join(build, "app", "tarvo2")
@@ -369,6 +374,8 @@ def main():
     try:
         if args.start_only:
             show_start(suite, programs, minimal, args.start_rounds)
+            if args.start_report_mb:
+                show_start(suite, programs, minimal, args.start_rounds, args.start_report_mb << 20)
             return 0
         print("idle, %d s each:" % args.seconds, flush=True)
         env = dict(os.environ, SDL_AUDIODRIVER="pulseaudio", **suite.sound.client_env)
@@ -410,6 +417,8 @@ def main():
         show_capture(suite, args.jumps)
 
         show_start(suite, programs, minimal, args.start_rounds)
+        if args.start_report_mb:
+            show_start(suite, programs, minimal, args.start_rounds, args.start_report_mb << 20)
 
         print("trigger with a report of a given size (mouse alone):", flush=True)
         for name, path in programs:
