@@ -19,8 +19,10 @@ machine. Every arming, disarming and trigger is written to a report.")
 # see them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libcurl4")
-# The camera's GStreamer elements are plugins too (videoconvert and appsink,
-# pipewiresrc, v4l2src); photos are optional, so they are recommended.
+# GStreamer is loaded when a photo is taken, and its elements are plugins
+# (videoconvert and appsink, pipewiresrc, v4l2src); photos are optional, so
+# all of it is recommended.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "gstreamer1.0-plugins-base, gstreamer1.0-pipewire, gstreamer1.0-plugins-good")
+    "libgstreamer1.0-0, libgstreamer-plugins-base1.0-0, gstreamer1.0-plugins-base, \
+gstreamer1.0-pipewire, gstreamer1.0-plugins-good")
 include(CPack)

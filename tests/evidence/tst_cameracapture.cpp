@@ -38,6 +38,12 @@ EvidenceRecorder::Hooks PhotoOnly()
     return hooks;
 }
 
+bool GStreamerMapped()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/libgstreamer-1.0");
+}
+
 int Count(const QStringList &lines, const QString &text)
 {
     int n = 0;
@@ -63,6 +69,7 @@ private Q_SLOTS:
     {
         PrivateCamera camera;
         QVERIFY(camera.ready());
+        QVERIFY(!GStreamerMapped()); // loaded with the first photo, not before
         // Every alarm of a run takes its own photo from the same camera.
         for (int photo = 0; photo < 3; ++photo) {
             const CameraCapture::Still still = CameraCapture::Take();
@@ -70,6 +77,7 @@ private Q_SLOTS:
             QCOMPARE(still.image.size(), QSize(PrivateCamera::Width, PrivateCamera::Height));
             QVERIFY(ColourCount(still.image) > 4);
         }
+        QVERIFY(GStreamerMapped());
     }
 
     void aTriggerSavesAJpegAndReportsIt()
