@@ -24,6 +24,16 @@ AlertSender::AlertSender(const QString &queuePath, ConfigSource config, Options 
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &AlertSender::sendNext);
+    // Alerts left from the last run go out once the event loop runs.
+    if (!m_queue.isEmpty())
+        QTimer::singleShot(0, this, &AlertSender::sendNext);
+}
+
+void AlertSender::watchNetwork()
+{
+    if (m_watchingNetwork)
+        return;
+    m_watchingNetwork = true;
     // NetworkManager tells a changed connection at once; GLib's monitor
     // (the other backend here) follows only the routes.
     static const bool reachability =
@@ -35,9 +45,6 @@ AlertSender::AlertSender(const QString &queuePath, ConfigSource config, Options 
                     if (reachable == QNetworkInformation::Reachability::Online)
                         networkBack();
                 });
-    // Alerts left from the last run go out once the event loop runs.
-    if (!m_queue.isEmpty())
-        QTimer::singleShot(0, this, &AlertSender::sendNext);
 }
 
 AlertSender::~AlertSender()

@@ -56,6 +56,11 @@ public:
     void retryNow();
     // The network came back: what waits goes out without the pause.
     void networkBack();
+    // From now on a network that comes back calls networkBack(). Loading
+    // the watch asks the system bus (or GLib's modules), so its owner
+    // chooses the moment; once is enough.
+    void watchNetwork();
+    bool watchingNetwork() const { return m_watchingNetwork; }
 
     // The program ends: sends what waits at once (skipping a pause), the
     // guard notices (ArmedMarker) first, beside an alert already on its way,
@@ -121,6 +126,7 @@ private:
     int m_retryMs = 0;
     qint64 m_notBefore = 0; // ms since the epoch, from a Retry-After
     bool m_failing = false;
+    bool m_watchingNetwork = false;
     QString m_lastProblem;
     QString m_lastRefusal;
     QString m_photoRefusal; // told already

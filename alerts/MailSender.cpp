@@ -1,4 +1,5 @@
 #include "alerts/MailSender.h"
+#include "alerts/CurlLibrary.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -8,8 +9,6 @@
 #include <QRegularExpression>
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
-#include <curl/curl.h>
-#include <mutex>
 
 namespace {
 bool IsLoopback(const QString &host)
@@ -78,7 +77,8 @@ int Progress(void *cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     return static_cast<std::atomic_bool *>(cancel)->load() ? 1 : 0;
 }
 
-AlertAnswer Verdict(CURLcode code, long smtpCode, const char *error, int deadlineMs)
+AlertAnswer Verdict(const CurlLibrary &curl, CURLcode code, long smtpCode, const char *error,
+                    int deadlineMs)
 {
     AlertAnswer answer;
     answer.status = static_cast<int>(smtpCode);
@@ -91,7 +91,7 @@ AlertAnswer Verdict(CURLcode code, long smtpCode, const char *error, int deadlin
         answer.text = AlertAnswer::NoAnswerWithin(deadlineMs);
         return answer;
     }
-    const QString detail = QString::fromUtf8(*error ? error : curl_easy_strerror(code));
+    const QString detail = QString::fromUtf8(*error ? error : curl.easyStrerror(code));
     answer.text = smtpCode > 0
                       ? QStringLiteral("the mail server answered %1 (%2)").arg(smtpCode).arg(detail)
                       : detail;
@@ -112,44 +112,52 @@ AlertAnswer Exchange(const QByteArray &url, bool tlsRequired, const AlertConfig 
     const QByteArray from = "<" + Address(MailSender::Sender(config, event)).toUtf8() + ">";
     // Here on the worker thread, as it may read a photo.
     QByteArray message = MailSender::Compose(config, event, QDateTime::currentDateTime());
-    CURL *curl = curl_easy_init();
+    QString problem;
+    const CurlLibrary *library = CurlLibrary::Get(&problem);
+    if (!library) {
+        AlertAnswer answer; // a retry: the library may be installed meanwhile
+        answer.text = problem;
+        return answer;
+    }
+    const CurlLibrary &lib = *library;
+    CURL *curl = lib.easyInit();
     if (!curl)
-        return Verdict(CURLE_FAILED_INIT, 0, "", settings.deadlineMs);
+        return Verdict(lib, CURLE_FAILED_INIT, 0, "", settings.deadlineMs);
     char error[CURL_ERROR_SIZE] = {};
     curl_slist *rcpt = nullptr;
     for (const QByteArray &to : recipients)
-        rcpt = curl_slist_append(rcpt, to.constData());
+        rcpt = lib.slistAppend(rcpt, to.constData());
     Upload upload{std::move(message)};
     const QByteArray user = config.user.trimmed().toUtf8();
     const QByteArray password = config.token.trimmed().toUtf8();
     const QByteArray caFile = settings.caFile.toLocal8Bit();
-    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_USE_SSL,
-                     static_cast<long>(tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY));
+    lib.easySetopt(curl, CURLOPT_URL, url.constData());
+    lib.easySetopt(curl, CURLOPT_ERRORBUFFER, error);
+    lib.easySetopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib.easySetopt(curl, CURLOPT_USE_SSL,
+                   static_cast<long>(tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY));
     if (!caFile.isEmpty())
-        curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.constData());
+        lib.easySetopt(curl, CURLOPT_CAINFO, caFile.constData());
     if (!user.isEmpty()) {
-        curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
-        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+        lib.easySetopt(curl, CURLOPT_USERNAME, user.constData());
+        lib.easySetopt(curl, CURLOPT_PASSWORD, password.constData());
     }
-    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
-    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
-    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadUpload);
-    curl_easy_setopt(curl, CURLOPT_READDATA, &upload);
-    curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.data.size()));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.deadlineMs));
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancel.get());
-    const CURLcode code = curl_easy_perform(curl);
+    lib.easySetopt(curl, CURLOPT_MAIL_FROM, from.constData());
+    lib.easySetopt(curl, CURLOPT_MAIL_RCPT, rcpt);
+    lib.easySetopt(curl, CURLOPT_UPLOAD, 1L);
+    lib.easySetopt(curl, CURLOPT_READFUNCTION, ReadUpload);
+    lib.easySetopt(curl, CURLOPT_READDATA, &upload);
+    lib.easySetopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(upload.data.size()));
+    lib.easySetopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(settings.deadlineMs));
+    lib.easySetopt(curl, CURLOPT_NOPROGRESS, 0L);
+    lib.easySetopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
+    lib.easySetopt(curl, CURLOPT_XFERINFODATA, cancel.get());
+    const CURLcode code = lib.easyPerform(curl);
     long smtpCode = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &smtpCode);
-    curl_slist_free_all(rcpt);
-    curl_easy_cleanup(curl);
-    return Verdict(code, smtpCode, error, settings.deadlineMs);
+    lib.easyGetinfo(curl, CURLINFO_RESPONSE_CODE, &smtpCode);
+    lib.slistFreeAll(rcpt);
+    lib.easyCleanup(curl);
+    return Verdict(lib, code, smtpCode, error, settings.deadlineMs);
 }
 } // namespace
 
@@ -226,8 +234,6 @@ QFuture<AlertAnswer> MailSender::Send(const AlertConfig &config, const AlertEven
                                       const Settings &settings,
                                       std::shared_ptr<std::atomic_bool> cancel)
 {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     QUrl url(config.url.trimmed());
     const bool tlsRequired =
         url.scheme().toLower() == QLatin1String("smtp") && !IsLoopback(url.host());

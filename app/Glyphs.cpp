@@ -174,18 +174,18 @@ void DrawSymbol(QPainter &painter, QPointF centre, qreal scale, const QColor &co
 
 // Pixmaps are painted at the screen's pixel ratio, so glyphs stay sharp on
 // scaled screens; painters on them keep working in logical pixels.
-QPixmap EmptyPixmap(QSize logicalSize)
+// Images, not pixmaps: they may be painted on any thread.
+QImage EmptyImage(QSize logicalSize, qreal ratio)
 {
-    const qreal ratio = GlyphPixelRatio();
-    QPixmap pixmap(logicalSize * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    return pixmap;
+    QImage image(logicalSize * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(Qt::transparent);
+    return image;
 }
 
-QPixmap EmptyPair(int cell)
+QImage EmptyPair(int cell, qreal ratio)
 {
-    return EmptyPixmap(QSize(2 * cell, cell));
+    return EmptyImage(QSize(2 * cell, cell), ratio);
 }
 
 // One 40 x 40 glyph in the cell at x.
@@ -209,7 +209,7 @@ qreal GlyphPixelRatio()
     return qGuiApp ? qMax<qreal>(1.0, qGuiApp->devicePixelRatio()) : 1.0;
 }
 
-QPixmap ToggleImage(ToggleGlyph kind, int index)
+QImage ToggleRaster(ToggleGlyph kind, int index, qreal ratio)
 {
     const bool on = index == 1;
     auto symbol = [kind, on](QPainter &painter, const QColor &color) {
@@ -233,7 +233,7 @@ QPixmap ToggleImage(ToggleGlyph kind, int index)
     };
 
     const int cell = 40;
-    QPixmap pair = EmptyPair(cell);
+    QImage pair = EmptyPair(cell, ratio);
     QPainter painter(&pair);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
@@ -247,10 +247,10 @@ QPixmap ToggleImage(ToggleGlyph kind, int index)
     return pair;
 }
 
-QPixmap ReportGlyphPair()
+QImage ReportGlyphRaster(qreal ratio)
 {
     const int cell = 40;
-    QPixmap pair = EmptyPair(cell);
+    QImage pair = EmptyPair(cell, ratio);
     QPainter painter(&pair);
     painter.setRenderHint(QPainter::Antialiasing);
     PaintGlyph(painter, 0, cell, Look::Glossy, Blue, FlatBlue, Qt::white, DrawDocument);
@@ -259,13 +259,13 @@ QPixmap ReportGlyphPair()
     return pair;
 }
 
-QPixmap SmallGlyphPair(bool plus)
+QImage SmallGlyphRaster(bool plus, qreal ratio)
 {
     const int cell = 21;
     auto sign = [plus](QPainter &painter, const QColor &color) {
         DrawSign(painter, color, plus, 11);
     };
-    QPixmap pair = EmptyPair(cell);
+    QImage pair = EmptyPair(cell, ratio);
     QPainter painter(&pair);
     painter.setRenderHint(QPainter::Antialiasing);
     PaintGlyph(painter, 0, cell, Look::Glossy, Blue, FlatBlue, Qt::white, sign);
@@ -291,9 +291,9 @@ QIcon IconFromGlyphPair(const QPixmap &pair)
     return icon;
 }
 
-QPixmap BannerPixmap(QSize size)
+QImage BannerRaster(QSize size, qreal ratio)
 {
-    QPixmap banner = EmptyPixmap(size);
+    QImage banner = EmptyImage(size, ratio);
     banner.fill(IdleColor);
     QPainter painter(&banner);
     painter.setRenderHint(QPainter::Antialiasing);

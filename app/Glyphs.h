@@ -5,6 +5,7 @@
 // right while disabled.
 
 #include <QIcon>
+#include <QImage>
 #include <QPixmap>
 #include <QSize>
 
@@ -38,3 +39,20 @@ QIcon IconFromGlyphPair(const QPixmap &pair);
 
 // The product banner for the top bar (made for about 200 x 46).
 QPixmap BannerPixmap(QSize size);
+
+// The size the main window shows the banner at.
+inline constexpr QSize MainBannerSize(200, 42);
+
+// Starts painting every picture above that the main window shows at start
+// (the banner at MainBannerSize) on a thread of its own, at the current
+// pixel ratio: the functions above then take them from there, waiting for
+// one that is not painted yet. Painting took a tenth of the window's start.
+// Once per process; the functions paint themselves at any other ratio.
+void PaintGlyphsAhead();
+
+// The same pictures as images at the given pixel ratio. Unlike the
+// functions above they may run on any thread.
+QImage ToggleRaster(ToggleGlyph kind, int index, qreal ratio);
+QImage ReportGlyphRaster(qreal ratio);
+QImage SmallGlyphRaster(bool plus, qreal ratio);
+QImage BannerRaster(QSize size, qreal ratio);

@@ -1,4 +1,5 @@
 #include "app/fmMain.h"
+#include "app/AfterFirstPaint.h"
 #include "app/BackgroundClose.h"
 #include "app/fmMainReach.h"
 
@@ -39,6 +40,11 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
             audio::AudioEngine::releaseThreadState();
             return started;
         });
+    // A long report takes a while to read: read while the window is built.
+    m_reportRead = std::async(std::launch::async,
+                              [path = m_report.filePath()] { return ReportLog::ReadFile(path); });
+    m_afterFirstPaint = new AfterFirstPaint(this);
+    PaintGlyphsAhead(); // while the controls are built
     buildActions();
     buildMenus();
     buildLayout();
@@ -213,7 +219,8 @@ bool TfrmMain::FormCreate()
 
     m_alarm->tasks().clear();
     m_checkedSounds.clear();
-    m_report.Load();
+    m_report.Load(m_reportRead.valid() ? m_reportRead.get()
+                                       : ReportLog::ReadFile(m_report.filePath()));
     takeUpLastRun();
 
     m_alarm->ReadStoredSwitches();
@@ -307,6 +314,8 @@ void TfrmMain::FormClose()
     m_closed = true;
     if (m_audioStart.valid()) // closed before FormCreate took the answer
         m_audioStart.wait();
+    if (m_reportRead.valid())
+        m_reportRead.wait();
     closeSessionServices();
     SyncActivityDetectors();
     m_alarm->StopAllTimers();

@@ -25,6 +25,7 @@
 #include <future>
 #include <memory>
 
+class AfterFirstPaint;
 class BackgroundClose;
 class BackgroundPortal;
 class LedShape;
@@ -78,6 +79,8 @@ public:
     void setMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
 
     QString workingDirectory() const { return m_workingDirectory; }
+    // Work that waits until the window has been painted once.
+    AfterFirstPaint &afterFirstPaint() { return *m_afterFirstPaint; }
     AlarmControl &alarm() { return *m_alarm; }
     SoundLibrary &sounds() { return *m_sounds; }
     AlarmPlayback &playback() { return m_playback; }
@@ -155,6 +158,8 @@ private:
     // built (the sound server may take a while to answer); FormCreate waits
     // for the answer. Nothing else touches the engine before that.
     std::future<bool> m_audioStart;
+    std::future<ReportLog::FileRead> m_reportRead; // read ahead, taken by FormCreate
+    AfterFirstPaint *m_afterFirstPaint = nullptr;  // work that waits for the first paint
     AlarmPlayback m_playback{m_engine};
     ReportLog m_report;
     QStringList m_checkedSounds;

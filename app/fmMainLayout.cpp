@@ -191,7 +191,7 @@ QWidget *TfrmMain::buildTopBar()
 
     Image1 = new QLabel;
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(BannerPixmap(QSize(200, 42)));
+    Image1->setPixmap(BannerPixmap(MainBannerSize));
     Image1->setCursor(Qt::PointingHandCursor);
     row->addWidget(Image1);
     row->addStretch(1);

@@ -2,6 +2,7 @@
 // journal to the alarm and the report.
 
 #include "app/fmMainReach.h"
+#include "app/AfterFirstPaint.h"
 #include "app/fmAlerts.h"
 #include "app/fmMain.h"
 #include "desktop/SessionLock.h"
@@ -37,6 +38,8 @@ void TfrmMain::wireReach()
         return m_alarm->isOn(AlarmControl::Switch::Alarm) || message == DisarmLine;
     });
     ReachServices &reach = *m_reach;
+    // Following the network asks the system bus: not before the window shows.
+    m_afterFirstPaint->add([this] { m_reach->sender.watchNetwork(); });
 
     // The alert queue keeps an armed line before the report file gets it.
     m_report.addLineKeeper([this](const QString &message, const QString &line) {

@@ -1,5 +1,6 @@
 // Tarvo2: a desktop alarm for a computer left unattended.
 
+#include "app/AfterFirstPaint.h"
 #include "app/CommandLine.h"
 #include "app/SingleInstance.h"
 #include "app/fmMain.h"
@@ -93,7 +94,6 @@ int main(int argc, char *argv[])
     // Docks and Wayland compositors match the windows to the installed
     // launcher and icon by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.vekor.Tarvo2"));
-    QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.vekor.Tarvo2")));
 
     // A second start hands over to the running copy and ends: it shows
     // nothing, writes nothing and touches no audio device.
@@ -122,8 +122,19 @@ int main(int argc, char *argv[])
 
     // The greeting waits for a start without a stored armed state: as a
     // modal window it would hold up the resume.
-    if (!AlarmControl::StoredAlarmActive())
+    // Looking the icon up in the icon themes costs about as much as a minimal
+    // window's whole start: the main window gets it after its first paint,
+    // a welcome window shown before it beforehand.
+    const auto setIcon = [] {
+        QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.vekor.Tarvo2")));
+    };
+    if (!AlarmControl::StoredAlarmActive() &&
+        ReadRegString(StoreKeys::Settings, StoreKeys::MsgThanx).isEmpty()) {
+        setIcon();
         ShowWelcomeWindow(StoreKeys::Settings, StoreKeys::MsgThanx, QStringLiteral("Tarvo2"));
+    } else {
+        window.afterFirstPaint().add(setIcon);
+    }
     window.show();
     app.exec();
     return 0;

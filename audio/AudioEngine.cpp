@@ -117,7 +117,7 @@ bool AudioEngine::initOutput(int frequency)
             d->sleepSdlLocked();
         return false;
     }
-    d->closeOutputLocked();
+    d->setProbedOutputAsideLocked();
     d->outputSdl = true;
     d->outputReady = true;
     d->keeper.poke(); // shuts SDL down again once nothing is open

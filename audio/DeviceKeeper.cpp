@@ -47,6 +47,7 @@ void AudioEngine::Impl::sleepSdlLocked()
 {
     if (!sdlAwake)
         return;
+    closeProbedOutputLocked();
     // Ends SDL's audio threads (the sound server's hot-plug watch among them)
     // once no other part of the process holds the subsystem.
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
@@ -58,6 +59,7 @@ void AudioEngine::Impl::sleepSdlLocked()
 bool AudioEngine::Impl::checkDevices()
 {
     const std::lock_guard lock(sdlMutex);
+    closeProbedOutputLocked();
     const auto busy = [this] {
         return outputDevice != 0 || captureDevice.load() != 0 || devicesLost.load() || sdlAwake;
     };

@@ -57,6 +57,10 @@ struct AudioEngine::Impl
     bool outputReady = false; // initOutput succeeded: streams go to a device
     int outputFrequency = 44100;
     SDL_AudioDeviceID outputDevice = 0;
+    // The device opened at start only to learn the speaker count, paused:
+    // closing waits for SDL's output thread, which first lets two periods
+    // drain, so the keeper closes it rather than initOutput's caller.
+    SDL_AudioDeviceID probedOutput = 0;
     int captureFrequency = 44100;
     int captureRequestedFrames = 4410;
 
@@ -121,6 +125,8 @@ struct AudioEngine::Impl
     // OutputDevice.cpp (sdlMutex held)
     bool openOutputLocked();
     void closeOutputLocked();
+    void setProbedOutputAsideLocked(); // the open device becomes probedOutput
+    void closeProbedOutputLocked();
     static void outputCallback(void *self, Uint8 *data, int bytes);
 
     // CaptureDevice.cpp

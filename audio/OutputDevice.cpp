@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace audio {
 
@@ -67,11 +68,27 @@ bool AudioEngine::Impl::openOutputLocked()
 
 void AudioEngine::Impl::closeOutputLocked()
 {
+    closeProbedOutputLocked();
     if (outputDevice == 0)
         return;
     // Joins SDL's output thread; the callback takes no lock held here.
     SDL_CloseAudioDevice(outputDevice);
     outputDevice = 0;
+}
+
+void AudioEngine::Impl::setProbedOutputAsideLocked()
+{
+    closeProbedOutputLocked();
+    // Paused, it plays silence without mixing: the streams are the next
+    // device's.
+    SDL_PauseAudioDevice(outputDevice, 1);
+    probedOutput = std::exchange(outputDevice, 0);
+}
+
+void AudioEngine::Impl::closeProbedOutputLocked()
+{
+    if (probedOutput != 0)
+        SDL_CloseAudioDevice(std::exchange(probedOutput, 0));
 }
 
 void AudioEngine::Impl::outputCallback(void *self, Uint8 *data, int bytes)

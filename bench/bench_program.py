@@ -25,9 +25,12 @@ program is not counted.
 
 usage: bench_program.py path/to/build [--seconds N] [--jumps N] [--starts N]
                         [--report-jumps N] [--big-report-jumps N]
-                        [--compare other/tarvo2]
+                        [--compare other/tarvo2]... [--start-rounds N] [--start-only]
 --compare measures another build of the program (e.g. the previous one) in
-the same run, for the idle and trigger figures.
+the same run, for every figure; it may be given more than once.
+--start-only measures start -> window shown alone (--start-rounds starts
+of each program, default 9), without a report and with a report of
+--start-report-mb MB (default 100; 0 leaves that row out).
 Not run by CTest (it takes minutes); prints figures and judges nothing."""
 
 import argparse
@@ -287,12 +290,55 @@ def show_capture(suite, jumps):
 
 
 def time_to_window(start, windows, stop):
+    """(wall seconds, CPU seconds of all its threads) from start to the
+    window shown. On a busy machine the CPU time is the steadier figure."""
     t0 = time.monotonic()
     proc = start()
     shown = wait_until(lambda: windows() or None, 30, 0.005)
     took = time.monotonic() - t0 if shown else None
+    cpu = None
+    if shown:
+        try:
+            cpu = sample(proc.pid)[0]
+        except (FileNotFoundError, ProcessLookupError):
+            pass
     stop(proc)
-    return took
+    return took, cpu
+
+
+def show_start(suite, programs, minimal, rounds, report_bytes=0):
+    """Start -> main window shown for each program and the minimal Qt window,
+    taking turns, so that a busy moment of the machine hits all alike."""
+    print("start -> window shown (median of %d, the programs taking turns%s):"
+          % (rounds, ", report of %d MB" % (report_bytes >> 20) if report_bytes else ""),
+          flush=True)
+    worlds = []
+    for label, path in programs:
+        suite.binary = path
+        worlds.append((label, new_world(suite, "start-%s-%d" % (label, report_bytes),
+                                        armed=False, detectors=(), report_bytes=report_bytes)))
+    suite.binary = programs[0][1]
+    qt_env = dict(worlds[0][1].env)
+    baseline = "minimal Qt window (baseline)"
+    times = {baseline: []}
+    for _ in range(rounds):
+        times[baseline].append(time_to_window(
+            lambda: suite.procs.start([minimal], env=qt_env),
+            lambda: suite.x.windows("Minimal window"), suite.procs.stop))
+        for label, world in worlds:
+            times.setdefault(label, []).append(
+                time_to_window(world.start, world.main_windows, suite.procs.stop))
+    base = statistics.median([v[0] for v in times[baseline] if v[0] is not None] or [0])
+    for label, values in times.items():
+        ok = sorted(v[0] for v in values if v[0] is not None)
+        cpu = [v[1] for v in values if v[1] is not None]
+        if not ok:
+            print("  %-34s no window" % label, flush=True)
+            continue
+        middle = statistics.median(ok)
+        print("  %-34s min %4.0f  median %4.0f  max %4.0f ms  (x%.2f)  CPU median %4.0f ms"
+              % (label, 1000 * ok[0], 1000 * middle, 1000 * ok[-1], middle / base if base else 0,
+                 1000 * statistics.median(cpu) if cpu else -1), flush=True)
 
 
 def main():
@@ -305,7 +351,14 @@ def main():
                         help="pointer jumps with a 1 KB and a 20 MB report")
     parser.add_argument("--big-report-jumps", type=int, default=50,
                         help="pointer jumps with a 100 MB report")
-    parser.add_argument("--compare", help="another tarvo2 binary to measure alongside")
+    parser.add_argument("--compare", action="append", default=[],
+                        help="another tarvo2 binary to measure alongside (may be repeated)")
+    parser.add_argument("--start-rounds", type=int, default=9,
+                        help="starts of each program for start -> window shown")
+    parser.add_argument("--start-only", action="store_true",
+                        help="measure start -> window shown only")
+    parser.add_argument("--start-report-mb", type=int, default=100,
+                        help="report size of the second start row (0: none)")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     binary = os.path.join(build, "app", "tarvo2")
@@ -314,7 +367,16 @@ def main():
     root = tempfile.mkdtemp(prefix="tarvo2-bench-")
     suite = Suite(binary, root)
     server = suite.sound.proc.pid
+    programs = [("program", binary)]
+    for number, path in enumerate(args.compare, 1):
+        programs.append(("compared" if len(args.compare) == 1 else "compared %d" % number,
+                         os.path.abspath(path)))
     try:
+        if args.start_only:
+            show_start(suite, programs, minimal, args.start_rounds)
+            if args.start_report_mb:
+                show_start(suite, programs, minimal, args.start_rounds, args.start_report_mb << 20)
+            return 0
         print("idle, %d s each:" % args.seconds, flush=True)
         env = dict(os.environ, SDL_AUDIODRIVER="pulseaudio", **suite.sound.client_env)
         bare = suite.procs.start([loop], env=env)
@@ -324,9 +386,6 @@ def main():
 
         show_latency("listener: paplay -> heard (baseline)", *listener_delay(suite, 10))
 
-        programs = [("program", binary)]
-        if args.compare:
-            programs.append(("compared", os.path.abspath(args.compare)))
         for label, path in programs:
             suite.binary = path
             world = new_world(suite, label + "-disarmed", armed=False, detectors=())
@@ -357,25 +416,9 @@ def main():
         suite.binary = binary
         show_capture(suite, args.jumps)
 
-        print("start -> window shown (median of 9, the programs taking turns):", flush=True)
-        worlds = []
-        for label, path in programs:
-            suite.binary = path
-            worlds.append((label, new_world(suite, "start-" + label, armed=False, detectors=())))
-        suite.binary = binary
-        qt_env = dict(worlds[0][1].env)
-        times = {"minimal Qt window (baseline)": []}
-        for _ in range(9):
-            times["minimal Qt window (baseline)"].append(time_to_window(
-                lambda: suite.procs.start([minimal], env=qt_env),
-                lambda: suite.x.windows("Minimal window"), suite.procs.stop))
-            for label, world in worlds:
-                times.setdefault(label, []).append(
-                    time_to_window(world.start, world.main_windows, suite.procs.stop))
-        for label, values in times.items():
-            ok = [v for v in values if v is not None]
-            print("  %-34s %4.0f ms" % (label, 1000 * statistics.median(ok) if ok else -1),
-                  flush=True)
+        show_start(suite, programs, minimal, args.start_rounds)
+        if args.start_report_mb:
+            show_start(suite, programs, minimal, args.start_rounds, args.start_report_mb << 20)
 
         print("trigger with a report of a given size (mouse alone):", flush=True)
         for name, path in programs:

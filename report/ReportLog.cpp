@@ -37,7 +37,19 @@ void ReportLog::ForgetLines()
     m_repair.clear();
 }
 
+ReportLog::FileRead ReportLog::ReadFile(const QString &path)
+{
+    FileRead read;
+    read.result = SafeFile::ReadAll(path, &read.bytes, &read.error, &read.disk);
+    return read;
+}
+
 void ReportLog::Load()
+{
+    Load(ReadFile(filePath()));
+}
+
+void ReportLog::Load(FileRead read)
 {
     ForgetLines();
     m_replaceNext = false;
@@ -49,25 +61,28 @@ void ReportLog::Load()
         folder.entryList({ReportFileName + QStringLiteral(".tmp-*")}, QDir::Files | QDir::Hidden);
     for (const QString &name : leftovers)
         folder.remove(name);
-    QString error;
-    const SafeFile::ReadResult read = SafeFile::ReadAll(filePath(), &m_loaded, &error, &m_disk);
-    if (read == SafeFile::ReadResult::Missing)
+    m_disk = read.disk;
+    if (read.result == SafeFile::ReadResult::Missing)
         return;
-    if (read == SafeFile::ReadResult::Failed) {
+    if (read.result == SafeFile::ReadResult::Failed) {
         // Whatever it holds is not ours to overwrite until a new report starts.
         m_blocked = true;
-        SetProblem(error + QStringLiteral("; nothing is written to it"));
+        SetProblem(read.error + QStringLiteral("; nothing is written to it"));
         return;
     }
-    // One pass: count the lines and find the last; no copy per line.
+    m_loaded = std::move(read.bytes);
+    // The lines are counted when someone asks (a long report takes a while):
+    // the last line is found from the end.
+    m_loadedCount = -1;
     const qsizetype size = m_loaded.size();
-    qsizetype lastStart = 0, lastEnd = 0;
-    ForEachLine(m_loaded, [&](qsizetype start, qsizetype end) {
-        ++m_loadedCount;
-        lastStart = start;
-        lastEnd = end;
-    });
-    if (m_loadedCount > 0 && lastEnd == size) {
+    const char *data = m_loaded.constData();
+    qsizetype lastEnd = size;
+    if (size > 0 && (data[size - 1] == '\n' || data[size - 1] == '\r'))
+        lastEnd = size - (size > 1 && data[size - 2] == '\r' && data[size - 1] == '\n' ? 2 : 1);
+    qsizetype lastStart = lastEnd;
+    while (lastStart > 0 && data[lastStart - 1] != '\n' && data[lastStart - 1] != '\r')
+        --lastStart;
+    if (size > 0 && lastEnd == size) {
         m_repair = LineEnd; // torn by a crash, or written by hand without one
     } else if (size > 0 && m_loaded.back() == '\r') {
         m_repair = QByteArrayLiteral("\n"); // the crash came between CR and LF
@@ -87,7 +102,7 @@ QString ReportLog::FormatLine(const QDateTime &when, const QString &message)
 bool ReportLog::Take(const QString &message, QStringList *taken)
 {
     const QByteArray line = FormatLine(m_clock(), message).toUtf8();
-    if (count() > 0 && m_lastLine == line)
+    if ((!m_loaded.isEmpty() || !m_added.isEmpty()) && m_lastLine == line)
         return false;
     m_added.append(line);
     m_lastLine = line;
@@ -127,7 +142,7 @@ QByteArray ReportLog::WholeContent() const
     qint64 addedSize = 0;
     for (const QByteArray &line : m_added)
         addedSize += line.size() + LineEnd.size();
-    contents.reserve(m_loaded.size() + m_loadedCount + addedSize);
+    contents.reserve(m_loaded.size() + LoadedCount() + addedSize);
     ForEachLine(m_loaded, [&](qsizetype start, qsizetype end) {
         contents.append(m_loaded.constData() + start, end - start);
         contents += LineEnd;
@@ -191,6 +206,15 @@ bool ReportLog::DeleteReportFile()
 {
     m_disk = SafeFile::FileId{}; // the next line writes the whole log again
     return QFile::remove(filePath());
+}
+
+qsizetype ReportLog::LoadedCount() const
+{
+    if (m_loadedCount < 0) {
+        m_loadedCount = 0;
+        ForEachLine(m_loaded, [this](qsizetype, qsizetype) { ++m_loadedCount; });
+    }
+    return m_loadedCount;
 }
 
 QStringList ReportLog::lines() const

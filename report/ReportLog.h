@@ -33,6 +33,17 @@ public:
     // Start-up: the log becomes the lines of the report file, if it exists.
     // A last line torn by a crash gets its line end back.
     void Load();
+    // The file as read (ReadFile only reads, so it may run ahead on another
+    // thread); Load(ReadFile(filePath())) is Load().
+    struct FileRead
+    {
+        SafeFile::ReadResult result = SafeFile::ReadResult::Missing;
+        QByteArray bytes;
+        QString error;
+        SafeFile::FileId disk;
+    };
+    static FileRead ReadFile(const QString &path);
+    void Load(FileRead read);
     // Stamps the message with the clock's time and appends it to the file; a
     // line equal to the last one is dropped. A failed write keeps the line
     // for the next write and reports nothing to the caller.
@@ -45,7 +56,7 @@ public:
     bool DeleteReportFile();
 
     QStringList lines() const;
-    int count() const { return static_cast<int>(m_loadedCount + m_added.size()); }
+    int count() const { return static_cast<int>(LoadedCount() + m_added.size()); }
     // Why the last write or load did not reach the file; empty when it did.
     QString problem() const { return m_problem; }
 
@@ -79,8 +90,9 @@ private:
 
     QString m_folder;
     QByteArray m_loaded; // the file's bytes as loaded
-    qsizetype m_loadedCount = 0;
-    QList<QByteArray> m_added; // lines taken since, without line ends
+    qsizetype LoadedCount() const;
+    mutable qsizetype m_loadedCount = 0; // -1: not counted yet
+    QList<QByteArray> m_added;           // lines taken since, without line ends
     QByteArray m_lastLine;
     qsizetype m_pending = 0; // last lines of m_added not yet in the file
     QByteArray m_repair;     // line end the file's last line still lacks

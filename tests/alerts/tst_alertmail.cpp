@@ -8,8 +8,17 @@
 #include "alerts/AlertSender.h"
 #include "common/TestMain.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QSignalSpy>
+
+namespace {
+bool CurlMapped()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/libcurl");
+}
+} // namespace
 
 class TestAlertMail : public QObject
 {
@@ -28,6 +37,21 @@ class TestAlertMail : public QObject
     static AlertEvent Alarm() { return DeskEvent(QStringLiteral("Mouse detected"), true); }
 
 private Q_SLOTS:
+    // First: libcurl is not in the process until a mail goes out.
+    void libraryLoadsWithTheFirstMail()
+    {
+        MailServer server;
+        QVERIFY(server.start(MailServer::Mode::Plain));
+        const AlertConfig config = PlainMail(server);
+        AlertSender sender(m_dir.filePath(QStringLiteral("first.json")),
+                           [config] { return config; });
+        QVERIFY(!CurlMapped());
+        sender.enqueue(Alarm());
+        QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
+        QVERIFY(CurlMapped());
+        QTRY_COMPARE_WITH_TIMEOUT(server.messages().size(), 1, 5000);
+    }
+
     void delivery_data()
     {
         QTest::addColumn<MailServer::Mode>("mode");

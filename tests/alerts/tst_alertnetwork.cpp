@@ -33,6 +33,7 @@ private Q_SLOTS:
         options.firstRetryMs = 120000;
         AlertSender sender(
             m_dir.filePath(QStringLiteral("q.json")), [config] { return config; }, options);
+        sender.watchNetwork();
         QVERIFY(QNetworkInformation::instance());
         QCOMPARE(QNetworkInformation::instance()->backendName(), QStringLiteral("networkmanager"));
         AlertEvent event;

@@ -79,6 +79,9 @@ private Q_SLOTS:
         QSignalSpy intrusions(&guard, &SinkGuard::intrusion);
         guard.setWatching(true);
         QTRY_VERIFY_WITH_TIMEOUT(guard.available(), Timeout);
+        // The output opened at start to learn the speaker count is closed
+        // by the engine's keeper, soon and without being asked.
+        QTRY_VERIFY_WITH_TIMEOUT(guard.ownStreams().isEmpty(), Timeout);
 
         // Disarmed, the owner mutes the stream: his choice, kept and stored.
         audio::Handle sound = play(engine, m_tone);

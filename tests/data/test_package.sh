@@ -73,6 +73,10 @@ if [ -n "$deb" ]; then
   check "depends on Qt, SDL2 and libsndfile ($(field Depends))" \
     bash -c "dpkg-deb -f '$deb' Depends | grep -q libqt6widgets6 && dpkg-deb -f '$deb' Depends | grep -q libsdl2 && dpkg-deb -f '$deb' Depends | grep -q libsndfile1"
   check "depends on Qt's platform plugins" bash -c "dpkg-deb -f '$deb' Depends | grep -q qt6-qpa-plugins"
+  # Loaded when first needed, so shlibdeps cannot see them.
+  check "depends on libcurl (mail alerts)" bash -c "dpkg-deb -f '$deb' Depends | grep -q libcurl4"
+  check "recommends GStreamer (photos)" \
+    bash -c "dpkg-deb -f '$deb' Recommends | grep -q libgstreamer1.0-0"
   check "has a maintainer" [ -n "$(field Maintainer)" ]
   check "has a section" [ "$(field Section)" = utils ]
   check "has a description" [ -n "$(field Description)" ]

@@ -33,6 +33,12 @@ EvidenceRecorder::Hooks PhotoOnly()
     return tarvo::test::PicturesChosen(true, false);
 }
 
+bool GStreamerMapped()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("/libgstreamer-1.0");
+}
+
 int Count(const QStringList &lines, const QString &text)
 {
     int n = 0;
@@ -58,6 +64,7 @@ private Q_SLOTS:
     {
         PrivateCamera camera;
         QVERIFY(camera.ready());
+        QVERIFY(!GStreamerMapped()); // loaded with the first photo, not before
         // Every alarm of a run takes its own photo from the same camera.
         for (int photo = 0; photo < 3; ++photo) {
             const CameraCapture::Still still = CameraCapture::Take();
@@ -65,6 +72,7 @@ private Q_SLOTS:
             QCOMPARE(still.image.size(), QSize(PrivateCamera::Width, PrivateCamera::Height));
             QVERIFY(ColourCount(still.image) > 4);
         }
+        QVERIFY(GStreamerMapped());
     }
 
     void aTriggerSavesAJpegAndReportsIt()

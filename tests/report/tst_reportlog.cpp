@@ -3,7 +3,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <future>
 
 class TestReportLog : public QObject
 {
@@ -128,6 +130,74 @@ private Q_SLOTS:
         log.Load();
         QCOMPARE(log.count(), count);
         QCOMPARE(ReportLog::ReadReportFile(log.filePath()).size(), count);
+    }
+
+    // Read ahead on another thread, applied later: the same log as a plain
+    // load, and reading alone changes nothing on disk.
+    void loadReadAhead_data() { loadSplitsLines_data(); }
+    void loadReadAhead()
+    {
+        QFETCH(QByteArray, contents);
+        QFETCH(int, count);
+        QVERIFY(QDir().mkpath(m_folder));
+        ReportLog plain = MakeLog();
+        WriteAll(plain.filePath(), contents);
+        std::future<ReportLog::FileRead> ahead =
+            std::async(std::launch::async, &ReportLog::ReadFile, plain.filePath());
+        ReportLog::FileRead read = ahead.get();
+        QCOMPARE(ReadAll(plain.filePath()), contents); // a torn line waits for the load
+        ReportLog early = MakeLog();
+        early.Load(std::move(read));
+        const QByteArray repaired = ReadAll(plain.filePath());
+        plain.Load();
+        QCOMPARE(early.count(), count);
+        QCOMPARE(early.lines(), plain.lines());
+        QCOMPARE(ReadAll(plain.filePath()), repaired); // repaired once, alike
+        early.AddToReport(QStringLiteral("Alarm - Activated"));
+        QCOMPARE(early.count(), count + 1);
+        QCOMPARE(ReportLog::ReadReportFile(plain.filePath()).size(), count + 1);
+        QCOMPARE(early.lines().last(), QStringLiteral("[06.12.26 09:05] Alarm - Activated"));
+    }
+
+    // The last line, found from the end of the file, keeps the repeat rule.
+    void lastLineAfterLoad_data()
+    {
+        QTest::addColumn<QByteArray>("tail");
+        QTest::addColumn<bool>("dropped");
+        QTest::newRow("crlf") << QByteArray("\r\n") << true;
+        QTest::newRow("no final end") << QByteArray() << true;
+        QTest::newRow("lone lf") << QByteArray("\n") << true;
+        QTest::newRow("lone cr") << QByteArray("\r") << true;
+        QTest::newRow("empty line after") << QByteArray("\r\n\r\n") << false;
+        QTest::newRow("cr then crlf") << QByteArray("\r\r\n") << false;
+    }
+    void lastLineAfterLoad()
+    {
+        QFETCH(QByteArray, tail);
+        QFETCH(bool, dropped);
+        QVERIFY(QDir().mkpath(m_folder));
+        ReportLog log = MakeLog();
+        const QByteArray last = "[06.12.26 09:05] Mouse detected";
+        WriteAll(log.filePath(), "[06.12.26 09:04] Alarm - Activated\r\n" + last + tail);
+        log.Load(ReportLog::ReadFile(log.filePath()));
+        const int before = log.count();
+        log.AddToReport(QStringLiteral("Mouse detected"));
+        QCOMPARE(log.count(), dropped ? before : before + 1);
+        QCOMPARE(ReportLog::ReadReportFile(log.filePath()).size(), log.count());
+    }
+
+    void missingOrUnreadableReadAhead()
+    {
+        QVERIFY(QDir().mkpath(m_folder));
+        ReportLog log = MakeLog();
+        log.Load(ReportLog::ReadFile(log.filePath()));
+        QCOMPARE(log.count(), 0);
+        QVERIFY(log.problem().isEmpty());
+        QVERIFY(QDir().mkpath(log.filePath())); // a folder where the file should be
+        log.Load(ReportLog::ReadFile(log.filePath()));
+        QVERIFY(!log.problem().isEmpty());
+        log.AddToReport(QStringLiteral("Alarm - Activated"));
+        QVERIFY(QFileInfo(log.filePath()).isDir()); // not overwritten
     }
 
     void handEditedFileKeptByteExact()
