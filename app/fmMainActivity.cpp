@@ -28,6 +28,15 @@ constexpr int HintMilliseconds = 3000;
 // so that the line does not flicker with every quiet block.
 constexpr int RoomWarningMilliseconds = 10000;
 
+const QLatin1String NoticeName("noticeBox");
+
+// Keys typed into a notice are not the owner's: a notice can come up while
+// armed, and whoever answers it is at the desk.
+bool KeysAreOwners(const QWidget *window)
+{
+    return window && window->window()->objectName() != NoticeName;
+}
+
 // Tells the activity monitor about every key that reaches one of our
 // windows, so that our own keys are never taken for someone else's.
 class OwnKeyWatch : public QObject
@@ -39,7 +48,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
-            watched->isWidgetType() && m_monitor)
+            watched->isWidgetType() && m_monitor &&
+            KeysAreOwners(static_cast<QWidget *>(watched)))
             m_monitor->NoteOwnKey();
         return false;
     }
@@ -53,6 +63,7 @@ void TfrmMain::wireActivityDetection()
 {
     m_activitySource = CreateActivitySource(this);
     m_activity = std::make_unique<ActivityMonitor>(*m_activitySource);
+    m_activity->setFocusSource([] { return KeysAreOwners(QApplication::activeWindow()); });
     qApp->installEventFilter(new OwnKeyWatch(*m_activity, this));
 
     // The keyboard switch, its button beside the other detector buttons and
@@ -172,8 +183,10 @@ void TfrmMain::showNotice(const QString &text)
     }
     auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tarvo2"), text,
                                 QMessageBox::Ok, isVisible() ? this : nullptr);
-    box->setObjectName(QStringLiteral("noticeBox"));
+    box->setObjectName(NoticeName);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    // Nor may it take the keyboard: keys typed elsewhere must still be seen.
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
     box->setWindowModality(Qt::NonModal);
     box->show();
 }

@@ -13,6 +13,7 @@
 #include "settings/gRegistry.h"
 
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -154,6 +155,32 @@ private Q_SLOTS:
         QTRY_VERIFY(!w->shpLedKeyDetection->isLit());
         QCOMPARE(linesWith(*w, QStringLiteral("Keyboard detected")), 0);
         QCOMPARE(w->alarm().armState(), AlarmControl::ArmState::Disarmed);
+    }
+
+    // A notice that comes up while armed (here: the checked sound is gone)
+    // leaves the keyboard where it was, and keys typed into it still count.
+    void noticeNeitherTakesNorHidesTheKeyboard()
+    {
+        auto w = startWindow(false);
+        QVERIFY(w);
+        w->setMessageSink({}); // real notices
+        QVERIFY(QFile::remove(m_dir->filePath(QStringLiteral("Sounds/alarm.wav"))));
+        QTRY_VERIFY_WITH_TIMEOUT(w->activity().keyboardOn(), 15000);
+        QVERIFY(focusOtherWindow());
+        w->ActActivateToggle->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(w->findChild<QMessageBox *>(QStringLiteral("noticeBox")), 15000);
+        auto *notice = w->findChild<QMessageBox *>(QStringLiteral("noticeBox"));
+        QVERIFY(QTest::qWaitForWindowExposed(notice));
+        QTest::qWait(300);
+        QVERIFY(QGuiApplication::focusWindow() == nullptr);
+        QCOMPARE(xdotool({QStringLiteral("key"), QStringLiteral("a")}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(linesWith(*w, QStringLiteral("Keyboard detected")), 1, 15000);
+
+        QTRY_VERIFY(!w->shpLedKeyDetection->isLit());
+        QCOMPARE(xdotool({QStringLiteral("windowfocus"), QString::number(notice->winId())}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(QGuiApplication::focusWindow() == notice->windowHandle(), 10000);
+        QCOMPARE(xdotool({QStringLiteral("key"), QStringLiteral("b")}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(w->shpLedKeyDetection->isLit(), 10000);
     }
 
     void escapeInOurWindowDisarmsAndRaisesNothing()
