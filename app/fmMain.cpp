@@ -40,10 +40,12 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
             audio::AudioEngine::releaseThreadState();
             return started;
         });
-    // A long report takes a while to read: read while the window is built.
-    m_reportRead = std::async(std::launch::async,
-                              [path = m_report.filePath()] { return ReportLog::ReadFile(path); });
+    // A long report takes a while to read, and reading it slows every
+    // thread of the process: it is read once the window is on screen (or
+    // at once when a line comes first).
+    m_report.LoadAtFirstUse();
     m_afterFirstPaint = new AfterFirstPaint(this);
+    m_afterFirstPaint->add([this] { m_report.ReadAhead(); });
     PaintGlyphsAhead(); // while the controls are built
     buildActions();
     buildMenus();
@@ -219,8 +221,6 @@ bool TfrmMain::FormCreate()
 
     m_alarm->tasks().clear();
     m_checkedSounds.clear();
-    m_report.Load(m_reportRead.valid() ? m_reportRead.get()
-                                       : ReportLog::ReadFile(m_report.filePath()));
     takeUpLastRun();
 
     m_alarm->ReadStoredSwitches();
@@ -314,8 +314,6 @@ void TfrmMain::FormClose()
     m_closed = true;
     if (m_audioStart.valid()) // closed before FormCreate took the answer
         m_audioStart.wait();
-    if (m_reportRead.valid())
-        m_reportRead.wait();
     closeSessionServices();
     SyncActivityDetectors();
     m_alarm->StopAllTimers();

@@ -158,7 +158,6 @@ private:
     // built (the sound server may take a while to answer); FormCreate waits
     // for the answer. Nothing else touches the engine before that.
     std::future<bool> m_audioStart;
-    std::future<ReportLog::FileRead> m_reportRead; // read ahead, taken by FormCreate
     AfterFirstPaint *m_afterFirstPaint = nullptr;  // work that waits for the first paint
     AlarmPlayback m_playback{m_engine};
     ReportLog m_report;

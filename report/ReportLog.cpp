@@ -49,8 +49,30 @@ void ReportLog::Load()
     Load(ReadFile(filePath()));
 }
 
+void ReportLog::LoadAtFirstUse()
+{
+    Settle(); // one load at a time
+    m_reading = std::async(std::launch::deferred, [path = filePath()] { return ReadFile(path); });
+}
+
+void ReportLog::ReadAhead()
+{
+    using namespace std::chrono_literals;
+    if (m_reading.valid() && m_reading.wait_for(0s) == std::future_status::deferred)
+        m_reading = std::async(std::launch::async, [path = filePath()] { return ReadFile(path); });
+}
+
+void ReportLog::Settle()
+{
+    if (m_reading.valid())
+        Load(m_reading.get());
+}
+
 void ReportLog::Load(FileRead read)
 {
+    if (m_reading.valid())
+        m_reading.wait(); // a background read would only be older
+    m_reading = {};
     ForgetLines();
     m_replaceNext = false;
     m_blocked = false;
@@ -118,6 +140,7 @@ void ReportLog::AddToReport(const QString &message)
 
 void ReportLog::AddLinesToReport(const QStringList &messages)
 {
+    Settle();
     QStringList taken;
     for (const QString &message : messages)
         Take(message, &taken);
@@ -197,6 +220,7 @@ void ReportLog::SetProblem(const QString &problem)
 
 void ReportLog::Clear()
 {
+    Settle();
     ForgetLines();
     m_replaceNext = true;
     m_blocked = false;
@@ -204,6 +228,7 @@ void ReportLog::Clear()
 
 bool ReportLog::DeleteReportFile()
 {
+    Settle();
     m_disk = SafeFile::FileId{}; // the next line writes the whole log again
     return QFile::remove(filePath());
 }
@@ -217,8 +242,9 @@ qsizetype ReportLog::LoadedCount() const
     return m_loadedCount;
 }
 
-QStringList ReportLog::lines() const
+QStringList ReportLog::lines()
 {
+    Settle();
     QStringList result;
     result.reserve(count());
     ForEachLine(m_loaded, [&](qsizetype start, qsizetype end) {

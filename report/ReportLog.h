@@ -19,6 +19,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <future>
 #include <vector>
 
 #include "files/SafeFile.h"
@@ -44,6 +45,12 @@ public:
     };
     static FileRead ReadFile(const QString &path);
     void Load(FileRead read);
+    // As Load(), but done when the log is first used (or Settle() is
+    // called); ReadAhead() reads the file on another thread meanwhile. A
+    // long report then does not hold up the start.
+    void LoadAtFirstUse();
+    void ReadAhead();
+    void Settle();
     // Stamps the message with the clock's time and appends it to the file; a
     // line equal to the last one is dropped. A failed write keeps the line
     // for the next write and reports nothing to the caller.
@@ -55,10 +62,18 @@ public:
     void Clear();
     bool DeleteReportFile();
 
-    QStringList lines() const;
-    int count() const { return static_cast<int>(LoadedCount() + m_added.size()); }
+    QStringList lines();
+    int count()
+    {
+        Settle();
+        return static_cast<int>(LoadedCount() + m_added.size());
+    }
     // Why the last write or load did not reach the file; empty when it did.
-    QString problem() const { return m_problem; }
+    QString problem()
+    {
+        Settle();
+        return m_problem;
+    }
 
     static QString FormatLine(const QDateTime &when, const QString &message);
     void setClock(std::function<QDateTime()> clock);
@@ -89,6 +104,7 @@ private:
     void SetProblem(const QString &problem);
 
     QString m_folder;
+    std::future<FileRead> m_reading; // a load not yet taken up
     QByteArray m_loaded; // the file's bytes as loaded
     qsizetype LoadedCount() const;
     mutable qsizetype m_loadedCount = 0; // -1: not counted yet
