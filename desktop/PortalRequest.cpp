@@ -23,8 +23,19 @@ PortalRequest::PortalRequest(const QDBusConnection &bus, int answerTimeoutMs, QO
 {
     m_answerTimer.setSingleShot(true);
     m_answerTimer.setInterval(std::max(answerTimeoutMs, 0));
-    connect(&m_answerTimer, &QTimer::timeout, this,
-            [this] { fail(QStringLiteral("the portal gave no answer")); });
+    connect(&m_answerTimer, &QTimer::timeout, this, [this] {
+        if (m_done)
+            return;
+        m_done = true;
+        m_lateTimer.start(); // still following the request
+        Q_EMIT failed(QStringLiteral("the portal gave no answer"));
+    });
+    m_lateTimer.setSingleShot(true);
+    m_lateTimer.setInterval(LateAnswerMs);
+    connect(&m_lateTimer, &QTimer::timeout, this, [this] {
+        forget();
+        Q_EMIT released();
+    });
 }
 
 QString PortalRequest::RequestPath(const QString &uniqueName, const QString &token)
@@ -58,10 +69,15 @@ void PortalRequest::call(const QString &interface, const QString &method,
         const QDBusPendingReply<QDBusObjectPath> handle = *w;
         if (handle.isError()) {
             fail(handle.error().message());
+            if (m_lateTimer.isActive()) { // no answer will come
+                m_lateTimer.stop();
+                forget();
+                Q_EMIT released();
+            }
             return;
         }
         // Older portals choose the path themselves.
-        if (!m_done && handle.value().path() != m_path) {
+        if (!m_path.isEmpty() && handle.value().path() != m_path) {
             forget();
             follow(handle.value().path());
         }
@@ -70,12 +86,18 @@ void PortalRequest::call(const QString &interface, const QString &method,
 
 void PortalRequest::onResponse(uint response, const QVariantMap &results)
 {
-    if (m_done)
+    const bool late = m_lateTimer.isActive();
+    if (m_done && !late)
         return;
     m_done = true;
     m_answerTimer.stop();
+    m_lateTimer.stop();
     forget();
-    Q_EMIT answered(response, results);
+    if (late)
+        Q_EMIT answeredLate(response, results);
+    else
+        Q_EMIT answered(response, results);
+    Q_EMIT released();
 }
 
 void PortalRequest::fail(const QString &error)
@@ -86,6 +108,7 @@ void PortalRequest::fail(const QString &error)
     m_answerTimer.stop();
     forget();
     Q_EMIT failed(error);
+    Q_EMIT released();
 }
 
 void PortalRequest::follow(const QString &path)

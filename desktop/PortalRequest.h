@@ -3,7 +3,9 @@
 // request object and sends the outcome as that object's Response signal.
 // The request's path is known before the call, so it is followed first and
 // an answer that comes at once is not missed. The outcome arrives exactly
-// once: the portal's answer, the call's error, or no answer in time.
+// once: the portal's answer, the call's error, or no answer in time. After
+// no answer in time the request still listens for a while, so that what a
+// late answer made (a file) can be cleared away.
 
 #include <QDBusConnection>
 #include <QObject>
@@ -19,6 +21,8 @@ class PortalRequest : public QObject
 public:
     // Responses the portal gives: 0 done, 1 cancelled by the user, 2 other.
     static constexpr uint Success = 0;
+    // How long a request that timed out still listens for its answer.
+    static constexpr int LateAnswerMs = 10 * 60 * 1000;
 
     // answerTimeoutMs 0: the portal's answer is waited for as long as it takes.
     PortalRequest(const QDBusConnection &bus, int answerTimeoutMs, QObject *parent = nullptr);
@@ -34,6 +38,10 @@ public:
 Q_SIGNALS:
     void answered(uint response, const QVariantMap &results);
     void failed(const QString &error);
+    // The portal's answer after failed() told of no answer in time.
+    void answeredLate(uint response, const QVariantMap &results);
+    // The request listens no more: it may be deleted.
+    void released();
 
 private Q_SLOTS:
     // QtDBus connects bus signals by signature only.
@@ -47,6 +55,7 @@ private:
     QDBusConnection m_bus;
     QString m_path;
     QTimer m_answerTimer;
+    QTimer m_lateTimer;
     bool m_done = false;
 };
 

@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QFile>
 #include <QUrl>
 #include <memory>
 
@@ -112,9 +113,9 @@ void ScreenshotServices::takeWithPortal(Done done)
 {
     auto *request = new PortalRequest(m_bus, m_answerTimeoutMs, this);
     auto shared = std::make_shared<Done>(std::move(done));
+    connect(request, &PortalRequest::released, request, &QObject::deleteLater);
     connect(request, &PortalRequest::answered, this,
-            [request, shared](uint response, const QVariantMap &results) {
-                request->deleteLater();
+            [shared](uint response, const QVariantMap &results) {
                 const QUrl uri(results.value(QStringLiteral("uri")).toString());
                 if (response != PortalRequest::Success)
                     (*shared)({}, QStringLiteral("the portal refused (response %1)").arg(response));
@@ -123,10 +124,16 @@ void ScreenshotServices::takeWithPortal(Done done)
                 else
                     (*shared)(uri.toLocalFile(), {});
             });
-    connect(request, &PortalRequest::failed, this, [request, shared](const QString &error) {
-        request->deleteLater();
-        (*shared)({}, error);
-    });
+    connect(request, &PortalRequest::failed, this,
+            [shared](const QString &error) { (*shared)({}, error); });
+    // A picture that came too late is nobody's: it must not stay behind in
+    // the user's pictures, readable as the portal left it.
+    connect(request, &PortalRequest::answeredLate, this,
+            [](uint response, const QVariantMap &results) {
+                const QUrl uri(results.value(QStringLiteral("uri")).toString());
+                if (response == PortalRequest::Success && uri.isLocalFile())
+                    QFile::remove(uri.toLocalFile());
+            });
     // Never interactive: nobody is there to choose an area.
     request->call(QStringLiteral("org.freedesktop.portal.Screenshot"), QStringLiteral("Screenshot"),
                   {QString()},

@@ -67,7 +67,8 @@ class TestScreenService : public QObject
         Denies
     };
 
-    bool startDesktop(Store store, Shell shell, bool portalAnswers = true)
+    // answerMs: when the portal answers; negative: never.
+    bool startDesktop(Store store, Shell shell, int answerMs = 50)
     {
         // The portal answers on the request path it gives this caller.
         const QString sender = m_bus->connection().baseService().mid(1).replace('.', '_');
@@ -86,10 +87,11 @@ class TestScreenService : public QObject
                            "    objects[path].EmitSignal('org.freedesktop.portal.Request', "
                            "'Response', 'ua{sv}', [0, {'uri': 'file://%3'}])\n"
                            "    return False\n"
-                           "%4GLib.timeout_add(50, answer)\n"
+                           "%4GLib.timeout_add(%5, answer)\n"
                            "ret = dbus.ObjectPath(path)")
                 .arg(PortalPath, sender, m_servicePicture,
-                     portalAnswers ? QString() : QStringLiteral("if False: "));
+                     answerMs >= 0 ? QString() : QStringLiteral("if False: "))
+                .arg(std::max(answerMs, 0));
         const QString lookup = store == Store::Missing
                                    ? QStringLiteral("raise dbus.exceptions.DBusException('none', "
                                                     "name='org.freedesktop.portal.Error.NotFound')")
@@ -355,19 +357,23 @@ private Q_SLOTS:
         QCOMPARE(triggerAndWait(recorder, report, 1).size(), saved ? 3 : 2);
     }
 
-    // A portal that never answers, or no services at all: no picture, and
-    // the UI thread runs on meanwhile.
+    // A portal that never answers (or too late), or no services at all: no
+    // picture, and the UI thread runs on meanwhile. A picture that comes
+    // too late does not stay where the portal put it.
     void silentServicesCostOnlyThePicture_data()
     {
         QTest::addColumn<bool>("services");
-        QTest::newRow("portal never answers") << true;
-        QTest::newRow("no services") << false;
+        QTest::addColumn<int>("answerMs");
+        QTest::newRow("portal never answers") << true << -1;
+        QTest::newRow("portal answers too late") << true << 3000;
+        QTest::newRow("no services") << false << -1;
     }
     void silentServicesCostOnlyThePicture()
     {
         QFETCH(bool, services);
+        QFETCH(int, answerMs);
         if (services)
-            QVERIFY(startDesktop(Store::Yes, Shell::Absent, false));
+            QVERIFY(startDesktop(Store::Yes, Shell::Absent, answerMs));
         QTemporaryDir reports;
         ReportLog report(reports.path() + QLatin1Char('/'));
         EvidenceRecorder recorder(report, EvidenceFolder::PathFor(reports.path()), hooks(1500));
@@ -383,6 +389,8 @@ private Q_SLOTS:
         QCOMPARE(report.lines().size(), 1);
         QVERIFY(report.lines().at(0).endsWith(QStringLiteral("] Screen not available")));
         QCOMPARE(portalCalls(), services ? 1 : -1);
+        if (answerMs > 0)
+            QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(m_servicePicture), 10000);
     }
 };
 
