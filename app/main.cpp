@@ -6,7 +6,6 @@
 #include "app/fmMain.h"
 #include "info/fmThanx.h"
 #include "settings/StoreKeys.h"
-#include "settings/gRegistry.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -129,7 +128,7 @@ int main(int argc, char *argv[])
         QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("example.vekor.Tarvo2")));
     };
     if (!AlarmControl::StoredAlarmActive() &&
-        ReadRegString(StoreKeys::Settings, StoreKeys::MsgThanx).isEmpty()) {
+        WelcomeWindowDue(StoreKeys::Settings, StoreKeys::MsgThanx)) {
         setIcon();
         ShowWelcomeWindow(StoreKeys::Settings, StoreKeys::MsgThanx, QStringLiteral("Tarvo2"));
     } else {

@@ -124,10 +124,15 @@ void TfrmThanx::showEvent(QShowEvent *event)
         move(screen->availableGeometry().center() - rect().center());
 }
 
+bool WelcomeWindowDue(const QString &key, const QString &valueName)
+{
+    return ReadRegString(key, valueName).isEmpty();
+}
+
 int ShowWelcomeWindow(const QString &key, const QString &valueName, const QString &productName,
                       QWidget *parent)
 {
-    if (!ReadRegString(key, valueName).isEmpty())
+    if (!WelcomeWindowDue(key, valueName))
         return 0;
     TfrmThanx window(key, valueName, productName, parent);
     const int result = window.exec();

@@ -34,7 +34,9 @@ private:
     QPushButton *m_btnOK = nullptr;
 };
 
-// Shows the welcome window while valueName under key is missing or empty.
+// Whether the welcome window is due: valueName under key is missing or empty.
+bool WelcomeWindowDue(const QString &key, const QString &valueName);
+// Shows the welcome window when it is due.
 // Returns the window's result (QDialog::Accepted for OK or Escape), or 0 when
 // it was not due.
 int ShowWelcomeWindow(const QString &key, const QString &valueName, const QString &productName,
