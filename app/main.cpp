@@ -2,6 +2,7 @@
 
 #include "app/AfterFirstPaint.h"
 #include "app/CommandLine.h"
+#include "app/DeferredIconStyle.h"
 #include "app/SingleInstance.h"
 #include "app/fmMain.h"
 #include "info/fmThanx.h"
@@ -90,6 +91,7 @@ int main(int argc, char *argv[])
     previousHandler = qInstallMessageHandler(fatalWithoutCore);
     QApplication app(argc, argv);
     releaseHeldMessages();
+    QApplication::setStyle(new DeferredIconStyle(QApplication::style()));
     // Docks and Wayland compositors match the windows to the installed
     // launcher and icon by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.vekor.Tarvo2"));
