@@ -34,12 +34,15 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
       m_report(m_workingDirectory + QStringLiteral("Reports/"))
 {
     setObjectName(QStringLiteral("frmMain"));
-    if (audio::AudioEngine::interfaceVersion() == 2)
-        m_audioStart = std::async(std::launch::async, [this] {
-            const bool started = m_engine.initCapture() && m_engine.initOutput(44100);
-            audio::AudioEngine::releaseThreadState();
-            return started;
-        });
+    // The sound library is loaded and the devices opened while the window
+    // is built; FormCreate takes the outcome.
+    m_audioStart = std::async(std::launch::async, [this] {
+        if (audio::AudioEngine::interfaceVersion() != 2)
+            return false;
+        const bool started = m_engine.initCapture() && m_engine.initOutput(44100);
+        audio::AudioEngine::releaseThreadState();
+        return started;
+    });
     // A long report takes a while to read, and reading it slows every
     // thread of the process: it is read once the window is on screen (or
     // at once when a line comes first).
@@ -187,11 +190,12 @@ bool TfrmMain::FormCreate()
     // be appended to every box's title ("Error — Tarvo2").
     setWindowTitle(QStringLiteral("Tarvo2"));
 
+    const bool audioStarted = m_audioStart.valid() && m_audioStart.get();
     if (audio::AudioEngine::interfaceVersion() != 2) {
         showFatalMessage(QStringLiteral("DLL was not loaded!"));
         return false;
     }
-    if (!m_audioStart.valid() || !m_audioStart.get()) {
+    if (!audioStarted) {
         m_engine.freeCapture();
         m_engine.freeOutput();
         showFatalMessage(QStringLiteral("Cannot start recording device!"));

@@ -27,8 +27,11 @@ Handle newHandle()
 
 bool runtimeSdlAtLeast(int major, int minor, int patch)
 {
+    const SdlLibrary *sdl = SdlLibrary::Get();
+    if (!sdl)
+        return false;
     SDL_version linked{};
-    SDL_GetVersion(&linked);
+    sdl->getVersion(&linked);
     return SDL_VERSIONNUM(linked.major, linked.minor, linked.patch) >=
            SDL_VERSIONNUM(major, minor, patch);
 }
@@ -65,7 +68,9 @@ quint32 AudioEngine::interfaceVersion()
 
 void AudioEngine::releaseThreadState()
 {
-    SDL_TLSCleanup(); // SDL keeps per-thread error text for threads it did not start
+    // SDL keeps per-thread error text for threads it did not start.
+    if (const SdlLibrary *sdl = SdlLibrary::Get())
+        sdl->tlsCleanup();
 }
 
 bool AudioEngine::initCapture()
@@ -81,17 +86,16 @@ bool AudioEngine::initCapture()
     // A machine without a microphone still runs the other detectors: capture
     // is ready but lists no input. -1 means the driver cannot list devices;
     // opening the default one may still work.
-    if (SDL_GetNumAudioDevices(1) == 0)
+    const SdlLibrary &sdl = SdlLibrary::Loaded();
+    if (sdl.numAudioDevices(1) == 0)
         return true;
-#if SDL_VERSION_ATLEAST(2, 24, 0)
-    if (runtimeSdlAtLeast(2, 24, 0)) {
+    if (sdl.defaultAudioInfo) {
         char *name = nullptr;
         SDL_AudioSpec format{};
-        if (SDL_GetDefaultAudioInfo(&name, &format, 1) == 0 && name)
+        if (sdl.defaultAudioInfo(&name, &format, 1) == 0 && name)
             d->captureName = QString::fromUtf8(name);
-        SDL_free(name);
+        sdl.free(name);
     }
-#endif
     if (d->captureName.isEmpty())
         d->captureName = QStringLiteral("Default capture device");
     d->inputOn = true;

@@ -22,7 +22,7 @@ bool AudioEngine::Impl::openCaptureLocked()
     want.callback = &Impl::captureCallbackEntry;
     want.userdata = this;
     SDL_AudioSpec have{};
-    const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 1, &want, &have, 0);
+    const SDL_AudioDeviceID device = Sdl().openAudioDevice(nullptr, 1, &want, &have, 0);
     if (device == 0)
         return false;
 
@@ -35,7 +35,7 @@ bool AudioEngine::Impl::openCaptureLocked()
     captureBlockFill = 0;
     captureLastCallback.store(nowMs());
     captureDevice.store(device);
-    SDL_PauseAudioDevice(device, 0);
+    Sdl().pauseAudioDevice(device, 0);
     return true;
 }
 
@@ -45,7 +45,7 @@ void AudioEngine::Impl::closeCaptureLocked()
     if (device == 0)
         return;
     // Joins the capture thread; its callback never takes sdlMutex.
-    SDL_CloseAudioDevice(device);
+    Sdl().closeAudioDevice(device);
     captureDevice.store(0);
 }
 

@@ -22,19 +22,21 @@ bool AudioEngine::Impl::wakeSdlLocked()
 {
     if (sdlAwake)
         return true;
+    if (!SdlLibrary::Get())
+        return false;
     // Without this SDL installs its own SIGINT/SIGTERM handlers and the
     // program no longer ends on them.
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
+    Sdl().setHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (Sdl().initSubSystem(SDL_INIT_AUDIO) != 0)
         return false;
-    const char *current = SDL_GetCurrentAudioDriver();
+    const char *current = Sdl().currentAudioDriver();
     if (driver.empty()) {
         driver = current ? current : "";
     } else if (!current || driver != current) {
         // Another driver answered (the sound server is away): the one chosen
         // at start is wanted, so the server is retried rather than replaced.
-        if (SDL_AudioInit(driver.c_str()) != 0) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        if (Sdl().audioInit(driver.c_str()) != 0) {
+            Sdl().quitSubSystem(SDL_INIT_AUDIO);
             return false;
         }
     }
@@ -50,7 +52,7 @@ void AudioEngine::Impl::sleepSdlLocked()
     closeProbedOutputLocked();
     // Ends SDL's audio threads (the sound server's hot-plug watch among them)
     // once no other part of the process holds the subsystem.
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    Sdl().quitSubSystem(SDL_INIT_AUDIO);
     sdlAwake = false;
 }
 
@@ -80,14 +82,14 @@ bool AudioEngine::Impl::checkDevices()
     }
 
     bool lost = false;
-    if (outputDevice != 0 && (SDL_GetAudioDeviceStatus(outputDevice) == SDL_AUDIO_STOPPED ||
+    if (outputDevice != 0 && (Sdl().audioDeviceStatus(outputDevice) == SDL_AUDIO_STOPPED ||
                               now - outputLastCallback.load() > kSilentMs))
         lost = true;
     const SDL_AudioDeviceID capture = captureDevice.load();
     if (capture != 0) {
         if (!captureActive.load())
             closeCaptureLocked(); // its callback ended it
-        else if (SDL_GetAudioDeviceStatus(capture) == SDL_AUDIO_STOPPED ||
+        else if (Sdl().audioDeviceStatus(capture) == SDL_AUDIO_STOPPED ||
                  now - captureLastCallback.load() > kSilentMs)
             lost = true;
     }
@@ -134,7 +136,7 @@ bool AudioEngine::Impl::recoverLocked()
     // new one. The driver chosen at start is asked for again, so a server
     // that is still away is retried rather than replaced by another driver.
     if (sdlAwake) {
-        if (SDL_AudioInit(driver.empty() ? nullptr : driver.c_str()) != 0)
+        if (Sdl().audioInit(driver.empty() ? nullptr : driver.c_str()) != 0)
             return false;
     } else if (!wakeSdlLocked()) {
         return false;

@@ -16,6 +16,7 @@
 #include "audio/AudioEngine.h"
 #include "audio/FileStream.h"
 #include "audio/IdleThread.h"
+#include "audio/SdlLibrary.h"
 
 #include <QObject>
 #include <SDL.h>
@@ -39,6 +40,11 @@ inline constexpr auto kKeeperTick = std::chrono::milliseconds(1000); // keeper, 
 
 Handle newHandle();
 bool runtimeSdlAtLeast(int major, int minor, int patch);
+// SDL's functions, once SDL was woken (it is loaded then).
+inline const SdlLibrary &Sdl()
+{
+    return SdlLibrary::Loaded();
+}
 // Milliseconds on the steady clock, for stamps shared between threads.
 qint64 nowMs();
 // Float mix to 16-bit samples, saturating.

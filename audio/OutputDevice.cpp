@@ -31,13 +31,11 @@ bool AudioEngine::Impl::openOutputLocked()
     // Ask for as many channels as the default device has, so that the
     // speaker count is the device's own.
     int channels = 2;
-#if SDL_VERSION_ATLEAST(2, 24, 0)
-    if (runtimeSdlAtLeast(2, 24, 0)) {
+    if (Sdl().defaultAudioInfo) {
         SDL_AudioSpec format{};
-        if (SDL_GetDefaultAudioInfo(nullptr, &format, 0) == 0 && format.channels > 0)
+        if (Sdl().defaultAudioInfo(nullptr, &format, 0) == 0 && format.channels > 0)
             channels = std::min<int>(format.channels, kMaxOutputChannels);
     }
-#endif
     SDL_AudioSpec want{};
     want.freq = outputFrequency;
     want.format = AUDIO_S16SYS;
@@ -47,12 +45,12 @@ bool AudioEngine::Impl::openOutputLocked()
     want.userdata = this;
     SDL_AudioSpec have{};
     SDL_AudioDeviceID device =
-        SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
+        Sdl().openAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
     if (device != 0 && (have.channels < 1 || have.channels > kMaxOutputChannels)) {
         // A layout the mixer does not know: take stereo and let SDL convert.
-        SDL_CloseAudioDevice(device);
+        Sdl().closeAudioDevice(device);
         want.channels = 2;
-        device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        device = Sdl().openAudioDevice(nullptr, 0, &want, &have, 0);
     }
     if (device == 0)
         return false;
@@ -62,7 +60,7 @@ bool AudioEngine::Impl::openOutputLocked()
     outputLastCallback.store(nowMs());
     outputIdleSince = nowMs();
     outputDevice = device;
-    SDL_PauseAudioDevice(device, 0);
+    Sdl().pauseAudioDevice(device, 0);
     return true;
 }
 
@@ -72,7 +70,7 @@ void AudioEngine::Impl::closeOutputLocked()
     if (outputDevice == 0)
         return;
     // Joins SDL's output thread; the callback takes no lock held here.
-    SDL_CloseAudioDevice(outputDevice);
+    Sdl().closeAudioDevice(outputDevice);
     outputDevice = 0;
 }
 
@@ -81,14 +79,14 @@ void AudioEngine::Impl::setProbedOutputAsideLocked()
     closeProbedOutputLocked();
     // Paused, it plays silence without mixing: the streams are the next
     // device's.
-    SDL_PauseAudioDevice(outputDevice, 1);
+    Sdl().pauseAudioDevice(outputDevice, 1);
     probedOutput = std::exchange(outputDevice, 0);
 }
 
 void AudioEngine::Impl::closeProbedOutputLocked()
 {
     if (probedOutput != 0)
-        SDL_CloseAudioDevice(std::exchange(probedOutput, 0));
+        Sdl().closeAudioDevice(std::exchange(probedOutput, 0));
 }
 
 void AudioEngine::Impl::outputCallback(void *self, Uint8 *data, int bytes)
