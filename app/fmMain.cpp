@@ -48,7 +48,10 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     // at once when a line comes first).
     m_report.LoadAtFirstUse();
     m_afterFirstPaint = new AfterFirstPaint(this);
-    m_afterFirstPaint->add([this] { m_report.ReadAhead(); });
+    m_afterFirstPaint->add([this] {
+        m_report.ReadAhead();
+        audio::AudioEngine::loadDecodersAhead();
+    });
     PaintGlyphsAhead(); // while the controls are built
     buildActions();
     buildMenus();

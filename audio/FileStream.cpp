@@ -1,12 +1,11 @@
 #include "audio/FileStream.h"
 
+#include "audio/DecoderLibraries.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <cmath>
-#include <mpg123.h>
-#include <samplerate.h>
-#include <sndfile.h>
 
 namespace audio {
 
@@ -20,29 +19,35 @@ constexpr double kMaxResampleRatio = 200.0; // inside libsamplerate's limit of 2
 // quality, and the sinc converters cost several times the CPU.
 constexpr int kConverter = SRC_LINEAR;
 
+// Only once open() found them loaded.
+const DecoderLibraries &Lib()
+{
+    return *DecoderLibraries::Get();
+}
+
 } // namespace
 
 std::unique_ptr<FileStream> FileStream::open(const QString &path, quint32 flags, int outputRate)
 {
     // Only regular files: a FIFO or device node would block or never end.
     const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile() || !info.isReadable())
+    if (path.isEmpty() || !info.isFile() || !info.isReadable() || !DecoderLibraries::Get())
         return nullptr;
 
     SF_INFO format{};
-    SNDFILE *file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &format);
+    SNDFILE *file = Lib().sfOpen(QFile::encodeName(path).constData(), SFM_READ, &format);
     if (!file)
         return nullptr;
     if (format.samplerate <= 0 || format.channels < 1 || format.channels > kMaxFileChannels ||
         format.frames <= 0) {
-        sf_close(file);
+        Lib().sfClose(file);
         return nullptr;
     }
 
     std::unique_ptr<FileStream> stream(new FileStream);
     stream->m_file = file;
     if ((format.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG && stream->openMpeg(path)) {
-        sf_close(file);
+        Lib().sfClose(file);
         stream->m_file = nullptr;
         format.samplerate = int(stream->m_fileRate);
         format.channels = stream->m_fileChannels;
@@ -63,7 +68,7 @@ std::unique_ptr<FileStream> FileStream::open(const QString &path, quint32 flags,
 
     int error = 0;
     stream->m_resampler =
-        src_callback_new(&FileStream::supplyInput, kConverter, 2, &error, stream.get());
+        Lib().srcCallbackNew(&FileStream::supplyInput, kConverter, 2, &error, stream.get());
     if (!stream->m_resampler)
         return nullptr;
     stream->m_outputFrames.resize(std::size_t(kDecodeFrames) * 2);
@@ -73,34 +78,34 @@ std::unique_ptr<FileStream> FileStream::open(const QString &path, quint32 flags,
 FileStream::~FileStream()
 {
     if (m_resampler)
-        src_delete(m_resampler);
+        Lib().srcDelete(m_resampler);
     if (m_file)
-        sf_close(m_file);
+        Lib().sfClose(m_file);
     if (m_mpeg) {
-        mpg123_close(m_mpeg);
-        mpg123_delete(m_mpeg);
+        Lib().mpgClose(m_mpeg);
+        Lib().mpgDelete(m_mpeg);
     }
 }
 
 bool FileStream::openMpeg(const QString &path)
 {
     int error = MPG123_OK;
-    mpg123_handle *handle = mpg123_new(nullptr, &error);
+    mpg123_handle *handle = Lib().mpgNew(nullptr, &error);
     if (!handle)
         return false;
-    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_FORCE_FLOAT | MPG123_QUIET, 0.0);
+    Lib().mpgParam(handle, MPG123_ADD_FLAGS, MPG123_FORCE_FLOAT | MPG123_QUIET, 0.0);
     long rate = 0;
     int channels = 0;
     int encoding = 0;
-    if (mpg123_open(handle, QFile::encodeName(path).constData()) != MPG123_OK ||
-        mpg123_getformat(handle, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 ||
+    if (Lib().mpgOpen(handle, QFile::encodeName(path).constData()) != MPG123_OK ||
+        Lib().mpgGetFormat(handle, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 ||
         channels < 1 || channels > 2 || encoding != MPG123_ENC_FLOAT_32) {
-        mpg123_delete(handle); // closes an opened file too
+        Lib().mpgDelete(handle); // closes an opened file too
         return false;
     }
     // Whatever the stream does later, the output keeps this format.
-    mpg123_format_none(handle);
-    mpg123_format(handle, rate, channels, encoding);
+    Lib().mpgFormatNone(handle);
+    Lib().mpgFormat(handle, rate, channels, encoding);
     m_mpeg = handle;
     m_fileRate = quint32(rate);
     m_fileChannels = channels;
@@ -110,7 +115,7 @@ bool FileStream::openMpeg(const QString &path)
 long FileStream::readFile(float *out, long frames)
 {
     if (!m_mpeg) {
-        const sf_count_t got = sf_readf_float(m_file, out, frames);
+        const sf_count_t got = Lib().sfReadFloat(m_file, out, frames);
         return got > 0 ? long(got) : 0;
     }
     const std::size_t frameBytes = sizeof(float) * std::size_t(m_fileChannels);
@@ -120,7 +125,7 @@ long FileStream::readFile(float *out, long frames)
     // frame count known in advance.
     for (int idle = 0; filled < wanted && idle < 16;) {
         std::size_t done = 0;
-        const int result = mpg123_read(m_mpeg, reinterpret_cast<unsigned char *>(out) + filled,
+        const int result = Lib().mpgRead(m_mpeg, reinterpret_cast<unsigned char *>(out) + filled,
                                        wanted - filled, &done);
         filled += done;
         idle = done == 0 ? idle + 1 : 0;
@@ -204,7 +209,7 @@ void FileStream::decodeLocked(std::size_t minimumFrames)
         m_repeat = ratio > kMaxResampleRatio ? int(std::ceil(ratio / kMaxResampleRatio)) : 1;
         ratio /= m_repeat;
         const long wanted = long(std::min<std::size_t>(room, std::size_t(kDecodeFrames)));
-        const long produced = src_callback_read(m_resampler, ratio, wanted, m_outputFrames.data());
+        const long produced = Lib().srcCallbackRead(m_resampler, ratio, wanted, m_outputFrames.data());
         if (produced <= 0) {
             // End of the file, or a resampler error: either way nothing follows.
             m_decodedToEnd.store(true, std::memory_order_release);

@@ -15,10 +15,11 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 left unattended and plays a run of alarm sounds when someone is at the\n\
 machine. Every arming, disarming and trigger is written to a report.")
 # Library dependencies come from dpkg-shlibdeps; Qt's platform plugins, SDL
-# (sound) and libcurl (for e-mail alerts) are loaded at run time, so
-# shlibdeps cannot see them.
+# and the decoders (sound) and libcurl (for e-mail alerts) are loaded at run
+# time, so shlibdeps cannot see them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libsdl2-2.0-0 (>= 2.0.18), libcurl4")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "qt6-qpa-plugins, libsdl2-2.0-0 (>= 2.0.18), libsndfile1, libsamplerate0, libmpg123-0, libcurl4")
 # GStreamer is loaded when a photo is taken, and its elements are plugins
 # (videoconvert and appsink, pipewiresrc, v4l2src); photos are optional, so
 # all of it is recommended.

@@ -93,8 +93,8 @@ if [ -n "$deb" ]; then
     bash -c "zcat '$root/fs/usr/share/man/man1/tarvo2.1.gz' | grep -qF '/usr/share/tarvo2/sounds/'"
   check "dpkg -x unpacks the binary" [ -x "$root/fs/usr/bin/tarvo2" ]
   # Loaded by the program itself (so Depends must name them), never linked.
-  check "SDL and libcurl are not linked in" \
-    bash -c "! objdump -p '$root/fs/usr/bin/tarvo2' | grep -E 'NEEDED +lib(SDL2|curl)'"
+  check "SDL, the decoders and libcurl are not linked in" \
+    bash -c "! objdump -p '$root/fs/usr/bin/tarvo2' | grep -E 'NEEDED +lib(SDL2|sndfile|samplerate|mpg123|curl)'"
   home=$root/home
   mkdir -p "$home/runtime" "$home/.config/VEKOR"
   # A returning user whose alarm was armed with simulation on: the program
