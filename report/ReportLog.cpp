@@ -1,7 +1,6 @@
 #include "report/ReportLog.h"
 
 #include <QDir>
-#include <sys/resource.h>
 #include <QtDebug>
 
 namespace {
@@ -60,12 +59,7 @@ void ReportLog::ReadAhead()
 {
     using namespace std::chrono_literals;
     if (m_reading.valid() && m_reading.wait_for(0s) == std::future_status::deferred)
-        m_reading = std::async(std::launch::async, [path = filePath()] {
-            // Behind everything else the program does (on Linux the nice
-            // value is the thread's own); the first line waits for it anyway.
-            setpriority(PRIO_PROCESS, 0, 19);
-            return ReadFile(path);
-        });
+        m_reading = std::async(std::launch::async, [path = filePath()] { return ReadFile(path); });
 }
 
 void ReportLog::Settle()
