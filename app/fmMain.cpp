@@ -48,10 +48,7 @@ TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     // at once when a line comes first).
     m_report.LoadAtFirstUse();
     m_afterFirstPaint = new AfterFirstPaint(this);
-    m_afterFirstPaint->add([this] {
-        m_report.ReadAhead();
-        audio::AudioEngine::loadDecodersAhead();
-    });
+    m_afterFirstPaint->add([this] { m_report.ReadAhead(); });
     PaintGlyphsAhead(); // while the controls are built
     buildActions();
     buildMenus();

@@ -1,9 +1,6 @@
 #include "audio/AudioEngine.h"
 
-#include "audio/DecoderLibraries.h"
 #include "audio/EngineImpl.h"
-
-#include <QThreadPool>
 
 #include <algorithm>
 
@@ -74,11 +71,6 @@ void AudioEngine::releaseThreadState()
     // SDL keeps per-thread error text for threads it did not start.
     if (const SdlLibrary *sdl = SdlLibrary::Get())
         sdl->tlsCleanup();
-}
-
-void AudioEngine::loadDecodersAhead()
-{
-    QThreadPool::globalInstance()->start([] { DecoderLibraries::Get(); });
 }
 
 bool AudioEngine::initCapture()

@@ -79,9 +79,6 @@ public:
     // Frees what the audio system keeps for the calling thread; a thread of
     // the caller's own that used the engine calls it before it ends.
     static void releaseThreadState();
-    // Loads the decoders' libraries on a worker thread, so that the first
-    // sound does not wait for them.
-    static void loadDecodersAhead();
 
     // false when the audio system cannot capture at all; a machine without a
     // capture device initialises fine and lists no capture input.

@@ -1,8 +1,8 @@
 #pragma once
 // The decoders' libraries (libsndfile, libmpg123, libsamplerate), loaded
-// when the first sound is opened, or ahead of it on a worker thread, instead
-// of with the program: linked in, they and what they pull in (FLAC, Vorbis,
-// Opus, LAME) cost every start time in the dynamic loader.
+// when the first sound is opened instead of with the program: linked in,
+// they and what they pull in (FLAC, Vorbis, Opus, LAME) cost every start
+// time in the dynamic loader; loading them costs the first sound a few ms.
 
 #include <QString>
 #include <mpg123.h>
