@@ -23,16 +23,18 @@ SinkGuard::SinkGuard(Side side, const QString &server, QObject *parent)
         if (!Needed())
             Stop();
     });
-    // A server may tell of a new default before it answers with it (seen with
-    // PipeWire's pulse server under load); asking again now and then while
-    // armed keeps the guard on the sink the alarm plays on.
+    // A server may not tell the guard's connection of a new default at all
+    // (see Loop::StartProbe); a fresh look now and then while armed keeps
+    // the guard on the sink the alarm plays on.
     m_recheck.setInterval(RecheckInterval);
     connect(&m_recheck, &QTimer::timeout, this, [this] {
         if (!m_loop || !m_loop->mainloop)
             return;
+        const QByteArray server = m_server.toUtf8();
         pa_threaded_mainloop_lock(m_loop->mainloop);
         if (m_loop->context && pa_context_get_state(m_loop->context) == PA_CONTEXT_READY)
-            m_loop->QueryServer();
+            m_loop->StartProbe(pa_threaded_mainloop_get_api(m_loop->mainloop),
+                               server.isEmpty() ? nullptr : server.constData());
         pa_threaded_mainloop_unlock(m_loop->mainloop);
     });
 }
@@ -187,6 +189,11 @@ void SinkGuard::OnEvent(const Event &event)
             m_reference.reset();
             Q_EMIT sinkChanged(m_sinkName);
         }
+        break;
+    case Event::Kind::FreshDefault:
+        // The guard's own connection missed a change: a new one sees it.
+        if (event.name != m_sinkName && m_state == State::Ready)
+            Connect();
         break;
     case Event::Kind::Sink:
         // Only this thread changes the count, so the comparison holds.

@@ -76,8 +76,8 @@ public:
     // How long an idle guard stays connected, so that disarming and arming
     // again at once does not start the connection over.
     static constexpr int IdleDisconnect = 2000;
-    // While armed, the default sink is asked for again this often.
-    static constexpr int RecheckInterval = 5000;
+    // While armed, a new connection asks for the default sink this often.
+    static constexpr int RecheckInterval = 10000;
 
     struct SinkState
     {

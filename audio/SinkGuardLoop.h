@@ -23,7 +23,8 @@ struct SinkGuard::Event
     {
         Ready,
         Lost,
-        DefaultSink, // or source, on the capture side
+        DefaultSink,  // or source, on the capture side
+        FreshDefault, // the default as a new connection of its own sees it
         Sink,
         Stream, // a stream of this process, new or changed
         StreamGone
@@ -47,6 +48,8 @@ struct SinkGuard::Loop
 
     pa_threaded_mainloop *mainloop = nullptr;
     pa_context *context = nullptr;
+    // A short-lived second connection that only asks for the default.
+    pa_context *probe = nullptr;
     // Bumped (under the main loop's lock) with every change the guard makes.
     std::atomic<quint64> generation{0};
     // The generation at which each sink query still unanswered was sent;
@@ -73,6 +76,7 @@ struct SinkGuard::Loop
     // Main loop lock held.
     void DropContext()
     {
+        DropProbe();
         if (!context)
             return;
         pa_context_set_state_callback(context, nullptr, nullptr);
@@ -82,6 +86,58 @@ struct SinkGuard::Loop
         context = nullptr;
         queries.clear();
         streamQueries.clear();
+    }
+
+    // Main loop lock held.
+    void DropProbe()
+    {
+        if (!probe)
+            return;
+        pa_context_set_state_callback(probe, nullptr, nullptr);
+        pa_context_disconnect(probe);
+        pa_context_unref(probe);
+        probe = nullptr;
+    }
+
+    // PipeWire's pulse server keeps a view of the defaults per connection,
+    // and a connection's view can miss a change for good (seen with 0.3.65
+    // under load: the other clients saw the new default, the guard's own
+    // connection kept the old one and never told of a change). A new
+    // connection sees the server's current default. Main loop lock held.
+    void StartProbe(pa_mainloop_api *api, const char *server)
+    {
+        DropProbe();
+        probe = pa_context_new(api, "Tarvo2");
+        if (!probe)
+            return;
+        pa_context_set_state_callback(probe, &Loop::OnProbeState, this);
+        if (pa_context_connect(probe, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            DropProbe();
+    }
+
+    static void OnProbeState(pa_context *probe, void *userdata)
+    {
+        const pa_context_state_t state = pa_context_get_state(probe);
+        if (state == PA_CONTEXT_READY) {
+            if (pa_operation *op = pa_context_get_server_info(probe, &Loop::OnProbeInfo, userdata))
+                pa_operation_unref(op);
+        } else if (!PA_CONTEXT_IS_GOOD(state)) {
+            // Dropped with the next probe or the connection: not from inside
+            // its own callback.
+            pa_context_set_state_callback(probe, nullptr, nullptr);
+        }
+    }
+
+    static void OnProbeInfo(pa_context *probe, const pa_server_info *info, void *userdata)
+    {
+        auto *loop = static_cast<Loop *>(userdata);
+        const char *name = !info             ? nullptr
+                           : loop->capture() ? info->default_source_name
+                                             : info->default_sink_name;
+        if (name && *name)
+            loop->Post({Event::Kind::FreshDefault, QString::fromUtf8(name), {}, 0});
+        pa_context_set_state_callback(probe, nullptr, nullptr);
+        pa_context_disconnect(probe);
     }
 
     void Post(Event event)

@@ -40,6 +40,8 @@ bool readyOn(SinkGuard &guard, const QString &sink)
 // Makes name the server's default and waits for the guard to take it up.
 // WirePlumber may briefly go back to its own choice after taking ours, so
 // the request is repeated until both agree; a failure says who held what.
+// PipeWire's pulse server may never tell the guard's connection of the
+// change: the guard's fresh look while armed must then find it.
 QByteArray followsNewDefault(PrivateSoundServer &server, SinkGuard &guard, const QString &name,
                              Side side)
 {
@@ -49,7 +51,7 @@ QByteArray followsNewDefault(PrivateSoundServer &server, SinkGuard &guard, const
             return (capture ? server.setDefaultSource(name) : server.setDefaultSink(name)) &&
                    readyOn(guard, name);
         },
-        Timeout);
+        SinkGuard::RecheckInterval + Timeout);
     if (followed)
         return {};
     const QString info = server.pactl({QStringLiteral("info")});
