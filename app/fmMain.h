@@ -77,6 +77,9 @@ public:
     };
     using MessageSink = std::function<void(MessageKind, const QString &)>;
     void setMessageSink(MessageSink sink) { m_messageSink = std::move(sink); }
+    // One of the notices above (fmMainNotice.cpp): keys typed into one are
+    // not the owner's.
+    static bool isNotice(const QWidget *window);
 
     QString workingDirectory() const { return m_workingDirectory; }
     // Work that waits until the window has been painted once.
@@ -143,6 +146,10 @@ private:
     // Messages nobody asked for, and the road every message takes
     // (fmMainNotice.cpp).
     void showMessage(MessageKind kind, const QString &text);
+    void showNotice(const QString &text);
+    // Notices shown before the window (they have no parent) would keep the
+    // program running once its window closed.
+    void closeNotices();
     void tellFault(const QString &text);
     void showFatalMessage(const QString &text); // the program ends after it: nothing to hold up
     void wireNotices();
@@ -158,7 +165,7 @@ private:
     // built (the sound server may take a while to answer); FormCreate waits
     // for the answer. Nothing else touches the engine before that.
     std::future<bool> m_audioStart;
-    AfterFirstPaint *m_afterFirstPaint = nullptr;  // work that waits for the first paint
+    AfterFirstPaint *m_afterFirstPaint = nullptr; // work that waits for the first paint
     AlarmPlayback m_playback{m_engine};
     ReportLog m_report;
     QStringList m_checkedSounds;
@@ -221,10 +228,6 @@ private:
     void DrawKeyDetectBtnState();
     void ActKeyDetectToggleExecute();
     void SyncActivityDetectors();
-    void showNotice(const QString &text);
-    // Notices shown before the window (they have no parent) would keep the
-    // program running once its window closed.
-    void closeNotices();
     void CheckRoomLevel();
     void wireCalibration();
     void mnuCalibrateMicrophoneClick();

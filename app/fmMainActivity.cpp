@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QSlider>
@@ -28,13 +27,11 @@ constexpr int HintMilliseconds = 3000;
 // so that the line does not flicker with every quiet block.
 constexpr int RoomWarningMilliseconds = 10000;
 
-const QLatin1String NoticeName("noticeBox");
-
 // Keys typed into a notice are not the owner's: a notice can come up while
 // armed, and whoever answers it is at the desk.
 bool KeysAreOwners(const QWidget *window)
 {
-    return window && window->window()->objectName() != NoticeName;
+    return window && !TfrmMain::isNotice(window->window());
 }
 
 // Tells the activity monitor about every key that reaches one of our
@@ -48,8 +45,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
-            watched->isWidgetType() && m_monitor &&
-            KeysAreOwners(static_cast<QWidget *>(watched)))
+            watched->isWidgetType() && m_monitor && KeysAreOwners(static_cast<QWidget *>(watched)))
             m_monitor->NoteOwnKey();
         return false;
     }
@@ -171,24 +167,6 @@ void TfrmMain::SyncActivityDetectors()
     }
     if (!notice.isEmpty())
         showNotice(notice);
-}
-
-void TfrmMain::showNotice(const QString &text)
-{
-    // Never modal: a notice must not hold up anything (above all the resume
-    // of a stored armed state at start-up).
-    if (m_messageSink) {
-        m_messageSink(MessageKind::Notice, text);
-        return;
-    }
-    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tarvo2"), text,
-                                QMessageBox::Ok, isVisible() ? this : nullptr);
-    box->setObjectName(NoticeName);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    // Nor may it take the keyboard: keys typed elsewhere must still be seen.
-    box->setAttribute(Qt::WA_ShowWithoutActivating);
-    box->setWindowModality(Qt::NonModal);
-    box->show();
 }
 
 void TfrmMain::CheckRoomLevel()

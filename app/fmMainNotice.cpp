@@ -14,6 +14,8 @@
 
 namespace {
 
+const QLatin1String NoticeName("noticeBox");
+
 // The sound library's boxes take the window's road, so a store failure
 // while the list is filled at start-up becomes a notice too.
 class RoutedSoundPrompts : public SoundPrompts
@@ -103,9 +105,32 @@ void TfrmMain::showMessage(MessageKind kind, const QString &text)
             .exec();
 }
 
+void TfrmMain::showNotice(const QString &text)
+{
+    // Never modal: a notice must not hold up anything (above all the resume
+    // of a stored armed state at start-up).
+    if (m_messageSink) {
+        m_messageSink(MessageKind::Notice, text);
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Tarvo2"), text,
+                                QMessageBox::Ok, isVisible() ? this : nullptr);
+    box->setObjectName(NoticeName);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Nor may it take the keyboard: keys typed elsewhere must still be seen.
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
+bool TfrmMain::isNotice(const QWidget *window)
+{
+    return window && window->objectName() == NoticeName;
+}
+
 void TfrmMain::closeNotices()
 {
     for (QWidget *window : QApplication::topLevelWidgets())
-        if (window->objectName() == QLatin1String("noticeBox"))
+        if (isNotice(window))
             window->close();
 }

@@ -86,7 +86,7 @@ bool AudioEngine::initCapture()
     // A machine without a microphone still runs the other detectors: capture
     // is ready but lists no input. -1 means the driver cannot list devices;
     // opening the default one may still work.
-    const SdlLibrary &sdl = SdlLibrary::Loaded();
+    const SdlLibrary &sdl = Sdl();
     if (sdl.numAudioDevices(1) == 0)
         return true;
     if (sdl.defaultAudioInfo) {

@@ -40,10 +40,10 @@ inline constexpr auto kKeeperTick = std::chrono::milliseconds(1000); // keeper, 
 
 Handle newHandle();
 bool runtimeSdlAtLeast(int major, int minor, int patch);
-// SDL's functions, once SDL was woken (it is loaded then).
+// SDL's functions; only once SdlLibrary::Get() gave them (SDL was woken).
 inline const SdlLibrary &Sdl()
 {
-    return SdlLibrary::Loaded();
+    return *SdlLibrary::Get();
 }
 // Milliseconds on the steady clock, for stamps shared between threads.
 qint64 nowMs();

@@ -35,8 +35,3 @@ const SdlLibrary *SdlLibrary::Get(QString *problem)
         return true;
     });
 }
-
-const SdlLibrary &SdlLibrary::Loaded()
-{
-    return *Get();
-}

@@ -29,6 +29,4 @@ struct SdlLibrary
     // Loads SDL once, from any thread; nullptr when it cannot be loaded,
     // with the reason in *problem. It stays loaded.
     static const SdlLibrary *Get(QString *problem = nullptr);
-    // The loaded table; only once Get() gave one.
-    static const SdlLibrary &Loaded();
 };

@@ -359,6 +359,8 @@ def main():
                         help="another tarvo2 binary to measure alongside (may be repeated)")
     parser.add_argument("--start-rounds", type=int, default=9,
                         help="starts of each program for start -> window shown")
+    parser.add_argument("--idle-only", action="store_true",
+                        help="only the idle rows: CPU and wake-ups at rest")
     parser.add_argument("--start-only", action="store_true",
                         help="measure start -> window shown only")
     parser.add_argument("--start-report-mb", type=int, default=100,
@@ -408,6 +410,8 @@ def main():
             show_idle("%s, armed, microphone+mouse" % label,
                       idle_cost(world.proc.pid, args.seconds, server))
             world.stop()
+            if args.idle_only:
+                continue
             for row, detectors, trigger in (
                     ("pointer jump -> first sound", ("mic", "mouse"), jump),
                     ("the same, mouse alone", ("mouse",), jump),
@@ -418,6 +422,8 @@ def main():
                     args.starts, trigger=trigger)
                 show_latency("%s: %s" % (label, row), heard, missed)
         suite.binary = binary
+        if args.idle_only:
+            return 0
         show_capture(suite, args.jumps)
 
         show_start(suite, programs, minimal, args.start_rounds)
