@@ -30,11 +30,9 @@ SinkGuard::SinkGuard(Side side, const QString &server, QObject *parent)
     connect(&m_recheck, &QTimer::timeout, this, [this] {
         if (!m_loop || !m_loop->mainloop)
             return;
-        const QByteArray server = m_server.toUtf8();
         pa_threaded_mainloop_lock(m_loop->mainloop);
         if (m_loop->context && pa_context_get_state(m_loop->context) == PA_CONTEXT_READY)
-            m_loop->StartProbe(pa_threaded_mainloop_get_api(m_loop->mainloop),
-                               server.isEmpty() ? nullptr : server.constData());
+            m_loop->StartProbe();
         pa_threaded_mainloop_unlock(m_loop->mainloop);
     });
 }
@@ -71,7 +69,7 @@ void SinkGuard::setWatching(bool watching)
 
 void SinkGuard::Start()
 {
-    m_loop = std::make_shared<Loop>(m_side);
+    m_loop = std::make_shared<Loop>(m_side, m_server);
     m_loop->receiver = this;
     SetState(State::Connecting);
     m_loop->mainloop = pa_threaded_mainloop_new();
@@ -113,18 +111,8 @@ void SinkGuard::Connect()
         return;
     pa_threaded_mainloop_lock(m_loop->mainloop);
     m_loop->DropContext();
-    pa_mainloop_api *api = pa_threaded_mainloop_get_api(m_loop->mainloop);
-    m_loop->context = pa_context_new(api, "Tarvo2");
-    bool failed = !m_loop->context;
-    if (!failed) {
-        pa_context_set_state_callback(m_loop->context, &Loop::OnContextState, m_loop.get());
-        const QByteArray server = m_server.toUtf8();
-        failed =
-            pa_context_connect(m_loop->context, server.isEmpty() ? nullptr : server.constData(),
-                               PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0;
-    }
-    if (failed)
-        m_loop->DropContext();
+    m_loop->context = m_loop->NewContext(&Loop::OnContextState);
+    const bool failed = !m_loop->context;
     pa_threaded_mainloop_unlock(m_loop->mainloop);
     if (failed) {
         SetState(State::Unavailable);

@@ -43,7 +43,8 @@ struct SinkGuard::Event
 struct SinkGuard::Loop
 {
     const SinkGuard::Side side;
-    explicit Loop(SinkGuard::Side side) : side(side) {}
+    const QByteArray server; // empty: the default one
+    Loop(SinkGuard::Side side, const QString &server) : side(side), server(server.toUtf8()) {}
     bool capture() const { return side == SinkGuard::Side::Capture; }
 
     pa_threaded_mainloop *mainloop = nullptr;
@@ -99,20 +100,32 @@ struct SinkGuard::Loop
         probe = nullptr;
     }
 
+    // A new connection to the server, its state told to onState; nullptr
+    // when it cannot even be started. Main loop lock held.
+    pa_context *NewContext(pa_context_notify_cb_t onState)
+    {
+        pa_context *made = pa_context_new(pa_threaded_mainloop_get_api(mainloop), "Tarvo2");
+        if (!made)
+            return nullptr;
+        pa_context_set_state_callback(made, onState, this);
+        if (pa_context_connect(made, server.isEmpty() ? nullptr : server.constData(),
+                               PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            pa_context_set_state_callback(made, nullptr, nullptr);
+            pa_context_unref(made);
+            return nullptr;
+        }
+        return made;
+    }
+
     // PipeWire's pulse server keeps a view of the defaults per connection,
     // and a connection's view can miss a change for good (seen with 0.3.65
     // under load: the other clients saw the new default, the guard's own
     // connection kept the old one and never told of a change). A new
     // connection sees the server's current default. Main loop lock held.
-    void StartProbe(pa_mainloop_api *api, const char *server)
+    void StartProbe()
     {
         DropProbe();
-        probe = pa_context_new(api, "Tarvo2");
-        if (!probe)
-            return;
-        pa_context_set_state_callback(probe, &Loop::OnProbeState, this);
-        if (pa_context_connect(probe, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-            DropProbe();
+        probe = NewContext(&Loop::OnProbeState);
     }
 
     static void OnProbeState(pa_context *probe, void *userdata)

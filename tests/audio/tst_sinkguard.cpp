@@ -233,6 +233,25 @@ private Q_SLOTS:
         QVERIFY(!server.muted("mic2", "source"));
     }
 
+    // The fresh look at the defaults while armed leaves a guard that agrees
+    // with it connected: no new connection every few seconds.
+    void freshLookKeepsAgreeingGuards_data() { addServers(); }
+    void freshLookKeepsAgreeingGuards()
+    {
+        QFETCH(Kind, kind);
+        PrivateSoundServer server(kind);
+        QVERIFY(server.ready() && server.addSource(Mic, true));
+        SinkGuard playback(server.serverString());
+        SinkGuard capture(Side::Capture, server.serverString());
+        for (SinkGuard *guard : {&playback, &capture})
+            guard->setArmed(true);
+        QTRY_VERIFY_WITH_TIMEOUT(readyOn(playback, Speakers) && readyOn(capture, Mic), Timeout);
+        QTest::qWait(SinkGuard::RecheckInterval + 3000);
+        QVERIFY(readyOn(playback, Speakers) && readyOn(capture, Mic));
+        QCOMPARE(playback.connectionCount(), 1);
+        QCOMPARE(capture.connectionCount(), 1);
+    }
+
     void defaultSinkChange_data() { addServers(); }
     void defaultSinkChange()
     {
