@@ -33,6 +33,18 @@ CommandLineOutcome ParseCommandLine(const QStringList &arguments)
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption arm(QStringLiteral("arm"),
+                                 QStringLiteral("Arm the running copy, or start armed."));
+    const QCommandLineOption disarm(
+        QStringLiteral("disarm"),
+        QStringLiteral("Disarm the running copy (asks for the PIN where one is set)."));
+    const QCommandLineOption status(
+        QStringLiteral("status"),
+        QStringLiteral("Tell the running copy's state; exit status 0 armed, 3 not armed, "
+                       "1 not running."));
+    const QCommandLineOption json(QStringLiteral("json"),
+                                  QStringLiteral("With --status: one line of JSON."));
+    parser.addOptions({arm, disarm, status, json});
     for (const char *name : QtValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name));
         option.setValueName(QStringLiteral("value"));
@@ -62,6 +74,26 @@ CommandLineOutcome ParseCommandLine(const QStringList &arguments)
                                 parser.positionalArguments().constFirst());
         return outcome;
     }
+    const int requests = int(parser.isSet(arm)) + int(parser.isSet(disarm)) + int(parser.isSet(status));
+    QString conflict;
+    if (requests > 1)
+        conflict = QStringLiteral("--arm, --disarm and --status go one at a time");
+    else if (parser.isSet(json) && !parser.isSet(status))
+        conflict = QStringLiteral("--json goes with --status");
+    if (!conflict.isEmpty()) {
+        outcome.action = CommandLineOutcome::Action::Exit;
+        outcome.exitCode = 2;
+        outcome.text = QStringLiteral("%1: %2\nTry '%1 --help' for more information.\n")
+                           .arg(QCoreApplication::applicationName().toLower(), conflict);
+        return outcome;
+    }
+    if (parser.isSet(arm))
+        outcome.request = CommandLineOutcome::Request::Arm;
+    else if (parser.isSet(disarm))
+        outcome.request = CommandLineOutcome::Request::Disarm;
+    else if (parser.isSet(status))
+        outcome.request = CommandLineOutcome::Request::Status;
+    outcome.json = parser.isSet(json);
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         outcome.action = CommandLineOutcome::Action::Exit;
         outcome.text = parser.helpText();

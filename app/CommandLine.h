@@ -15,6 +15,16 @@ struct CommandLineOutcome
         Exit // print text and end with exitCode
     };
     Action action = Action::Run;
+    // A request to a running copy (or, for Arm, a start armed).
+    enum class Request
+    {
+        None,
+        Arm,
+        Disarm,
+        Status
+    };
+    Request request = Request::None;
+    bool json = false; // --status --json
     int exitCode = 0;
     QString text; // printed to stdout (exit code 0) or stderr
 };

@@ -20,6 +20,8 @@
 
 namespace {
 const QByteArray RequestWord = QByteArrayLiteral("restore");
+// A request of the command line (arm, disarm, status), answered in one line.
+const QByteArray CommandWord = QByteArrayLiteral("command");
 const QByteArray ReplyWord = QByteArrayLiteral("ok\n");
 // A request is one short line; anything longer is not from us.
 constexpr qsizetype MaxRequestBytes = 4096;
@@ -276,8 +278,36 @@ void SingleInstance::Listen()
 
 bool SingleInstance::sendRestoreRequest(int timeoutMs)
 {
+    QByteArray request = RequestWord;
+    const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+    if (IsPlausibleToken(token))
+        request += ' ' + token;
+    const std::optional<QByteArray> reply = Exchange(request, timeoutMs);
+    return reply && *reply + '\n' == ReplyWord;
+}
+
+std::optional<QByteArray> SingleInstance::sendCommand(const QByteArray &command, int timeoutMs)
+{
     if (m_folder.isEmpty())
-        return false;
+        return std::nullopt;
+    // The running copy's folder: ours, or one it took before ours existed.
+    const QString ownFolder = m_folder;
+    for (const QString &folder : QStringList{ownFolder} + m_otherFolders) {
+        m_folder = folder;
+        if (HeldByAnother(lockFilePath())) {
+            const std::optional<QByteArray> reply = Exchange(CommandWord + ' ' + command, timeoutMs);
+            m_folder = ownFolder;
+            return reply;
+        }
+    }
+    m_folder = ownFolder;
+    return std::nullopt;
+}
+
+std::optional<QByteArray> SingleInstance::Exchange(const QByteArray &request, int timeoutMs)
+{
+    if (m_folder.isEmpty())
+        return std::nullopt;
     const QDeadlineTimer deadline(timeoutMs);
     QLocalSocket socket;
     // The running copy may have taken the lock a moment ago and not listen yet.
@@ -286,23 +316,17 @@ bool SingleInstance::sendRestoreRequest(int timeoutMs)
         if (socket.waitForConnected(int(std::max<qint64>(deadline.remainingTime(), 0))))
             break;
         if (deadline.hasExpired())
-            return false;
+            return std::nullopt;
         QThread::msleep(ConnectRetryMilliseconds);
         if (deadline.hasExpired())
-            return false;
+            return std::nullopt;
     }
-    // The folder is private, but the token goes to this user's copy only.
+    // The folder is private, but what crosses goes to this user's copy only.
     if (!PeerIsSameUser(socket.socketDescriptor()))
-        return false;
-
-    QByteArray request = RequestWord;
-    const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
-    if (IsPlausibleToken(token))
-        request += ' ' + token;
-    request += '\n';
-    socket.write(request);
+        return std::nullopt;
+    socket.write(request + '\n');
     if (!socket.waitForBytesWritten(int(std::max<qint64>(deadline.remainingTime(), 0))))
-        return false;
+        return std::nullopt;
 
     // Delivered means confirmed: a hung copy accepts the bytes into the
     // socket buffer but never answers.
@@ -312,7 +336,9 @@ bool SingleInstance::sendRestoreRequest(int timeoutMs)
             break;
         reply += socket.readAll();
     }
-    return reply == ReplyWord;
+    if (!reply.contains('\n'))
+        return std::nullopt;
+    return reply.left(reply.indexOf('\n'));
 }
 
 void SingleInstance::AcceptConnection()
@@ -352,6 +378,12 @@ void SingleInstance::ReadRequest(QLocalSocket *socket)
     const qsizetype space = line.indexOf(' ');
     const QByteArray word = space < 0 ? line : line.left(space);
     const QByteArray token = space < 0 ? QByteArray() : line.mid(space + 1);
+    if (word == CommandWord && m_commandHandler) {
+        socket->write(m_commandHandler(token) + '\n');
+        socket->flush();
+        socket->disconnectFromServer();
+        return;
+    }
     if (word != RequestWord) {
         socket->abort();
         return;

@@ -19,7 +19,9 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <sys/types.h>
 
 class QLocalSocket;
@@ -59,6 +61,15 @@ public:
     // if set, to the running copy; true once that copy has confirmed it.
     bool sendRestoreRequest(int timeoutMs = 2000);
 
+    // For a later copy: a command line's request to the running copy, and
+    // its one-line answer; nullopt when no copy runs or it did not answer.
+    std::optional<QByteArray> sendCommand(const QByteArray &command, int timeoutMs = 3000);
+    // The running copy: answers the command line's requests.
+    void setCommandHandler(std::function<QByteArray(const QByteArray &)> handler)
+    {
+        m_commandHandler = std::move(handler);
+    }
+
     QString folder() const { return m_folder; }
     QString lockFilePath() const;
     QString serverPath() const;
@@ -72,6 +83,7 @@ private:
     void Listen();
     void AcceptConnection();
     void ReadRequest(QLocalSocket *socket);
+    std::optional<QByteArray> Exchange(const QByteArray &request, int timeoutMs);
 
     QString m_name;
     QStringList m_candidates;
@@ -81,4 +93,5 @@ private:
     QLocalServer m_server;
     QTimer m_relisten; // the server closes for good after a failed accept()
     bool m_primary = false;
+    std::function<QByteArray(const QByteArray &)> m_commandHandler;
 };

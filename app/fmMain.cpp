@@ -1,98 +1,114 @@
 #include "app/fmMain.h"
 #include "app/AfterFirstPaint.h"
 #include "app/BackgroundClose.h"
-#include "app/fmMainReach.h"
 
 #include "app/Glyphs.h"
 #include "app/LedShape.h"
+#include "app/dlgCalibrate.h"
+#include "app/fmAlerts.h"
+#include "app/fmEvidence.h"
+#include "app/fmProtection.h"
 #include "app/gUtils.h"
+#include "guard/ReachServices.h"
 #include "info/Links.h"
 #include "report/fmReport.h"
-#include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
-#include "sounds/DefaultSounds.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDateTime>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTimer>
+#include <QToolButton>
+
+namespace {
+// A room that was too loud stays reported this long after its last run,
+// so that the line does not flicker with every quiet block.
+constexpr int RoomWarningMilliseconds = 10000;
+
+// Keys typed into a notice are not the owner's: a notice can come up while
+// armed, and whoever answers it is at the desk.
+bool KeysAreOwners(const QWidget *window)
+{
+    return window && !TfrmMain::isNotice(window->window());
+}
+
+// Tells the activity monitor about every key that reaches one of our
+// windows, so that our own keys are never taken for someone else's.
+class OwnKeyWatch : public QObject
+{
+public:
+    OwnKeyWatch(ActivityMonitor &monitor, QObject *parent) : QObject(parent), m_monitor(&monitor) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
+            watched->isWidgetType() && m_monitor && KeysAreOwners(static_cast<QWidget *>(watched)))
+            m_monitor->NoteOwnKey();
+        return false;
+    }
+
+private:
+    QPointer<ActivityMonitor> m_monitor; // the guard's, which may go first
+};
+} // namespace
 
 TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     : QMainWindow(parent),
-      m_workingDirectory(workingDirectory.isEmpty()
-                             ? WorkingDirectoryFor(QCoreApplication::applicationFilePath())
-                             : workingDirectory),
-      m_report(m_workingDirectory + QStringLiteral("Reports/"))
+      m_ownGuard(std::make_unique<Guard>(
+          workingDirectory.isEmpty() ? WorkingDirectoryFor(QCoreApplication::applicationFilePath())
+                                     : workingDirectory)),
+      m_guard(*m_ownGuard)
+{
+    build();
+}
+
+TfrmMain::TfrmMain(Guard &guard, QWidget *parent) : QMainWindow(parent), m_guard(guard)
+{
+    build();
+}
+
+void TfrmMain::build()
 {
     setObjectName(QStringLiteral("frmMain"));
-    // The sound library is loaded and the devices opened while the window
-    // is built; FormCreate takes the outcome.
-    m_audioStart = std::async(std::launch::async, [this] {
-        if (audio::AudioEngine::interfaceVersion() != 2)
-            return false;
-        const bool started = m_engine.initCapture() && m_engine.initOutput(44100);
-        audio::AudioEngine::releaseThreadState();
-        return started;
-    });
-    // A long report takes a while to read, and reading it slows every
-    // thread of the process: it is read once the window is on screen (or
-    // at once when a line comes first).
-    m_report.LoadAtFirstUse();
     m_afterFirstPaint = new AfterFirstPaint(this);
-    m_afterFirstPaint->add([this] { m_report.ReadAhead(); });
+    m_afterFirstPaint->add([this] {
+        m_guard.report().ReadAhead();
+        // Following the network asks the system bus: not before the window shows.
+        if (m_guard.reach())
+            m_guard.reach()->sender.watchNetwork();
+    });
     PaintGlyphsAhead(); // while the controls are built
     buildActions();
     buildMenus();
     buildLayout();
-
-    AlarmControl::Hooks hooks;
-    hooks.activationDelay = [this] { return spnActivationDelay->value(); };
-    hooks.triggerDelay = [this] { return spnTriggerDelay->value(); };
-    hooks.simulateEvery = [this] { return spnSimulateEvery->value(); };
-    hooks.simulateRandom = [this] { return spnSimulateRandom->value(); };
-    hooks.persistence = [this] { return trkPersistence->value(); };
-    hooks.persistenceRandom = [this] { return trkPersistenceRandom->value(); };
-    hooks.isPlaying = [this] { return m_playback.IsPlaying(); };
-    hooks.stopSounds = [this] { m_playback.StopSounds(); };
-    hooks.playHow = [this](int slot, int speaker, const QString &path) {
-        PlayHow(slot, speaker, path);
-    };
-    hooks.prepareOutput = [this] { m_engine.prepareOutput(); };
-    hooks.checkedSounds = [this] { return m_checkedSounds; };
-    hooks.soundsFolder = [this] { return m_sounds->soundsFolder(); };
-    hooks.resetMicrophoneCount = [this] {
-        m_microphone.resetCount();
-        ggDuration->setValue(0);
-    };
-    hooks.randomBelow = [this](quint32 n) { return randomBelow(n); };
-    hooks.executablePath = QCoreApplication::applicationFilePath();
-    m_alarm = std::make_unique<AlarmControl>(m_report, std::move(hooks), this);
+    buildDetectorExtras();
 
     SoundLibrary::AudioControl audioControl;
-    audioControl.stopSounds = [this] { m_playback.StopSounds(); };
-    audioControl.pauseOutput = [this] { m_engine.stopOutput(); };
-    audioControl.resumeOutput = [this] { m_engine.startOutput(); };
-    m_sounds = std::make_unique<SoundLibrary>(chklbSounds, m_checkedSounds, m_workingDirectory,
-                                              std::move(audioControl), this);
+    audioControl.stopSounds = [this] { m_guard.playback().StopSounds(); };
+    audioControl.pauseOutput = [this] { m_guard.engine().stopOutput(); };
+    audioControl.resumeOutput = [this] { m_guard.engine().startOutput(); };
+    m_sounds = std::make_unique<SoundLibrary>(chklbSounds, m_guard.checkedSounds(),
+                                              m_guard.workingDirectory(), std::move(audioControl),
+                                              this);
+    m_guard.activity().setFocusSource([] { return KeysAreOwners(QApplication::activeWindow()); });
+    qApp->installEventFilter(new OwnKeyWatch(m_guard.activity(), this));
 
     connectHandlers();
-    wireProtection();
-    wireReach();
-    wireBackgroundClose();
-    wireEvidence();
-    wireAudioDevices();
-    wireActivityDetection();
-    wireArmedReach();
+    connectGuard();
     wireNotices();
+    buildOptionsEntries();
+    wireBackgroundClose();
+    wireArmedReach();
     applyDesktopLook(); // last: it names and colours every control built above
     qApp->installEventFilter(this);
 }
@@ -104,33 +120,49 @@ TfrmMain::~TfrmMain()
         FormClose();
 }
 
-quint32 TfrmMain::randomBelow(quint32 n)
-{
-    return n == 0 ? 0 : m_random.bounded(n);
-}
-
 void TfrmMain::connectHandlers()
 {
-    for (QSlider *slider :
-         {trkMicTriggerVolume, trkMicTriggerDuration, trkMouseSensivity, trkAlarmVolume,
-          trkGlobalAlteration, trkRandomAlteration, trkPersistence, trkPersistenceRandom})
-        connect(slider, &QSlider::valueChanged, this, [this, slider] { trkTrackChange(slider); });
-    for (QSpinBox *spin :
-         {spnTriggerDelay, spnActivationDelay, spnSimulateEvery, spnSimulateRandom})
-        connect(spin, &QSpinBox::textChanged, this,
-                [this, spin](const QString &text) { spnSpinChange(spin, text); });
-    connect(trkMicSensivity, &QSlider::valueChanged, this, [this](int position) {
-        m_microphone.trkMicSensivityChange(position);
-        trkMicSensivity->setToolTip(QString::number(position));
+    GuardSettings &settings = m_guard.settings();
+    for (QSlider *slider : centralWidget()->findChildren<QSlider *>())
+        connect(slider, &QSlider::valueChanged, this, [this, slider](int value) {
+            slider->setToolTip(QString::number(value));
+            try {
+                m_guard.settings().setValue(slider->objectName(), value);
+            } catch (const RegistryError &error) {
+                showMessage(MessageKind::Error, error.message());
+            }
+        });
+    for (QSpinBox *spin : centralWidget()->findChildren<QSpinBox *>())
+        connect(spin, &QSpinBox::textChanged, this, [this, spin](const QString &text) {
+            // While the text is not a number (an emptied field) the field
+            // still holds its previous value, shown again when editing ends.
+            bool ok = false;
+            const int value = text.trimmed().toInt(&ok);
+            if (!ok)
+                return;
+            try {
+                m_guard.settings().setValue(spin->objectName(), value);
+            } catch (const RegistryError &error) {
+                showMessage(MessageKind::Error, error.message());
+            }
+        });
+    // The guard's values shown: loaded, reset, calibrated.
+    connect(&settings, &GuardSettings::valueChanged, this, [this](const QString &name, int value) {
+        if (auto *slider = centralWidget()->findChild<QSlider *>(name))
+            slider->setValue(value);
+        else if (auto *spin = centralWidget()->findChild<QSpinBox *>(name))
+            spin->setValue(value);
     });
     connect(cmbRecSource, &QComboBox::currentIndexChanged, this, &TfrmMain::cmbRecSourceChange);
 
     connect(ActActivateToggle, &QAction::triggered, this, &TfrmMain::ActActivateToggleExecute);
     connect(ActMicDetectToggle, &QAction::triggered, this, &TfrmMain::ActMicDetectToggleExecute);
     connect(ActMouDetectToggle, &QAction::triggered, this, &TfrmMain::ActMouDetectToggleExecute);
+    connect(ActKeyDetectToggle, &QAction::triggered, this, &TfrmMain::ActKeyDetectToggleExecute);
     connect(ActSimToggle, &QAction::triggered, this, &TfrmMain::ActSimToggleExecute);
-    connect(ActViewReport, &QAction::triggered, this,
-            [this] { ShowReportWindow(m_report.filePath(), this, evidenceFolder()); });
+    connect(ActViewReport, &QAction::triggered, this, [this] {
+        ShowReportWindow(m_guard.report().filePath(), this, evidenceFolder());
+    });
 
     SoundLibrary *sounds = m_sounds.get();
     connect(ActAddSound, &QAction::triggered, sounds, &SoundLibrary::ActAddSoundExecute);
@@ -141,45 +173,77 @@ void TfrmMain::connectHandlers()
             [sounds] { sounds->CheckingCheckList(1); });
     connect(ActChkLbAlarmSndCheckInverse, &QAction::triggered, sounds,
             [sounds] { sounds->CheckingCheckList(2); });
-    connect(sounds, &SoundLibrary::listChanged, this, &TfrmMain::KeyState);
+    connect(sounds, &SoundLibrary::listChanged, this, [this] {
+        m_guard.soundsChanged();
+        KeyState();
+    });
     connect(sounds, &SoundLibrary::addSoundRequested, ActAddSound, &QAction::trigger);
     connect(sounds, &SoundLibrary::removeSoundRequested, ActRemoveSound, &QAction::trigger);
 
     connect(btnFrontRight, &QPushButton::clicked, this, [this] { speakerTest(0); });
     connect(btnFrontCenter, &QPushButton::clicked, this, [this] { speakerTest(1); });
     connect(btnFrontLeft, &QPushButton::clicked, this, [this] { speakerTest(2); });
-    connect(btnTestStop, &QPushButton::clicked, this, [this] { m_playback.StopSounds(); });
+    connect(btnTestStop, &QPushButton::clicked, this,
+            [this] { m_guard.playback().StopSounds(); });
     connect(btnSysVolumeControl, &QPushButton::clicked, this,
             [] { OpenSystemVolumeControl(false); });
     connect(btnSysRecordingControl, &QPushButton::clicked, this,
             [] { OpenSystemVolumeControl(true); });
+    connect(btnExit, &QPushButton::clicked, this, &TfrmMain::ExitProgram);
+    connect(Exit2, &QAction::triggered, this, &TfrmMain::ExitProgram);
+    // QProgressBar repaints only changes of at least one chunk; the gauges
+    // must show every value.
+    for (QProgressBar *gauge : {ggDetection, ggDuration})
+        connect(gauge, &QProgressBar::valueChanged, gauge, qOverload<>(&QWidget::update));
+}
 
-    connect(&m_microphone, &MicrophoneMonitor::levelReceived, this, &TfrmMain::onLevelReceived);
-    connect(&m_microphone, &MicrophoneMonitor::ledChanged, this,
-            [this](bool lit) { shpLedMicDetection->setLit(lit); });
-    connect(&m_microphone, &MicrophoneMonitor::captureLost, this, [this] {
-        ggDetection->setValue(0);
-        ggDuration->setValue(0);
+void TfrmMain::connectGuard()
+{
+    Guard *guard = &m_guard;
+    connect(guard, &Guard::message, this, [this](MessageKind kind, const QString &text) {
+        if (kind == MessageKind::Notice)
+            showNotice(text);
+        else
+            showMessage(kind, text);
     });
-    m_mouse.setSensitivitySource([this] { return trkMouseSensivity->value(); });
-    connect(&m_mouse, &MouseMonitor::detected, this,
-            [this] { m_alarm->ActivateAlarm(QStringLiteral("Mouse detected")); });
-    connect(&m_mouse, &MouseMonitor::ledChanged, this,
-            [this](bool lit) { shpLedMouDetection->setLit(lit); });
-    connect(m_alarm.get(), &AlarmControl::ledChanged, this,
-            [this](AlarmControl::Led led, bool lit) {
-                switch (led) {
-                case AlarmControl::Led::ActivationDelay:
-                    shpLedActivationDelay->setLit(lit);
-                    break;
-                case AlarmControl::Led::TriggerDelay:
-                    shpLedTriggerDelay->setLit(lit);
-                    break;
-                case AlarmControl::Led::Simulation:
-                    shpLedSimulation->setLit(lit);
-                    break;
-                }
+    connect(guard, &Guard::ledChanged, this, [this](Guard::Led led, bool lit) {
+        LedShape *const leds[] = {shpLedMicDetection,    shpLedMouDetection, shpLedKeyDetection,
+                                  shpLedActivationDelay, shpLedTriggerDelay, shpLedSimulation};
+        leds[int(led)]->setLit(lit);
+    });
+    connect(guard, &Guard::detectionGaugeChanged, ggDetection, &QProgressBar::setValue);
+    connect(guard, &Guard::durationGaugeChanged, ggDuration, &QProgressBar::setValue);
+    connect(&guard->microphone(), &MicrophoneMonitor::levelReceived, this,
+            &TfrmMain::CheckRoomLevel);
+    connect(&guard->microphone(), &MicrophoneMonitor::recordingStopped, lblRoomTooLoud,
+            &QWidget::hide);
+    connect(guard, &Guard::switchesChanged, this, [this] {
+        DrawMicDetectBtnState();
+        DrawMouDetectBtnState();
+        DrawKeyDetectBtnState();
+        DrawSimBtnState();
+        DrawActivateBtnState();
+        for (QAction *action : {mnuLid, mnuPowerCable})
+            if (action)
+                action->setChecked(m_guard.alarm().isOn(
+                    action == mnuLid ? AlarmControl::Switch::Lid : AlarmControl::Switch::PowerCable));
+        KeyState();
+    });
+    connect(&guard->alarm(), &AlarmControl::armStateChanged, this,
+            [this](AlarmControl::ArmState state) {
+                if (state != AlarmControl::ArmState::Disarmed)
+                    lblRoomTooLoud->hide();
+                applyProtectionState();
+                DrawActivateBtnState();
+                KeyState();
             });
+    connect(guard, &Guard::pinRequested, this, [this] {
+        protectionHolds(DisarmProtection::Step::Disarm, [this] {
+            m_guard.toggleArm(Guard::Origin::Window);
+        });
+    });
+    connect(guard, &Guard::showRequested, this, [this] { RestoreFromMessage(QByteArray()); });
+    connect(guard, &Guard::exitRequested, this, &TfrmMain::ExitProgram);
 }
 
 // ---------------------------------------------------------------- start-up
@@ -189,59 +253,26 @@ bool TfrmMain::FormCreate()
     // The application's title is its name, "Tarvo2"; a display name would
     // be appended to every box's title ("Error — Tarvo2").
     setWindowTitle(QStringLiteral("Tarvo2"));
-
-    const bool audioStarted = m_audioStart.valid() && m_audioStart.get();
-    if (audio::AudioEngine::interfaceVersion() != 2) {
-        showFatalMessage(QStringLiteral("DLL was not loaded!"));
+    const QString fatal = m_guard.start();
+    if (!fatal.isEmpty()) {
+        showFatalMessage(fatal);
         return false;
     }
-    if (!audioStarted) {
-        m_engine.freeCapture();
-        m_engine.freeOutput();
-        showFatalMessage(QStringLiteral("Cannot start recording device!"));
-        return false;
-    }
-
-    // The working directory was formed when the window was built; the drop
-    // target is the sound list itself. Seed the one random generator.
-    m_random.seed(quint32(QDateTime::currentMSecsSinceEpoch()));
-
-    if (!m_microphone.SelectInput())
-        showMessage(MessageKind::Plain, QStringLiteral("Microphone not found!"));
     {
         const QSignalBlocker blocker(cmbRecSource);
         cmbRecSource->clear();
-        cmbRecSource->addItems(m_microphone.inputNames());
-        cmbRecSource->setCurrentIndex(m_microphone.selectedInput());
+        cmbRecSource->addItems(m_guard.microphone().inputNames());
+        cmbRecSource->setCurrentIndex(m_guard.microphone().selectedInput());
     }
-    cmbRecSourceChange(); // also when nothing is selected
-
-    const AlarmPlayback::SpeakerButtons speakerButtons = m_playback.CheckNoOfSpeakers();
+    const AlarmPlayback::SpeakerButtons speakerButtons = m_guard.playback().CheckNoOfSpeakers();
     Button4->setEnabled(speakerButtons.button4);
     Button5->setEnabled(speakerButtons.button5);
     Button8->setEnabled(speakerButtons.button8);
     Button3->setEnabled(speakerButtons.button3);
     Button6->setEnabled(speakerButtons.button6);
-
-    m_alarm->tasks().clear();
-    m_checkedSounds.clear();
-    takeUpLastRun();
-
-    m_alarm->ReadStoredSwitches();
-    OfferDefaultSounds(m_sounds->soundsFolder(),
-                       FindDefaultSoundsFolder(QCoreApplication::applicationFilePath(),
-                                               QStringLiteral(TARVO2_SOUNDS_DIR)));
-    ReadRegValueNames(StoreKeys::CheckedSounds, m_checkedSounds);
-    LoadResetableSettings();
+    showSettings();
     m_sounds->FillSounds(QString());
-
-    DrawMicDetectBtnState();
-    DrawMouDetectBtnState();
-    DrawSimBtnState();
-    DrawKeyDetectBtnState();
-    DrawActivateBtnState();
-    m_alarm->TimTask.start(250);
-    wireSessionServices();
+    Q_EMIT m_guard.switchesChanged();
     tellStoreNotices();
     return true;
 }
@@ -251,21 +282,7 @@ void TfrmMain::FormActivate()
     if (m_activated || m_closed)
         return;
     m_activated = true;
-    if (m_alarm->isOn(AlarmControl::Switch::Microphone)) {
-        StopRecording();
-        if (!m_microphone.isRecording())
-            StartRecording();
-    }
-    if (m_alarm->isOn(AlarmControl::Switch::Mouse)) {
-        m_mouse.TakeReference();
-        m_mouse.Start();
-    }
-    if (m_alarm->isOn(AlarmControl::Switch::Simulation))
-        m_alarm->StartSimulation();
-    SyncActivityDetectors(); // keyboard, and the pointer where it cannot be read
-    guarded([this] { m_alarm->ResumeStoredAlarm(); });
-    if (m_alarm->isOn(AlarmControl::Switch::Alarm))
-        KeyState();
+    m_guard.activate();
     m_startupDone = true;
 }
 
@@ -316,54 +333,32 @@ void TfrmMain::FormClose()
     if (m_closed)
         return;
     m_closed = true;
-    if (m_audioStart.valid()) // closed before FormCreate took the answer
-        m_audioStart.wait();
-    closeSessionServices();
-    SyncActivityDetectors();
-    m_alarm->StopAllTimers();
-    m_mouse.Stop();
-    m_mouse.TimLedMou.stop();
-    m_microphone.TimLedMic.stop();
-    StopRecording();
-    m_alarm->tasks().clear();
-    m_engine.freeCapture();
-    m_engine.freeOutput();
-    m_engine.stopOutput();
+    m_guard.close();
 }
 
 // ---------------------------------------------------------------- control state
 
 void TfrmMain::KeyState()
 {
-    using S = AlarmControl::Switch;
-    const bool anyDetector = m_alarm->isOn(S::Microphone) || m_alarm->isOn(S::Mouse) ||
-                             m_alarm->isOn(S::Simulation) || m_alarm->isOn(S::Keyboard);
-    const bool anyChecked = !m_checkedSounds.isEmpty();
     const bool anyEntry = m_sounds->count() > 0;
-
     // The detector switches, the report view, the sound list, adding and
     // removing sounds and the speaker test are held while the switch is on.
     applyArmedReach();
-    ActActivateToggle->setEnabled(anyDetector && anyChecked);
+    ActActivateToggle->setEnabled(m_guard.canArm());
     ActChkLbAlarmSndChecktAll->setEnabled(anyEntry);
     ActChkLbAlarmSndUnCheckAll->setEnabled(anyEntry);
     ActChkLbAlarmSndCheckInverse->setEnabled(anyEntry);
-}
-
-void TfrmMain::DrawButton(const QPixmap &imagePair, QAction *action)
-{
-    action->setIcon(IconFromGlyphPair(imagePair));
 }
 
 void TfrmMain::drawToggle(AlarmControl::Switch which, const QString &onPrefix,
                           const QString &offPrefix, const QString &suffix, int glyph,
                           QAction *action)
 {
-    const int tag = m_alarm->tag(which);
+    const int tag = m_guard.alarm().tag(which);
     const QString hint = (tag == 1 ? onPrefix : offPrefix) + suffix;
     action->setToolTip(hint);
     action->setText(hint);
-    DrawButton(ToggleImage(static_cast<ToggleGlyph>(glyph), tag == 1 ? 1 : 0), action);
+    action->setIcon(IconFromGlyphPair(ToggleImage(static_cast<ToggleGlyph>(glyph), tag == 1 ? 1 : 0)));
 }
 
 void TfrmMain::DrawMicDetectBtnState()
@@ -377,6 +372,13 @@ void TfrmMain::DrawMouDetectBtnState()
 {
     drawToggle(AlarmControl::Switch::Mouse, QStringLiteral("Disable"), QStringLiteral("Use"),
                QStringLiteral(" Mouse Detection"), int(ToggleGlyph::Mouse), ActMouDetectToggle);
+}
+
+void TfrmMain::DrawKeyDetectBtnState()
+{
+    drawToggle(AlarmControl::Switch::Keyboard, QStringLiteral("Disable"), QStringLiteral("Use"),
+               QStringLiteral(" Keyboard Detection"), int(ToggleGlyph::Keyboard),
+               ActKeyDetectToggle);
 }
 
 void TfrmMain::DrawSimBtnState()
@@ -410,127 +412,189 @@ bool TfrmMain::eventFilter(QObject *watched, QEvent *event)
 
 void TfrmMain::FormKeyUp(int key)
 {
-    if (key != Qt::Key_Escape || !m_alarm->isOn(AlarmControl::Switch::Alarm))
+    if (key != Qt::Key_Escape || !m_guard.alarm().isOn(AlarmControl::Switch::Alarm))
         return;
     if (protectionHolds(DisarmProtection::Step::Disarm, [this, key] { FormKeyUp(key); }))
         return;
-    guarded([this] { m_alarm->EscapeDisarm(); });
-    DrawActivateBtnState();
-    KeyState();
+    m_guard.escapeDisarm();
 }
 
 // ---------------------------------------------------------------- switches
 
 void TfrmMain::ActActivateToggleExecute()
 {
-    if (m_alarm->isOn(AlarmControl::Switch::Alarm) &&
+    if (m_guard.alarm().isOn(AlarmControl::Switch::Alarm) &&
         protectionHolds(DisarmProtection::Step::Disarm, [this] { ActActivateToggleExecute(); }))
         return;
-    guarded([this] { m_alarm->ActActivateToggleExecute(); });
-    DrawActivateBtnState();
-    KeyState();
+    m_guard.toggleArm(Guard::Origin::Window);
 }
 
 void TfrmMain::ActMicDetectToggleExecute()
 {
-    using S = AlarmControl::Switch;
-    m_alarm->FlipSwitch(S::Microphone);
-    DrawMicDetectBtnState();
-    KeyState();
-    StopRecording();
-    if (m_alarm->isOn(S::Microphone) && !m_microphone.isRecording())
-        StartRecording();
-    guarded([this] { m_alarm->StoreSwitch(AlarmControl::Switch::Microphone); });
+    m_guard.flipSwitch(AlarmControl::Switch::Microphone);
 }
 
 void TfrmMain::ActMouDetectToggleExecute()
 {
-    using S = AlarmControl::Switch;
-    m_alarm->FlipSwitch(S::Mouse);
-    DrawMouDetectBtnState();
-    KeyState();
-    if (m_alarm->isOn(S::Mouse)) {
-        m_mouse.TakeReference();
-        m_mouse.Start();
-    } else {
-        m_mouse.Stop();
-    }
-    SyncActivityDetectors();
-    guarded([this] { m_alarm->StoreSwitch(AlarmControl::Switch::Mouse); });
+    m_guard.flipSwitch(AlarmControl::Switch::Mouse);
+}
+
+void TfrmMain::ActKeyDetectToggleExecute()
+{
+    m_guard.flipSwitch(AlarmControl::Switch::Keyboard);
 }
 
 void TfrmMain::ActSimToggleExecute()
 {
-    using S = AlarmControl::Switch;
-    m_alarm->FlipSwitch(S::Simulation);
-    DrawSimBtnState();
-    KeyState();
-    if (m_alarm->isOn(S::Simulation))
-        m_alarm->StartSimulation();
-    else
-        m_alarm->StopSimulation();
-    guarded([this] { m_alarm->StoreSwitch(AlarmControl::Switch::Simulation); });
+    m_guard.flipSwitch(AlarmControl::Switch::Simulation);
 }
-
-// ---------------------------------------------------------------- microphone
 
 void TfrmMain::cmbRecSourceChange()
 {
-    m_microphone.cmbRecSourceChange(cmbRecSource->currentIndex());
-    trkMicSensivity->setValue(m_microphone.inputLevel());
-}
-
-void TfrmMain::StartRecording()
-{
-    if (!m_microphone.StartRecording())
-        showMessage(MessageKind::Error, QStringLiteral("Couldn't start recording!"));
-}
-
-void TfrmMain::StopRecording()
-{
-    m_microphone.StopRecording();
-    m_playback.StopSounds();
-    m_alarm->TimTempMute.stop();
-    ggDetection->setValue(0);
-    ggDuration->setValue(0);
-}
-
-void TfrmMain::onLevelReceived(quint32 level)
-{
-    const MicrophoneMonitor::LevelResult result = m_microphone.CheckLevel(
-        level, trkMicTriggerVolume->value(), trkMicTriggerDuration->value());
-    if (result.triggered)
-        m_alarm->ActivateAlarm(QStringLiteral("Microphone detected"));
-    ggDetection->setValue(result.detectionGauge);
-    ggDuration->setValue(result.durationGauge);
-}
-
-// ---------------------------------------------------------------- playback
-
-void TfrmMain::PlayHow(int slot, int speakerCode, const QString &path)
-{
-    const AlarmPlayback::Alteration alteration{
-        trkAlarmVolume->value(), trkGlobalAlteration->value(), trkRandomAlteration->value(),
-        trkRandomAlteration->maximum()};
-    m_playback.PlayHow(slot, speakerCode, path, alteration,
-                       [this](quint32 n) { return randomBelow(n); });
+    m_guard.selectInput(cmbRecSource->currentIndex());
 }
 
 void TfrmMain::speakerTest(int speakerCode)
 {
     if (m_sounds->count() == 0 || !m_sounds->hasSelection())
         return;
-    m_playback.StopSounds();
-    PlayHow(0, speakerCode, m_sounds->soundsFolder() + m_sounds->selectedSoundName());
+    m_guard.playback().StopSounds();
+    m_guard.PlayHow(0, speakerCode, m_sounds->soundsFolder() + m_sounds->selectedSoundName());
 }
 
-// ---------------------------------------------------------------- helpers
+// ---------------------------------------------------------------- settings
 
-void TfrmMain::guarded(const std::function<void()> &step)
+void TfrmMain::showSettings()
+{
+    for (QSlider *slider : centralWidget()->findChildren<QSlider *>())
+        slider->setValue(m_guard.settings().value(slider->objectName()));
+    for (QSpinBox *spin : centralWidget()->findChildren<QSpinBox *>())
+        spin->setValue(m_guard.settings().value(spin->objectName()));
+}
+
+void TfrmMain::LoadResetableSettings()
 {
     try {
-        step();
+        m_guard.settings().load();
     } catch (const RegistryError &error) {
         showMessage(MessageKind::Error, error.message());
     }
+}
+
+void TfrmMain::mnuResetSettingToDefaultClick()
+{
+    try {
+        m_guard.settings().resetToDefaults();
+    } catch (const RegistryError &error) {
+        showMessage(MessageKind::Error, error.message());
+    }
+}
+
+// ---------------------------------------------------------------- room and calibration
+
+void TfrmMain::CheckRoomLevel()
+{
+    AlarmControl &alarm = m_guard.alarm();
+    if (alarm.armState() != AlarmControl::ArmState::Disarmed ||
+        !alarm.isOn(AlarmControl::Switch::Microphone))
+        return;
+    const int length = trkMicTriggerDuration->value();
+    const int count = m_guard.microphone().count();
+    if (count > length || (length == 0 && count > 0)) {
+        m_roomTooLoud.start();
+        lblRoomTooLoud->show();
+    } else if (lblRoomTooLoud->isVisible() &&
+               (!m_roomTooLoud.isValid() || m_roomTooLoud.elapsed() > RoomWarningMilliseconds)) {
+        lblRoomTooLoud->hide();
+    }
+}
+
+void TfrmMain::mnuCalibrateMicrophoneClick()
+{
+    if (m_guard.alarm().isOn(AlarmControl::Switch::Alarm))
+        return;
+    // The recording gives the device over to the measurement.
+    m_guard.stopRecording();
+    const bool activate = ActActivateToggle->isEnabled();
+    ActActivateToggle->setEnabled(false);
+    auto *dialog = new dlgCalibrate(m_guard.engine(), trkMicTriggerDuration->value(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::finished, this, [this, dialog, activate](int result) {
+        if (result == QDialog::Accepted && dialog->hasProposal() && dialog->proposal().possible) {
+            const CalibrationProposal &p = dialog->proposal();
+            trkMicSensivity->setValue(p.inputLevel);
+            trkMicTriggerVolume->setValue(p.triggerVolume);
+            trkMicTriggerDuration->setValue(p.triggerLength);
+        }
+        ActActivateToggle->setEnabled(activate);
+        KeyState();
+        if (m_guard.alarm().isOn(AlarmControl::Switch::Microphone) && !m_closed &&
+            !m_guard.microphone().isRecording())
+            m_guard.startRecording();
+    });
+    dialog->open();
+    dialog->StartMeasuring();
+}
+
+// ---------------------------------------------------------------- the Options menu
+
+QAction *TfrmMain::addOptionsAction(const QString &text, const char *name)
+{
+    auto *options = menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"));
+    if (!options)
+        return new QAction(text, this);
+    QAction *before = nullptr; // the separator above the last group
+    for (QAction *action : options->actions())
+        if (action->objectName() == QLatin1String("N5"))
+            before = action;
+    auto *action = new QAction(text, options);
+    action->setObjectName(QString::fromLatin1(name));
+    options->insertAction(before, action);
+    return action;
+}
+
+void TfrmMain::buildOptionsEntries()
+{
+    using S = AlarmControl::Switch;
+    mnuDisarmProtection = addOptionsAction(QStringLiteral("Disarm protection…"),
+                                           "mnuDisarmProtection");
+    connect(mnuDisarmProtection, &QAction::triggered, this, [this] {
+        auto *dialog = new TfrmProtection(m_guard.protection(), this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QDialog::accepted, this, &TfrmMain::applyProtectionState);
+        dialog->open();
+        holdDialog(ArmedReach::Place::ProtectionOptions, dialog);
+    });
+    // Window-modal and not exec(): the alarm goes on meanwhile, and the
+    // dialog closes when arming with a PIN holds it.
+    connect(addOptionsAction(QStringLiteral("Alerts…"), "mnuAlerts"), &QAction::triggered, this,
+            [this] {
+                auto *dialog = new TfrmAlerts(m_guard.reach()->sender, this);
+                dialog->setAttribute(Qt::WA_DeleteOnClose);
+                dialog->open();
+                holdDialog(ArmedReach::Place::Alerts, dialog);
+                connect(dialog, &QDialog::accepted, this,
+                        [this] { m_guard.reach()->heartbeat.reload(); });
+            });
+    connect(addOptionsAction(QStringLiteral("Evidence…"), "mnuEvidence"), &QAction::triggered, this,
+            [this] {
+                auto *dialog = new TfrmEvidence(m_guard.evidence(), this);
+                dialog->setAttribute(Qt::WA_DeleteOnClose);
+                dialog->open();
+                holdDialog(ArmedReach::Place::Evidence, dialog);
+            });
+    mnuCalibrateMicrophone = addOptionsAction(QStringLiteral("Calibrate microphone…"),
+                                              "mnuCalibrateMicrophone");
+    connect(mnuCalibrateMicrophone, &QAction::triggered, this,
+            &TfrmMain::mnuCalibrateMicrophoneClick);
+    auto addSwitch = [this](S which, const QString &text) {
+        QAction *action = addOptionsAction(text, "");
+        action->setObjectName(AlarmControl::actionName(which));
+        action->setCheckable(true);
+        action->setChecked(m_guard.alarm().isOn(which));
+        connect(action, &QAction::triggered, this, [this, which] { m_guard.flipSwitch(which); });
+        return action;
+    };
+    mnuLid = addSwitch(S::Lid, QStringLiteral("Alarm when the lid closes"));
+    mnuPowerCable = addSwitch(S::PowerCable, QStringLiteral("Alarm when the power cable is unplugged"));
 }

@@ -1,11 +1,13 @@
 // What a Linux desktop expects of the main window beyond its layout: text
 // that stays readable under any colour scheme, names for screen readers,
-// keyboard mnemonics in the menu bar and keyboard use (fmMainKeyboard.cpp).
+// keyboard mnemonics in the menu bar, a visible focus on the glyph buttons,
+// a Tab order that follows the screen and ends at Exit.
 
 #include "app/LedShape.h"
 #include "app/Mnemonics.h"
 #include "app/ScreenFit.h"
 #include "app/fmMain.h"
+#include "app/FocusRing.h"
 #include "info/ReadableText.h"
 
 #include <QComboBox>
@@ -20,6 +22,8 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QToolButton>
+#include <QMenu>
+#include <QPushButton>
 
 namespace {
 
@@ -114,4 +118,29 @@ void TfrmMain::fitIntoScreen()
         window.rheight() += bar;
     window = FittedWindowSize(window, screen->availableGeometry().size(), AssumedFrame);
     setFixedSize(window);
+}
+
+void TfrmMain::applyKeyboardUse()
+{
+    for (QToolButton *button : centralWidget()->findChildren<QToolButton *>())
+        AddFocusRing(button);
+
+    // The keyboard button joined the top bar last: it sits first on the
+    // screen but behind Exit in the (circular) Tab order. Starting there
+    // makes Tab follow the screen from the first button to Exit.
+    btnKeyDetect->setFocus(Qt::OtherFocusReason);
+    // Exit is a stop of its own like every button, whatever the platform's
+    // habit for push buttons.
+    btnExit->setFocusPolicy(Qt::StrongFocus);
+    btnExit->setAutoDefault(false);
+
+    // The switches' mnemonic is the letter of what they watch.
+    const QHash<QString, QString> preferred = {
+        {QStringLiteral("ActLidToggle"), QStringLiteral("lid")},
+        {QStringLiteral("ActPowerToggle"), QStringLiteral("power")}};
+    for (QAction *menuAction : menuBar()->actions()) {
+        if (QMenu *menu = menuAction->menu();
+            menu && menu->objectName().startsWith(QStringLiteral("mnu")))
+            KeepMenuMnemonics(menu, preferred);
+    }
 }

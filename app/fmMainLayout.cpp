@@ -502,3 +502,39 @@ QWidget *TfrmMain::buildRightColumn()
     layout->addWidget(chklbSounds);
     return column;
 }
+
+void TfrmMain::buildDetectorExtras()
+{
+    // The keyboard switch, its button beside the other detector buttons and
+    // its LED under the mouse LED.
+    ActKeyDetectToggle = new QAction(this);
+    ActKeyDetectToggle->setObjectName(QStringLiteral("ActKeyDetectToggle"));
+    btnKeyDetect = new QToolButton;
+    btnKeyDetect->setObjectName(QStringLiteral("btnKeyDetect"));
+    btnKeyDetect->setDefaultAction(ActKeyDetectToggle);
+    btnKeyDetect->setAutoRaise(true);
+    btnKeyDetect->setFixedSize(42, 42);
+    btnKeyDetect->setIconSize(QSize(40, 40));
+    btnKeyDetect->setToolTipDuration(HintMilliseconds);
+    // Before the microphone button: the row is right-aligned, so the other
+    // buttons keep their places.
+    if (auto *row = qobject_cast<QBoxLayout *>(btnMicDetect->parentWidget()->layout()))
+        row->insertWidget(row->indexOf(btnMicDetect), btnKeyDetect);
+    shpLedKeyDetection =
+        new LedShape(QStringLiteral("shpLedKeyDetection"), shpLedMouDetection->parentWidget());
+    shpLedKeyDetection->setToolTip(QStringLiteral("Keyboard Detection"));
+    shpLedKeyDetection->move(shpLedMouDetection->x(), shpLedMouDetection->y() + 14);
+
+    lblRoomTooLoud = new QLabel(QStringLiteral(
+        "The room is already as loud as the trigger volume: armed now, the alarm would go off "
+        "by itself."));
+    lblRoomTooLoud->setObjectName(QStringLiteral("lblRoomTooLoud"));
+    lblRoomTooLoud->setWordWrap(true);
+    QFont font = lblRoomTooLoud->font();
+    font.setPointSizeF(7);
+    lblRoomTooLoud->setFont(font);
+    lblRoomTooLoud->setContentsMargins(4, 0, 16, 0);
+    lblRoomTooLoud->hide();
+    if (QWidget *panel = shpLedMicDetection->parentWidget(); panel && panel->layout())
+        panel->layout()->addWidget(lblRoomTooLoud);
+}

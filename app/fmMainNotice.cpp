@@ -4,7 +4,6 @@
 
 #include "app/MessageRoute.h"
 #include "app/fmMain.h"
-#include "app/fmMainReach.h"
 #include "settings/gRegistry.h"
 
 #include <QApplication>
@@ -43,40 +42,12 @@ void TfrmMain::wireNotices()
     m_soundPrompts = std::make_unique<RoutedSoundPrompts>(
         [this](MessageKind kind, const QString &text) { showMessage(kind, text); });
     m_sounds->setPrompts(m_soundPrompts.get());
-    connect(m_alarm.get(), &AlarmControl::armStateChanged, this,
-            [this](AlarmControl::ArmState state) {
-                if (state == AlarmControl::ArmState::Armed)
-                    warnIfNothingToPlay();
-            });
-}
-
-void TfrmMain::warnIfNothingToPlay()
-{
-    const QString folder = m_sounds->soundsFolder();
-    for (const QString &name : std::as_const(m_checkedSounds)) {
-        if (QFileInfo(folder + name).isFile())
-            return;
-    }
-    tellFault(QStringLiteral("Armed, but no alarm sound can be played: none of the checked "
-                             "sounds is in %1")
-                  .arg(QDir::toNativeSeparators(folder)));
 }
 
 void TfrmMain::tellStoreNotices()
 {
     for (const QString &text : TakeRegistryNotices())
         showMessage(MessageKind::Plain, text);
-}
-
-void TfrmMain::tellFault(const QString &text)
-{
-    // The report is the owner's record of the time away; a fault while
-    // disarmed is told to the person at the desk only.
-    if (m_alarm->isOn(AlarmControl::Switch::Alarm))
-        m_report.AddToReport(text);
-    if (m_reach)
-        m_reach->notifications.failure(text);
-    showNotice(text);
 }
 
 void TfrmMain::showFatalMessage(const QString &text)
@@ -89,9 +60,9 @@ void TfrmMain::showFatalMessage(const QString &text)
 
 void TfrmMain::showMessage(MessageKind kind, const QString &text)
 {
-    if (RouteMessage(m_startupDone, m_alarm->isOn(AlarmControl::Switch::Alarm), isVisible()) ==
+    if (RouteMessage(m_startupDone, m_guard.alarm().isOn(AlarmControl::Switch::Alarm), isVisible()) ==
         MessageRoute::Notice) {
-        tellFault(text);
+        m_guard.tellFault(text);
         return;
     }
     if (m_messageSink) {

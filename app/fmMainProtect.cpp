@@ -1,74 +1,36 @@
-// The window's part of the disarm protection: the options menu item, the PIN
-// question in front of the guarded handlers, the settings held while armed,
-// hiding instead of ending, and the screen lock at arming with the unlock
-// that disarms. The rules themselves are DisarmProtection's.
+// The window's side of the alarm's protection: the PIN question in front of
+// the guarded steps, what an armed alarm holds (every control and open
+// dialog of a place follows ArmedReach's rule; the window's own conditions,
+// a selected sound say, come on top), and how the window closes: Exit ends
+// the program, the window manager's close while guarding only hides it
+// (BackgroundClose decides). The rules themselves are the guard's.
 
+#include "app/BackgroundClose.h"
 #include "app/fmMain.h"
 #include "app/fmProtection.h"
+#include "desktop/BackgroundPortal.h"
+#include "guard/ReachServices.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
-
-void TfrmMain::wireProtection()
-{
-    m_protection = std::make_unique<DisarmProtection>(*m_alarm, m_report);
-    m_protection->Load();
-    m_sessionLock = new SessionLock(this);
-
-    mnuDisarmProtection = new QAction(QStringLiteral("Disarm protection…"), this);
-    mnuDisarmProtection->setObjectName(QStringLiteral("mnuDisarmProtection"));
-    if (auto *options = menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"))) {
-        QAction *before = nullptr;
-        for (QAction *action : options->actions()) {
-            if (action->objectName() == QStringLiteral("N5"))
-                before = action;
-        }
-        options->insertAction(before, mnuDisarmProtection);
-    }
-    connect(mnuDisarmProtection, &QAction::triggered, this, [this] {
-        auto *dialog = new TfrmProtection(*m_protection, this);
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        connect(dialog, &QDialog::accepted, this, &TfrmMain::applyProtectionState);
-        dialog->open();
-        holdDialog(ArmedReach::Place::ProtectionOptions, dialog);
-    });
-
-    connect(m_alarm.get(), &AlarmControl::armStateChanged, this,
-            [this](AlarmControl::ArmState state) {
-                if (state == AlarmControl::ArmState::Armed && m_protection->lockEnabled())
-                    m_sessionLock->lock();
-                else if (state == AlarmControl::ArmState::Disarmed)
-                    m_sessionLock->release();
-                applyProtectionState();
-            });
-    connect(m_sessionLock, &SessionLock::lockFailed, this,
-            [this](const QString &message) { m_report.AddToReport(message); });
-    connect(m_sessionLock, &SessionLock::unlocked, this, [this] {
-        if (!m_alarm->isOn(AlarmControl::Switch::Alarm))
-            return;
-        m_report.AddToReport(QStringLiteral("Screen unlocked"));
-        // The desktop's unlock took the owner's password: no PIN on top.
-        m_pinGranted = true;
-        ActActivateToggleExecute();
-        m_pinGranted = false;
-    });
-    applyProtectionState();
-}
+#include <QPushButton>
+#include <QSlider>
+#include <QSpinBox>
 
 void TfrmMain::applyProtectionState()
 {
     applyArmedReach(); // a PIN set or removed opens or holds the settings
-    if (m_alarm->armState() == AlarmControl::ArmState::Disarmed) {
-        m_protection->resetTries();
-        if (m_pinAsk)
-            m_pinAsk->close();
-    }
+    if (m_guard.alarm().armState() == AlarmControl::ArmState::Disarmed && m_pinAsk)
+        m_pinAsk->close();
 }
 
 bool TfrmMain::protectionHolds(DisarmProtection::Step step, std::function<void()> retry)
 {
-    if (!m_protection || !m_protection->needsPin(step))
+    if (!m_guard.protection().needsPin(step))
         return false;
     if (m_pinGranted) {
         m_pinGranted = false;
@@ -85,7 +47,7 @@ bool TfrmMain::protectionHolds(DisarmProtection::Step step, std::function<void()
     m_pinAsk = new TfrmPinAsk(this);
     m_pinAsk->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_pinAsk, &TfrmPinAsk::pinSubmitted, this, [this](const QString &pin) {
-        if (m_protection->CheckPin(pin) != DisarmProtection::Verdict::Granted) {
+        if (m_guard.protection().CheckPin(pin) != DisarmProtection::Verdict::Granted) {
             m_pinAsk->showRefusal(DisarmProtection::WrongPinText);
             return;
         }
@@ -104,20 +66,135 @@ bool TfrmMain::protectionHolds(DisarmProtection::Step step, std::function<void()
 
 bool TfrmMain::closeHeldByProtection(QCloseEvent *event)
 {
-    if (m_closed || !m_protection)
+    if (m_closed)
         return false;
-    if (m_protection->needsPin(DisarmProtection::Step::Quit)) {
+    if (m_guard.protection().needsPin(DisarmProtection::Step::Quit)) {
         // The right PIN lets the program end, still armed, as a plain close.
         if (!protectionHolds(DisarmProtection::Step::Quit, [this] { ExitProgram(); }))
             return false;
         event->ignore();
         return true;
     }
-    if (!m_protection->keepsRunningWhenClosed())
+    if (!m_guard.protection().keepsRunningWhenClosed())
         return false;
     // The locked screen guards: the program goes on unseen (the single-
     // instance restore message brings the window back).
     event->ignore();
+    hide();
+    return true;
+}
+
+void TfrmMain::wireArmedReach()
+{
+    using P = ArmedReach::Place;
+
+    for (QSlider *slider : centralWidget()->findChildren<QSlider *>())
+        holdControl(P::Settings, slider);
+    for (QSpinBox *spin : centralWidget()->findChildren<QSpinBox *>())
+        holdControl(P::Settings, spin);
+    holdControl(P::Settings, cmbRecSource);
+    holdControl(P::Settings, mnuResetSettingToDefault);
+    holdControl(P::SystemMixer, btnSysVolumeControl);
+    holdControl(P::SystemMixer, btnSysRecordingControl);
+    holdControl(P::ProtectionOptions, mnuDisarmProtection);
+    holdControl(P::Calibration, mnuCalibrateMicrophone);
+    holdControl(P::SessionSwitches, mnuLid);
+    holdControl(P::SessionSwitches, mnuPowerCable);
+    if (auto *options = menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"))) {
+        for (QAction *action : options->actions()) {
+            if (action->objectName() == QLatin1String("mnuAlerts"))
+                holdControl(P::Alerts, action);
+            else if (action->objectName() == QLatin1String("mnuEvidence"))
+                holdControl(P::Evidence, action);
+        }
+    }
+    for (QAction *action :
+         {ActMicDetectToggle, ActMouDetectToggle, ActSimToggle, ActKeyDetectToggle})
+        holdControl(P::DetectorSwitches, action);
+    holdControl(P::Report, ActViewReport);
+    holdControl(P::SoundList, chklbSounds);
+    holdControl(P::SoundImport, ActAddSound);
+    const auto selectedSound = [this] { return m_sounds->count() > 0 && m_sounds->hasSelection(); };
+    holdControl(P::SoundRemoval, ActRemoveSound, selectedSound);
+    for (QPushButton *button : {btnFrontLeft, btnFrontCenter, btnFrontRight})
+        holdControl(P::SpeakerTest, button, selectedSound);
+    holdControl(P::SpeakerTest, btnTestStop);
+
+    connect(&m_guard.alarm(), &AlarmControl::armStateChanged, this, &TfrmMain::applyArmedReach);
+    applyArmedReach();
+}
+
+void TfrmMain::holdControl(ArmedReach::Place place, QObject *control, std::function<bool()> own)
+{
+    if (control)
+        m_held.append({place, control, std::move(own)});
+}
+
+void TfrmMain::holdDialog(ArmedReach::Place place, QDialog *dialog)
+{
+    holdControl(place, dialog);
+    applyArmedReach(); // a dialog opened on the way to a held state closes at once
+}
+
+void TfrmMain::applyArmedReach()
+{
+    m_held.removeIf([](const HeldControl &held) { return held.control.isNull(); });
+    // A closing dialog may come back here: walk a copy.
+    const QList<HeldControl> controls = m_held;
+    for (const HeldControl &held : controls) {
+        const bool reachable = m_guard.armedReach().reachable(held.place);
+        if (auto *dialog = qobject_cast<QDialog *>(held.control)) {
+            if (!reachable && dialog->isVisible())
+                dialog->reject();
+            continue;
+        }
+        const bool enabled = reachable && (!held.own || held.own());
+        if (auto *action = qobject_cast<QAction *>(held.control))
+            action->setEnabled(enabled);
+        else if (auto *widget = qobject_cast<QWidget *>(held.control))
+            widget->setEnabled(enabled);
+    }
+}
+
+void TfrmMain::wireBackgroundClose()
+{
+    m_backgroundPortal = new BackgroundPortal(QDBusConnection::sessionBus(), this);
+    BackgroundClose::Hooks hooks;
+    hooks.guarding = [this] { return m_guard.alarm().armState() != AlarmControl::ArmState::Disarmed; };
+    hooks.notify = [this](const QString &text) {
+        if (m_guard.reach())
+            m_guard.reach()->notifications.notify(QStringLiteral("Tarvo2"), text);
+    };
+    hooks.requestBackground = [this] {
+        // The portal places its question over the window it names (X11 only;
+        // elsewhere the window has no identifier the portal understands).
+        const QString parent = QGuiApplication::platformName() == QLatin1String("xcb")
+                                   ? QStringLiteral("x11:") + QString::number(winId(), 16)
+                                   : QString();
+        m_backgroundPortal->request(
+            QStringLiteral("Tarvo2 keeps guarding the computer while its window is closed."),
+            parent);
+    };
+    m_backgroundClose = std::make_unique<BackgroundClose>(std::move(hooks));
+}
+
+void TfrmMain::ExitProgram()
+{
+    m_exitRequested = true;
+    close();
+    m_exitRequested = false;
+    // Hidden once, the program no longer ends with its last window.
+    if (m_closed)
+        QCoreApplication::quit();
+}
+
+bool TfrmMain::hideToBackground(QCloseEvent *event)
+{
+    if (m_closed || !m_backgroundClose || !m_backgroundClose->hidesOnClose(m_exitRequested))
+        return false;
+    event->ignore();
+    // Hidden, the program must not end when a dialog closes.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     hide();
     return true;
 }

@@ -3,8 +3,12 @@
 #include "app/AfterFirstPaint.h"
 #include "app/CommandLine.h"
 #include "app/DeferredIconStyle.h"
+#include "app/RemoteControl.h"
 #include "app/SingleInstance.h"
 #include "app/fmMain.h"
+#include "guard/GuardBus.h"
+#include "guard/GuardCommands.h"
+#include "app/gUtils.h"
 #include "info/fmThanx.h"
 #include "settings/StoreKeys.h"
 
@@ -72,6 +76,18 @@ int main(int argc, char *argv[])
         QCoreApplication core(argc, argv);
         arguments = QCoreApplication::arguments();
         outcome = ParseCommandLine(arguments);
+        // --arm, --disarm, --status act on a running copy and end.
+        if (outcome.action == CommandLineOutcome::Action::Run &&
+            outcome.request != CommandLineOutcome::Request::None) {
+            std::optional<RemoteOutcome> remote = SendRemoteRequest(outcome);
+            if (!remote)
+                remote = NoCopyRunning(outcome);
+            if (remote) {
+                std::fputs(qPrintable(remote->out), stdout);
+                std::fputs(qPrintable(remote->err), stderr);
+                return remote->exitCode;
+            }
+        }
     }
     if (outcome.action == CommandLineOutcome::Action::Exit) {
         std::fputs(qPrintable(outcome.text), outcome.exitCode == 0 ? stdout : stderr);
@@ -115,9 +131,16 @@ int main(int argc, char *argv[])
         // the first setting the user changes.
     }
 
-    TfrmMain window;
+    Guard guard(WorkingDirectoryFor(QCoreApplication::applicationFilePath()));
+    TfrmMain window(guard);
     if (!window.FormCreate())
         return 0;
+    // Launchers, panels and the command line reach the guard here.
+    GuardBus bus(guard);
+    instance.setCommandHandler(
+        [&guard](const QByteArray &request) { return GuardCommands::Answer(guard, request); });
+    if (outcome.request == CommandLineOutcome::Request::Arm)
+        guard.armWhenActive(Guard::Origin::CommandLine);
     QObject::connect(&instance, &SingleInstance::restoreRequested, &window,
                      &TfrmMain::RestoreFromMessage);
 

@@ -4,7 +4,7 @@
 
 #include "WindowTest.h"
 #include "app/AfterFirstPaint.h"
-#include "app/fmMainReach.h"
+#include "guard/ReachServices.h"
 #include "common/TestMain.h"
 
 #include <QWidget>

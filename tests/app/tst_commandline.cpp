@@ -34,6 +34,11 @@ private Q_SLOTS:
         QTest::newRow("Qt's platform") << QStringList{"-platform", "offscreen"} << false << 0 << "";
         QTest::newRow("Qt's style") << QStringList{"-style=fusion", "-reverse"} << false << 0 << "";
         QTest::newRow("platform without value") << QStringList{"-platform"} << true << 2 << "";
+        QTest::newRow("--arm") << QStringList{"--arm"} << false << 0 << "";
+        QTest::newRow("--status --json") << QStringList{"--status", "--json"} << false << 0 << "";
+        QTest::newRow("two requests") << QStringList{"--arm", "--disarm"} << true << 2
+                                      << "one at a time";
+        QTest::newRow("--json alone") << QStringList{"--json"} << true << 2 << "--status";
     }
 
     void options()

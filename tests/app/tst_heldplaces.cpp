@@ -10,7 +10,7 @@
 #include "WindowTest.h"
 
 #include "alarm/Autostart.h"
-#include "app/fmMainReach.h"
+#include "guard/ReachServices.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
 

@@ -7,7 +7,7 @@
 
 #include "WindowTest.h"
 #include "app/fmAlerts.h"
-#include "app/fmMainReach.h"
+#include "guard/ReachServices.h"
 
 #include <QFormLayout>
 #include <QLabel>

@@ -9,7 +9,7 @@
 
 #include "alarm/Autostart.h"
 #include "app/fmMain.h"
-#include "app/fmMainReach.h"
+#include "guard/ReachServices.h"
 #include "app/fmProtection.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"

@@ -13,7 +13,7 @@
 #include "app/OptionsMenu.h"
 #include "app/fmAlerts.h"
 #include "app/fmMain.h"
-#include "app/fmMainReach.h"
+#include "guard/ReachServices.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
 

@@ -1,8 +1,7 @@
 #pragma once
-// What the window owns to reach its owner away from the desk: the tray icon,
+// What the guard owns to reach its owner away from the desk: the tray icon,
 // desktop notifications, remote alerts and the journal (wired in
-// fmMainReach.cpp), the heartbeat, the armed marker and the stop notices
-// (fmMainStop.cpp).
+// GuardReach.cpp), the heartbeat, the armed marker and the stop notices.
 
 #include "alerts/AlertSender.h"
 #include "alerts/ArmedMarker.h"

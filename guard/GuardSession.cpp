@@ -1,22 +1,18 @@
-// The window's session services: the sleep inhibitor and the lid (logind),
+// The guard's session services: the sleep inhibitor and the lid (logind),
 // the power cable (UPower) and the guards of the output sink and of the
-// microphone's source (libpulse). Each
-// service only observes; the alarm control decides what a signal means.
+// microphone's source (libpulse). Each service only observes; the alarm
+// control decides what a signal means.
 
-#include "app/fmMain.h"
+#include "guard/Guard.h"
 
 #include "audio/SinkGuard.h"
 #include "desktop/LogindService.h"
 #include "desktop/UPowerService.h"
-#include "settings/gRegistry.h"
 
 #include <QDBusConnection>
-#include <QMenu>
-#include <QMenuBar>
 
-// Owned by the window as a child object; it never reaches into the window
-// once the window's members are gone (it holds only its own services).
-struct TfrmMain::SessionServices : QObject
+// A child object of the guard; it holds only its own services.
+struct Guard::SessionServices : QObject
 {
     explicit SessionServices(QObject *parent)
         : QObject(parent), logind(QDBusConnection::systemBus()), power(QDBusConnection::systemBus())
@@ -27,8 +23,6 @@ struct TfrmMain::SessionServices : QObject
     UPowerService power;
     SinkGuard sink;
     SinkGuard source{SinkGuard::Side::Capture};
-    QAction *lidAction = nullptr;
-    QAction *powerAction = nullptr;
     // One note per arming about what cannot be guarded here.
     bool suspendNoted = false;
     bool volumeNoted = false;
@@ -36,7 +30,7 @@ struct TfrmMain::SessionServices : QObject
     bool runPending = false; // a trigger was accepted, its run not over
 };
 
-void TfrmMain::wireSessionServices()
+void Guard::wireSessionServices()
 {
     using S = AlarmControl::Switch;
     using A = AlarmControl::ArmState;
@@ -44,47 +38,18 @@ void TfrmMain::wireSessionServices()
     SessionServices *s = m_session;
     AlarmControl *alarm = m_alarm.get();
 
-    // The switches, before the Options menu's closing separator.
-    auto *options = menuBar()->findChild<QMenu *>(QStringLiteral("mnuOptions"));
-    QAction *before = nullptr;
-    for (QAction *action : options ? options->actions() : QList<QAction *>()) {
-        if (action->objectName() == QLatin1String("N5"))
-            before = action;
-    }
-    auto addSwitch = [&](S which, const QString &text) {
-        auto *action = new QAction(text, this);
-        action->setObjectName(AlarmControl::actionName(which));
-        action->setCheckable(true);
-        action->setChecked(alarm->isOn(which));
-        if (options)
-            options->insertAction(before, action);
-        connect(action, &QAction::triggered, this, [this, alarm, action, which] {
-            alarm->FlipSwitch(which);
-            action->setChecked(alarm->isOn(which));
-            guarded([alarm, which] { alarm->StoreSwitch(which); });
-        });
-        return action;
-    };
-    s->lidAction = addSwitch(S::Lid, QStringLiteral("Alarm when the lid closes"));
-    s->powerAction =
-        addSwitch(S::PowerCable, QStringLiteral("Alarm when the power cable is unplugged"));
-    // Like the detector switches, fixed while the alarm is on.
-    holdControl(ArmedReach::Place::SessionSwitches, s->lidAction);
-    holdControl(ArmedReach::Place::SessionSwitches, s->powerAction);
-    applyArmedReach();
-
     // On by default where the machine has a lid / a battery.
-    auto machineDefault = [alarm](S which, bool present, QAction *action) {
+    auto machineDefault = [this, alarm](S which, bool present) {
         if (alarm->ApplyMachineDefault(which, present))
-            action->setChecked(alarm->isOn(which));
+            Q_EMIT switchesChanged();
     };
     auto lidDefault = [s, machineDefault] {
-        machineDefault(S::Lid, s->logind.lidPresent() || s->power.lidPresent(), s->lidAction);
+        machineDefault(S::Lid, s->logind.lidPresent() || s->power.lidPresent());
     };
     connect(&s->logind, &LogindService::lidPresentChanged, s, lidDefault);
     connect(&s->power, &UPowerService::lidPresentChanged, s, lidDefault);
     connect(&s->power, &UPowerService::batteryPresentChanged, s, [s, machineDefault](bool present) {
-        machineDefault(S::PowerCable, present, s->powerAction);
+        machineDefault(S::PowerCable, present);
     });
 
     connect(&s->logind, &LogindService::lidClosedChanged, s, [alarm](bool closed) {
@@ -174,7 +139,7 @@ void TfrmMain::wireSessionServices()
     s->power.start();
 }
 
-void TfrmMain::closeSessionServices()
+void Guard::closeSessionServices()
 {
     if (!m_session)
         return;
@@ -187,12 +152,12 @@ void TfrmMain::closeSessionServices()
     m_session->logind.setWatching(false);
 }
 
-const SinkGuard *TfrmMain::sinkGuard() const
+const SinkGuard *Guard::sinkGuard() const
 {
     return m_session ? &m_session->sink : nullptr;
 }
 
-const SinkGuard *TfrmMain::sourceGuard() const
+const SinkGuard *Guard::sourceGuard() const
 {
     return m_session ? &m_session->source : nullptr;
 }
