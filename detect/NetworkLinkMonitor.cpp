@@ -78,7 +78,12 @@ bool NetworkLinkMonitor::start()
     // Subscribed first, then dumped: a change during the dump is seen twice
     // at worst, never missed.
     m_phase = Phase::DumpingLinks;
-    RequestDump(RTM_GETLINK);
+    if (!RequestDump(RTM_GETLINK)) {
+        m_reason = tr("the kernel's links cannot be listed: %1")
+                       .arg(QString::fromLocal8Bit(strerror(errno)));
+        stop();
+        return false;
+    }
     ReadMessages();
     return true;
 }
@@ -155,7 +160,11 @@ void NetworkLinkMonitor::HandleMessage(const nlmsghdr *message)
         m_dumpSequence = 0;
         if (m_phase == Phase::DumpingLinks) {
             m_phase = Phase::DumpingRoutes;
-            RequestDump(RTM_GETROUTE);
+            if (!RequestDump(RTM_GETROUTE)) { // the links alone, then
+                m_dumpSequence = 0;
+                TakeBaseline();
+                m_phase = Phase::Watching;
+            }
         } else if (m_phase == Phase::DumpingRoutes) {
             TakeBaseline();
             m_phase = Phase::Watching;
