@@ -57,8 +57,6 @@ NetworkLinkMonitor::~NetworkLinkMonitor()
 
 bool NetworkLinkMonitor::start()
 {
-    if (!available())
-        return false;
     stop();
     m_fd = OpenRouteSocket(SOCK_NONBLOCK);
     sockaddr_nl address{};
@@ -84,6 +82,7 @@ bool NetworkLinkMonitor::start()
         stop();
         return false;
     }
+    m_reason.clear();
     ReadMessages();
     return true;
 }

@@ -42,6 +42,8 @@ public:
     // Opens the socket and asks the kernel for its links and routes; the
     // baseline is in place once isWatching() (normally before start()
     // returns: the kernel answers a dump within the calls that read it).
+    // False with the reason when netlink cannot be opened; tried afresh at
+    // every start.
     bool start();
     void stop();
     bool isRunning() const { return m_fd >= 0; }

@@ -38,10 +38,7 @@ UsbMonitor::UsbMonitor(QObject *parent, const QString &udevControl)
     : QObject(parent), m_udevControl(udevControl)
 {
     m_udev = udev_new();
-    if (!m_udev)
-        m_reason = tr("udev cannot be reached");
-    else if (!QFile::exists(m_udevControl))
-        m_reason = tr("udev is not running");
+    CheckAvailable();
     m_burstQuiet.setSingleShot(true);
     m_burstQuiet.setInterval(BurstQuietMs);
     connect(&m_burstQuiet, &QTimer::timeout, this, &UsbMonitor::EndBurst);
@@ -64,8 +61,19 @@ UsbMonitor::~UsbMonitor()
         udev_unref(m_udev);
 }
 
+void UsbMonitor::CheckAvailable()
+{
+    if (!m_udev)
+        m_reason = tr("udev cannot be reached");
+    else if (!QFile::exists(m_udevControl))
+        m_reason = tr("udev is not running");
+    else
+        m_reason.clear();
+}
+
 bool UsbMonitor::start()
 {
+    CheckAvailable(); // udevd may have started or stopped since
     if (!available())
         return false;
     stop();

@@ -44,7 +44,7 @@ public:
 
     // Takes the baseline (the USB devices present now) and starts watching;
     // false when not available or the monitor could not be opened (the
-    // reason then says why).
+    // reason then says why; it is looked for again at every start).
     bool start();
     void stop();
     bool isRunning() const { return m_monitor != nullptr; }
@@ -71,6 +71,7 @@ private:
         QString productId;
     };
 
+    void CheckAvailable();
     void ReadEvents();
     void HandleEvent(udev_device *device);
     void Report(const QString &text);
