@@ -5,9 +5,9 @@
 // a pulled device's attributes are gone by the time its event arrives.
 //
 // A hub with many devices is one burst: its first device is the intrusion,
-// the others are counted until the ports stay quiet for BurstQuietMs (or the
-// burst has lasted BurstMaxMs) and then told in one line,
-// "…and N more USB devices". So a storm gives one intrusion and a few lines.
+// the others are counted and told in one line, "…and N more USB devices",
+// once the ports stay quiet for BurstQuietMs (and every BurstMaxMs while the
+// burst goes on). So a storm gives one intrusion and a few lines.
 //
 // Everything runs on the owner's thread: libudev's monitor socket is read
 // without blocking from a QSocketNotifier, and the baseline only reads sysfs.
