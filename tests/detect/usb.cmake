@@ -1,0 +1,3 @@
+# The USB monitor's test builds udev testbeds with umockdev.
+pkg_check_modules(UMOCKDEV REQUIRED IMPORTED_TARGET umockdev-1.0)
+target_link_libraries(tst_usbmonitor PRIVATE PkgConfig::UMOCKDEV)
