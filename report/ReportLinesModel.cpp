@@ -134,14 +134,14 @@ QVariant ReportLinesModel::data(const QModelIndex &index, int role) const
             return m_rowSize;
         return {};
     }
+    if (role == Qt::SizeHintRole)
+        return m_pictureRowSize; // asked of every row: no look at the disk
     const ReportPeriods::Picture picture = pictureAt(row);
     const bool gone = !picture.path.isEmpty() && !QFileInfo(picture.path).isFile();
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
         return gone ? lineAt(row) + QStringLiteral("  ") + QLatin1String(RemovedText) : lineAt(row);
-    case Qt::SizeHintRole:
-        return m_pictureRowSize;
     case Qt::AccessibleTextRole:
         return picture.path.isEmpty() ? lineAt(row) : ReportPeriods::AccessibleName(picture);
     case Qt::AccessibleDescriptionRole:

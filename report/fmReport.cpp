@@ -151,8 +151,11 @@ void TfrmReport::LoadReport(const QString &reportFilePath)
 void TfrmReport::ShowLines(const QString &reportFilePath)
 {
     m_lines->load(reportFilePath, ListBox1->font());
-    // Rows of one height are laid out without asking each row.
+    // Rows of one height are laid out without asking each row; taller
+    // picture rows are laid out in batches, so a long report stays usable.
     ListBox1->setUniformItemSizes(!m_lines->hasPictures());
+    ListBox1->setLayoutMode(m_lines->hasPictures() ? QListView::Batched
+                                                   : QListView::SinglePass);
     SetResultState(m_lines->rowCount() > 0);
 }
 

@@ -136,6 +136,41 @@ private Q_SLOTS:
             next = next->nextInFocusChain();
         QCOMPARE(next, window.ListBox1);
     }
+
+    // A thousand periods and ten thousand pictures: the folder is read on a
+    // worker, and only the rows shown get thumbnails.
+    void manyPeriodsAndPictures()
+    {
+        QTemporaryDir dir;
+        const QString reports = dir.path() + QStringLiteral("/Reports/");
+        const QString evidence = reports + QStringLiteral("Evidence/");
+        QVERIFY(QDir().mkpath(evidence));
+        QFile photo(m_evidence + m_photo);
+        QVERIFY(photo.open(QIODevice::ReadOnly));
+        const QByteArray jpeg = photo.readAll();
+        QByteArray lines;
+        for (int i = 0; i < 10000; ++i) {
+            const QString name = QStringLiteral("2026-12-07_19-30-00_photo_%1.jpg").arg(i + 2);
+            QFile file(evidence + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(jpeg) == jpeg.size());
+            lines += "[07.12.26 19:30] Photo saved: " + name.toUtf8() + "\r\n";
+        }
+        QVERIFY(!Keep(reports, 0, lines).isEmpty());
+        for (int hour = 1; hour < 1000; ++hour)
+            QVERIFY(!Keep(reports, hour, "[07.12.26 19:30] Mouse detected\r\n").isEmpty());
+
+        TfrmReport window;
+        QSignalSpy made(window.thumbnails(), &ThumbnailCache::thumbnailReady);
+        window.setEvidenceFolder(evidence);
+        window.LoadReport(reports + QStringLiteral("Report.txt"));
+        QCOMPARE(window.periods()->rowCount(), 1); // not read on this thread
+        window.show();
+        QTRY_COMPARE_WITH_TIMEOUT(window.periods()->rowCount(), 1001, 30000);
+        window.lstPeriods->setCurrentIndex(window.periods()->index(1000));
+        QCOMPARE(window.lines()->rowCount(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(made.count() > 0 && window.thumbnails()->pending() == 0, 30000);
+        QVERIFY2(made.count() < 100, qPrintable(QString::number(made.count())));
+    }
 };
 
 TARVO_TEST_MAIN(TestReportPeriods)
