@@ -170,16 +170,20 @@ private Q_SLOTS:
         EvidenceSettings settings = EvidenceSettings::Load();
         QVERIFY(!settings.photo);
         QVERIFY(!settings.screen);
+        QVERIFY(!settings.sound);
         QCOMPARE(settings.limits.keepDays, 30);
         QCOMPARE(settings.limits.maxMB, 500);
 
         settings.photo = true;
+        settings.sound = true;
         settings.limits = {0, 900000};
         settings.save();
         QCOMPARE(ReadRegString(EvidenceSettings::KeyPath, QStringLiteral("Photo")),
                  QStringLiteral("T"));
+        QCOMPARE(ReadRegString(EvidenceSettings::KeyPath, QStringLiteral("Sound")),
+                 QStringLiteral("T"));
         const EvidenceSettings read = EvidenceSettings::Load();
-        QVERIFY(read.photo && !read.screen);
+        QVERIFY(read.photo && !read.screen && read.sound);
         QCOMPARE(read.limits.keepDays, 0);
         QCOMPARE(read.limits.maxMB, EvidenceSettings::MaxMB);
 
