@@ -39,6 +39,9 @@ TfrmEvidence::TfrmEvidence(EvidenceRecorder &recorder, QWidget *parent)
     chkScreen = new QCheckBox(QStringLiteral("Take a picture of the screen at every alarm"));
     chkScreen->setObjectName(QStringLiteral("chkScreen"));
     chkScreen->setChecked(settings.screen);
+    chkSound = new QCheckBox(QStringLiteral("Record sound"));
+    chkSound->setObjectName(QStringLiteral("chkSound"));
+    chkSound->setChecked(settings.sound);
     spnKeepDays = MakeSpin("spnKeepDays", 0, EvidenceSettings::MaxKeepDays,
                            settings.limits.keepDays, QStringLiteral("for ever"));
     spnKeepDays->setSuffix(QStringLiteral(" days"));
@@ -64,6 +67,7 @@ TfrmEvidence::TfrmEvidence(EvidenceRecorder &recorder, QWidget *parent)
     auto *form = new QFormLayout;
     form->addRow(chkPhoto);
     form->addRow(chkScreen);
+    form->addRow(chkSound);
     form->addRow(QStringLiteral("Keep pictures:"), spnKeepDays);
     form->addRow(QStringLiteral("At most:"), spnMaxMB);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -102,6 +106,7 @@ bool TfrmEvidence::save()
     EvidenceSettings settings;
     settings.photo = chkPhoto->isChecked();
     settings.screen = chkScreen->isChecked();
+    settings.sound = chkSound->isChecked();
     settings.limits.keepDays = spnKeepDays->value();
     settings.limits.maxMB = spnMaxMB->value();
     try {

@@ -1,6 +1,6 @@
 #pragma once
-// The "Evidence…" dialog: whether alarms take a photo and a picture of the
-// screen, how long pictures are kept and how much room they may take, with a
+// The "Evidence…" dialog: whether alarms take a photo, a picture of the
+// screen and a sound clip, how long they are kept and how much room they may take, with a
 // button that takes a test photo and shows it.
 
 #include <QDialog>
@@ -25,6 +25,7 @@ public:
 
     QCheckBox *chkPhoto = nullptr;
     QCheckBox *chkScreen = nullptr;
+    QCheckBox *chkSound = nullptr;
     QSpinBox *spnKeepDays = nullptr;
     QSpinBox *spnMaxMB = nullptr;
     QPushButton *btnTestPhoto = nullptr;

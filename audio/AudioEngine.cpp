@@ -285,6 +285,17 @@ quint32 AudioEngine::captureLevel(Handle capture) const
     return d->captureLevelWord.load();
 }
 
+bool AudioEngine::captureRunning() const
+{
+    return d->captureHandle.load() != 0 && d->captureActive.load();
+}
+
+void AudioEngine::setCaptureTap(CaptureTap tap)
+{
+    const std::lock_guard lock(d->tapMutex);
+    d->captureTap = std::move(tap);
+}
+
 bool AudioEngine::isActive(Handle handle) const
 {
     if (handle == 0)

@@ -58,6 +58,11 @@ inline constexpr quint32 Invalid = 0xFFFFFFFF;
 using CaptureCallback =
     std::function<bool(Handle handle, const qint16 *samples, int frames, quint32 levelWord)>;
 
+// Sees every block of whatever capture runs, on the capture thread, after
+// its callback: 16-bit stereo samples at the capture's frequency. It must
+// not touch a QObject; it may take a lock of its own briefly.
+using CaptureTap = std::function<void(const qint16 *samples, int frames, int frequency)>;
+
 enum class DeviceEvent
 {
     Lost,    // the output or the capture device went away
@@ -113,6 +118,9 @@ public:
 
     Handle startCapture(int frequency, CaptureCallback callback); // 0 on failure
     quint32 captureLevel(Handle capture) const;                   // level word of the last block
+    bool captureRunning() const; // some capture is wanted and has not ended
+    // One tap (nullptr for none); replacing it waits for a running call.
+    void setCaptureTap(CaptureTap tap);
 
     bool isActive(Handle handle) const; // playing or recording
     bool stop(Handle handle);           // a stream stops; a capture ends

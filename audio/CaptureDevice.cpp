@@ -105,6 +105,13 @@ void AudioEngine::Impl::deliverCaptureBlock()
     }
     if (!goOn)
         captureActive.store(false);
+    const std::lock_guard lock(tapMutex);
+    if (captureTap) {
+        try {
+            captureTap(samples, captureBlockFrames, captureFrequency);
+        } catch (...) {
+        }
+    }
 }
 
 } // namespace audio

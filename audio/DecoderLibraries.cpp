@@ -25,6 +25,9 @@ const DecoderLibraries *DecoderLibraries::Get(QString *problem)
         const bool complete = TARVO_RESOLVE(sndfile, sf_open, d.sfOpen) &&
                               TARVO_RESOLVE(sndfile, sf_readf_float, d.sfReadFloat) &&
                               TARVO_RESOLVE(sndfile, sf_close, d.sfClose) &&
+                              TARVO_RESOLVE(sndfile, sf_open_virtual, d.sfOpenVirtual) &&
+                              TARVO_RESOLVE(sndfile, sf_writef_short, d.sfWriteShort) &&
+                              TARVO_RESOLVE(sndfile, sf_strerror, d.sfError) &&
                               TARVO_RESOLVE(samplerate, src_callback_new, d.srcCallbackNew) &&
                               TARVO_RESOLVE(samplerate, src_callback_read, d.srcCallbackRead) &&
                               TARVO_RESOLVE(samplerate, src_delete, d.srcDelete) &&

@@ -14,6 +14,9 @@ struct DecoderLibraries
     decltype(&sf_open) sfOpen = nullptr;
     decltype(&sf_readf_float) sfReadFloat = nullptr;
     decltype(&sf_close) sfClose = nullptr;
+    decltype(&sf_open_virtual) sfOpenVirtual = nullptr; // the sound clip's encoder
+    decltype(&sf_writef_short) sfWriteShort = nullptr;
+    decltype(&sf_strerror) sfError = nullptr;
     decltype(&src_callback_new) srcCallbackNew = nullptr;
     decltype(&src_callback_read) srcCallbackRead = nullptr;
     decltype(&src_delete) srcDelete = nullptr;

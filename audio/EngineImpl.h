@@ -92,6 +92,9 @@ struct AudioEngine::Impl
     std::atomic<quint32> captureLevelWord{0};
     std::atomic<qint64> captureLastCallback{0};
     CaptureCallback captureCallback;
+    // Taken by the capture thread for each block, by setCaptureTap briefly.
+    std::mutex tapMutex;
+    CaptureTap captureTap;
     std::vector<qint16> captureBlock;
     int captureBlockFrames = 0;
     int captureBlockFill = 0;

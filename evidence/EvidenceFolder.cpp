@@ -1,10 +1,12 @@
 #include "evidence/EvidenceFolder.h"
 
 #include "files/SafeFile.h"
+#include "report/ReportHistory.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace {
@@ -13,8 +15,8 @@ constexpr qint64 BytesPerMB = 1024 * 1024;
 
 const QRegularExpression &NamePattern()
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("^(\\d{4}-\\d{2}-\\d{2}_\\d{2}-\\d{2}-\\d{2})_[a-z]+(_\\d+)?\\.(jpg|png)$"));
+    static const QRegularExpression pattern(QStringLiteral(
+        "^(\\d{4}-\\d{2}-\\d{2}_\\d{2}-\\d{2}-\\d{2})_[a-z]+(_\\d+)?\\.(jpg|png|oga)$"));
     return pattern;
 }
 
@@ -67,38 +69,56 @@ QString EvidenceFolder::save(const QDateTime &taken, const QString &kind, const 
     return name;
 }
 
+QString EvidenceFolder::historyPath() const
+{
+    // The evidence folder's parent is the reports folder.
+    return ReportHistory::FolderFor(QFileInfo(m_folder.chopped(1)).path());
+}
+
 void EvidenceFolder::prune(const Limits &limits, const QDateTime &now, const QString &keep) const
 {
-    // Sorted by name is sorted by the time taken, oldest first.
-    const QFileInfoList files =
-        QDir(m_folder).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden, QDir::Name);
-    struct Picture
+    // Pictures, sound clips and the reports of past periods are one stock,
+    // oldest first; files with names given elsewhere are left alone.
+    struct Kept
     {
+        QDateTime taken;
         QString path;
         qint64 size;
     };
-    QList<Picture> kept;
-    qint64 total = 0;
+    QList<Kept> files;
+    const auto gather = [&files](const QString &folder, auto timeOfName) {
+        const QFileInfoList entries =
+            QDir(folder).entryInfoList(QDir::Files | QDir::NoSymLinks | QDir::Hidden);
+        for (const QFileInfo &file : entries) {
+            const QDateTime taken = timeOfName(file.fileName());
+            if (taken.isValid())
+                files.append({taken, file.filePath(), file.size()});
+        }
+    };
+    gather(m_folder, &EvidenceFolder::TakenAt);
+    gather(historyPath(), &ReportHistory::BeganAt);
+    std::stable_sort(files.begin(), files.end(),
+                     [](const Kept &a, const Kept &b) { return a.taken < b.taken; });
     const QDateTime oldestKept = now.addDays(-limits.keepDays);
-    for (const QFileInfo &file : files) {
-        const QDateTime taken = TakenAt(file.fileName());
-        if (!taken.isValid())
-            continue;
-        if (limits.keepDays > 0 && taken < oldestKept && file.fileName() != keep) {
-            QFile::remove(file.filePath());
+    const auto kept = [&keep](const Kept &file) {
+        return !keep.isEmpty() && QFileInfo(file.path).fileName() == keep;
+    };
+    qint64 total = 0;
+    QList<Kept> left;
+    for (const Kept &file : files) {
+        if (limits.keepDays > 0 && file.taken < oldestKept && !kept(file)) {
+            QFile::remove(file.path);
             continue;
         }
-        kept.append({file.filePath(), file.size()});
-        total += file.size();
+        left.append(file);
+        total += file.size;
     }
     const qint64 cap = qint64(std::max(limits.maxMB, 1)) * BytesPerMB;
-    for (const Picture &picture : kept) {
+    for (const Kept &file : left) {
         if (total <= cap)
             break;
-        if (QFileInfo(picture.path).fileName() == keep)
-            continue;
-        if (QFile::remove(picture.path))
-            total -= picture.size;
+        if (!kept(file) && QFile::remove(file.path))
+            total -= file.size;
     }
 }
 

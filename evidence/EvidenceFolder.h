@@ -1,5 +1,5 @@
 #pragma once
-// The folder "Evidence" inside the reports folder: pictures named by the
+// The folder "Evidence" inside the reports folder: pictures and sound clips named by the
 // time they were taken ("2026-12-07_19-25-24_photo.jpg", so the names sort by
 // date and time), written through SafeFile (no half files), readable by the
 // owner only, and kept within an age and a size limit, oldest first.
@@ -21,6 +21,8 @@ public:
     explicit EvidenceFolder(QString folder) : m_folder(std::move(folder)) {}
     static QString PathFor(const QString &reportsFolder);
     QString path() const { return m_folder; }
+    // The reports of past periods, beside this folder (ends in '/').
+    QString historyPath() const;
 
     // "<date>_<time>_<kind>.<suffix>", with "_2", "_3"... when that name is
     // taken already.
@@ -29,9 +31,11 @@ public:
     // its file name, empty with *error when nothing was kept.
     QString save(const QDateTime &taken, const QString &kind, const QString &suffix,
                  const QByteArray &bytes, QString *error = nullptr) const;
-    // Removes pictures older than keepDays before now, then the oldest until
-    // the folder is within maxMB; the file named keep stays in any case.
-    // Files whose names this folder did not give are left alone.
+    // Removes pictures, sound clips and history files (ReportHistory, in the
+    // reports folder beside this one) older than keepDays before now, then
+    // the oldest of them until together they are within maxMB; the file
+    // named keep stays in any case. Files whose names neither gave are left
+    // alone.
     void prune(const Limits &limits, const QDateTime &now, const QString &keep = QString()) const;
 
     // The full path of the photo a report message "Photo saved: <file name>"

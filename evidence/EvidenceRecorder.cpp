@@ -3,6 +3,8 @@
 #include "evidence/ScreenCapture.h"
 #include "report/ReportLog.h"
 
+#include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 
 const QString EvidenceRecorder::CameraMissingLine = QStringLiteral("Camera not available");
@@ -16,6 +18,12 @@ EvidenceRecorder::EvidenceRecorder(ReportLog &report, const QString &folder, Hoo
         m_hooks.settings = [] { return EvidenceSettings::Load(); };
     if (!m_hooks.grabScreen)
         m_hooks.grabScreen = [](QString *why) { return ScreenCapture::GrabNow(why); };
+    // A period's report kept at arming counts against the same limits.
+    m_report.addHistoryObserver([self = QPointer(this)](const QString &historyFile) {
+        if (self)
+            self->m_folder.prune(self->m_hooks.settings().limits, QDateTime::currentDateTime(),
+                                 QFileInfo(historyFile).fileName());
+    });
 }
 
 EvidenceRecorder::~EvidenceRecorder()

@@ -9,6 +9,7 @@ const QString EvidenceSettings::KeyPath = QStringLiteral("\\SoftWare\\VEKOR\\Tar
 namespace {
 const QString PhotoName = QStringLiteral("Photo");
 const QString ScreenName = QStringLiteral("Screen");
+const QString SoundName = QStringLiteral("Sound");
 const QString KeepDaysName = QStringLiteral("Keep Days");
 const QString MaxMBName = QStringLiteral("Max MB");
 
@@ -33,6 +34,7 @@ EvidenceSettings EvidenceSettings::Load()
     EvidenceSettings settings;
     settings.photo = ReadRegString(KeyPath, PhotoName) == QLatin1String("T");
     settings.screen = ReadRegString(KeyPath, ScreenName) == QLatin1String("T");
+    settings.sound = ReadRegString(KeyPath, SoundName) == QLatin1String("T");
     settings.limits.keepDays = ReadNumber(KeepDaysName, settings.limits.keepDays, 0, MaxKeepDays);
     settings.limits.maxMB = ReadNumber(MaxMBName, settings.limits.maxMB, 1, MaxMB);
     return settings;
@@ -42,6 +44,7 @@ void EvidenceSettings::save() const
 {
     WriteSwitch(PhotoName, photo);
     WriteSwitch(ScreenName, screen);
+    WriteSwitch(SoundName, sound);
     WriteRegString(KeyPath, KeepDaysName,
                    QString::number(std::clamp(limits.keepDays, 0, MaxKeepDays)));
     WriteRegString(KeyPath, MaxMBName, QString::number(std::clamp(limits.maxMB, 1, MaxMB)));

@@ -1,7 +1,7 @@
 #pragma once
-// Whether alarms take a photo and a picture of the screen, and how long the
-// pictures are kept; in the store under "\SoftWare\VEKOR\Tarvo2\S\evidence".
-// Both pictures are off until the owner turns them on.
+// Whether alarms take a photo, a picture of the screen and a sound clip, and
+// how long they are kept; in the store under "\SoftWare\VEKOR\Tarvo2\S\evidence".
+// All three are off until the owner turns them on.
 
 #include "evidence/EvidenceFolder.h"
 
@@ -14,6 +14,7 @@ struct EvidenceSettings
 
     bool photo = false;
     bool screen = false;
+    bool sound = false; // a clip of the room with each alarm (SoundClipRecorder)
     EvidenceFolder::Limits limits;
 
     static const QString KeyPath;

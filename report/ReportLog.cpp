@@ -1,5 +1,7 @@
 #include "report/ReportLog.h"
 
+#include "report/ReportHistory.h"
+
 #include <QDir>
 #include <QtDebug>
 
@@ -84,6 +86,7 @@ void ReportLog::Load(FileRead read)
     for (const QString &name : leftovers)
         folder.remove(name);
     m_disk = read.disk;
+    m_periodBegan = {};
     if (read.result == SafeFile::ReadResult::Missing)
         return;
     if (read.result == SafeFile::ReadResult::Failed) {
@@ -110,6 +113,11 @@ void ReportLog::Load(FileRead read)
         m_repair = QByteArrayLiteral("\n"); // the crash came between CR and LF
     }
     m_lastLine = m_loaded.mid(lastStart, lastEnd - lastStart);
+    qsizetype firstEnd = 0;
+    while (firstEnd < size && data[firstEnd] != '\n' && data[firstEnd] != '\r')
+        ++firstEnd;
+    m_periodBegan =
+        ReportHistory::LineTime(QString::fromUtf8(data, std::min<qsizetype>(firstEnd, 32)));
     if (!m_repair.isEmpty())
         WritePending();
 }
@@ -218,10 +226,35 @@ void ReportLog::SetProblem(const QString &problem)
     m_problem = problem;
 }
 
+void ReportLog::KeepHistory()
+{
+    if (m_blocked || (m_loaded.isEmpty() && m_added.isEmpty()))
+        return;
+    QDateTime began = m_periodBegan;
+    if (!began.isValid()) {
+        const QByteArray &first = m_loaded.isEmpty() ? m_added.front() : m_loaded;
+        began = ReportHistory::LineTime(QString::fromUtf8(first.left(32)));
+    }
+    if (!began.isValid())
+        began = m_clock();
+    QString error;
+    const QString kept = ReportHistory::Keep(m_folder, began, WholeContent(), &error);
+    if (kept.isEmpty()) {
+        // The new period starts all the same; the old lines stay in the
+        // journal.
+        qWarning("Report: the last period's lines were not kept: %s", qUtf8Printable(error));
+        return;
+    }
+    for (const HistoryObserver &observer : m_historyObservers)
+        observer(kept);
+}
+
 void ReportLog::Clear()
 {
     Settle();
+    KeepHistory();
     ForgetLines();
+    m_periodBegan = m_clock();
     m_replaceNext = true;
     m_blocked = false;
 }

@@ -58,7 +58,8 @@ public:
     // Takes several lines as AddToReport does and writes them in one step.
     void AddLinesToReport(const QStringList &messages);
     // Empties the log; the file keeps its lines until the next line replaces
-    // them all at once.
+    // them all at once. The lines of the period that ends are kept first in
+    // the history folder (ReportHistory), and the history observers told.
     void Clear();
     bool DeleteReportFile();
 
@@ -89,6 +90,21 @@ public:
     // right after the line reached the file loses nothing.
     void addLineKeeper(LineObserver keeper) { m_keepers.push_back(std::move(keeper)); }
 
+    // Told of every history file Clear() kept (its full path): the
+    // evidence's retention counts history files in.
+    using HistoryObserver = std::function<void(const QString &historyFile)>;
+    void addHistoryObserver(HistoryObserver observer)
+    {
+        m_historyObservers.push_back(std::move(observer));
+    }
+    // When the current period began: the last Clear(), else the loaded
+    // report's first line; invalid when unknown.
+    QDateTime periodBegan()
+    {
+        Settle();
+        return m_periodBegan;
+    }
+
     static QStringList ReadReportFile(const QString &path);
     // Splits at CR LF, lone CR and lone LF; a final line needs no line end.
     static QList<QByteArray> SplitLines(const QByteArray &contents);
@@ -102,10 +118,11 @@ private:
     void WritePending();
     QByteArray WholeContent() const;
     void SetProblem(const QString &problem);
+    void KeepHistory();
 
     QString m_folder;
     std::future<FileRead> m_reading; // a load not yet taken up
-    QByteArray m_loaded; // the file's bytes as loaded
+    QByteArray m_loaded;             // the file's bytes as loaded
     qsizetype LoadedCount() const;
     mutable qsizetype m_loadedCount = 0; // -1: not counted yet
     QList<QByteArray> m_added;           // lines taken since, without line ends
@@ -119,6 +136,8 @@ private:
     std::function<QDateTime()> m_clock;
     std::vector<LineObserver> m_observers;
     std::vector<LineObserver> m_keepers;
+    std::vector<HistoryObserver> m_historyObservers;
+    QDateTime m_periodBegan;
 };
 
 template <typename Line> void ReportLog::ForEachLine(const QByteArray &contents, Line &&line)

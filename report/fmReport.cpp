@@ -1,8 +1,11 @@
 #include "report/fmReport.h"
 
+#include "report/PeriodListModel.h"
 #include "report/ReportLinesModel.h"
+#include "report/ThumbnailCache.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -15,6 +18,7 @@
 
 namespace {
 constexpr int BarHeight = 25;
+constexpr int LinesWidth = 342, PeriodsWidth = 240, WindowHeight = 416;
 const QColor IdleColour(0, 95, 140);
 
 QWidget *MakeBar(QWidget *parent)
@@ -41,9 +45,23 @@ void TfrmReport::FormCreate()
 {
     setObjectName(QStringLiteral("frmReport"));
     setWindowTitle(QStringLiteral("Tarvo2"));
-    setFixedSize(342, 416);
+    setFixedSize(LinesWidth, WindowHeight);
 
-    auto *layout = new QVBoxLayout(this);
+    auto *outer = new QHBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    lstPeriods = new QListView(this);
+    lstPeriods->setObjectName(QStringLiteral("lstPeriods"));
+    lstPeriods->setAccessibleName(QStringLiteral("Periods"));
+    lstPeriods->setFixedWidth(PeriodsWidth);
+    lstPeriods->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstPeriods->setUniformItemSizes(true);
+    m_periods = new PeriodListModel(this);
+    lstPeriods->setModel(m_periods);
+    lstPeriods->hide();
+    outer->addWidget(lstPeriods);
+    auto *layout = new QVBoxLayout;
+    outer->addLayout(layout, 1);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
@@ -67,7 +85,11 @@ void TfrmReport::FormCreate()
     ListBox1->setUniformItemSizes(true);
     ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListBox1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    ListBox1->setAccessibleName(QStringLiteral("Lines"));
+    ListBox1->setIconSize(QSize(ThumbnailCache::Side, ThumbnailCache::Side));
+    m_thumbnails = new ThumbnailCache(this);
     m_lines = new ReportLinesModel(this);
+    m_lines->setThumbnails(m_thumbnails);
     ListBox1->setModel(m_lines);
     layout->addWidget(ListBox1, 1);
 
@@ -80,6 +102,12 @@ void TfrmReport::FormCreate()
     bottom->setObjectName(QStringLiteral("pnlBottom"));
     auto *bottomLayout = new QHBoxLayout(bottom);
     bottomLayout->setContentsMargins(4, 0, 4, 0);
+    btnEvidence = new QPushButton(QStringLiteral("Evidence folder"), bottom);
+    btnEvidence->setObjectName(QStringLiteral("btnEvidence"));
+    btnEvidence->setAutoDefault(false);
+    btnEvidence->setFixedHeight(BarHeight - 4);
+    btnEvidence->hide();
+    bottomLayout->addWidget(btnEvidence);
     bottomLayout->addStretch(1);
     btnCancel = new QPushButton(QStringLiteral("Close"), bottom);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
@@ -90,16 +118,60 @@ void TfrmReport::FormCreate()
 
     connect(btnCancel, &QPushButton::clicked, this, &TfrmReport::btnCancelClick);
     connect(ListBox1, &QListView::doubleClicked, this, &TfrmReport::OpenCurrentPicture);
-    for (QWidget *child : {static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(btnCancel)})
+    connect(btnEvidence, &QPushButton::clicked, this, [this] {
+        QDir().mkpath(m_evidenceFolder);
+        QDesktopServices::openUrl(QUrl::fromLocalFile(m_evidenceFolder));
+    });
+    connect(m_periods, &PeriodListModel::loaded, this, &TfrmReport::PeriodsLoaded);
+    connect(lstPeriods->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &TfrmReport::ShowPeriod);
+    for (QWidget *child : {static_cast<QWidget *>(lstPeriods), static_cast<QWidget *>(ListBox1),
+                           static_cast<QWidget *>(btnEvidence), static_cast<QWidget *>(btnCancel)})
         child->installEventFilter(this);
+    setTabOrder(lstPeriods, ListBox1);
+    setTabOrder(ListBox1, btnEvidence);
+    setTabOrder(btnEvidence, btnCancel);
 
     SetResultState(false);
 }
 
+void TfrmReport::setEvidenceFolder(const QString &folder)
+{
+    m_evidenceFolder = folder;
+    m_lines->setEvidenceFolder(folder);
+    btnEvidence->setVisible(!folder.isEmpty());
+}
+
 void TfrmReport::LoadReport(const QString &reportFilePath)
 {
+    ShowLines(reportFilePath);
+    m_periods->load(reportFilePath);
+}
+
+void TfrmReport::ShowLines(const QString &reportFilePath)
+{
     m_lines->load(reportFilePath, ListBox1->font());
+    // Rows of one height are laid out without asking each row; taller
+    // picture rows are laid out in batches, so a long report stays usable.
+    ListBox1->setUniformItemSizes(!m_lines->hasPictures());
+    ListBox1->setLayoutMode(m_lines->hasPictures() ? QListView::Batched
+                                                   : QListView::SinglePass);
     SetResultState(m_lines->rowCount() > 0);
+}
+
+void TfrmReport::PeriodsLoaded()
+{
+    if (m_periods->past().isEmpty())
+        return;
+    lstPeriods->setCurrentIndex(m_periods->index(0));
+    lstPeriods->show();
+    setFixedSize(LinesWidth + PeriodsWidth, WindowHeight);
+}
+
+void TfrmReport::ShowPeriod(const QModelIndex &index)
+{
+    if (index.isValid())
+        ShowLines(index.data(PeriodListModel::FileRole).toString());
 }
 
 void TfrmReport::SetResultState(bool hasLines)
@@ -112,18 +184,8 @@ QString TfrmReport::PictureOfLine(const QString &line) const
 {
     if (m_evidenceFolder.isEmpty())
         return {};
-    for (const QLatin1String prefix :
-         {QLatin1String("] Photo saved: "), QLatin1String("] Screen saved: ")}) {
-        const qsizetype at = line.indexOf(prefix);
-        if (at < 0)
-            continue;
-        const QString name = line.mid(at + prefix.size()).trimmed();
-        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')))
-            return {};
-        const QString path = m_evidenceFolder + name;
-        return QFileInfo(path).isFile() ? path : QString();
-    }
-    return {};
+    const QString path = ReportPeriods::PictureOfLine(line, m_evidenceFolder).path;
+    return !path.isEmpty() && QFileInfo(path).isFile() ? path : QString();
 }
 
 bool TfrmReport::OpenCurrentPicture()

@@ -1,14 +1,19 @@
 #pragma once
 // The report window: shows the report file as it is on disk, line by line.
-// A line that names a saved picture ("Photo saved: <file name>") opens it
-// with the desktop's viewer on a double click or Enter.
+// A line that names a saved picture ("Photo saved: <file name>") shows its
+// thumbnail and opens it with the desktop's viewer on a double click or
+// Enter. When past periods are kept (Reports/History), a list of them
+// stands beside the lines (the current period first); choosing one shows
+// its lines. A button opens the evidence folder.
 
 #include <QDialog>
 
 class QLabel;
 class QListView;
 class QPushButton;
+class PeriodListModel;
 class ReportLinesModel;
+class ThumbnailCache;
 
 class TfrmReport : public QDialog
 {
@@ -21,7 +26,7 @@ public:
     void LoadReport(const QString &reportFilePath);
     void SetResultState(bool hasLines);
     // Where the pictures named in the report are kept (ends in '/').
-    void setEvidenceFolder(const QString &folder) { m_evidenceFolder = folder; }
+    void setEvidenceFolder(const QString &folder);
     // The picture a report line names, empty for other lines and for
     // pictures that are gone.
     QString PictureOfLine(const QString &line) const;
@@ -34,6 +39,11 @@ public:
     ReportLinesModel *lines() const { return m_lines; }
     QLabel *pnlNothingToReport = nullptr;
     QPushButton *btnCancel = nullptr;
+    // The current and the past periods; shown once past ones are found.
+    QListView *lstPeriods = nullptr;
+    PeriodListModel *periods() const { return m_periods; }
+    QPushButton *btnEvidence = nullptr;
+    ThumbnailCache *thumbnails() const { return m_thumbnails; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -46,8 +56,13 @@ private:
     bool FormKeyUp(int key);
     bool FormKeyPress(int key);
     void btnCancelClick();
+    void ShowPeriod(const QModelIndex &index);
+    void PeriodsLoaded();
+    void ShowLines(const QString &reportFilePath);
 
     ReportLinesModel *m_lines = nullptr;
+    PeriodListModel *m_periods = nullptr;
+    ThumbnailCache *m_thumbnails = nullptr;
     QString m_evidenceFolder;
 };
 

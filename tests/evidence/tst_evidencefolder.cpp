@@ -7,6 +7,7 @@
 
 #include "evidence/EvidenceFolder.h"
 #include "evidence/EvidenceSettings.h"
+#include "report/ReportHistory.h"
 #include "settings/gRegistry.h"
 
 #include <QDir>
@@ -30,6 +31,17 @@ QString PutPicture(const EvidenceFolder &folder, qint64 ageMinutes, qint64 kilob
     file.open(QIODevice::WriteOnly);
     file.resize(kilobytes * 1024);
     return name;
+}
+
+// A report of a past period that began ageMinutes ago (sparse, as above).
+QString PutHistory(const EvidenceFolder &folder, qint64 ageMinutes, qint64 kilobytes)
+{
+    const QString kept = ReportHistory::Keep(QFileInfo(folder.path().chopped(1)).path(),
+                                             Now.addSecs(-ageMinutes * 60), "[07.12.26 19:30] x");
+    QFile file(kept);
+    file.open(QIODevice::ReadWrite);
+    file.resize(kilobytes * 1024);
+    return QStringLiteral("History/") + QFileInfo(kept).fileName();
 }
 } // namespace
 
@@ -77,14 +89,20 @@ private Q_SLOTS:
         QTest::addColumn<int>("maxMB");
         QTest::addColumn<QList<int>>("ageDays");   // one picture each, 300 KB
         QTest::addColumn<QList<int>>("keptIndex"); // which of them stay
+        QTest::addColumn<QList<int>>("history");   // which are reports of past periods
         QTest::newRow("young ones stay")
-            << 30 << 500 << QList<int>{29, 1, 0} << QList<int>{0, 1, 2};
-        QTest::newRow("old ones go") << 30 << 500 << QList<int>{90, 31, 29, 0} << QList<int>{2, 3};
+            << 30 << 500 << QList<int>{29, 1, 0} << QList<int>{0, 1, 2} << QList<int>{};
+        QTest::newRow("old ones go")
+            << 30 << 500 << QList<int>{90, 31, 29, 0} << QList<int>{2, 3} << QList<int>{};
         QTest::newRow("0 days keeps all")
-            << 0 << 500 << QList<int>{900, 31, 0} << QList<int>{0, 1, 2};
+            << 0 << 500 << QList<int>{900, 31, 0} << QList<int>{0, 1, 2} << QList<int>{};
         QTest::newRow("size cap: oldest first")
-            << 0 << 1 << QList<int>{5, 4, 3, 2, 1} << QList<int>{2, 3, 4};
-        QTest::newRow("both") << 3 << 1 << QList<int>{10, 2, 1} << QList<int>{1, 2};
+            << 0 << 1 << QList<int>{5, 4, 3, 2, 1} << QList<int>{2, 3, 4} << QList<int>{};
+        QTest::newRow("both") << 3 << 1 << QList<int>{10, 2, 1} << QList<int>{1, 2} << QList<int>{};
+        QTest::newRow("old history goes")
+            << 30 << 500 << QList<int>{40, 31, 2, 1} << QList<int>{2, 3} << QList<int>{0, 1, 2, 3};
+        QTest::newRow("history and pictures: one cap, oldest first")
+            << 0 << 1 << QList<int>{5, 4, 3, 2, 1} << QList<int>{2, 3, 4} << QList<int>{0, 3};
     }
     void retention()
     {
@@ -92,12 +110,16 @@ private Q_SLOTS:
         QFETCH(int, maxMB);
         QFETCH(QList<int>, ageDays);
         QFETCH(QList<int>, keptIndex);
+        QFETCH(QList<int>, history);
         QTemporaryDir dir;
         const EvidenceFolder folder(dir.path() + QStringLiteral("/Evidence/"));
+        QCOMPARE(folder.historyPath(), dir.path() + QStringLiteral("/History/"));
         QStringList names;
-        for (int age : ageDays)
-            names << PutPicture(folder, age * 24 * 60 + 1, 300);
+        for (int i = 0; i < ageDays.size(); ++i)
+            names << (history.contains(i) ? PutHistory : PutPicture)(folder,
+                                                                     ageDays[i] * 24 * 60 + 1, 300);
         // Not one of the folder's own pictures: never removed, never counted.
+        QDir().mkpath(folder.path());
         QFile own(folder.path() + QStringLiteral("notes.txt"));
         own.open(QIODevice::WriteOnly);
         own.resize(5 * 1024 * 1024);
@@ -107,7 +129,11 @@ private Q_SLOTS:
         for (int index : keptIndex)
             expected << names.at(index);
         expected.sort();
-        QCOMPARE(QDir(folder.path()).entryList(QDir::Files, QDir::Name), expected);
+        QStringList found = QDir(folder.path()).entryList(QDir::Files);
+        for (const QString &name : QDir(folder.historyPath()).entryList(QDir::Files))
+            found << QStringLiteral("History/") + name;
+        found.sort();
+        QCOMPARE(found, expected);
     }
 
     void theNewestPictureStaysOverTheCap()
@@ -144,16 +170,20 @@ private Q_SLOTS:
         EvidenceSettings settings = EvidenceSettings::Load();
         QVERIFY(!settings.photo);
         QVERIFY(!settings.screen);
+        QVERIFY(!settings.sound);
         QCOMPARE(settings.limits.keepDays, 30);
         QCOMPARE(settings.limits.maxMB, 500);
 
         settings.photo = true;
+        settings.sound = true;
         settings.limits = {0, 900000};
         settings.save();
         QCOMPARE(ReadRegString(EvidenceSettings::KeyPath, QStringLiteral("Photo")),
                  QStringLiteral("T"));
+        QCOMPARE(ReadRegString(EvidenceSettings::KeyPath, QStringLiteral("Sound")),
+                 QStringLiteral("T"));
         const EvidenceSettings read = EvidenceSettings::Load();
-        QVERIFY(read.photo && !read.screen);
+        QVERIFY(read.photo && !read.screen && read.sound);
         QCOMPARE(read.limits.keepDays, 0);
         QCOMPARE(read.limits.maxMB, EvidenceSettings::MaxMB);
 

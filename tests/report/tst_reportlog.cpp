@@ -1,4 +1,5 @@
 #include "common/TestMain.h"
+#include "report/ReportHistory.h"
 #include "report/ReportLog.h"
 
 #include <QDir>
@@ -6,6 +7,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <future>
+#include <sys/stat.h>
 
 class TestReportLog : public QObject
 {
@@ -281,6 +283,55 @@ private Q_SLOTS:
         QCOMPARE(log.count(), 0);
         log.AddToReport(QStringLiteral("Mouse detected"));
         QCOMPARE(ReportLog::ReadReportFile(log.filePath()).size(), 1);
+    }
+
+    // Arming again keeps the ending period in History/ under the time it
+    // began; the current file starts afresh. A link at the name is left alone.
+    void clearKeepsThePeriod_data()
+    {
+        QTest::addColumn<bool>("restart"); // the period was loaded from the file
+        QTest::addColumn<QString>("name");
+        QTest::newRow("same run") << false << QStringLiteral("Report-2026-12-06_09-05-30.txt");
+        QTest::newRow("after a restart")
+            << true << QStringLiteral("Report-2026-12-06_09-05-00.txt");
+    }
+    void clearKeepsThePeriod()
+    {
+        QFETCH(bool, restart);
+        QFETCH(QString, name);
+        const QString history = ReportHistory::FolderFor(m_folder);
+        QDir().mkpath(history);
+        const QString target = m_root.filePath(QStringLiteral("elsewhere.txt"));
+        QVERIFY(QFile::link(target, history + name));
+        ReportLog log = MakeLog();
+        int told = 0;
+        log.addHistoryObserver([&](const QString &) { ++told; });
+        log.Clear(); // arming with nothing to keep
+        log.AddLinesToReport({QStringLiteral("Alarm - Activated"), QStringLiteral("Wrong PIN")});
+        m_now = m_now.addSecs(3600);
+        log.AddToReport(QStringLiteral("Mouse detected"));
+        const QByteArray first = ReadAll(log.filePath());
+        ReportLog again = MakeLog();
+        ReportLog &current = restart ? again : log;
+        if (restart) {
+            current.addHistoryObserver([&](const QString &) { ++told; });
+            current.Load();
+        }
+        current.Clear();
+        current.AddToReport(QStringLiteral("Alarm - Activated"));
+        QCOMPARE(told, 1);
+        const QString kept = history + name.chopped(4) + QStringLiteral("_2.txt");
+        QCOMPARE(ReadAll(kept), first);
+        QVERIFY(!QFile::exists(target));
+        QCOMPARE(ReportLog::ReadReportFile(current.filePath()),
+                 QStringList{QStringLiteral("[06.12.26 10:05] Alarm - Activated")});
+        struct stat info
+        {
+        };
+        QCOMPARE(::stat(QFile::encodeName(kept).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0600));
+        QCOMPARE(::stat(QFile::encodeName(history).constData(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0700));
     }
 };
 
