@@ -188,7 +188,8 @@ void SinkGuard::OnEvent(const Event &event)
         OnSink(event.name, event.state, event.generation == m_loop->generation.load());
         break;
     case Event::Kind::Stream:
-        OnStream(event.stream, event.state, event.generation == m_loop->generation.load());
+        OnStream(event.stream, event.state, event.connected,
+                 event.generation == m_loop->generation.load());
         break;
     case Event::Kind::StreamGone:
         m_streams.remove(event.stream);

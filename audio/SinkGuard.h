@@ -155,12 +155,22 @@ private:
         SinkState state;
         std::optional<SinkState> reference; // while armed
         std::optional<SinkState> pending;   // set by the guard, not yet shown
+        // New: the session manager may still put its stored state on it.
+        bool restoring = true;
+        int looks = 0; // asked again while not yet connected
     };
-    void OnStream(quint32 index, const SinkState &state, bool settled);
+    // How often, and how many times, a new stream not yet connected to its
+    // device is asked for again.
+    static constexpr int RestoreLookInterval = 100; // ms
+    static constexpr int MaxRestoreLooks = 50;
+    void OnStream(quint32 index, const SinkState &state, bool connected, bool settled);
+    // False while the stream's state is still the session manager's.
+    bool Restored(quint32 index, Stream &stream, bool connected);
+    void LookAgain(quint32 index);
     void EnforceStream(quint32 index);
     // Capture side, armed: the own recording stream unmuted, at its level.
     void KeepRecording(quint32 index, const std::optional<SinkState> &before);
-    void SetStream(quint32 index, const SinkState &wanted);
+    void SetStream(quint32 index, const SinkState &wanted, bool evenIfShown = false);
     void SettleStreams();
     QHash<quint32, Stream> m_streams;
 

@@ -36,6 +36,9 @@ struct SinkGuard::Event
     // it was before that change; it is shown, never judged.
     quint64 generation = 0;
     quint32 stream = 0; // the stream's index on the server
+    // The stream is connected to its device (a session manager connects a
+    // new one after it has put its stored mute and volume on it).
+    bool connected = true;
 };
 
 // Everything libpulse's thread touches. The main loop's lock guards the
@@ -329,6 +332,9 @@ struct SinkGuard::Loop
         loop->Post(std::move(event));
     }
 
+    static uint32_t DeviceOf(const pa_sink_input_info *info) { return info->sink; }
+    static uint32_t DeviceOf(const pa_source_output_info *info) { return info->source; }
+
     // Info: pa_sink_input_info or pa_source_output_info.
     template <typename Info>
     static void OnStreamInfo(pa_context *, const Info *info, int eol, void *userdata)
@@ -347,6 +353,7 @@ struct SinkGuard::Loop
         if (!pid || QByteArray(pid) != QByteArray::number(QCoreApplication::applicationPid()))
             return;
         Event event{Event::Kind::Stream, {}, {}, loop->streamQueries.front(), info->index};
+        event.connected = DeviceOf(info) != PA_INVALID_INDEX;
         event.state.muted = info->mute != 0;
         for (unsigned c = 0; c < info->volume.channels && c < PA_CHANNELS_MAX; ++c)
             event.state.volume.append(info->volume.values[c]);

@@ -5,6 +5,12 @@
 // alarm; setting the stream at each open also overwrites what was stored.
 // Capture: watched while armed, and unmuted and put back to its level
 // while armed, so that the microphone detector goes on hearing.
+//
+// A session manager's restore comes on its own time: WirePlumber puts the
+// stored mute and volume on a new stream after the server has shown it,
+// then connects it to its device. Until the stream is connected and the
+// guard's first change to it has settled, what it shows is that restore,
+// followed but never judged.
 
 #include "audio/SinkGuard.h"
 #include "audio/SinkGuardLoop.h"
@@ -35,11 +41,13 @@ QHash<quint32, SinkGuard::SinkState> SinkGuard::ownStreams() const
     return states;
 }
 
-void SinkGuard::OnStream(quint32 index, const SinkState &state, bool settled)
+void SinkGuard::OnStream(quint32 index, const SinkState &state, bool connected, bool settled)
 {
     Stream &stream = m_streams[index];
     stream.state = state;
     if (!settled)
+        return;
+    if (stream.restoring && !Restored(index, stream, connected))
         return;
     if (stream.pending) {
         if (!Matches(*stream.pending, state))
@@ -57,6 +65,51 @@ void SinkGuard::OnStream(quint32 index, const SinkState &state, bool settled)
         KeepRecording(index, verdict.isEmpty() ? std::nullopt : before);
     if (!verdict.isEmpty())
         Q_EMIT intrusion(verdict);
+}
+
+bool SinkGuard::Restored(quint32 index, Stream &stream, bool connected)
+{
+    if (m_armed)
+        stream.reference = stream.state;
+    if (!m_armed && !m_runActive) { // nothing judged, nothing changed
+        stream.restoring = !connected;
+        return !stream.restoring;
+    }
+    if (!connected && stream.looks < MaxRestoreLooks) {
+        ++stream.looks;
+        QTimer::singleShot(RestoreLookInterval, this, [this, index] { LookAgain(index); });
+        return false;
+    }
+    if (!stream.pending) {
+        // The first change, made even when the stream already shows it:
+        // the server shows it after whatever came before it.
+        SinkState wanted = stream.state;
+        if (m_runActive || m_side == Side::Capture)
+            wanted.muted = false;
+        if (m_runActive) {
+            for (quint32 &v : wanted.volume)
+                v = std::max(v, FullVolume);
+        }
+        SetStream(index, wanted, true);
+        stream.restoring = stream.pending.has_value();
+        return !stream.restoring;
+    }
+    if (!Matches(*stream.pending, stream.state))
+        return false;
+    stream.pending.reset();
+    stream.restoring = false;
+    return true;
+}
+
+void SinkGuard::LookAgain(quint32 index)
+{
+    const auto stream = m_streams.constFind(index);
+    if (stream == m_streams.cend() || !stream->restoring || !m_loop || !m_loop->mainloop)
+        return;
+    pa_threaded_mainloop_lock(m_loop->mainloop);
+    if (m_loop->context && pa_context_get_state(m_loop->context) == PA_CONTEXT_READY)
+        m_loop->QueryStreams(index);
+    pa_threaded_mainloop_unlock(m_loop->mainloop);
 }
 
 void SinkGuard::EnforceStream(quint32 index)
@@ -85,13 +138,13 @@ void SinkGuard::KeepRecording(quint32 index, const std::optional<SinkState> &bef
     SetStream(index, wanted);
 }
 
-void SinkGuard::SetStream(quint32 index, const SinkState &wanted)
+void SinkGuard::SetStream(quint32 index, const SinkState &wanted, bool evenIfShown)
 {
     const auto stream = m_streams.find(index);
     if (stream == m_streams.end() || stream->pending || !m_loop || !m_loop->mainloop)
         return;
     pa_cvolume volume;
-    if (wanted == stream->state || m_enforcements >= MaxEnforcementsPerRun ||
+    if ((wanted == stream->state && !evenIfShown) || m_enforcements >= MaxEnforcementsPerRun ||
         !Loop::FillVolume(wanted, volume))
         return;
     ++m_enforcements;
@@ -109,6 +162,10 @@ void SinkGuard::SetStream(quint32 index, const SinkState &wanted)
 
 void SinkGuard::SettleStreams()
 {
-    for (Stream &stream : m_streams)
+    // A first change the server never showed ends the restore all the same.
+    for (Stream &stream : m_streams) {
+        if (stream.pending)
+            stream.restoring = false;
         stream.pending.reset();
+    }
 }

@@ -6,7 +6,7 @@ clicking, a jump of the pointer)."""
 import os
 import shutil
 
-from harness import HarnessError, store_value, wait_until, write_store
+from harness import HarnessError, run, store_value, wait_until, write_store
 
 TITLE = "Tarvo2"
 CLIENT_W, CLIENT_H = 537, 594  # main window's client area below the menu bar
@@ -235,6 +235,12 @@ def arm_with(world, win, check, detector, switch_value):
 def jump_pointer(world, suite):
     px, py = suite.x.pointer()
     suite.x.move_pointer(100 if px > 400 else 900, 100 if py > 400 else 800)
+
+
+def recording(world, suite):
+    """Whether the program's own recording stream is on the sound server."""
+    listing = run(["pactl", "list", "source-outputs"], suite.sound.env, check=False).stdout
+    return 'application.process.id = "%d"' % world.proc.pid in listing
 
 
 def service_note(line):

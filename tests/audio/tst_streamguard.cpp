@@ -90,7 +90,14 @@ private Q_SLOTS:
         const QString first = QString::number(ownStream(guard)->first);
         server.pactl({QStringLiteral("set-sink-input-mute"), first, QStringLiteral("1")});
         QTRY_VERIFY_WITH_TIMEOUT(ownStream(guard) && ownStream(guard)->second.muted, Timeout);
-        QTest::qWait(1500); // the session manager stores after a second
+        // Stored: PulseAudio's stream restore at once, WirePlumber in its
+        // state file a second later.
+        const QString stored = server.environment().value(QStringLiteral("XDG_STATE_HOME")) +
+                               QStringLiteral("/wireplumber/restore-stream");
+        QTRY_VERIFY_WITH_TIMEOUT(kind == Kind::PulseAudio || [&] {
+            QFile file(stored);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains(":mute=true");
+        }(), Timeout);
         engine.stop(sound);
         QTRY_VERIFY_WITH_TIMEOUT(!engine.outputOpen(), Timeout);
         QTRY_VERIFY_WITH_TIMEOUT(guard.ownStreams().isEmpty(), Timeout);

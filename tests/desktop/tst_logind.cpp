@@ -66,8 +66,9 @@ private Q_SLOTS:
         logind.takeLock();
         logind.releaseLock();
         // Both replies arrive and their descriptors are closed at once.
-        QTest::qWait(1000);
-        QTRY_VERIFY_WITH_TIMEOUT(ListInhibitors(bus).isEmpty(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(bus.methodCalls(Login1, Path, QStringLiteral("Inhibit")), 2,
+                                  20000);
+        QTRY_VERIFY_WITH_TIMEOUT(ListInhibitors(bus).isEmpty(), 20000);
         QVERIFY(!logind.holdsLock());
         QCOMPARE(locks.count(), 0);
     }
