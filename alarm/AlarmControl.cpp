@@ -88,6 +88,12 @@ QString AlarmControl::actionName(Switch s)
         return QStringLiteral("ActLidToggle");
     case Switch::PowerCable:
         return QStringLiteral("ActPowerToggle");
+    case Switch::Camera:
+        return QStringLiteral("ActCamDetectToggle");
+    case Switch::Usb:
+        return QStringLiteral("ActUsbDetectToggle");
+    case Switch::Network:
+        return QStringLiteral("ActNetDetectToggle");
     }
     return {};
 }
@@ -102,7 +108,8 @@ void AlarmControl::ReadStoredSwitches()
     for (Switch s :
          {Switch::Alarm, Switch::Microphone, Switch::Mouse, Switch::Simulation, Switch::Keyboard})
         setTag(s, ReadRegString(StoreKeys::Settings, storeName(s)).isEmpty() ? 0 : 1);
-    for (Switch s : {Switch::Lid, Switch::PowerCable})
+    // "F" is off for these, as for the machine's switches.
+    for (Switch s : {Switch::Lid, Switch::PowerCable, Switch::Camera, Switch::Usb, Switch::Network})
         setTag(s, StoredChoice(s).value_or(false) ? 1 : 0);
 }
 

@@ -31,9 +31,12 @@ public:
         Simulation,
         Keyboard,
         Lid,
-        PowerCable
+        PowerCable,
+        Camera,
+        Usb,
+        Network
     };
-    static constexpr std::size_t SwitchCount = 7;
+    static constexpr std::size_t SwitchCount = 10;
     enum class Led
     {
         ActivationDelay,

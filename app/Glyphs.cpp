@@ -117,6 +117,63 @@ void DrawKeyboard(QPainter &painter, const QColor &color)
     painter.drawRect(QRectF(-6, 2.8, 12, 2.2));
 }
 
+void DrawCamera(QPainter &painter, const QColor &color)
+{
+    // A camera's body, its lens and the bump of the finder.
+    painter.setPen(QPen(color, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(-11, -6, 22, 15), 2.5, 2.5);
+    painter.drawEllipse(QPointF(0, 1.5), 4.6, 4.6);
+    painter.drawLine(QPointF(-4, -6), QPointF(-2.5, -9));
+    painter.drawLine(QPointF(-2.5, -9), QPointF(2.5, -9));
+    painter.drawLine(QPointF(2.5, -9), QPointF(4, -6));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawEllipse(QPointF(0, 1.5), 1.8, 1.8);
+}
+
+void DrawUsb(QPainter &painter, const QColor &color)
+{
+    // The USB trident: a stem with a round foot, a circle and a square branch.
+    painter.setPen(QPen(color, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawLine(QPointF(0, -9), QPointF(0, 9));
+    painter.drawLine(QPointF(0, 4), QPointF(-6, -1));
+    painter.drawLine(QPointF(-6, -1), QPointF(-6, -4));
+    painter.drawLine(QPointF(0, 6), QPointF(6, 1));
+    painter.drawLine(QPointF(6, 1), QPointF(6, -2));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawEllipse(QPointF(0, 10), 2.6, 2.6);
+    painter.drawEllipse(QPointF(-6, -5.5), 2.2, 2.2);
+    painter.drawRect(QRectF(4, -5.5, 4, 4));
+    QPainterPath arrow;
+    arrow.moveTo(0, -13);
+    arrow.lineTo(-3, -8);
+    arrow.lineTo(3, -8);
+    arrow.closeSubpath();
+    painter.drawPath(arrow);
+}
+
+void DrawNetwork(QPainter &painter, const QColor &color)
+{
+    // A network plug with its cable.
+    painter.setPen(QPen(color, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(-7, -11, 14, 11), 1.5, 1.5);
+    painter.drawLine(QPointF(-3, 0), QPointF(-3, 3));
+    painter.drawLine(QPointF(3, 0), QPointF(3, 3));
+    painter.drawLine(QPointF(-4.5, 3), QPointF(4.5, 3));
+    QPainterPath cable;
+    cable.moveTo(0, 3);
+    cable.cubicTo(0, 9, 7, 7, 7, 12);
+    painter.drawPath(cable);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    for (int pin = 0; pin < 4; ++pin)
+        painter.drawRect(QRectF(-5 + pin * 2.8, -9, 1.4, 3.5));
+}
+
 void DrawWord(QPainter &painter, const QColor &color, const QString &word, qreal width)
 {
     QFont font = painter.font();
@@ -225,6 +282,15 @@ QImage ToggleRaster(ToggleGlyph kind, int index, qreal ratio)
             break;
         case ToggleGlyph::Keyboard:
             DrawKeyboard(painter, color);
+            break;
+        case ToggleGlyph::Camera:
+            DrawCamera(painter, color);
+            break;
+        case ToggleGlyph::Usb:
+            DrawUsb(painter, color);
+            break;
+        case ToggleGlyph::Network:
+            DrawNetwork(painter, color);
             break;
         case ToggleGlyph::Activate:
             DrawWord(painter, color, on ? QStringLiteral("Stop") : QStringLiteral("Activate"), 31);

@@ -15,7 +15,10 @@ enum class ToggleGlyph
     Mouse,
     Simulation,
     Activate,
-    Keyboard
+    Keyboard,
+    Camera,
+    Usb,
+    Network
 };
 
 // The pixel ratio glyphs are painted at: the highest of the screens'. Sizes

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int ToggleKinds = 5;
+constexpr int ToggleKinds = 8;
 
 // The pictures, in the order the window asks for them.
 enum Slot

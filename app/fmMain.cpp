@@ -160,6 +160,12 @@ void TfrmMain::connectHandlers()
     connect(ActMouDetectToggle, &QAction::triggered, this, &TfrmMain::ActMouDetectToggleExecute);
     connect(ActKeyDetectToggle, &QAction::triggered, this, &TfrmMain::ActKeyDetectToggleExecute);
     connect(ActSimToggle, &QAction::triggered, this, &TfrmMain::ActSimToggleExecute);
+    using S = AlarmControl::Switch;
+    for (auto [action, which] : {std::pair{ActCamDetectToggle, S::Camera},
+                                 std::pair{ActUsbDetectToggle, S::Usb},
+                                 std::pair{ActNetDetectToggle, S::Network}})
+        connect(action, &QAction::triggered, this,
+                [this, which = which] { m_guard.flipSwitch(which); });
     connect(ActViewReport, &QAction::triggered, this, [this] {
         ShowReportWindow(m_guard.report().filePath(), this, evidenceFolder());
     });
@@ -208,7 +214,8 @@ void TfrmMain::connectGuard()
     });
     connect(guard, &Guard::ledChanged, this, [this](Guard::Led led, bool lit) {
         LedShape *const leds[] = {shpLedMicDetection,    shpLedMouDetection, shpLedKeyDetection,
-                                  shpLedActivationDelay, shpLedTriggerDelay, shpLedSimulation};
+                                  shpLedActivationDelay, shpLedTriggerDelay, shpLedSimulation,
+                                  shpLedCamDetection,    shpLedUsbDetection, shpLedNetDetection};
         leds[int(led)]->setLit(lit);
     });
     connect(guard, &Guard::detectionGaugeChanged, ggDetection, &QProgressBar::setValue);
@@ -222,6 +229,7 @@ void TfrmMain::connectGuard()
         DrawMouDetectBtnState();
         DrawKeyDetectBtnState();
         DrawSimBtnState();
+        DrawSensorBtnStates();
         DrawActivateBtnState();
         for (QAction *action : {mnuLid, mnuPowerCable})
             if (action)
@@ -242,6 +250,11 @@ void TfrmMain::connectGuard()
             m_guard.toggleArm(Guard::Origin::Window);
         });
     });
+    // Devices taken late (the sound server came after the start).
+    connect(guard, &Guard::audioDevicesChanged, this, [this] {
+        if (m_startupDone)
+            showAudioDevices();
+    });
     connect(guard, &Guard::showRequested, this, [this] { RestoreFromMessage(QByteArray()); });
     connect(guard, &Guard::exitRequested, this, &TfrmMain::ExitProgram);
 }
@@ -258,18 +271,7 @@ bool TfrmMain::FormCreate()
         showFatalMessage(fatal);
         return false;
     }
-    {
-        const QSignalBlocker blocker(cmbRecSource);
-        cmbRecSource->clear();
-        cmbRecSource->addItems(m_guard.microphone().inputNames());
-        cmbRecSource->setCurrentIndex(m_guard.microphone().selectedInput());
-    }
-    const AlarmPlayback::SpeakerButtons speakerButtons = m_guard.playback().CheckNoOfSpeakers();
-    Button4->setEnabled(speakerButtons.button4);
-    Button5->setEnabled(speakerButtons.button5);
-    Button8->setEnabled(speakerButtons.button8);
-    Button3->setEnabled(speakerButtons.button3);
-    Button6->setEnabled(speakerButtons.button6);
+    showAudioDevices();
     showSettings();
     m_sounds->FillSounds(QString());
     Q_EMIT m_guard.switchesChanged();
@@ -372,6 +374,10 @@ void TfrmMain::DrawMouDetectBtnState()
 {
     drawToggle(AlarmControl::Switch::Mouse, QStringLiteral("Disable"), QStringLiteral("Use"),
                QStringLiteral(" Mouse Detection"), int(ToggleGlyph::Mouse), ActMouDetectToggle);
+    const QString why = m_guard.detectorUnavailable(AlarmControl::Switch::Mouse);
+    ActMouDetectToggle->setProperty("unavailable", !why.isEmpty());
+    if (!why.isEmpty())
+        ActMouDetectToggle->setToolTip(QStringLiteral("Mouse Detection not available: ") + why);
 }
 
 void TfrmMain::DrawKeyDetectBtnState()
@@ -379,6 +385,25 @@ void TfrmMain::DrawKeyDetectBtnState()
     drawToggle(AlarmControl::Switch::Keyboard, QStringLiteral("Disable"), QStringLiteral("Use"),
                QStringLiteral(" Keyboard Detection"), int(ToggleGlyph::Keyboard),
                ActKeyDetectToggle);
+}
+
+void TfrmMain::DrawSensorBtnStates()
+{
+    using S = AlarmControl::Switch;
+    const std::tuple<S, const char *, ToggleGlyph, QAction *> sensors[] = {
+        {S::Camera, " Camera Detection", ToggleGlyph::Camera, ActCamDetectToggle},
+        {S::Usb, " USB Detection", ToggleGlyph::Usb, ActUsbDetectToggle},
+        {S::Network, " Network Detection", ToggleGlyph::Network, ActNetDetectToggle}};
+    for (const auto &[which, suffix, glyph, action] : sensors) {
+        drawToggle(which, QStringLiteral("Disable"), QStringLiteral("Use"),
+                   QString::fromLatin1(suffix), int(glyph), action);
+        const QString why = m_guard.detectorUnavailable(which);
+        action->setProperty("unavailable", !why.isEmpty());
+        if (!why.isEmpty())
+            action->setToolTip(QString::fromLatin1(suffix).trimmed() +
+                               QStringLiteral(" not available: ") + why);
+    }
+    applyArmedReach();
 }
 
 void TfrmMain::DrawSimBtnState()
@@ -463,6 +488,22 @@ void TfrmMain::speakerTest(int speakerCode)
 }
 
 // ---------------------------------------------------------------- settings
+
+void TfrmMain::showAudioDevices()
+{
+    {
+        const QSignalBlocker blocker(cmbRecSource);
+        cmbRecSource->clear();
+        cmbRecSource->addItems(m_guard.microphone().inputNames());
+        cmbRecSource->setCurrentIndex(m_guard.microphone().selectedInput());
+    }
+    const AlarmPlayback::SpeakerButtons speakerButtons = m_guard.playback().CheckNoOfSpeakers();
+    Button4->setEnabled(speakerButtons.button4);
+    Button5->setEnabled(speakerButtons.button5);
+    Button8->setEnabled(speakerButtons.button8);
+    Button3->setEnabled(speakerButtons.button3);
+    Button6->setEnabled(speakerButtons.button6);
+}
 
 void TfrmMain::showSettings()
 {

@@ -6,6 +6,7 @@
 #include "alarm/AlarmControl.h"
 #include "alarm/ArmedReach.h"
 #include "alarm/DisarmProtection.h"
+#include "desktop/SessionLock.h"
 #include "guard/Guard.h"
 #include "sounds/SoundLibrary.h"
 
@@ -52,6 +53,8 @@ public:
     void DrawMicDetectBtnState();
     void DrawMouDetectBtnState();
     void DrawKeyDetectBtnState();
+    // Camera, USB, network: disabled with the reason where they cannot watch.
+    void DrawSensorBtnStates();
     void DrawSimBtnState();
     void DrawActivateBtnState();
     void FormKeyUp(int key);
@@ -129,6 +132,7 @@ private:
     void drawToggle(AlarmControl::Switch which, const QString &onPrefix, const QString &offPrefix,
                     const QString &suffix, int glyph, QAction *action);
     void showSettings();
+    void showAudioDevices();
 
     void ActActivateToggleExecute();
     void ActMicDetectToggleExecute();
@@ -187,6 +191,7 @@ private:
     std::unique_ptr<BackgroundClose> m_backgroundClose;
     BackgroundPortal *m_backgroundPortal = nullptr;
     bool m_exitRequested = false;
+    bool m_minimisedTold = false;
     QElapsedTimer m_roomTooLoud;
 
 public:
@@ -204,6 +209,9 @@ public:
     QAction *mnuResetSettingToDefault = nullptr;
     QAction *Exit2 = nullptr;
     QAction *ActKeyDetectToggle = nullptr;
+    QAction *ActCamDetectToggle = nullptr;
+    QAction *ActUsbDetectToggle = nullptr;
+    QAction *ActNetDetectToggle = nullptr;
     QAction *mnuCalibrateMicrophone = nullptr;
     QAction *mnuDisarmProtection = nullptr;
     QAction *mnuLid = nullptr;
@@ -212,6 +220,9 @@ public:
     QLabel *Image1 = nullptr;
     QToolButton *btnMicDetect = nullptr;
     QToolButton *btnKeyDetect = nullptr;
+    QToolButton *btnCamDetect = nullptr;
+    QToolButton *btnUsbDetect = nullptr;
+    QToolButton *btnNetDetect = nullptr;
     QToolButton *btnMouDetect = nullptr;
     QToolButton *btnSimulation = nullptr;
     QToolButton *btnActivate = nullptr;
@@ -249,6 +260,9 @@ public:
     LedShape *shpLedMicDetection = nullptr;
     LedShape *shpLedMouDetection = nullptr;
     LedShape *shpLedKeyDetection = nullptr;
+    LedShape *shpLedCamDetection = nullptr;
+    LedShape *shpLedUsbDetection = nullptr;
+    LedShape *shpLedNetDetection = nullptr;
     QLabel *lblRoomTooLoud = nullptr;
     LedShape *shpLedTriggerDelay = nullptr;
     LedShape *shpLedActivationDelay = nullptr;

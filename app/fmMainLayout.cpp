@@ -505,25 +505,36 @@ QWidget *TfrmMain::buildRightColumn()
 
 void TfrmMain::buildDetectorExtras()
 {
-    // The keyboard switch, its button beside the other detector buttons and
-    // its LED under the mouse LED.
-    ActKeyDetectToggle = new QAction(this);
-    ActKeyDetectToggle->setObjectName(QStringLiteral("ActKeyDetectToggle"));
-    btnKeyDetect = new QToolButton;
-    btnKeyDetect->setObjectName(QStringLiteral("btnKeyDetect"));
-    btnKeyDetect->setDefaultAction(ActKeyDetectToggle);
-    btnKeyDetect->setAutoRaise(true);
-    btnKeyDetect->setFixedSize(42, 42);
-    btnKeyDetect->setIconSize(QSize(40, 40));
-    btnKeyDetect->setToolTipDuration(HintMilliseconds);
-    // Before the microphone button: the row is right-aligned, so the other
-    // buttons keep their places.
-    if (auto *row = qobject_cast<QBoxLayout *>(btnMicDetect->parentWidget()->layout()))
-        row->insertWidget(row->indexOf(btnMicDetect), btnKeyDetect);
-    shpLedKeyDetection =
-        new LedShape(QStringLiteral("shpLedKeyDetection"), shpLedMouDetection->parentWidget());
-    shpLedKeyDetection->setToolTip(QStringLiteral("Keyboard Detection"));
-    shpLedKeyDetection->move(shpLedMouDetection->x(), shpLedMouDetection->y() + 14);
+    // The keyboard, camera, USB and network switches, their buttons before
+    // the microphone's (the row is right-aligned, so the other buttons keep
+    // their places) and their LEDs in a row below the mouse LED.
+    auto *row = qobject_cast<QBoxLayout *>(btnMicDetect->parentWidget()->layout());
+    int ledRow = 0;
+    auto addDetector = [&](const char *action, const char *button, const char *led,
+                           const QString &hint, QToolButton *&btn, LedShape *&shp) {
+        auto *toggle = new QAction(this);
+        toggle->setObjectName(QString::fromLatin1(action));
+        btn = glyphButton(button, toggle, 42, 40);
+        if (row)
+            row->insertWidget(row->indexOf(btnMicDetect), btn);
+        shp = new LedShape(QString::fromLatin1(led), shpLedMouDetection->parentWidget());
+        shp->setToolTip(hint);
+        shp->move(shpLedMouDetection->x() - 14 * ledRow, shpLedMouDetection->y() + 14);
+        ++ledRow;
+        return toggle;
+    };
+    ActKeyDetectToggle = addDetector("ActKeyDetectToggle", "btnKeyDetect", "shpLedKeyDetection",
+                                     QStringLiteral("Keyboard Detection"), btnKeyDetect,
+                                     shpLedKeyDetection);
+    ActCamDetectToggle = addDetector("ActCamDetectToggle", "btnCamDetect", "shpLedCamDetection",
+                                     QStringLiteral("Camera Detection"), btnCamDetect,
+                                     shpLedCamDetection);
+    ActUsbDetectToggle = addDetector("ActUsbDetectToggle", "btnUsbDetect", "shpLedUsbDetection",
+                                     QStringLiteral("USB Detection"), btnUsbDetect,
+                                     shpLedUsbDetection);
+    ActNetDetectToggle = addDetector("ActNetDetectToggle", "btnNetDetect", "shpLedNetDetection",
+                                     QStringLiteral("Network Detection"), btnNetDetect,
+                                     shpLedNetDetection);
 
     lblRoomTooLoud = new QLabel(QStringLiteral(
         "The room is already as loud as the trigger volume: armed now, the alarm would go off "

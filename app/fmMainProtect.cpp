@@ -12,6 +12,8 @@
 #include "guard/ReachServices.h"
 
 #include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QComboBox>
 #include <QDialog>
 #include <QGuiApplication>
@@ -108,9 +110,13 @@ void TfrmMain::wireArmedReach()
                 holdControl(P::Evidence, action);
         }
     }
-    for (QAction *action :
-         {ActMicDetectToggle, ActMouDetectToggle, ActSimToggle, ActKeyDetectToggle})
+    for (QAction *action : {ActMicDetectToggle, ActSimToggle, ActKeyDetectToggle})
         holdControl(P::DetectorSwitches, action);
+    // A detector that cannot watch here is disabled, its stored switch kept.
+    for (QAction *action :
+         {ActMouDetectToggle, ActCamDetectToggle, ActUsbDetectToggle, ActNetDetectToggle})
+        holdControl(P::DetectorSwitches, action,
+                    [action] { return !action->property("unavailable").toBool(); });
     holdControl(P::Report, ActViewReport);
     holdControl(P::SoundList, chklbSounds);
     holdControl(P::SoundImport, ActAddSound);
@@ -195,6 +201,21 @@ bool TfrmMain::hideToBackground(QCloseEvent *event)
     event->ignore();
     // Hidden, the program must not end when a dialog closes.
     QGuiApplication::setQuitOnLastWindowClosed(false);
+    // With neither a tray nor a notification service a hidden window would
+    // vanish without a word: it goes to the task bar instead.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString service = QStringLiteral("org.freedesktop.Notifications");
+    const bool notices = bus.isConnected() && bus.interface() &&
+                         (bus.interface()->isServiceRegistered(service).value() ||
+                          bus.interface()->activatableServiceNames().value().contains(service));
+    if (!m_guard.reach()->tray.isAvailable() && !notices) {
+        if (!m_minimisedTold)
+            m_guard.report().AddToReport(QStringLiteral(
+                "Window minimised instead of hidden: no tray and no notification service"));
+        m_minimisedTold = true;
+        showMinimized();
+        return true;
+    }
     hide();
     return true;
 }

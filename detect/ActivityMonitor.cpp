@@ -37,6 +37,11 @@ void ActivityMonitor::setPointerOn(bool on)
 
 void ActivityMonitor::NoteOwnKey()
 {
+    if (m_ownKeysCount) {
+        if (m_keyboardOn)
+            Detect(ActivitySource::Kind::Keyboard);
+        return;
+    }
     m_ownKey.start();
 }
 
@@ -51,7 +56,7 @@ void ActivityMonitor::OnActivity(ActivitySource::Kind kind, int key)
     switch (kind) {
     case ActivitySource::Kind::Keyboard:
         // Keys are told apart here, so the focus says where a key went.
-        if (m_keyboardOn && !m_ownWindowFocused())
+        if (m_keyboardOn && (m_ownKeysCount || !m_ownWindowFocused()))
             Detect(kind);
         break;
     case ActivitySource::Kind::Pointer:

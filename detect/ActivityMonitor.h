@@ -36,8 +36,10 @@ public:
     bool pointerOn() const { return m_pointerOn; }
     ActivitySource &source() const { return m_source; }
 
-    // A key event reached one of our windows.
+    // A key event reached one of our windows: the owner's at rest; while
+    // armed (ownKeysCount) a key like any other, whoever typed it.
     void NoteOwnKey();
+    void setOwnKeysCount(bool count) { m_ownKeysCount = count; }
 
     // One report of the source, as the source's signal delivers it.
     void OnActivity(ActivitySource::Kind kind, int key);
@@ -68,4 +70,5 @@ private:
     bool m_pointerLed = false;
     QElapsedTimer m_ownKey;
     QTimer m_settle;
+    bool m_ownKeysCount = false;
 };

@@ -64,6 +64,7 @@ Guard::Guard(const QString &workingDirectory, QObject *parent)
     wireReach();
     wireEvidence();
     wireActivity();
+    wireSensors();
 }
 
 Guard::~Guard()
@@ -141,6 +142,8 @@ void Guard::wireSubsystems()
     });
     connect(m_alarm.get(), &AlarmControl::armStateChanged, this, [this](AlarmControl::ArmState s) {
         m_engine.setStandby(s != AlarmControl::ArmState::Disarmed);
+        // Armed, keys typed into the program's own windows are someone's at the desk.
+        m_activity->setOwnKeysCount(s == AlarmControl::ArmState::Armed);
         if (s == AlarmControl::ArmState::Armed)
             warnIfNothingToPlay();
         if (s == AlarmControl::ArmState::Disarmed) {
@@ -172,16 +175,20 @@ QString Guard::start()
     const bool audioStarted = m_audioStart.valid() && m_audioStart.get();
     if (audio::AudioEngine::interfaceVersion() != 2)
         return QStringLiteral("DLL was not loaded!");
-    if (!audioStarted) {
+    m_random.seed(quint32(QDateTime::currentMSecsSinceEpoch()));
+    if (audioStarted) {
+        takeAudioDevices();
+    } else {
         m_engine.freeCapture();
         m_engine.freeOutput();
-        return QStringLiteral("Cannot start recording device!");
+        // An armed resume (at login, before the sound server is up) never
+        // ends: it goes on without the devices and takes them once they are
+        // there. Only a start that is to listen at once needs them now.
+        if (!AlarmControl::StoredAlarmActive() &&
+            AlarmControl::StoredChoice(AlarmControl::Switch::Microphone).value_or(false))
+            return QStringLiteral("Cannot start recording device!");
+        retryAudioDevices();
     }
-    m_random.seed(quint32(QDateTime::currentMSecsSinceEpoch()));
-
-    if (!m_microphone.SelectInput())
-        Q_EMIT message(MessageKind::Plain, QStringLiteral("Microphone not found!"));
-    selectInput(m_microphone.selectedInput()); // also when nothing is selected
 
     m_alarm->tasks().clear();
     m_checkedSounds.clear();
@@ -208,8 +215,8 @@ void Guard::activate()
     using S = AlarmControl::Switch;
     if (m_alarm->isOn(S::Microphone)) {
         stopRecording();
-        if (!m_microphone.isRecording())
-            startRecording();
+        if (!m_microphone.isRecording() && m_audioReady)
+            startRecording(false);
     }
     if (m_alarm->isOn(S::Mouse)) {
         m_mouse.TakeReference();
@@ -286,7 +293,8 @@ QString Guard::whyCannotArm() const
 {
     using S = AlarmControl::Switch;
     if (!m_alarm->isOn(S::Microphone) && !m_alarm->isOn(S::Mouse) &&
-        !m_alarm->isOn(S::Simulation) && !m_alarm->isOn(S::Keyboard))
+        !m_alarm->isOn(S::Simulation) && !m_alarm->isOn(S::Keyboard) &&
+        !m_alarm->isOn(S::Camera) && !m_alarm->isOn(S::Usb) && !m_alarm->isOn(S::Network))
         return QStringLiteral("no detector is switched on");
     if (m_checkedSounds.isEmpty())
         return QStringLiteral("no alarm sound is checked");
@@ -398,6 +406,7 @@ QStringList Guard::detectorsOn() const
     const std::pair<S, const char *> names[] = {
         {S::Microphone, "microphone"}, {S::Mouse, "mouse"},        {S::Keyboard, "keyboard"},
         {S::Simulation, "simulation"}, {S::Lid, "lid"},            {S::PowerCable, "power cable"},
+        {S::Camera, "camera"},         {S::Usb, "usb"},            {S::Network, "network"},
     };
     for (const auto &[which, name] : names)
         if (m_alarm->isOn(which))
@@ -426,98 +435,6 @@ void Guard::updateState()
         m_armedSince = QDateTime();
     m_state = state;
     Q_EMIT stateChanged(state);
-}
-
-// ---------------------------------------------------------------- microphone
-
-void Guard::selectInput(int index)
-{
-    m_microphone.cmbRecSourceChange(index);
-    guarded([this] {
-        m_settings.setValue(QStringLiteral("trkMicSensivity"), m_microphone.inputLevel());
-    });
-}
-
-void Guard::startRecording()
-{
-    if (!m_microphone.StartRecording())
-        Q_EMIT message(MessageKind::Error, QStringLiteral("Couldn't start recording!"));
-}
-
-void Guard::stopRecording()
-{
-    m_microphone.StopRecording();
-    m_playback.StopSounds();
-    m_alarm->TimTempMute.stop();
-    Q_EMIT detectionGaugeChanged(0);
-    Q_EMIT durationGaugeChanged(0);
-}
-
-void Guard::onLevelReceived(quint32 level)
-{
-    const MicrophoneMonitor::LevelResult result =
-        m_microphone.CheckLevel(level, m_settings.value(QStringLiteral("trkMicTriggerVolume")),
-                                m_settings.value(QStringLiteral("trkMicTriggerDuration")));
-    if (result.triggered)
-        m_alarm->ActivateAlarm(QStringLiteral("Microphone detected"));
-    Q_EMIT detectionGaugeChanged(result.detectionGauge);
-    Q_EMIT durationGaugeChanged(result.durationGauge);
-}
-
-void Guard::PlayHow(int slot, int speakerCode, const QString &path)
-{
-    const QString random = QStringLiteral("trkRandomAlteration");
-    const AlarmPlayback::Alteration alteration{
-        m_settings.value(QStringLiteral("trkAlarmVolume")),
-        m_settings.value(QStringLiteral("trkGlobalAlteration")), m_settings.value(random),
-        GuardSettings::maximum(random)};
-    m_playback.PlayHow(slot, speakerCode, path, alteration,
-                       [this](quint32 n) { return randomBelow(n); });
-}
-
-// ---------------------------------------------------------------- input activity
-
-void Guard::wireActivity()
-{
-    m_activitySource = CreateActivitySource(this);
-    m_activity = std::make_unique<ActivityMonitor>(*m_activitySource);
-    connect(m_activity.get(), &ActivityMonitor::keyboardDetected, this,
-            [this](const QString &text) { m_alarm->ActivateAlarm(text); });
-    connect(m_activity.get(), &ActivityMonitor::pointerDetected, this,
-            [this](const QString &text) { m_alarm->ActivateAlarm(text); });
-    connect(m_activity.get(), &ActivityMonitor::keyboardLedChanged, this,
-            [this](bool lit) { Q_EMIT ledChanged(Led::Keyboard, lit); });
-    connect(m_activity.get(), &ActivityMonitor::pointerLedChanged, this,
-            [this](bool lit) { Q_EMIT ledChanged(Led::Mouse, lit); });
-}
-
-void Guard::syncActivityDetectors()
-{
-    using S = AlarmControl::Switch;
-    // Detectors start at the first activation, like the others.
-    const bool keyboard = m_activated && !m_closed && m_alarm->isOn(S::Keyboard);
-    const bool mouse = m_activated && !m_closed && m_alarm->isOn(S::Mouse);
-    const bool pointerFromActivity = mouse && !CanReadGlobalPointer();
-    const bool working = m_activitySource->available();
-    m_activity->setKeyboardOn(keyboard);
-    m_activity->setPointerOn(pointerFromActivity && working);
-    if (pointerFromActivity && working)
-        m_mouse.Stop(); // the position seen here is only ours
-
-    QString notice;
-    if (keyboard && !working && !m_keyboardNoticeShown) {
-        m_keyboardNoticeShown = true;
-        notice = QStringLiteral("Keyboard detection cannot watch this session: no source of "
-                                "input activity answered (X11 input, the GNOME idle monitor, "
-                                "ext-idle-notify or the screen saver service).");
-    } else if (pointerFromActivity && !working && !m_waylandWarningShown) {
-        m_waylandWarningShown = true;
-        notice = QStringLiteral("In this Wayland session the pointer cannot be watched outside "
-                                "the Tarvo2 window, and the session reports no input activity "
-                                "either: mouse detection sees only the Tarvo2 window here.");
-    }
-    if (!notice.isEmpty())
-        Q_EMIT message(MessageKind::Notice, notice);
 }
 
 // ---------------------------------------------------------------- evidence

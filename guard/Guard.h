@@ -20,6 +20,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QRandomGenerator>
+#include <QTimer>
 #include <future>
 #include <memory>
 #include <optional>
@@ -64,7 +65,10 @@ public:
         Keyboard,
         ActivationDelay,
         TriggerDelay,
-        Simulation
+        Simulation,
+        Camera,
+        Usb,
+        Network
     };
 
     // The start: takes the audio devices' answer, reads the stored switches,
@@ -98,8 +102,9 @@ public:
     QString whyCannotArm() const;
     bool canArm() const { return whyCannotArm().isEmpty(); }
     void flipSwitch(AlarmControl::Switch which);
-    // The recording of the microphone detector.
-    void startRecording();
+    // The recording of the microphone detector; byHand: the user asked,
+    // and hears of a failure at once (else it is tried again).
+    void startRecording(bool byHand = true);
     void stopRecording();
     void selectInput(int index);
 
@@ -107,6 +112,9 @@ public:
     QDateTime armedSince() const { return m_armedSince; }
     QString lastAlarmLine() const { return m_lastAlarmLine; }
     QStringList detectorsOn() const;
+    // Why a detector cannot watch here (no udev, no netlink, no camera);
+    // empty when it can. Its stored switch is kept for when it comes back.
+    QString detectorUnavailable(AlarmControl::Switch which) const;
 
     // -- the parts
     QString workingDirectory() const { return m_workingDirectory; }
@@ -155,6 +163,8 @@ Q_SIGNALS:
     void ledChanged(Guard::Led led, bool lit);
     void detectionGaugeChanged(int value);
     void durationGaugeChanged(int value);
+    // The audio devices were taken (at start, or late once the server came).
+    void audioDevicesChanged();
     void message(Guard::MessageKind kind, const QString &text);
     // A disarm from outside needs the PIN; a view asks for it.
     void pinRequested(Guard::Origin origin);
@@ -170,12 +180,18 @@ private:
     void closeSessionServices();
     void wireEvidence();
     void wireActivity();
+    void wireSensors();
     void syncActivityDetectors();
     void takeUpLastRun();
     void warnIfNothingToPlay();
     void guarded(const std::function<void()> &step);
     void updateState();
     void onLevelReceived(quint32 level);
+    void takeAudioDevices();
+    void retryAudioDevices();
+    static constexpr int AudioRetryMs = 3000;
+    bool m_audioReady = false;
+    QTimer m_recordRetry;
     static QString OriginText(Origin origin);
 
     QString m_workingDirectory;
@@ -198,6 +214,8 @@ private:
     std::unique_ptr<ReachServices> m_reach;
     struct SessionServices;
     SessionServices *m_session = nullptr;
+    struct Sensors;
+    Sensors *m_sensors = nullptr;
     bool m_activated = false;
     std::optional<Origin> m_armWhenActive;
     bool m_closed = false;

@@ -179,6 +179,7 @@ private Q_SLOTS:
         auto w = makeWindow();
         QVERIFY(w);
         QVERIFY(w->protection().setPin(Pin, QuickIterations));
+        w->reach()->tray.setAvailability([] { return true; }); // hidden, not minimised
         arm(*w);
         // Hiding takes nothing from the guard, so there is nothing to ask.
         QVERIFY(!endsTheProgram([&w] { QVERIFY(!w->close()); }));
