@@ -24,6 +24,8 @@ double MotionAnalysis::threshold() const
 void MotionAnalysis::reset()
 {
     m_background.clear();
+    m_deviation.clear();
+    m_learnedFrames = 0;
     m_motionRun = m_coveredRun = 0;
     m_changedShare = 0;
 }
@@ -68,6 +70,7 @@ MotionAnalysis::Verdict MotionAnalysis::feed(const QImage &frame)
     const bool covered = coveredLooking();
     if (m_background.empty()) {
         m_background = m_cells;
+        m_deviation.assign(m_cells.size(), 0.0f);
         m_baselineCovered = covered;
         return Verdict::Nothing;
     }
@@ -84,14 +87,20 @@ MotionAnalysis::Verdict MotionAnalysis::feed(const QImage &frame)
     const float gain = frameMean >= 8 && backgroundMean >= 8
                            ? float(std::clamp(backgroundMean / frameMean, 0.5, 2.0))
                            : 1.0f;
+    // While learning, the background and each cell's usual deviation are
+    // the average of the frames so far; then they follow slowly.
+    const bool learning = ++m_learnedFrames < LearningFrames;
+    const float rate = learning ? 1.0f / float(m_learnedFrames + 1) : float(BackgroundRate);
     size_t changed = 0;
     for (size_t i = 0; i < m_cells.size(); ++i) {
         const float cell = m_cells[i] * gain;
-        changed += std::abs(cell - m_background[i]) > CellChange ? 1 : 0;
-        m_background[i] += float(BackgroundRate) * (cell - m_background[i]);
+        const float difference = std::abs(cell - m_background[i]);
+        changed += difference > std::max(float(CellChange), NoiseFactor * m_deviation[i]) ? 1 : 0;
+        m_background[i] += rate * (cell - m_background[i]);
+        m_deviation[i] += rate * (difference - m_deviation[i]);
     }
     m_changedShare = double(changed) / double(m_cells.size());
-    if (m_changedShare <= threshold()) {
+    if (learning || m_changedShare <= threshold()) {
         m_motionRun = 0;
         return Verdict::Nothing;
     }

@@ -3,6 +3,7 @@
 #include "video/GstCamera.h"
 
 #include <QMetaObject>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -27,6 +28,7 @@ struct Session
     QImage latest;
     std::atomic<bool> stillWanted{false};
     GstSample *still = nullptr;
+    gint64 lastPassedUs = 0; // the streaming thread's own
 
     // With the mutex held.
     void postFailure(const QString &why)
@@ -89,27 +91,39 @@ GstFlowReturn OnSample(GstAppSink *sink, gpointer data)
     return GST_FLOW_OK;
 }
 
-// Every frame of the camera passes here before the rate is lowered; only
-// when a still is wanted does one stay (as a sample of the camera's format).
+void keepStill(Session &session, GstPad *pad, GstPadProbeInfo *info)
+{
+    const GstLibrary &gst = *session.gst;
+    GstCaps *caps = gst.padGetCurrentCaps(pad);
+    if (!caps)
+        return;
+    GstSample *sample = gst.sampleNew(GST_PAD_PROBE_INFO_BUFFER(info), caps, nullptr, nullptr);
+    gst.miniObjectUnref(GST_MINI_OBJECT_CAST(caps));
+    const std::lock_guard<std::mutex> lock(session.mutex);
+    if (session.still)
+        gst.miniObjectUnref(GST_MINI_OBJECT_CAST(session.still));
+    session.still = sample;
+    session.stillWanted = false;
+    session.wake.notify_all();
+}
+
+// Every frame of the camera passes here: one is kept when a still is
+// wanted (as a sample of the camera's format), and only framesPerSecond go
+// on. By the clock, not the frames' times: a PipeWire source may stamp none.
 GstPadProbeReturn OnCameraFrame(GstPad *pad, GstPadProbeInfo *info, gpointer data)
 {
     auto *session = static_cast<Session *>(data);
-    if (!session->stillWanted.load(std::memory_order_relaxed))
-        return GST_PAD_PROBE_OK;
-    const GstLibrary &gst = *session->gst;
-    GstCaps *caps = gst.padGetCurrentCaps(pad);
-    if (!caps)
-        return GST_PAD_PROBE_OK;
-    GstSample *sample = gst.sampleNew(GST_PAD_PROBE_INFO_BUFFER(info), caps, nullptr, nullptr);
-    gst.miniObjectUnref(GST_MINI_OBJECT_CAST(caps));
-    const std::lock_guard<std::mutex> lock(session->mutex);
-    if (session->still)
-        gst.miniObjectUnref(GST_MINI_OBJECT_CAST(session->still));
-    session->still = sample;
-    session->stillWanted = false;
-    session->wake.notify_all();
+    if (session->stillWanted.load(std::memory_order_relaxed))
+        keepStill(*session, pad, info);
+    const gint64 now = g_get_monotonic_time();
+    // A little early is in time: frames do not come exactly at their rate.
+    const gint64 gap = 900000 / std::max(1, session->options.framesPerSecond);
+    if (session->lastPassedUs != 0 && now - session->lastPassedUs < gap)
+        return GST_PAD_PROBE_DROP;
+    session->lastPassedUs = now;
     return GST_PAD_PROBE_OK;
 }
+
 
 GstBusSyncReply OnBusMessage(GstBus *, GstMessage *message, gpointer data)
 {
@@ -133,28 +147,25 @@ GstElement *MakePipeline(Session &session, GstElement *source, QString *why)
     const GstLibrary &gst = *session.gst;
     const CameraStream::Options &options = session.options;
     GstElement *pipeline = gst.pipelineNew("camera-stream");
-    GstElement *rate = gst.elementFactoryMake("videorate", nullptr);
     GstElement *convert = gst.elementFactoryMake("videoconvert", nullptr);
     GstElement *scale = gst.elementFactoryMake("videoscale", nullptr);
     GstElement *sink = gst.elementFactoryMake("appsink", nullptr);
-    if (!rate || !convert || !scale || !sink) {
-        for (GstElement *element : {source, rate, convert, scale, sink})
+    if (!convert || !scale || !sink) {
+        for (GstElement *element : {source, convert, scale, sink})
             if (element)
                 gst.objectUnref(element);
         gst.objectUnref(pipeline);
         *why = QStringLiteral("GStreamer's video elements are missing");
         return nullptr;
     }
-    g_object_set(rate, "drop-only", TRUE, "max-rate", options.framesPerSecond, nullptr);
     GstCaps *grey = gst.capsNewSimple("video/x-raw", "format", G_TYPE_STRING, "GRAY8", "width",
                                       G_TYPE_INT, options.width, "height", G_TYPE_INT,
                                       options.height, nullptr);
     // Only the newest frame waits in the sink; older ones are dropped.
     g_object_set(sink, "caps", grey, "sync", FALSE, "max-buffers", 1, "drop", TRUE, nullptr);
     gst.miniObjectUnref(GST_MINI_OBJECT_CAST(grey));
-    gst.binAddMany(reinterpret_cast<GstBin *>(pipeline), source, rate, convert, scale, sink,
-                   nullptr);
-    if (!gst.elementLinkMany(source, rate, convert, scale, sink, nullptr)) {
+    gst.binAddMany(reinterpret_cast<GstBin *>(pipeline), source, convert, scale, sink, nullptr);
+    if (!gst.elementLinkMany(source, convert, scale, sink, nullptr)) {
         gst.objectUnref(pipeline);
         *why = QStringLiteral("The camera gives no picture this program can read");
         return nullptr;
@@ -162,7 +173,7 @@ GstElement *MakePipeline(Session &session, GstElement *source, QString *why)
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = &OnSample;
     gst.appSinkSetCallbacks(reinterpret_cast<GstAppSink *>(sink), &callbacks, &session, nullptr);
-    if (GstPad *pad = gst.elementGetStaticPad(rate, "sink")) {
+    if (GstPad *pad = gst.elementGetStaticPad(convert, "sink")) {
         gst.padAddProbe(pad, GST_PAD_PROBE_TYPE_BUFFER, &OnCameraFrame, &session, nullptr);
         gst.objectUnref(pad);
     }

@@ -3,7 +3,9 @@
 // (the same camera the photo uses) giving small grey frames at a low rate
 // to the UI thread, and a full-size still on request.
 //
-//   camera ! videorate ! videoconvert ! videoscale ! GRAY8 160x120 ! appsink
+//   camera ! videoconvert ! videoscale ! GRAY8 160x120 ! appsink
+//
+// (the frames beyond the low rate dropped before they are converted).
 //
 // The pipeline is opened and closed on a thread of its own, never on the UI
 // thread; a camera that shows no frame within Options::openTimeoutMs is
