@@ -107,6 +107,11 @@ Still TakeUnbounded(const Timing &timing, const std::atomic<bool> *cancel)
 std::atomic<int> g_unfinished{0};
 } // namespace
 
+int CapturesLeftBehind()
+{
+    return g_unfinished.load();
+}
+
 // GStreamer may wait inside a state change for a camera that never answers
 // (12-60 s), beyond any timeout of ours: the capture runs on a thread of its
 // own, and Take() leaves it behind when the time is up.

@@ -30,6 +30,10 @@ struct Still
 // cancel, when set, ends the capture early (without a picture).
 Still Take(const Timing &timing = Timing(), const std::atomic<bool> *cancel = nullptr);
 
+// Captures that Take() gave up on and that still wait inside GStreamer;
+// while there is one, Take() fails at once (the camera does not answer).
+int CapturesLeftBehind();
+
 // The picture as a JPEG file's bytes.
 QByteArray EncodeJpeg(const QImage &image, int quality = 85);
 
