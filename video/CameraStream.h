@@ -48,7 +48,8 @@ public:
     struct Options
     {
         // A gst-launch description of the source instead of the session's
-        // camera (a test pattern for tests and measurements).
+        // camera (a test pattern for tests and measurements). It may not end
+        // in caps written alone: "capsfilter caps=..." instead.
         QString sourceDescription;
         int width = 160, height = 120, framesPerSecond = 5;
         int openTimeoutMs = 4000; // no first frame by then: not available
