@@ -56,8 +56,8 @@ double FakeSinkShare(const GstLibrary &gst, const QString &source, int seconds)
         for (GstElement *unused : sources.mid(1))
             gst.objectUnref(unused);
     } else {
-        pipeline = gst.parseLaunch((source + QStringLiteral(" ! fakesink")).toUtf8().constData(),
-                                   nullptr);
+        pipeline =
+            gst.parseLaunch((source + QStringLiteral(" ! fakesink")).toUtf8().constData(), nullptr);
     }
     if (!pipeline || gst.elementSetState(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         return -1;

@@ -5,8 +5,8 @@
 // a cell must change beyond its own usual deviation), slow light changes
 // (the background follows) and changes of the camera's exposure (the
 // brightness of the whole picture is evened out) are no motion. The first
-// LearningFrames frames only learn the scene. A picture already flat or dark in the first frame is the
-// baseline, no covered lens.
+// LearningFrames frames only learn the scene. A picture already flat or dark in the first frame is
+// the baseline, no covered lens.
 
 #include <QImage>
 #include <vector>
@@ -14,7 +14,12 @@
 class MotionAnalysis
 {
 public:
-    enum class Verdict { Nothing, Motion, Covered };
+    enum class Verdict
+    {
+        Nothing,
+        Motion,
+        Covered
+    };
 
     // 0..100 (default 50): the share of the picture that must change, from
     // 6 % down to 0.06 %.
@@ -31,7 +36,7 @@ public:
     double changedShare() const { return m_changedShare; }
 
     static constexpr int ConsecutiveFrames = 2;
-    static constexpr int CellChange = 20;       // grey levels of a 2x2 cell's mean
+    static constexpr int CellChange = 20;          // grey levels of a 2x2 cell's mean
     static constexpr double BackgroundRate = 0.05; // per frame
     static constexpr float NoiseFactor = 4;        // times a cell's usual deviation
     static constexpr int LearningFrames = 10;

@@ -18,7 +18,7 @@ struct Session
 {
     CameraStream::Options options;
     std::mutex mutex;
-    std::condition_variable wake; // a frame, an error, a still, the close request
+    std::condition_variable wake;  // a frame, an error, a still, the close request
     CameraStream *owner = nullptr; // cleared when the stream lets the session go
     const GstLibrary *gst = nullptr;
     bool closeRequested = false, closed = false;
@@ -124,7 +124,6 @@ GstPadProbeReturn OnCameraFrame(GstPad *pad, GstPadProbeInfo *info, gpointer dat
     return GST_PAD_PROBE_OK;
 }
 
-
 GstBusSyncReply OnBusMessage(GstBus *, GstMessage *message, gpointer data)
 {
     if (GST_MESSAGE_TYPE(message) != GST_MESSAGE_ERROR &&
@@ -158,9 +157,9 @@ GstElement *MakePipeline(Session &session, GstElement *source, QString *why)
         *why = QStringLiteral("GStreamer's video elements are missing");
         return nullptr;
     }
-    GstCaps *grey = gst.capsNewSimple("video/x-raw", "format", G_TYPE_STRING, "GRAY8", "width",
-                                      G_TYPE_INT, options.width, "height", G_TYPE_INT,
-                                      options.height, nullptr);
+    GstCaps *grey =
+        gst.capsNewSimple("video/x-raw", "format", G_TYPE_STRING, "GRAY8", "width", G_TYPE_INT,
+                          options.width, "height", G_TYPE_INT, options.height, nullptr);
     // Only the newest frame waits in the sink; older ones are dropped.
     g_object_set(sink, "caps", grey, "sync", FALSE, "max-buffers", 1, "drop", TRUE, nullptr);
     gst.miniObjectUnref(GST_MINI_OBJECT_CAST(grey));
@@ -242,6 +241,12 @@ void Run(const std::shared_ptr<Session> &session)
             lock.unlock();
             if (streaming || closing)
                 break;
+        } else {
+            lock.lock();
+            why = session->sourceFailure.isEmpty() ? QStringLiteral("The camera cannot be opened")
+                                                   : session->sourceFailure;
+            session->sourceFailure.clear();
+            lock.unlock();
         }
         Close(*gst, pipeline);
         pipeline = nullptr;

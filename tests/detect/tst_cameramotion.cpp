@@ -57,7 +57,12 @@ private:
     GstElement *m_pipeline = nullptr;
 };
 
-enum class Change { None, Black, Stop };
+enum class Change
+{
+    None,
+    Black,
+    Stop
+};
 } // namespace
 
 class TestCameraMotion : public QObject
@@ -94,8 +99,8 @@ private Q_SLOTS:
         int comparedFrames = 0; // frames after the settle time
         connect(&stream, &CameraStream::started, this, [&] { sinceStarted.start(); });
         connect(&stream, &CameraStream::frame, this, [&] {
-            comparedFrames += sinceStarted.isValid() &&
-                              sinceStarted.elapsed() > CameraMotion::SettleMs;
+            comparedFrames +=
+                sinceStarted.isValid() && sinceStarted.elapsed() > CameraMotion::SettleMs;
         });
         motion.start();
         QTRY_VERIFY_WITH_TIMEOUT(stream.running() || !unavailable.isEmpty(), 30000);

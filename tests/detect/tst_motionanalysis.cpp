@@ -73,14 +73,14 @@ private Q_SLOTS:
         QTest::addColumn<Frames>("frames");
         QTest::addColumn<int>("sensitivity");
         QTest::addColumn<Verdict>("expected");
-        QTest::newRow("still scene") << Frames([](int) { return Scene(); }) << 100
-                                     << Verdict::Nothing;
-        QTest::newRow("sensor noise") << Frames([](int) { return Noisy(Scene(), 12); }) << 100
-                                      << Verdict::Nothing;
+        QTest::newRow("still scene")
+            << Frames([](int) { return Scene(); }) << 100 << Verdict::Nothing;
+        QTest::newRow("sensor noise")
+            << Frames([](int) { return Noisy(Scene(), 12); }) << 100 << Verdict::Nothing;
         QTest::newRow("dusk") << Frames([](int i) { return Noisy(Scene(1.0 - i * 0.008), 3); })
                               << 100 << Verdict::Nothing;
-        QTest::newRow("exposure step") << After([](int) { return Noisy(Scene(1.3), 3); }) << 50
-                                       << Verdict::Nothing;
+        QTest::newRow("exposure step")
+            << After([](int) { return Noisy(Scene(1.3), 3); }) << 50 << Verdict::Nothing;
         QTest::newRow("someone walking")
             << After([](int i) { return WithThing(Noisy(Scene(), 3), i, 24, 20); }) << 50
             << Verdict::Motion;
@@ -93,12 +93,12 @@ private Q_SLOTS:
         QTest::newRow("a ball in the dark")
             << Frames([](int i) { return WithThing(Filled(0), i, 20, 255, true); }) << 50
             << Verdict::Motion;
-        QTest::newRow("lens covered") << After([](int) { return Noisy(Filled(4), 3); }) << 50
-                                      << Verdict::Covered;
-        QTest::newRow("paper on the lens") << After([](int) { return Noisy(Filled(200), 3); })
-                                           << 0 << Verdict::Covered;
-        QTest::newRow("dark from the start") << Frames([](int) { return Noisy(Filled(4), 3); })
-                                             << 100 << Verdict::Nothing;
+        QTest::newRow("lens covered")
+            << After([](int) { return Noisy(Filled(4), 3); }) << 50 << Verdict::Covered;
+        QTest::newRow("paper on the lens")
+            << After([](int) { return Noisy(Filled(200), 3); }) << 0 << Verdict::Covered;
+        QTest::newRow("dark from the start")
+            << Frames([](int) { return Noisy(Filled(4), 3); }) << 100 << Verdict::Nothing;
     }
     void verdicts()
     {
