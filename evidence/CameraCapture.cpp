@@ -1,84 +1,18 @@
 #include "evidence/CameraCapture.h"
 
-#include "evidence/GstLibrary.h"
+#include "video/GstCamera.h"
+
 #include <QBuffer>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace CameraCapture {
 
 namespace {
-// The cameras to try, in order: PipeWire's default video source (when a
-// PipeWire server runs; it offers V4L2 and libcamera cameras alike), then
-// every V4L2 device directly. GStreamer's device monitor is not used: its
-// PipeWire provider corrupts the heap when stopped (PipeWire 0.3.65).
-QList<GstElement *> MakeSources(const GstLibrary &gst)
-{
-    QList<GstElement *> sources;
-    if (GstElement *pipewire = gst.elementFactoryMake("pipewiresrc", nullptr)) {
-        // Without a media type the session manager may leave the stream unlinked.
-        GstStructure *properties = gst.structureNew("props", "media.type", G_TYPE_STRING, "Video",
-                                                    "media.category", G_TYPE_STRING, "Capture",
-                                                    "media.role", G_TYPE_STRING, "Camera", nullptr);
-        g_object_set(pipewire, "stream-properties", properties, nullptr);
-        gst.structureFree(properties);
-        sources << pipewire;
-    }
-    const QStringList devices =
-        QDir(QStringLiteral("/dev"))
-            .entryList({QStringLiteral("video*")}, QDir::System, QDir::Name);
-    for (const QString &device : devices) {
-        if (GstElement *v4l2 = gst.elementFactoryMake("v4l2src", nullptr)) {
-            g_object_set(v4l2, "device",
-                         QFile::encodeName(QStringLiteral("/dev/") + device).constData(), nullptr);
-            sources << v4l2;
-        }
-    }
-    return sources;
-}
-
-QImage ImageOf(const GstLibrary &gst, GstSample *sample)
-{
-    GstVideoInfo info;
-    GstCaps *caps = gst.sampleGetCaps(sample);
-    GstBuffer *buffer = gst.sampleGetBuffer(sample);
-    if (!caps || !buffer || !gst.videoInfoFromCaps(&info, caps))
-        return {};
-    GstMapInfo map;
-    if (!gst.bufferMap(buffer, &map, GST_MAP_READ))
-        return {};
-    const int stride = GST_VIDEO_INFO_PLANE_STRIDE(&info, 0);
-    QImage image;
-    if (map.size >= gsize(stride) * gsize(GST_VIDEO_INFO_HEIGHT(&info)))
-        image = QImage(map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info), stride,
-                       QImage::Format_RGB888)
-                    .copy();
-    gst.bufferUnmap(buffer, &map);
-    return image;
-}
-
-// An error or the end of the stream on the pipeline's bus, as text.
-QString BusFailure(const GstLibrary &gst, GstElement *pipeline)
-{
-    GstBus *bus = gst.elementGetBus(pipeline);
-    GstMessage *message =
-        gst.busPopFiltered(bus, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS));
-    gst.objectUnref(bus);
-    if (!message)
-        return {};
-    QString text = QStringLiteral("The camera stopped");
-    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-        GError *gerror = nullptr;
-        gst.messageParseError(message, &gerror, nullptr);
-        if (gerror) {
-            text = QString::fromUtf8(gerror->message);
-            g_error_free(gerror);
-        }
-    }
-    gst.miniObjectUnref(GST_MINI_OBJECT_CAST(message));
-    return text;
-}
+using GstCamera::BusFailure;
 
 Still Failed(const QString &error)
 {
@@ -108,7 +42,7 @@ Still Capture(const GstLibrary &gst, GstElement *pipeline, GstAppSink *sink, con
             lastFrame = now;
             if (now - firstFrame >= timing.settleMs) {
                 Still still;
-                still.image = ImageOf(gst, sample);
+                still.image = GstCamera::ImageOf(gst, sample);
                 gst.miniObjectUnref(GST_MINI_OBJECT_CAST(sample));
                 if (still.image.isNull())
                     still.error = QStringLiteral("The camera gave an unreadable picture");
@@ -123,7 +57,6 @@ Still Capture(const GstLibrary &gst, GstElement *pipeline, GstAppSink *sink, con
     }
     return Failed(QStringLiteral("Cancelled"));
 }
-} // namespace
 
 Still TakeFrom(const GstLibrary &gst, GstElement *source, const Timing &timing,
                const std::atomic<bool> *cancel)
@@ -153,14 +86,14 @@ Still TakeFrom(const GstLibrary &gst, GstElement *source, const Timing &timing,
     return still;
 }
 
-Still Take(const Timing &timing, const std::atomic<bool> *cancel)
+Still TakeUnbounded(const Timing &timing, const std::atomic<bool> *cancel)
 {
     QString error;
     const GstLibrary *library = GstLibrary::Get(&error);
     if (!library)
         return Failed(error);
     const GstLibrary &gst = *library;
-    QList<GstElement *> sources = MakeSources(gst);
+    QList<GstElement *> sources = GstCamera::MakeSources(gst);
     Still still = Failed(QStringLiteral("No camera"));
     while (!sources.isEmpty() && still.image.isNull() && !(cancel && cancel->load())) {
         still = TakeFrom(gst, sources.takeFirst(), timing, cancel);
@@ -168,6 +101,57 @@ Still Take(const Timing &timing, const std::atomic<bool> *cancel)
     for (GstElement *unused : sources)
         gst.objectUnref(unused);
     return still;
+}
+
+// A capture left behind by Take() that still waits inside GStreamer.
+std::atomic<int> g_unfinished{0};
+} // namespace
+
+int CapturesLeftBehind()
+{
+    return g_unfinished.load();
+}
+
+// GStreamer may wait inside a state change for a camera that never answers
+// (12-60 s), beyond any timeout of ours: the capture runs on a thread of its
+// own, and Take() leaves it behind when the time is up.
+Still Take(const Timing &timing, const std::atomic<bool> *cancel)
+{
+    if (g_unfinished.load() > 0)
+        return Failed(QStringLiteral("The camera does not answer"));
+    struct Attempt
+    {
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        Still still;
+        std::atomic<bool> cancel{false};
+    };
+    auto attempt = std::make_shared<Attempt>();
+    ++g_unfinished;
+    std::thread([attempt, timing] {
+        Still still = TakeUnbounded(timing, &attempt->cancel);
+        --g_unfinished;
+        const std::lock_guard<std::mutex> lock(attempt->mutex);
+        attempt->still = std::move(still);
+        attempt->done = true;
+        attempt->finished.notify_all();
+    }).detach();
+    QElapsedTimer clock;
+    clock.start();
+    std::unique_lock<std::mutex> lock(attempt->mutex);
+    while (!attempt->done) {
+        if (cancel && cancel->load()) {
+            attempt->cancel = true;
+            return Failed(QStringLiteral("Cancelled"));
+        }
+        if (clock.elapsed() >= timing.wholeMs) {
+            attempt->cancel = true;
+            return Failed(QStringLiteral("The camera shows no picture"));
+        }
+        attempt->finished.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    return attempt->still;
 }
 
 QByteArray EncodeJpeg(const QImage &image, int quality)

@@ -2,6 +2,7 @@
 
 #include "evidence/ScreenCapture.h"
 #include "report/ReportLog.h"
+#include "video/CameraStream.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -81,19 +82,43 @@ void EvidenceRecorder::startCamera(std::function<void()> job)
     m_cameraWorker = std::thread(std::move(job));
 }
 
+void EvidenceRecorder::setCameraStream(CameraStream *stream)
+{
+    m_stream = stream;
+}
+
+CameraStill EvidenceRecorder::streamStill() const
+{
+    return m_stream ? m_stream->still() : CameraStill();
+}
+
+CameraCapture::Still EvidenceRecorder::takePhoto(const CameraStill &streamStill,
+                                                 const CameraCapture::Timing &timing)
+{
+    if (!streamStill.valid())
+        return CameraCapture::Take(timing, &m_cancel);
+    CameraCapture::Still still;
+    still.image = streamStill.take(timing.wholeMs, &still.error);
+    return still;
+}
+
 void EvidenceRecorder::triggered()
 {
     joinFinished();
     const EvidenceSettings settings = m_hooks.settings();
     const QDateTime taken = QDateTime::currentDateTime();
-    if (settings.photo && !m_cameraBusy) {
+    if (settings.photo && m_cameraBusy) {
+        qWarning("%s: the camera is still on the last photo", qPrintable(CameraMissingLine));
+        m_report.AddToReport(CameraMissingLine);
+        Q_EMIT photoFinished(QString());
+    } else if (settings.photo) {
         const CameraCapture::Timing timing = m_hooks.cameraTiming;
-        startCamera([this, taken, timing, limits = settings.limits] {
-            const CameraCapture::Still still = CameraCapture::Take(timing, &m_cancel);
+        startCamera([this, taken, timing, limits = settings.limits, still = streamStill()] {
+            const CameraCapture::Still photo = takePhoto(still, timing);
             const Outcome outcome =
-                still.image.isNull() ? Missing(still.error)
+                photo.image.isNull() ? Missing(photo.error)
                                      : keep(taken, QStringLiteral("photo"), QStringLiteral("jpg"),
-                                            CameraCapture::EncodeJpeg(still.image), limits);
+                                            CameraCapture::EncodeJpeg(photo.image), limits);
             QMetaObject::invokeMethod(
                 this, [this, outcome] { applyPhoto(outcome); }, Qt::QueuedConnection);
         });
@@ -160,8 +185,8 @@ void EvidenceRecorder::takeTestPhoto()
 {
     const CameraCapture::Timing timing = m_hooks.cameraTiming;
     const bool started = !m_cameraBusy;
-    startCamera([this, timing] {
-        const CameraCapture::Still still = CameraCapture::Take(timing, &m_cancel);
+    startCamera([this, timing, stream = streamStill()] {
+        const CameraCapture::Still still = takePhoto(stream, timing);
         QMetaObject::invokeMethod(
             this,
             [this, still] {

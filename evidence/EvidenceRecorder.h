@@ -3,8 +3,10 @@
 // photo from the camera and a picture of the screen, as the owner chose.
 // Each capture runs on a worker thread of its own and hands back a finished
 // file; the UI thread writes its report line ("Photo saved: <file name>").
-// What is not available is said once per arming; a failed picture never
-// stops the alarm or the report.
+// What is not available is said once per arming; a photo skipped because
+// the camera is still on the last one is said each time. A failed picture
+// never stops the alarm or the report. While the camera stream runs (camera
+// motion), the photo is its still: the camera is not opened twice.
 
 #include "evidence/CameraCapture.h"
 #include "evidence/EvidenceFolder.h"
@@ -14,11 +16,14 @@
 #include <QDateTime>
 #include <QImage>
 #include <QObject>
+#include <QPointer>
 #include <atomic>
 #include <functional>
 #include <optional>
 #include <thread>
 
+class CameraStream;
+class CameraStill;
 class ReportLog;
 
 class EvidenceRecorder : public QObject
@@ -40,6 +45,9 @@ public:
                      QObject *parent = nullptr);
     // Waits for a capture that still runs (it is cancelled first).
     ~EvidenceRecorder() override;
+
+    // The stream whose still is the photo while it runs (nullptr: none).
+    void setCameraStream(CameraStream *stream);
 
     // A trigger the alarm accepted: takes what the settings ask for.
     void triggered();
@@ -67,6 +75,9 @@ private:
         bool sourceMissing = false;
     };
     static Outcome Missing(const QString &why);
+    // A photo: the stream's still when it runs, else the camera opened for it.
+    CameraCapture::Still takePhoto(const CameraStill &still, const CameraCapture::Timing &timing);
+    CameraStill streamStill() const;
     void startCamera(std::function<void()> job);
     void grabScreen(const QDateTime &taken, const EvidenceFolder::Limits &limits);
     // Keeps the file a screenshot service wrote, and removes the service's copy.
@@ -86,6 +97,7 @@ private:
     EvidenceFolder m_folder;
     Hooks m_hooks;
     ScreenServiceCapture *m_screenService = nullptr; // where the screen is not read directly
+    QPointer<CameraStream> m_stream;
     std::thread m_cameraWorker, m_screenWorker;
     std::atomic<bool> m_cancel{false};
     bool m_cameraBusy = false, m_screenBusy = false; // until the result arrived here

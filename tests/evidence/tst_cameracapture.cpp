@@ -9,7 +9,9 @@
 
 #include "evidence/EvidenceRecorder.h"
 #include "report/ReportLog.h"
+#include "video/CameraStream.h"
 
+#include <QElapsedTimer>
 #include <QImageReader>
 #include <QSet>
 #include <QSignalSpy>
@@ -137,6 +139,32 @@ private Q_SLOTS:
         QVERIFY(!still.error.isEmpty());
     }
 
+    void whileTheStreamRunsThePhotoIsItsStill()
+    {
+        PrivateCamera camera;
+        QVERIFY(camera.ready());
+        CameraStream stream;
+        QSignalSpy lost(&stream, &CameraStream::lost);
+        stream.start();
+        QTRY_VERIFY_WITH_TIMEOUT(stream.running() || !lost.isEmpty(), 30000);
+        QVERIFY2(lost.isEmpty(), qPrintable(lost.value(0).value(0).toString()));
+        EvidenceRecorder::Hooks hooks = PhotoOnly();
+        hooks.cameraTiming.settleMs = 60000; // the camera opened again would give no photo
+        QTemporaryDir reports;
+        ReportLog report(reports.path() + QLatin1Char('/'));
+        EvidenceRecorder recorder(report, EvidenceFolder::PathFor(reports.path()), hooks);
+        recorder.setCameraStream(&stream);
+        QSignalSpy finished(&recorder, &EvidenceRecorder::photoFinished);
+        recorder.triggered();
+        QVERIFY(finished.wait(15000));
+        const QString path = finished.at(0).at(0).toString();
+        QVERIFY2(!path.isEmpty(), qPrintable(report.lines().join(QLatin1Char('\n'))));
+        const QImage photo = QImageReader(path).read();
+        QCOMPARE(photo.size(), QSize(PrivateCamera::Width, PrivateCamera::Height));
+        QVERIFY(ColourCount(photo) > 4);
+        QVERIFY(stream.running());
+    }
+
     void aFullDiskCostsOnlyThePhoto()
     {
         TinyDisk disk(128);
@@ -155,6 +183,31 @@ private Q_SLOTS:
         QVERIFY(finished.at(0).at(0).toString().isEmpty());
         QCOMPARE(Count(report.lines(), QStringLiteral("Photo not saved: ")), 1);
         QVERIFY(QDir(recorder.folder().path()).isEmpty());
+    }
+
+    // A camera that is there but never answers costs a photo no more than
+    // the bound, and every photo not taken is said.
+    void aCameraThatNeverAnswersIsGivenUpInTime()
+    {
+        PrivateCamera camera;
+        QVERIFY(camera.ready());
+        camera.freezeSource();
+        QTemporaryDir reports;
+        ReportLog report(reports.path() + QLatin1Char('/'));
+        EvidenceRecorder recorder(report, EvidenceFolder::PathFor(reports.path()), PhotoOnly());
+        QSignalSpy finished(&recorder, &EvidenceRecorder::photoFinished);
+        QElapsedTimer clock;
+        clock.start();
+        recorder.triggered();
+        recorder.triggered(); // while the camera is still on the first
+        report.AddToReport(QStringLiteral("Alarm simulated"));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 30000);
+        QVERIFY2(clock.elapsed() < 4000 + 2000, // the bound, and time to hand in the result
+                 qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(finished.at(1).at(0).toString().isEmpty());
+        QCOMPARE(Count(report.lines(), EvidenceRecorder::CameraMissingLine), 2);
+        camera.thawSource(); // the capture left behind ends
+        QTRY_COMPARE_WITH_TIMEOUT(CameraCapture::CapturesLeftBehind(), 0, 30000);
     }
 };
 

@@ -1,4 +1,4 @@
-#include "evidence/GstLibrary.h"
+#include "video/GstLibrary.h"
 
 #include "files/LateLibrary.h"
 
@@ -35,7 +35,18 @@ const GstLibrary *GstLibrary::Get(QString *problem)
             ResolveInto(core, "gst_pipeline_new", gst.pipelineNew) &&
             ResolveInto(core, "gst_caps_new_simple", gst.capsNewSimple) &&
             ResolveInto(core, "gst_bin_add_many", gst.binAddMany) &&
-            ResolveInto(core, "gst_element_link_many", gst.elementLinkMany);
+            ResolveInto(core, "gst_element_link_many", gst.elementLinkMany) &&
+            ResolveInto(core, "gst_parse_bin_from_description", gst.parseBinFromDescription) &&
+            ResolveInto(core, "gst_parse_launch", gst.parseLaunch) &&
+            ResolveInto(core, "gst_bin_get_by_name", gst.binGetByName) &&
+            ResolveInto(core, "gst_element_get_static_pad", gst.elementGetStaticPad) &&
+            ResolveInto(core, "gst_pad_add_probe", gst.padAddProbe) &&
+            ResolveInto(core, "gst_pad_get_current_caps", gst.padGetCurrentCaps) &&
+            ResolveInto(core, "gst_sample_new", gst.sampleNew) &&
+            ResolveInto(core, "gst_bus_set_sync_handler", gst.busSetSyncHandler) &&
+            ResolveInto(video, "gst_video_convert_sample", gst.videoConvertSample) &&
+            ResolveInto(app, "gst_app_sink_set_callbacks", gst.appSinkSetCallbacks) &&
+            ResolveInto(app, "gst_app_sink_pull_sample", gst.appSinkPullSample);
         if (!complete) {
             failure = QStringLiteral("GStreamer lacks a function (%1)").arg(core.errorString());
             return false;
