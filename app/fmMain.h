@@ -245,6 +245,7 @@ public:
     QSlider *trkMicTriggerVolume = nullptr;
     QSlider *trkMicTriggerDuration = nullptr;
     QSlider *trkMouseSensivity = nullptr;
+    QSlider *trkCamSensitivity = nullptr;
     QSlider *trkAlarmVolume = nullptr;
     QSlider *trkGlobalAlteration = nullptr;
     QSlider *trkRandomAlteration = nullptr;

@@ -53,7 +53,7 @@ void TfrmMain::applyDesktopLook()
     fitIntoScreen();
 
     for (QWidget *control : std::initializer_list<QWidget *>{
-             trkMicTriggerVolume, trkMicTriggerDuration, trkMouseSensivity, trkAlarmVolume,
+             trkMicTriggerVolume, trkMicTriggerDuration, trkMouseSensivity, trkCamSensitivity, trkAlarmVolume,
              trkGlobalAlteration, trkRandomAlteration, trkPersistence, trkPersistenceRandom,
              trkMicSensivity, spnTriggerDelay, spnActivationDelay, spnSimulateEvery,
              spnSimulateRandom}) {

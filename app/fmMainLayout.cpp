@@ -345,6 +345,7 @@ QWidget *TfrmMain::buildLeftColumn()
     trkMicTriggerVolume = makeSlider("trkMicTriggerVolume", 0, 100, 50, 5);
     trkMicTriggerDuration = makeSlider("trkMicTriggerDuration", 0, 100, 50, 5);
     trkMouseSensivity = makeSlider("trkMouseSensivity", 0, 100, 50, 5);
+    trkCamSensitivity = makeSlider("trkCamSensitivity", 0, 100, 50, 5);
     ggDetection = makeGauge("ggDetection");
     ggDuration = makeGauge("ggDuration");
     shpLedMicDetection = new LedShape(QStringLiteral("shpLedMicDetection"));
@@ -371,6 +372,8 @@ QWidget *TfrmMain::buildLeftColumn()
     layout->addWidget(
         settingPanel("Panel16", PanelColor,
                      {sliderRow(QStringLiteral("Mouse Trigger\nSensivity"), trkMouseSensivity,
+                                QStringLiteral("min"), QStringLiteral("max")),
+                      sliderRow(QStringLiteral("Camera\nSensitivity"), trkCamSensitivity,
                                 QStringLiteral("min"), QStringLiteral("max"))},
                      shpLedMouDetection));
     layout->addWidget(

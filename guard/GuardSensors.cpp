@@ -1,6 +1,6 @@
-// The detectors that watch the machine beyond its input: the USB ports and
-// the network links (and the camera where one is set up), and the sound
-// clip of an alarm. Each takes its baseline when arming completes; what was
+// The detectors that watch the machine beyond its input: the camera's
+// picture, the USB ports and the network links, and the sound clip of an
+// alarm. Each takes its baseline when arming completes; what was
 // there then is no intrusion. A detector that cannot run says so once per
 // arming, in the report and a notification: never a silent detector.
 
@@ -8,9 +8,11 @@
 #include "guard/ReachServices.h"
 
 #include "detect/ActivitySource.h"
+#include "detect/CameraMotion.h"
 #include "detect/NetworkLinkMonitor.h"
 #include "detect/UsbMonitor.h"
 #include "evidence/SoundClipRecorder.h"
+#include "video/CameraStream.h"
 
 #include <QFileInfo>
 #include <QTimer>
@@ -23,6 +25,9 @@ struct Guard::Sensors : QObject
     {
     }
 
+    // One camera pipeline while armed: motion, and the alarm's photo.
+    CameraStream cameraStream;
+    CameraMotion camera{cameraStream};
     UsbMonitor usb;
     NetworkLinkMonitor network;
     SoundClipRecorder clip;
@@ -46,6 +51,22 @@ void Guard::wireSensors()
             [this](const QString &line) { m_report.AddToReport(line); });
     connect(&s->network, &NetworkLinkMonitor::intrusion, this,
             [seen](const QString &text) { seen(Led::Network, text); });
+    connect(&s->camera, &CameraMotion::intrusion, this,
+            [seen](const QString &text) { seen(Led::Camera, text); });
+    connect(&s->camera, &CameraMotion::unavailable, this, [this](const QString &why) {
+        const QString text = QStringLiteral("Camera detection not available: %1").arg(why);
+        m_report.AddToReport(text);
+        if (m_reach)
+            m_reach->notifications.failure(text);
+    });
+    m_evidence->setCameraStream(&s->cameraStream);
+    const QString sensitivity = QStringLiteral("trkCamSensitivity");
+    s->camera.setSensitivity(m_settings.value(sensitivity));
+    connect(&m_settings, &GuardSettings::valueChanged, s,
+            [s, sensitivity](const QString &control, int value) {
+                if (control == sensitivity)
+                    s->camera.setSensitivity(value);
+            });
 
     // The clip starts behind the alarm's first sound, like the pictures.
     connect(m_alarm.get(), &AlarmControl::alarmRaised, &s->clip, &SoundClipRecorder::triggered,
@@ -58,6 +79,7 @@ void Guard::wireSensors()
                     if (state == AlarmControl::ArmState::Disarmed) {
                         s->usb.stop();
                         s->network.stop();
+                        s->camera.stop();
                     }
                     return;
                 }
@@ -75,6 +97,12 @@ void Guard::wireSensors()
                     if (m_reach)
                         m_reach->notifications.failure(text);
                 };
+                if (m_alarm->isOn(S::Camera) && !s->camera.active()) {
+                    if (s->camera.available())
+                        s->camera.start(); // an open that fails says so (unavailable)
+                    else
+                        Q_EMIT s->camera.unavailable(s->camera.reason());
+                }
                 begin(S::Usb, QStringLiteral("USB"), s->usb);
                 begin(S::Network, QStringLiteral("Network"), s->network);
                 const QString pointer = detectorUnavailable(S::Mouse);
@@ -98,6 +126,8 @@ QString Guard::detectorUnavailable(AlarmControl::Switch which) const
             return QStringLiteral("this Wayland session shows the pointer only over the Tarvo2 "
                                   "window and reports no input activity");
         return QString();
+    case AlarmControl::Switch::Camera:
+        return m_sensors->camera.available() ? QString() : m_sensors->camera.reason();
     case AlarmControl::Switch::Usb:
         return m_sensors->usb.unavailableReason();
     case AlarmControl::Switch::Network:

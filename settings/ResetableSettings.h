@@ -16,7 +16,7 @@ struct ResetableSetting
 };
 
 // In the order "Reset Settings to Default" restores them: sliders, then fields.
-inline constexpr std::array<ResetableSetting, 13> ResetableSettings{{
+inline constexpr std::array<ResetableSetting, 14> ResetableSettings{{
     {"trkMicTriggerVolume", 0, 100, 50, true},
     {"trkMicTriggerDuration", 0, 100, 50, true},
     {"trkMouseSensivity", 0, 100, 50, true},
@@ -27,6 +27,7 @@ inline constexpr std::array<ResetableSetting, 13> ResetableSettings{{
     {"trkPersistenceRandom", 0, 100, 50, true},
     // The microphone's input level; 77 passes the samples unchanged.
     {"trkMicSensivity", 0, 100, 77, true},
+    {"trkCamSensitivity", 0, 100, 50, true},
     {"spnTriggerDelay", 0, 180, 0, false},
     {"spnActivationDelay", 0, 180, 10, false},
     {"spnSimulateEvery", 5, 1440, 5, false},
