@@ -1,5 +1,6 @@
 #include "alerts/Heartbeat.h"
 
+#include "alerts/AlertAnswer.h"
 #include "alerts/AlertConfig.h"
 #include "alerts/AlertRequest.h"
 #include "settings/gRegistry.h"
@@ -16,7 +17,7 @@ const QString MinutesName = QStringLiteral("Heartbeat Minutes");
 
 QString HeartbeatConfig::UrlProblem(const QString &url)
 {
-    const QUrl parsed(url.trimmed(), QUrl::StrictMode);
+    const QUrl parsed(AlertConfig::WithScheme(url), QUrl::StrictMode);
     const QString scheme = parsed.scheme().toLower();
     if (!parsed.isValid() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
@@ -101,26 +102,30 @@ void Heartbeat::ping(bool retry)
         tellFailure(config.url, problem);
         return;
     }
-    QNetworkRequest request(QUrl(config.url.trimmed(), QUrl::StrictMode));
+    QNetworkRequest request(QUrl(AlertConfig::WithScheme(config.url), QUrl::StrictMode));
     request.setTransferTimeout(m_options.timeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     m_reply = m_network.get(request);
     QNetworkReply *reply = m_reply;
+    auto tooLarge = std::make_shared<bool>(false);
+    AlertAnswer::CapAnswer(reply, tooLarge);
     connect(reply, &QNetworkReply::finished, this,
-            [this, reply, retry] { onFinished(reply, retry); });
+            [this, reply, retry, tooLarge] { onFinished(reply, retry, *tooLarge); });
 }
 
-void Heartbeat::onFinished(QNetworkReply *reply, bool retry)
+void Heartbeat::onFinished(QNetworkReply *reply, bool retry, bool tooLarge)
 {
     reply->deleteLater();
     if (reply != m_reply)
         return;
     m_reply = nullptr;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
-    const QString answer =
-        status > 0 ? QStringLiteral("the monitor answered %1").arg(status) : reply->errorString();
+    const bool ok =
+        !tooLarge && reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+    const QString answer = tooLarge     ? AlertAnswer::TooLargeText()
+                           : status > 0 ? QStringLiteral("the monitor answered %1").arg(status)
+                                        : reply->errorString();
     const bool retryComing = !ok && !retry && m_interval.isActive();
     if (retryComing)
         m_retry.start(m_options.retryMs);
@@ -140,5 +145,6 @@ void Heartbeat::tellFailure(const QString &url, const QString &answer)
     const QString where = AlertRequest::DisplayUrl(url);
     QString why = answer;
     why.replace(url.trimmed(), where);
+    why = AlertRequest::ShortenUrls(why);
     Q_EMIT failed(QStringLiteral("Heartbeat to %1 failed: %2").arg(where, why));
 }
