@@ -98,10 +98,10 @@ bool AlertQueue::save() const
            SafeFile::Replace(m_path, QJsonDocument(root).toJson(QJsonDocument::Compact));
 }
 
-const AlertEvent &AlertQueue::next() const
+const AlertEvent &AlertQueue::next(const std::function<bool(const AlertEvent &)> &urgent) const
 {
     for (const AlertEvent &event : m_entries)
-        if (event.alarm)
+        if (urgent(event))
             return event;
     return m_entries.first();
 }

@@ -29,8 +29,8 @@ public:
     bool isEmpty() const { return m_entries.isEmpty(); }
     int size() const { return static_cast<int>(m_entries.size()); }
     const AlertEvent &head() const { return m_entries.first(); }
-    // What goes out next: the oldest alarm, else the oldest line.
-    const AlertEvent &next() const;
+    // What goes out next: the oldest that urgent() picks, else the oldest.
+    const AlertEvent &next(const std::function<bool(const AlertEvent &)> &urgent) const;
     const QList<AlertEvent> &entries() const { return m_entries; }
     quint64 dropped() const { return m_dropped; }
     // Why the file found at start was set aside; empty when it was not.

@@ -12,6 +12,14 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
+namespace {
+// Alarms, and the news that the alarm no longer guards, before plain lines.
+bool GoesFirst(const AlertEvent &event)
+{
+    return event.alarm || ArmedMarker::IsGuardNotice(event.event);
+}
+} // namespace
+
 AlertSender::AlertSender(const QString &queuePath, ConfigSource config, QObject *parent)
     : AlertSender(queuePath, std::move(config), Options(), parent)
 {
@@ -254,7 +262,7 @@ void AlertSender::sendAlongside()
 void AlertSender::sendNext()
 {
     if (m_busy || m_queue.isEmpty() || m_retry.isActive() || m_paced.isActive() ||
-        (m_alongside && m_queue.next() == m_alongsideEvent))
+        (m_alongside && m_queue.next(GoesFirst) == m_alongsideEvent))
         return;
     const AlertConfig config = m_config();
     if (!config.enabled())
@@ -265,7 +273,7 @@ void AlertSender::sendNext()
         return m_paced.start(std::chrono::milliseconds(wait));
     m_busy = true;
     m_sendingConfig = config;
-    m_sendingEvent = m_queue.next();
+    m_sendingEvent = m_queue.next(GoesFirst);
     if (m_sendingEvent.alarm)
         m_alarmWaiting = false;
     start(config, m_sendingEvent, [this](const AlertAnswer &answer) {

@@ -134,6 +134,13 @@ AlertAnswer Exchange(const QByteArray &url, bool tlsRequired, const AlertConfig 
     QList<QByteArray> recipients;
     for (const QString &to : MailSender::Recipients(config))
         recipients << "<" + to.toUtf8() + ">";
+    QString problem;
+    const CurlLibrary *library = CurlLibrary::Get(&problem);
+    if (!library) {
+        AlertAnswer answer; // a retry: the library may be installed meanwhile
+        answer.text = problem;
+        return answer;
+    }
     const QString sender = MailSender::Sender(config);
     if (sender.isEmpty()) {
         AlertAnswer answer; // kept: From may be set meanwhile
@@ -143,13 +150,6 @@ AlertAnswer Exchange(const QByteArray &url, bool tlsRequired, const AlertConfig 
     const QByteArray from = "<" + Address(sender).toUtf8() + ">";
     // Here on the worker thread, as it may read a photo.
     QByteArray message = MailSender::Compose(config, event, QDateTime::currentDateTime());
-    QString problem;
-    const CurlLibrary *library = CurlLibrary::Get(&problem);
-    if (!library) {
-        AlertAnswer answer; // a retry: the library may be installed meanwhile
-        answer.text = problem;
-        return answer;
-    }
     const CurlLibrary &lib = *library;
     CURL *curl = lib.easyInit();
     if (!curl)
