@@ -1,6 +1,6 @@
 // The sender against receivers that push back: waits asked for in a 429
-// (header or body), waits asked for too long, answers that never end, a
-// receiver's rate; and settings that stay put while armed with a PIN.
+// (header or body), also for ever, answers that never end, a receiver's
+// rate; and settings that stay put while armed with a PIN.
 
 #include "AlertServer.h"
 #include "NumberedEvent.h"
@@ -9,7 +9,6 @@
 #include "common/TestMain.h"
 #include "settings/gRegistry.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 
 class TestHostileReceivers : public QObject
@@ -35,25 +34,35 @@ private Q_SLOTS:
     }
 
     // The wait a receiver asks for, in its header or (Telegram, Matrix) in
-    // the body of its 429, holds for plain lines; a new alarm ends it.
+    // the body of its 429, holds for plain lines, at most the longest pause
+    // (told once when cut); a new alarm ends it.
     void rateLimitHonoursRetryAfter_data()
     {
         QTest::addColumn<QByteArray>("mode");
-        QTest::newRow("Retry-After") << QByteArray("429:2");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("Retry-After") << QByteArray("429:2") << QString();
         QTest::newRow("Telegram body")
             << QByteArray("429json:{\"ok\":false,\"error_code\":429,\"parameters\":"
-                          "{\"retry_after\":2}}");
+                          "{\"retry_after\":2}}")
+            << QString();
         QTest::newRow("Matrix body")
-            << QByteArray("429json:{\"errcode\":\"M_LIMIT_EXCEEDED\",\"retry_after_ms\":2000}");
+            << QByteArray("429json:{\"errcode\":\"M_LIMIT_EXCEEDED\",\"retry_after_ms\":2000}")
+            << QString();
+        QTest::newRow("for ever") << QByteArray("429:999999999")
+                                  << QStringLiteral("paused for 0 minutes: the receiver asked to "
+                                                    "wait a day or more");
     }
     void rateLimitHonoursRetryAfter()
     {
         QFETCH(QByteArray, mode);
+        QFETCH(QString, told);
         AlertServer server;
         server.setMode(mode);
         QVERIFY(server.start());
         m_config.url = server.url();
-        AlertSender sender(m_queue, Source(), Fast());
+        AlertSender::Options options = Fast();
+        options.maxPauseMs = 2000;
+        AlertSender sender(m_queue, Source(), options);
         QSignalSpy failed(&sender, &AlertSender::failed);
         sender.enqueue(Event(1));
         QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 2, 20000);
@@ -66,36 +75,12 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
         QVERIFY2(at(2) - at(1) < 1.5, qPrintable(QString::number(at(2) - at(1))));
         QVERIFY(server.bodies(200).first().contains(QStringLiteral("Event 2")));
-        QCOMPARE(failed.size(), 0); // a rate limit is not told line by line
+        // A rate limit is not told line by line; a cut wait once.
+        QCOMPARE(failed.size(), told.isEmpty() ? 0 : 1);
+        if (!told.isEmpty())
+            QVERIFY2(failed.first().first().toString().contains(told),
+                     qPrintable(failed.first().first().toString()));
         QCOMPARE(server.bodies(429).size(), 2);
-    }
-
-    // A receiver that asks to wait for ever: the wait is cut to the longest
-    // pause, told once, and a new alarm does not wait at all.
-    void hugeWaitIsCapped()
-    {
-        AlertServer server;
-        server.setMode("429:999999999");
-        QVERIFY(server.start());
-        m_config.url = server.url();
-        AlertSender::Options options = Fast();
-        options.maxPauseMs = 4000;
-        AlertSender sender(m_queue, Source(), options);
-        QSignalSpy failed(&sender, &AlertSender::failed);
-        sender.enqueue(Event(1));
-        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 2, 20000);
-        QCOMPARE(failed.size(), 1);
-        QVERIFY2(failed.first().first().toString().contains(QStringLiteral(
-                     "paused for 0 minutes: the receiver asked to wait a day or more")),
-                 qPrintable(failed.first().first().toString()));
-        server.setMode("200");
-        QElapsedTimer clock;
-        clock.start();
-        sender.enqueue(Event(2, true));
-        QTRY_VERIFY_WITH_TIMEOUT(!server.bodies(200).isEmpty(), 20000);
-        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY(server.bodies(200).first().contains(QStringLiteral("Event 2")));
-        QCOMPARE(failed.size(), 1);
     }
 
     // An answer that never ends is cut off long before the deadline.
@@ -122,14 +107,11 @@ private Q_SLOTS:
         Heartbeat monitor([&config] { return config; }, beat);
         QSignalSpy failed(&sender, &AlertSender::failed);
         QSignalSpy pinged(&monitor, &Heartbeat::pinged);
-        QElapsedTimer clock;
-        clock.start();
         if (heartbeat)
             monitor.setArmed(true);
         else
             sender.enqueue(Event(1));
-        QTRY_COMPARE_WITH_TIMEOUT(failed.size() + pinged.size(), 1, 30000);
-        QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size() + pinged.size(), 1, 30000); // before 60 s
         const QString text =
             heartbeat ? pinged.first().at(1).toString() : failed.first().first().toString();
         QVERIFY2(text.contains(heartbeat
