@@ -17,7 +17,7 @@ const QString MinutesName = QStringLiteral("Heartbeat Minutes");
 
 QString HeartbeatConfig::UrlProblem(const QString &url)
 {
-    const QUrl parsed(AlertConfig::WithScheme(url), QUrl::StrictMode);
+    const QUrl parsed(url.trimmed(), QUrl::StrictMode);
     const QString scheme = parsed.scheme().toLower();
     if (!parsed.isValid() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
@@ -102,7 +102,7 @@ void Heartbeat::ping(bool retry)
         tellFailure(config.url, problem);
         return;
     }
-    QNetworkRequest request(QUrl(AlertConfig::WithScheme(config.url), QUrl::StrictMode));
+    QNetworkRequest request(QUrl(config.url.trimmed(), QUrl::StrictMode));
     request.setTransferTimeout(m_options.timeoutMs);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
