@@ -1,5 +1,7 @@
 #include "alerts/AlertAnswer.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
 #include <QNetworkReply>
 #include <QTimeZone>
@@ -28,10 +30,41 @@ qint64 AlertAnswer::RetryAfterMs(const QByteArray &value, const QDateTime &now)
     return std::max<qint64>(0, now.msecsTo(when));
 }
 
-AlertAnswer AlertAnswer::FromReply(QNetworkReply *reply, bool deadlinePassed, int waitedMs)
+qint64 AlertAnswer::BodyRetryAfterMs(const QByteArray &body)
+{
+    const QJsonObject object = QJsonDocument::fromJson(body).object();
+    const double seconds = object.value(QStringLiteral("parameters"))
+                               .toObject()
+                               .value(QStringLiteral("retry_after"))
+                               .toDouble();
+    const double ms = object.value(QStringLiteral("retry_after_ms")).toDouble();
+    // Either one, with a bound that keeps the product a number.
+    return qint64(std::clamp(std::max(seconds * 1000, ms), 0.0, 1e12));
+}
+
+void AlertAnswer::CapAnswer(QNetworkReply *reply, const std::shared_ptr<bool> &tooLarge)
+{
+    const auto check = [reply, tooLarge] {
+        const bool announced =
+            reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > MaxAnswerBytes;
+        if (*tooLarge || (!announced && reply->bytesAvailable() <= MaxAnswerBytes))
+            return;
+        *tooLarge = true;
+        reply->abort();
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, check);
+    QObject::connect(reply, &QIODevice::readyRead, reply, check);
+}
+
+AlertAnswer AlertAnswer::FromReply(QNetworkReply *reply, bool deadlinePassed, int waitedMs,
+                                   bool tooLarge)
 {
     AlertAnswer answer;
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (tooLarge) {
+        answer.text = TooLargeText();
+        return answer;
+    }
     if (reply->isOpen())
         answer.body = reply->readAll().left(2000);
     const int status = answer.status;
@@ -51,10 +84,12 @@ AlertAnswer AlertAnswer::FromReply(QNetworkReply *reply, bool deadlinePassed, in
         const bool transient = status < 400 || status == 408 || status == 429 || status >= 500;
         if (!transient)
             answer.verdict = Verdict::Refused;
-        else if (reply->hasRawHeader("Retry-After"))
-            answer.retryAfterMs = static_cast<int>(std::min<qint64>(
-                RetryAfterMs(reply->rawHeader("Retry-After"), QDateTime::currentDateTimeUtc()),
-                24 * 3600 * 1000));
+        else
+            answer.retryAfterMs = static_cast<int>(
+                std::min<qint64>(std::max(RetryAfterMs(reply->rawHeader("Retry-After"),
+                                                       QDateTime::currentDateTimeUtc()),
+                                          BodyRetryAfterMs(answer.body)),
+                                 24 * 3600 * 1000));
         return answer;
     }
     switch (reply->error()) {

@@ -66,10 +66,18 @@ AlertConfig::Kind AlertConfig::KindFromName(const QString &name)
     return Kind::Ntfy;
 }
 
+QString AlertConfig::WithScheme(const QString &url)
+{
+    const QString trimmed = url.trimmed();
+    if (trimmed.isEmpty() || trimmed.contains(QLatin1String("://")))
+        return trimmed;
+    return QStringLiteral("https://") + trimmed;
+}
+
 QString AlertConfig::serverUrl() const
 {
     if (!url.trimmed().isEmpty())
-        return url.trimmed();
+        return kind == Kind::Email ? url.trimmed() : WithScheme(url);
     if (kind == Kind::Telegram)
         return QStringLiteral("https://api.telegram.org");
     if (kind == Kind::Pushover)

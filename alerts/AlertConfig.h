@@ -26,10 +26,15 @@ struct AlertConfig
     QString token;
     QString to;   // recipients, chat id, user key or room id
     QString user; // ntfy basic auth, SMTP login
-    QString from; // e-mail sender; empty = tarvo2@<host name>
+    QString from; // e-mail sender; empty = the login at this computer's full name
 
-    // The URL, or the kind's public server when none is set.
+    bool operator==(const AlertConfig &) const = default;
+
+    // The URL (https:// when it names no scheme), or the kind's public
+    // server when none is set.
     QString serverUrl() const;
+    // An address written without a scheme ("ntfy.sh/topic") as https://.
+    static QString WithScheme(const QString &url);
     bool enabled() const;
     // Why the values cannot go into a request (a line break in a token would
     // become a header of its own), or empty when they can.

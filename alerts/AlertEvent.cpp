@@ -12,6 +12,8 @@ QJsonObject AlertEvent::toJson() const
                        {QStringLiteral("alarm"), alarm}};
     if (!attachment.isEmpty())
         object.insert(QStringLiteral("attachment"), attachment);
+    if (runStart)
+        object.insert(QStringLiteral("runStart"), true);
     return object;
 }
 
@@ -24,6 +26,7 @@ AlertEvent AlertEvent::FromJson(const QJsonObject &object)
     event.line = object.value(QStringLiteral("line")).toString();
     event.alarm = object.value(QStringLiteral("alarm")).toBool();
     event.attachment = object.value(QStringLiteral("attachment")).toString();
+    event.runStart = object.value(QStringLiteral("runStart")).toBool();
     return event;
 }
 

@@ -11,6 +11,9 @@ struct AlertEvent
     QString time;  // ISO 8601 with the UTC offset
     QString line;  // the report line as written
     bool alarm = false;
+    // The first alarm of its run (no alarm queued just before it): a full
+    // queue keeps it. Set by the queue.
+    bool runStart = false;
     QString attachment; // a file that goes along where the receiver takes one (e-mail)
 
     // "Tarvo2 on <host>", and that with the line for receivers without a title.

@@ -83,6 +83,7 @@ void AlertQueue::load()
     }
     while (m_entries.size() > m_capacity)
         dropOne();
+    m_lastPushedAlarm = !m_entries.isEmpty() && m_entries.last().alarm;
 }
 
 bool AlertQueue::save() const
@@ -97,16 +98,25 @@ bool AlertQueue::save() const
            SafeFile::Replace(m_path, QJsonDocument(root).toJson(QJsonDocument::Compact));
 }
 
+const AlertEvent &AlertQueue::next(const std::function<bool(const AlertEvent &)> &urgent) const
+{
+    for (const AlertEvent &event : m_entries)
+        if (urgent(event))
+            return event;
+    return m_entries.first();
+}
+
 void AlertQueue::dropOne()
 {
-    // The oldest line that is no alarm; else the oldest alarm that follows
-    // another one, so the first alarm of every run still reaches the owner.
+    // The oldest line that is no alarm; else the oldest alarm that followed
+    // another one, so the first alarm of every run still reaches the owner
+    // (the lines between runs may be gone by now: the mark tells the run).
     qsizetype victim = -1;
     for (qsizetype i = 0; i < m_entries.size() && victim < 0; ++i)
         if (!m_entries.at(i).alarm)
             victim = i;
-    for (qsizetype i = 1; i < m_entries.size() && victim < 0; ++i)
-        if (m_entries.at(i - 1).alarm)
+    for (qsizetype i = 0; i < m_entries.size() && victim < 0; ++i)
+        if (!m_entries.at(i).runStart)
             victim = i;
     m_entries.removeAt(std::max<qsizetype>(victim, 0));
     ++m_dropped;
@@ -115,6 +125,9 @@ void AlertQueue::dropOne()
 bool AlertQueue::push(const AlertEvent &event)
 {
     m_entries.append(event);
+    // The line before may be dropped already: what was pushed tells the run.
+    m_entries.last().runStart = event.alarm && !m_lastPushedAlarm;
+    m_lastPushedAlarm = event.alarm;
     while (m_entries.size() > m_capacity)
         dropOne();
     return save();

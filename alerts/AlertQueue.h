@@ -1,8 +1,9 @@
 #pragma once
 // Alerts that wait for the server, kept in a small file that is replaced
 // atomically after every change, so a crash or a restart loses none of them.
-// A full queue drops its oldest plain lines first, then alarms that follow
-// another alarm, and counts them.
+// A full queue drops its oldest plain lines first, then the oldest alarms
+// that followed another alarm when they came, so the first alarm of every run
+// stays (and the newest of the others); it counts what it drops.
 
 #include "alerts/AlertEvent.h"
 
@@ -28,6 +29,8 @@ public:
     bool isEmpty() const { return m_entries.isEmpty(); }
     int size() const { return static_cast<int>(m_entries.size()); }
     const AlertEvent &head() const { return m_entries.first(); }
+    // What goes out next: the oldest that urgent() picks, else the oldest.
+    const AlertEvent &next(const std::function<bool(const AlertEvent &)> &urgent) const;
     const QList<AlertEvent> &entries() const { return m_entries; }
     quint64 dropped() const { return m_dropped; }
     // Why the file found at start was set aside; empty when it was not.
@@ -58,5 +61,6 @@ private:
     int m_capacity;
     QList<AlertEvent> m_entries;
     quint64 m_dropped = 0;
+    bool m_lastPushedAlarm = false;
     QString m_problem;
 };

@@ -1,5 +1,7 @@
 #include "alerts/AlertRequest.h"
 
+#include <QRegularExpression>
+
 bool AlertRequest::Build(const AlertConfig &config, const AlertEvent &event, AlertRequest &out,
                          QString *problem, const AlertPhoto::Jpeg &photo)
 {
@@ -45,11 +47,36 @@ qint64 AlertRequest::PhotoLimit(AlertConfig::Kind kind)
 
 QString AlertRequest::DisplayUrl(const QString &url)
 {
-    const QUrl parsed(url.trimmed());
-    if (!parsed.isValid() || parsed.host().isEmpty())
-        return QStringLiteral("\"%1\"").arg(url.trimmed().left(60).section(QLatin1Char('@'), -1));
-    return parsed
-        .adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery |
-                  QUrl::RemoveFragment)
-        .toString();
+    const QString full = AlertConfig::WithScheme(url);
+    const QUrl parsed(full);
+    if (parsed.isValid() && !parsed.host().isEmpty())
+        return parsed
+            .adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery |
+                      QUrl::RemoveFragment)
+            .toString();
+    // Unreadable: its scheme and what stands for the host, never a path.
+    const qsizetype hostAt = full.indexOf(QLatin1String("://")) + 3;
+    static const QRegularExpression pathStart(QStringLiteral("[/?#\\s]"));
+    const qsizetype end = full.indexOf(pathStart, hostAt);
+    const QString authority = full.mid(hostAt, end < 0 ? -1 : end - hostAt);
+    return QStringLiteral("\"%1\"").arg(
+        (full.left(hostAt) + authority.section(QLatin1Char('@'), -1)).left(80));
+}
+
+QString AlertRequest::ShortenUrls(const QString &text)
+{
+    static const QRegularExpression url(
+        QStringLiteral("\\b[A-Za-z][A-Za-z0-9+.-]*://[^\\s\"'<>]*"));
+    QString out;
+    qsizetype at = 0;
+    for (auto it = url.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        out += text.mid(at, match.capturedStart() - at);
+        QString shown = DisplayUrl(match.captured());
+        if (shown.startsWith(QLatin1Char('"')))
+            shown = shown.mid(1, shown.size() - 2);
+        out += shown;
+        at = match.capturedEnd();
+    }
+    return out + text.mid(at);
 }

@@ -37,9 +37,11 @@ struct AlertRequest
                       QString *problem, const AlertPhoto::Jpeg &photo = {});
     // The largest photo the kind takes, 0 when it takes none.
     static qint64 PhotoLimit(AlertConfig::Kind kind);
-    // The URL as it may be shown: scheme and host only (a ntfy topic name is
-    // as good as a password, and user info never leaves the store).
+    // The URL as it may be shown: scheme, host and port only (a ntfy topic
+    // name is as good as a password, and user info never leaves the store).
     static QString DisplayUrl(const QString &url);
+    // The text with every URL in it cut down to what DisplayUrl shows.
+    static QString ShortenUrls(const QString &text);
 };
 
 class AlertFormatter

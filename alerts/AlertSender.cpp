@@ -12,6 +12,14 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
+namespace {
+// Alarms, and the news that the alarm no longer guards, before plain lines.
+bool GoesFirst(const AlertEvent &event)
+{
+    return event.alarm || ArmedMarker::IsGuardNotice(event.event);
+}
+} // namespace
+
 AlertSender::AlertSender(const QString &queuePath, ConfigSource config, QObject *parent)
     : AlertSender(queuePath, std::move(config), Options(), parent)
 {
@@ -24,6 +32,8 @@ AlertSender::AlertSender(const QString &queuePath, ConfigSource config, Options 
 {
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &AlertSender::sendNext);
+    m_paced.setSingleShot(true);
+    connect(&m_paced, &QTimer::timeout, this, &AlertSender::sendNext);
     // Alerts left from the last run go out once the event loop runs.
     if (!m_queue.isEmpty())
         QTimer::singleShot(0, this, &AlertSender::sendNext);
@@ -63,17 +73,24 @@ void AlertSender::enqueue(const AlertEvent &event)
     if (!m_config().enabled() || m_toldLines.removeOne(event.event))
         return;
     m_queue.push(event);
-    if (event.alarm)
-        resetBackoff(); // a fresh alarm never waits behind an old pause
+    if (event.alarm) {
+        m_alarmWaiting = true;
+        endPause(); // a fresh alarm never waits, not even for a receiver's own pause
+    }
     if (!m_retry.isActive())
         QTimer::singleShot(0, this, &AlertSender::sendNext);
 }
 
-void AlertSender::retryNow()
+void AlertSender::endPause()
 {
     m_retry.stop();
     m_retryMs = 0;
     m_notBefore = 0;
+}
+
+void AlertSender::retryNow()
+{
+    endPause();
     m_failing = false;
     m_lastRefusal.clear();
     QTimer::singleShot(0, this, &AlertSender::sendNext);
@@ -139,10 +156,20 @@ void AlertSender::send(const AlertConfig &config, const AlertEvent &event,
         answer.text = problem; // kept and retried: the settings may be fixed
         return handler(answer);
     }
+    m_pace.use(RatePace::Of(config.kind), config.serverUrl());
     post(std::move(request), handler);
 }
 
 void AlertSender::post(AlertRequest request, const AnswerHandler &handler)
+{
+    const qint64 waitMs = m_pace.take(QDateTime::currentMSecsSinceEpoch());
+    if (waitMs <= 0)
+        return transmit(std::move(request), handler);
+    QTimer::singleShot(std::chrono::milliseconds(waitMs), this,
+                       [this, request, handler] { transmit(request, handler); });
+}
+
+void AlertSender::transmit(AlertRequest request, const AnswerHandler &handler)
 {
     request.request.setTransferTimeout(m_options.timeoutMs);
     QNetworkReply *reply =
@@ -161,13 +188,15 @@ void AlertSender::post(AlertRequest request, const AnswerHandler &handler)
         reply->abort();
     });
     deadline->start(m_options.deadlineMs);
+    auto tooLarge = std::make_shared<bool>(false);
+    AlertAnswer::CapAnswer(reply, tooLarge);
     connect(reply, &QNetworkReply::finished, this,
-            [this, reply, deadlinePassed, handler, then = std::move(request.then),
+            [this, reply, deadlinePassed, tooLarge, handler, then = std::move(request.then),
              photoOnly = request.photoOnly] {
                 reply->deleteLater();
-                AlertAnswer answer = AlertAnswer::FromReply(reply, *deadlinePassed,
-                                                            *deadlinePassed ? m_options.deadlineMs
-                                                                            : m_options.timeoutMs);
+                AlertAnswer answer = AlertAnswer::FromReply(
+                    reply, *deadlinePassed,
+                    *deadlinePassed ? m_options.deadlineMs : m_options.timeoutMs, *tooLarge);
                 if (photoOnly && answer.verdict == AlertAnswer::Verdict::Refused) {
                     // The line went before: the alert is delivered all the same.
                     answer.verdict = AlertAnswer::Verdict::Delivered;
@@ -232,15 +261,21 @@ void AlertSender::sendAlongside()
 
 void AlertSender::sendNext()
 {
-    if (m_busy || m_queue.isEmpty() || m_retry.isActive() ||
-        (m_alongside && m_queue.head() == m_alongsideEvent))
+    if (m_busy || m_queue.isEmpty() || m_retry.isActive() || m_paced.isActive() ||
+        (m_alongside && m_queue.next(GoesFirst) == m_alongsideEvent))
         return;
     const AlertConfig config = m_config();
     if (!config.enabled())
         return; // kept until a receiver is set again
+    // Chosen only when its turn came: an alarm queued meanwhile goes first.
+    m_pace.use(RatePace::Of(config.kind), config.serverUrl());
+    if (const qint64 wait = m_pace.waitMs(QDateTime::currentMSecsSinceEpoch()); wait > 0)
+        return m_paced.start(std::chrono::milliseconds(wait));
     m_busy = true;
     m_sendingConfig = config;
-    m_sendingEvent = m_queue.head();
+    m_sendingEvent = m_queue.next(GoesFirst);
+    if (m_sendingEvent.alarm)
+        m_alarmWaiting = false;
     start(config, m_sendingEvent, [this](const AlertAnswer &answer) {
         m_busy = false;
         onAnswer(answer);
@@ -262,6 +297,7 @@ void AlertSender::onAnswer(const AlertAnswer &answer)
         if (!answer.photoRefused.isEmpty())
             tellPhotoRefusal(answer.photoRefused);
         m_retryMs = 0;
+        m_longPauseTold = false;
         m_lastProblem.clear();
         m_lastRefusal.clear();
         if (m_failing) {
@@ -297,6 +333,21 @@ void AlertSender::onAnswer(const AlertAnswer &answer)
     }
     m_lastProblem = Scrub(answer.text, m_sendingConfig);
     scheduleRetry(answer.retryAfterMs);
+    if (m_alarmWaiting) { // it came while this line was on its way
+        endPause();
+        QTimer::singleShot(0, this, &AlertSender::sendNext);
+    }
+    if (answer.retryAfterMs > m_options.maxPauseMs && !m_longPauseTold) {
+        m_longPauseTold = true;
+        const int asked = int(std::min<qint64>(answer.retryAfterMs / 60000, 24 * 60));
+        Q_EMIT failed(Scrub(QStringLiteral("Alert to %1 paused for %2 minutes: the receiver "
+                                           "asked to wait %3")
+                                .arg(where)
+                                .arg(m_options.maxPauseMs / 60000)
+                                .arg(asked >= 24 * 60 ? QStringLiteral("a day or more")
+                                                      : QStringLiteral("%1 minutes").arg(asked)),
+                            m_sendingConfig));
+    }
     if (m_failing || answer.rateLimited)
         return;
     m_failing = true;
@@ -309,8 +360,11 @@ void AlertSender::scheduleRetry(int retryAfterMs)
 {
     m_retryMs =
         m_retryMs == 0 ? m_options.firstRetryMs : std::min(m_retryMs * 2, m_options.maxRetryMs);
-    m_notBefore = QDateTime::currentMSecsSinceEpoch() + retryAfterMs;
-    m_retry.start(std::max(m_retryMs, retryAfterMs));
+    // A longer wait would keep every later line (and its alarm, were there
+    // no new one) until the program ends.
+    const int pause = std::min(retryAfterMs, m_options.maxPauseMs);
+    m_notBefore = QDateTime::currentMSecsSinceEpoch() + pause;
+    m_retry.start(std::max(m_retryMs, pause));
 }
 
 void AlertSender::tellPhotoRefusal(const QString &why)
@@ -342,9 +396,15 @@ QString AlertSender::Scrub(const QString &text, const AlertConfig &config)
         out.replace(QString::fromLatin1(QUrl::toPercentEncoding(token, ":")),
                     QStringLiteral("***"));
     }
-    const QUrl url(config.url.trimmed());
+    const QUrl url(config.serverUrl());
     if (!url.userInfo().isEmpty())
         out.replace(url.userInfo(), QStringLiteral("***"));
+    // A path may hold a secret as well (a ntfy topic, a webhook's key),
+    // also in an address written without its scheme.
+    out = AlertRequest::ShortenUrls(out);
+    const QString written = config.url.trimmed();
+    if (written.contains(QLatin1Char('/')) && !written.contains(QLatin1String("://")))
+        out.replace(written, AlertRequest::DisplayUrl(written));
     return out;
 }
 

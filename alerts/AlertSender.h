@@ -1,9 +1,13 @@
 #pragma once
-// Sends the queued alerts one at a time, oldest first, and removes each when
-// the receiver took it: delivery is at least once. Answers worth a retry (no
-// network, a timeout, 408, 429, 5xx) keep the alert and retry after a growing
-// pause (capped, never shorter than the receiver's Retry-After); the pause
-// ends early when the network comes back or a new alarm is queued. An answer
+// Sends the queued alerts one at a time, alarms ahead of plain lines, each
+// kind oldest first, under the receiver's known rate (RatePace), and removes
+// each when the receiver took it: delivery is at least once. Answers worth a
+// retry (no network, a timeout, 408, 429, 5xx) keep the alert and retry after
+// a growing pause (capped, never shorter than the wait the receiver asked
+// for, in Retry-After or a 429's body, itself capped at maxPauseMs and told
+// once); the pause ends early when the network comes back (a receiver's own
+// wait still holds) or at once when a new alarm is queued. An answer longer
+// than AlertAnswer::MaxAnswerBytes is cut off and counts as a failure. An answer
 // that says the settings are wrong (any other 4xx, a refused mail login)
 // drops that alert and is told once. Everything runs on the owner's event
 // loop; e-mail runs on a worker thread that only hands back its answer.
@@ -17,6 +21,7 @@
 #include "alerts/AlertPhoto.h"
 #include "alerts/AlertQueue.h"
 #include "alerts/AlertRequest.h"
+#include "alerts/RatePace.h"
 
 #include <QNetworkAccessManager>
 #include <QObject>
@@ -36,6 +41,7 @@ public:
         int deadlineMs = 30000; // the whole request, however it trickles
         int firstRetryMs = 2000;
         int maxRetryMs = 5 * 60 * 1000;
+        int maxPauseMs = 10 * 60 * 1000; // the longest wait a receiver may ask for
         int capacity = AlertQueue::DefaultCapacity;
         QString caFile; // certificates the mail server may use beside the system's
         // Reads and shrinks a photo; runs on a worker thread.
@@ -97,6 +103,8 @@ private:
     void send(const AlertConfig &config, const AlertEvent &event, const AlertPhoto::Jpeg &photo,
               const AnswerHandler &handler);
     void post(AlertRequest request, const AnswerHandler &handler);
+    void transmit(AlertRequest request, const AnswerHandler &handler);
+    void endPause();
     void sendNext();
     void sendAlongside();
     void onAnswer(const AlertAnswer &answer);
@@ -123,9 +131,13 @@ private:
         AlertPhoto::Jpeg jpeg;
     } m_photo;
     QTimer m_retry;
+    QTimer m_paced;              // the receiver's rate: the next choice waits for its turn
+    bool m_alarmWaiting = false; // queued since the last alarm went out
     int m_retryMs = 0;
     qint64 m_notBefore = 0; // ms since the epoch, from a Retry-After
     bool m_failing = false;
+    bool m_longPauseTold = false;
+    RatePace m_pace;
     bool m_watchingNetwork = false;
     QString m_lastProblem;
     QString m_lastRefusal;

@@ -1,5 +1,6 @@
 #include "alerts/Heartbeat.h"
 
+#include "alerts/AlertAnswer.h"
 #include "alerts/AlertConfig.h"
 #include "alerts/AlertRequest.h"
 #include "settings/gRegistry.h"
@@ -107,20 +108,24 @@ void Heartbeat::ping(bool retry)
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     m_reply = m_network.get(request);
     QNetworkReply *reply = m_reply;
+    auto tooLarge = std::make_shared<bool>(false);
+    AlertAnswer::CapAnswer(reply, tooLarge);
     connect(reply, &QNetworkReply::finished, this,
-            [this, reply, retry] { onFinished(reply, retry); });
+            [this, reply, retry, tooLarge] { onFinished(reply, retry, *tooLarge); });
 }
 
-void Heartbeat::onFinished(QNetworkReply *reply, bool retry)
+void Heartbeat::onFinished(QNetworkReply *reply, bool retry, bool tooLarge)
 {
     reply->deleteLater();
     if (reply != m_reply)
         return;
     m_reply = nullptr;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool ok = reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
-    const QString answer =
-        status > 0 ? QStringLiteral("the monitor answered %1").arg(status) : reply->errorString();
+    const bool ok =
+        !tooLarge && reply->error() == QNetworkReply::NoError && status >= 200 && status < 300;
+    const QString answer = tooLarge     ? AlertAnswer::TooLargeText()
+                           : status > 0 ? QStringLiteral("the monitor answered %1").arg(status)
+                                        : reply->errorString();
     const bool retryComing = !ok && !retry && m_interval.isActive();
     if (retryComing)
         m_retry.start(m_options.retryMs);
@@ -140,5 +145,6 @@ void Heartbeat::tellFailure(const QString &url, const QString &answer)
     const QString where = AlertRequest::DisplayUrl(url);
     QString why = answer;
     why.replace(url.trimmed(), where);
+    why = AlertRequest::ShortenUrls(why);
     Q_EMIT failed(QStringLiteral("Heartbeat to %1 failed: %2").arg(where, why));
 }

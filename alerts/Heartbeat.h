@@ -3,9 +3,10 @@
 // Healthchecks check or an Uptime Kuma push monitor) at arming and then
 // every interval. When the pings stop, the monitor raises its own alarm,
 // which covers power-off, theft, a cut network and a killed program alike.
-// A failed ping is tried once more; pings are never queued (a late ping
-// would only hide the gap the monitor is there to see). A ping that fails
-// its retry too is told once, not again until a ping goes through.
+// A failed ping (also one whose answer passes AlertAnswer::MaxAnswerBytes)
+// is tried once more; pings are never queued (a late ping would only hide
+// the gap the monitor is there to see). A ping that fails its retry too is
+// told once, not again until a ping goes through.
 //
 // Kept in the store beside the alerts: "Heartbeat URL" and
 // "Heartbeat Minutes" (1..1440, default 5).
@@ -29,6 +30,7 @@ struct HeartbeatConfig
     int minutes = DefaultMinutes;
 
     bool enabled() const { return !url.trimmed().isEmpty(); }
+    bool operator==(const HeartbeatConfig &) const = default;
     // Empty when url can be pinged; otherwise why not.
     static QString UrlProblem(const QString &url);
 
@@ -68,7 +70,7 @@ Q_SIGNALS:
 
 private:
     void ping(bool retry);
-    void onFinished(QNetworkReply *reply, bool retry);
+    void onFinished(QNetworkReply *reply, bool retry, bool tooLarge);
     void tellFailure(const QString &url, const QString &answer);
 
     ConfigSource m_config;

@@ -9,6 +9,9 @@
 #include <QRegularExpression>
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
+#include <netdb.h>
+#include <pwd.h>
+#include <unistd.h>
 
 namespace {
 bool IsLoopback(const QString &host)
@@ -77,8 +80,26 @@ int Progress(void *cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
     return static_cast<std::atomic_bool *>(cancel)->load() ? 1 : 0;
 }
 
+// libcurl's own texts ("MAIL failed: 504") drop the server's reason: the
+// last refusal (4xx, 5xx) the server sent keeps it (its "221 Bye" follows).
+int KeepServerLine(CURL *, curl_infotype type, char *data, size_t size, void *lastLine)
+{
+    if (type != CURLINFO_HEADER_IN || size == 0 || (data[0] != '4' && data[0] != '5'))
+        return 0;
+    QByteArray line(data, qsizetype(std::min<size_t>(size, 300)));
+    line = line.trimmed();
+    for (char &c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    if (!line.isEmpty())
+        *static_cast<QByteArray *>(lastLine) = line;
+    return 0;
+}
+
+QString g_fullHostNameForTests;
+
 AlertAnswer Verdict(const CurlLibrary &curl, CURLcode code, long smtpCode, const char *error,
-                    int deadlineMs)
+                    const QByteArray &serverLine, int deadlineMs)
 {
     AlertAnswer answer;
     answer.status = static_cast<int>(smtpCode);
@@ -92,9 +113,13 @@ AlertAnswer Verdict(const CurlLibrary &curl, CURLcode code, long smtpCode, const
         return answer;
     }
     const QString detail = QString::fromUtf8(*error ? error : curl.easyStrerror(code));
-    answer.text = smtpCode > 0
-                      ? QStringLiteral("the mail server answered %1 (%2)").arg(smtpCode).arg(detail)
-                      : detail;
+    if (smtpCode > 0 && serverLine.startsWith(QByteArray::number(smtpCode)))
+        answer.text = QStringLiteral("the mail server answered ") + QString::fromUtf8(serverLine);
+    else
+        answer.text =
+            smtpCode > 0
+                ? QStringLiteral("the mail server answered %1 (%2)").arg(smtpCode).arg(detail)
+                : detail;
     // A refused login or a permanent (5xx) answer will not change by itself;
     // a 4xx answer from a mail server means "try later".
     if (code == CURLE_LOGIN_DENIED || (smtpCode >= 500 && smtpCode < 600))
@@ -109,9 +134,6 @@ AlertAnswer Exchange(const QByteArray &url, bool tlsRequired, const AlertConfig 
     QList<QByteArray> recipients;
     for (const QString &to : MailSender::Recipients(config))
         recipients << "<" + to.toUtf8() + ">";
-    const QByteArray from = "<" + Address(MailSender::Sender(config, event)).toUtf8() + ">";
-    // Here on the worker thread, as it may read a photo.
-    QByteArray message = MailSender::Compose(config, event, QDateTime::currentDateTime());
     QString problem;
     const CurlLibrary *library = CurlLibrary::Get(&problem);
     if (!library) {
@@ -119,10 +141,19 @@ AlertAnswer Exchange(const QByteArray &url, bool tlsRequired, const AlertConfig 
         answer.text = problem;
         return answer;
     }
+    const QString sender = MailSender::Sender(config);
+    if (sender.isEmpty()) {
+        AlertAnswer answer; // kept: From may be set meanwhile
+        answer.text = MailSender::NoSenderText(event.host);
+        return answer;
+    }
+    const QByteArray from = "<" + Address(sender).toUtf8() + ">";
+    // Here on the worker thread, as it may read a photo.
+    QByteArray message = MailSender::Compose(config, event, QDateTime::currentDateTime());
     const CurlLibrary &lib = *library;
     CURL *curl = lib.easyInit();
     if (!curl)
-        return Verdict(lib, CURLE_FAILED_INIT, 0, "", settings.deadlineMs);
+        return Verdict(lib, CURLE_FAILED_INIT, 0, "", {}, settings.deadlineMs);
     char error[CURL_ERROR_SIZE] = {};
     curl_slist *rcpt = nullptr;
     for (const QByteArray &to : recipients)
@@ -133,6 +164,10 @@ AlertAnswer Exchange(const QByteArray &url, bool tlsRequired, const AlertConfig 
     const QByteArray caFile = settings.caFile.toLocal8Bit();
     lib.easySetopt(curl, CURLOPT_URL, url.constData());
     lib.easySetopt(curl, CURLOPT_ERRORBUFFER, error);
+    QByteArray serverLine;
+    lib.easySetopt(curl, CURLOPT_DEBUGFUNCTION, KeepServerLine);
+    lib.easySetopt(curl, CURLOPT_DEBUGDATA, &serverLine);
+    lib.easySetopt(curl, CURLOPT_VERBOSE, 1L);
     lib.easySetopt(curl, CURLOPT_NOSIGNAL, 1L);
     lib.easySetopt(curl, CURLOPT_USE_SSL,
                    static_cast<long>(tlsRequired ? CURLUSESSL_ALL : CURLUSESSL_TRY));
@@ -157,7 +192,7 @@ AlertAnswer Exchange(const QByteArray &url, bool tlsRequired, const AlertConfig 
     lib.easyGetinfo(curl, CURLINFO_RESPONSE_CODE, &smtpCode);
     lib.slistFreeAll(rcpt);
     lib.easyCleanup(curl);
-    return Verdict(lib, code, smtpCode, error, settings.deadlineMs);
+    return Verdict(lib, code, smtpCode, error, serverLine, settings.deadlineMs);
 }
 } // namespace
 
@@ -167,10 +202,59 @@ QStringList MailSender::Recipients(const AlertConfig &config)
     return config.to.split(separators, Qt::SkipEmptyParts);
 }
 
-QString MailSender::Sender(const AlertConfig &config, const AlertEvent &event)
+QString MailSender::Sender(const AlertConfig &config)
 {
-    return config.from.trimmed().isEmpty() ? QStringLiteral("tarvo2@") + event.host
-                                           : config.from.trimmed();
+    if (!config.from.trimmed().isEmpty())
+        return config.from.trimmed();
+    QString login = qEnvironmentVariable("USER");
+    char buffer[4096];
+    passwd entry{};
+    passwd *found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found)
+        login = QString::fromLocal8Bit(found->pw_name);
+    return DefaultSender(login, FullHostName());
+}
+
+QString MailSender::DefaultSender(const QString &login, const QString &fullHostName)
+{
+    const QString host = fullHostName.trimmed();
+    if (login.trimmed().isEmpty() || !host.contains(QLatin1Char('.')) ||
+        host.endsWith(QLatin1Char('.')))
+        return {};
+    return login.trimmed() + QLatin1Char('@') + host;
+}
+
+void MailSender::SetFullHostNameForTests(const QString &name)
+{
+    g_fullHostNameForTests = name;
+}
+
+QString MailSender::FullHostName()
+{
+    if (!g_fullHostNameForTests.isEmpty())
+        return g_fullHostNameForTests;
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return {};
+    if (strchr(name, '.'))
+        return QString::fromLocal8Bit(name);
+    addrinfo hints{};
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo *found = nullptr;
+    QString full = QString::fromLocal8Bit(name);
+    if (getaddrinfo(name, nullptr, &hints, &found) == 0 && found) {
+        if (found->ai_canonname)
+            full = QString::fromLocal8Bit(found->ai_canonname);
+        freeaddrinfo(found);
+    }
+    return full;
+}
+
+QString MailSender::NoSenderText(const QString &hostName)
+{
+    return QStringLiteral("the sender (From) is missing: this computer's name %1 has no domain, "
+                          "so it makes no address a mail server takes")
+        .arg(hostName);
 }
 
 QString MailSender::Problem(const AlertConfig &config)
@@ -208,7 +292,7 @@ QByteArray MailSender::Compose(const AlertConfig &config, const AlertEvent &even
     const QStringList to = Recipients(config);
     QByteArray out;
     out += "Date: " + now.toString(Qt::RFC2822Date).toLatin1();
-    out += "\r\nFrom: " + MailboxHeader(Sender(config, event));
+    out += "\r\nFrom: " + MailboxHeader(Sender(config));
     out += "\r\nTo: " + HeaderWord(to.join(QStringLiteral(", ")));
     out += "\r\nSubject: " + HeaderWord(event.title() + QStringLiteral(": ") + event.event);
     out += "\r\nMessage-ID: <" + id + ".tarvo2@" + QUrl::toAce(event.host) + ">";

@@ -35,6 +35,15 @@ public:
     // second part when it can be read; when not, the body says so.
     static QByteArray Compose(const AlertConfig &config, const AlertEvent &event,
                               const QDateTime &now);
-    static QString Sender(const AlertConfig &config, const AlertEvent &event);
+    // From, else the login at this computer's fully qualified name; empty
+    // when From is empty and the name has no domain (strict servers refuse
+    // a sender without one). May ask the resolver: not on the UI thread.
+    static QString Sender(const AlertConfig &config);
+    static QString DefaultSender(const QString &login, const QString &fullHostName);
+    // This computer's name with its domain as the resolver knows it.
+    static QString FullHostName();
+    // Tests pretend to be a computer of this name.
+    static void SetFullHostNameForTests(const QString &name);
+    static QString NoSenderText(const QString &hostName);
     static QStringList Recipients(const AlertConfig &config);
 };

@@ -20,11 +20,16 @@ void ReportFeed::lineWritten(const QString &message, const QString &line)
     if (m_attachmentOf)
         event.attachment = m_attachmentOf(message);
     if (!m_comingAlarm.isNull() && message == m_comingAlarm) {
-        event.alarm = true;
+        event.alarm = !IsSimulated(message);
         m_comingAlarm.clear();
     }
     // An accepted alarm goes out whatever the switch says by then.
     take(event, event.alarm || (m_armed && m_armed(message)));
+}
+
+bool ReportFeed::IsSimulated(const QString &message)
+{
+    return message == QLatin1String("Alarm simulated");
 }
 
 void ReportFeed::alarmAccepted(const QString &message)
@@ -37,6 +42,8 @@ void ReportFeed::alarmRaised(const QString &message)
     if (m_comingAlarm.isNull() || m_comingAlarm != message)
         return; // its line came and was kept as an alarm
     m_comingAlarm = QString();
+    if (IsSimulated(message))
+        return; // a repeat of a plain line, which the report dropped
     AlertEvent event;
     event.host = AlertEvent::HostName();
     event.event = message;

@@ -6,7 +6,9 @@
 // reaches the report file, so a kill in between loses no alert. The alarm
 // rules announce an accepted trigger before its line, so the line is kept as
 // an alarm at once; an alarm whose line the report dropped as a repeat is
-// kept all the same. The journal's signal waits for the event loop.
+// kept all the same. A simulated alarm (made by the program itself as a
+// deterrent) is a plain line: it must not page the owner. The journal's
+// signal waits for the event loop.
 
 #include "alerts/AlertEvent.h"
 
@@ -33,6 +35,8 @@ public:
     // For AlarmControl::alarmRaised: an alarm whose line was dropped as a
     // repeat goes out without it.
     void alarmRaised(const QString &message);
+    // The alarm the simulation raises.
+    static bool IsSimulated(const QString &message);
     // Set by the owner of the files; asked for every line written.
     void setAttachmentOf(AttachmentOf attachmentOf) { m_attachmentOf = std::move(attachmentOf); }
     // Hands on what is held now (also done by the event loop).

@@ -124,12 +124,17 @@ TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), 
     m_form->addRow(lblKindHelp);
     edtUrl = addField("edtUrl", QStringLiteral("&URL:"), stored.url);
     edtUrl->setMinimumWidth(320);
+    lblUrlScheme =
+        new QLabel(QStringLiteral("An address without http:// or https:// is taken as https://."));
+    lblUrlScheme->setObjectName(QStringLiteral("lblUrlScheme"));
+    lblUrlScheme->setWordWrap(true);
+    m_form->addRow(QString(), lblUrlScheme);
     edtToken = addField("edtToken", QStringLiteral("&Token:"), stored.token);
     edtToken->setEchoMode(QLineEdit::PasswordEchoOnEdit);
     edtTo = addField("edtTo", QStringLiteral("T&o:"), stored.to);
     edtUser = addField("edtUser", QStringLiteral("U&ser:"), stored.user);
     edtFrom = addField("edtFrom", QStringLiteral("&From:"), stored.from);
-    edtFrom->setPlaceholderText(QStringLiteral("tarvo2@") + AlertEvent::HostName());
+    edtFrom->setPlaceholderText(QStringLiteral("your login @ this computer's full name"));
 
     btnSendTest = new QPushButton(QStringLiteral("&Send test alert"));
     btnSendTest->setObjectName(QStringLiteral("btnSendTest"));
@@ -189,6 +194,7 @@ void TfrmAlerts::showKind()
     const KindLook look = LookOf(kind);
     lblKindHelp->setText(look.help);
     edtUrl->setPlaceholderText(look.urlHint);
+    m_form->setRowVisible(lblUrlScheme, kind != Kind::Email);
     m_form->setRowVisible(edtToken, look.token);
     m_form->setRowVisible(edtTo, look.to);
     m_form->setRowVisible(edtUser, look.user);

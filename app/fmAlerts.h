@@ -31,6 +31,7 @@ public:
     QComboBox *cmbKind = nullptr;
     QLabel *lblKindHelp = nullptr;
     QLineEdit *edtUrl = nullptr;
+    QLabel *lblUrlScheme = nullptr; // under the URL: how one without a scheme is read
     QLineEdit *edtToken = nullptr;
     QLineEdit *edtTo = nullptr;
     QLineEdit *edtUser = nullptr;

@@ -8,9 +8,11 @@ one JSON line in LOG (method, path, headers, body, its size, whether it is a
 JPEG, the status and the answer it gave).
 How it answers is read from MODE_FILE at each request: a status such as
 "200", "500", "401", "301" (with a Location), "429:SECONDS" (with that
-Retry-After), "silent" (accept, never answer), "trickle" (answer 200, then
-one byte of the body every second), "slow:MS" (answer 200 after MS ms) or "kind:NAME" (answer as that service
-would: see receivers.py).
+Retry-After), "429json:BODY" (429 with that body, as Telegram and Matrix tell
+their wait), "silent" (accept, never answer), "trickle" (answer 200, then
+one byte of the body every second), "endless" (answer 200 with a chunked
+body that never ends), "slow:MS" (answer 200 after MS ms) or "kind:NAME"
+(answer as that service would: see receivers.py).
 """
 import json
 import sys
@@ -44,8 +46,10 @@ class Handler(BaseHTTPRequestHandler):
                                               dict(self.headers.items()), body, raw)
         elif m.startswith("slow:"):
             status, answer = 200, None
+        elif m.startswith("429json:"):
+            status, answer = 429, m[8:]
         else:
-            status, answer = (0 if m in ("silent", "trickle") else int(m.split(":")[0])), None
+            status = 0 if m in ("silent", "trickle", "endless") else int(m.split(":")[0])
             answer = {"id": "test", "status": status}
         if status in (301, 302, 307, 308):
             headers["Location"] = "/elsewhere"
@@ -71,6 +75,16 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.flush()
                 time.sleep(1)
             return
+        if m == "endless":
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            chunk = b"x" * 65536
+            try:
+                while True:
+                    self.wfile.write(b"%x\r\n%s\r\n" % (len(chunk), chunk))
+            except OSError:  # the client gave up
+                return
         data = b"" if answer is None else (
             answer if isinstance(answer, str) else json.dumps(answer)).encode()
         self.send_response(status)

@@ -3,6 +3,7 @@
 
 Usage: smtp_server.py PORT LOG MODE [CERT KEY [USER:PASSWORD]]
 
+A sender without a domain is refused (504) as strict servers do.
 MODE "plain" speaks plain SMTP; "starttls" offers STARTTLS and refuses mail
 before it; "smtps" speaks TLS from the first byte. With USER:PASSWORD it
 requires a login (over TLS only) and refuses a wrong one with 535. Every
@@ -28,6 +29,14 @@ login = sys.argv[6].split(":", 1) if len(sys.argv) > 6 else None
 
 
 class Handler:
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        # As strict servers do (Postfix's reject_non_fqdn_sender).
+        if "." not in address.rpartition("@")[2]:
+            return "504 5.5.2 <%s>: Sender address rejected: need fully-qualified address" % address
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
+
     async def handle_DATA(self, server, session, envelope):
         message = email.message_from_bytes(envelope.content)
         subject = str(email.header.make_header(email.header.decode_header(message["Subject"])))

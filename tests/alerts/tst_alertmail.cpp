@@ -6,6 +6,7 @@
 #include "MailServer.h"
 #include "TestPhoto.h"
 #include "alerts/AlertSender.h"
+#include "alerts/MailSender.h"
 #include "common/TestMain.h"
 
 #include <QFile>
@@ -37,6 +38,11 @@ class TestAlertMail : public QObject
     static AlertEvent Alarm() { return DeskEvent(QStringLiteral("Mouse detected"), true); }
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        MailSender::SetFullHostNameForTests(QStringLiteral("desk-7.example.org"));
+    }
+
     // First: libcurl is not in the process until a mail goes out.
     void libraryLoadsWithTheFirstMail()
     {
@@ -107,7 +113,9 @@ private Q_SLOTS:
         QCOMPARE(messages.size(), 2);
         const QJsonObject mail = messages.first();
         QCOMPARE(mail.value(QStringLiteral("tls")).toBool(), mode != MailServer::Mode::Plain);
-        QCOMPARE(mail.value(QStringLiteral("from")).toString(), QStringLiteral("tarvo2@desk-7"));
+        // The login at the computer's full name.
+        QVERIFY(mail.value(QStringLiteral("from")).toString().endsWith(u"@desk-7.example.org"));
+        QCOMPARE(mail.value(QStringLiteral("from")).toString(), MailSender::Sender(config));
         QCOMPARE(
             mail.value(QStringLiteral("to")).toVariant().toStringList(),
             (QStringList{QStringLiteral("owner@example.org"), QStringLiteral("desk@example.org")}));
@@ -179,6 +187,22 @@ private Q_SLOTS:
         QCOMPARE(server.messages().size(), 1);
         QCOMPARE(server.messages().first().value(QStringLiteral("header_from")).toString(),
                  config.from);
+        // The server's own reason, not libcurl's "MAIL failed: 504".
+        config.from = QStringLiteral("alarm@desk-7");
+        sender.sendTest(config, Alarm());
+        QTRY_COMPARE_WITH_TIMEOUT(tested.size(), 3, 20000);
+        QVERIFY2(tested.last().at(1).toString().contains(
+                     QStringLiteral("answered 504 5.5.2 <alarm@desk-7>: Sender address rejected")),
+                 qPrintable(tested.last().at(1).toString()));
+        // No From and a computer name without a domain: no address to make.
+        config.from.clear();
+        MailSender::SetFullHostNameForTests(QStringLiteral("desk-7"));
+        sender.sendTest(config, Alarm());
+        QTRY_COMPARE_WITH_TIMEOUT(tested.size(), 4, 20000);
+        MailSender::SetFullHostNameForTests(QStringLiteral("desk-7.example.org"));
+        QVERIFY2(tested.last().at(1).toString().contains(QStringLiteral("(From) is missing")),
+                 qPrintable(tested.last().at(1).toString()));
+        QCOMPARE(server.messages().size(), 1);
     }
 };
 
