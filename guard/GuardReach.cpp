@@ -51,6 +51,21 @@ void Guard::wireReach()
     connect(&reach.feed, &ReportFeed::line, this, [](const AlertEvent &event, bool) {
         Journal::Write(event.event, event.line, event.alarm);
     });
+    // Settings edited on disk while armed with a PIN wait for the disarming,
+    // and the owner hears of the edit where the alerts still go.
+    connect(&reach.hold, &AlertSettingsHold::changedOutside, this, [this](const QString &text) {
+        m_report.AddToReport(text);
+        m_reach->notifications.failure(text);
+    });
+    connect(&reach.hold, &AlertSettingsHold::takenAfterHold, this, [this] {
+        m_reach->sender.retryNow();
+        m_reach->heartbeat.reload();
+    });
+    connect(m_alarm.get(), &AlarmControl::armStateChanged, this,
+            [this](AlarmControl::ArmState state) {
+                m_reach->hold.setHeld(state != AlarmControl::ArmState::Disarmed &&
+                                      m_protection->pinEnabled());
+            });
     connect(&reach.sender, &AlertSender::failed, this, [this](const QString &text) {
         m_report.AddToReport(text);
         m_reach->notifications.failure(text);

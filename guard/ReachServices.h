@@ -4,6 +4,7 @@
 // GuardReach.cpp), the heartbeat, the armed marker and the stop notices.
 
 #include "alerts/AlertSender.h"
+#include "alerts/AlertSettingsHold.h"
 #include "alerts/ArmedMarker.h"
 #include "alerts/Heartbeat.h"
 #include "alerts/ReportFeed.h"
@@ -16,15 +17,17 @@
 struct ReachServices
 {
     ReachServices(const QString &settingsFile, ReportFeed::ArmedTest armed)
-        : sender(AlertQueue::DefaultPath(settingsFile), [] { return AlertConfig::Load(); }),
+        : sender(AlertQueue::DefaultPath(settingsFile), [this] { return hold.alerts(); }),
           feed(std::move(armed), [this](const AlertEvent &event) { sender.enqueue(event); }),
-          heartbeat([] { return HeartbeatConfig::Load(); }),
+          heartbeat([this] { return hold.heartbeat(); }),
           marker(ArmedMarker::DefaultPath(settingsFile))
     {
     }
 
     static constexpr int StopNoticeBoundMs = 3000;
 
+    // Armed with a PIN, the alert settings in force are those of the arming.
+    AlertSettingsHold hold;
     TrayIcon tray;
     Notifications notifications;
     AlertSender sender;
