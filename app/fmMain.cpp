@@ -4,6 +4,7 @@
 
 #include "app/Glyphs.h"
 #include "app/LedShape.h"
+#include "app/OwnKeyWatch.h"
 #include "app/dlgCalibrate.h"
 #include "app/fmAlerts.h"
 #include "app/fmEvidence.h"
@@ -28,39 +29,6 @@
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
-
-namespace {
-// A room that was too loud stays reported this long after its last run,
-// so that the line does not flicker with every quiet block.
-constexpr int RoomWarningMilliseconds = 10000;
-
-// Keys typed into a notice are not the owner's: a notice can come up while
-// armed, and whoever answers it is at the desk.
-bool KeysAreOwners(const QWidget *window)
-{
-    return window && !TfrmMain::isNotice(window->window());
-}
-
-// Tells the activity monitor about every key that reaches one of our
-// windows, so that our own keys are never taken for someone else's.
-class OwnKeyWatch : public QObject
-{
-public:
-    OwnKeyWatch(ActivityMonitor &monitor, QObject *parent) : QObject(parent), m_monitor(&monitor) {}
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if ((event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) &&
-            watched->isWidgetType() && m_monitor && KeysAreOwners(static_cast<QWidget *>(watched)))
-            m_monitor->NoteOwnKey();
-        return false;
-    }
-
-private:
-    QPointer<ActivityMonitor> m_monitor; // the guard's, which may go first
-};
-} // namespace
 
 TfrmMain::TfrmMain(const QString &workingDirectory, QWidget *parent)
     : QMainWindow(parent),
@@ -100,8 +68,7 @@ void TfrmMain::build()
     m_sounds = std::make_unique<SoundLibrary>(chklbSounds, m_guard.checkedSounds(),
                                               m_guard.workingDirectory(), std::move(audioControl),
                                               this);
-    m_guard.activity().setFocusSource([] { return KeysAreOwners(QApplication::activeWindow()); });
-    qApp->installEventFilter(new OwnKeyWatch(m_guard.activity(), this));
+    WatchOwnKeys(m_guard.activity(), this);
 
     connectHandlers();
     connectGuard();
@@ -220,10 +187,6 @@ void TfrmMain::connectGuard()
     });
     connect(guard, &Guard::detectionGaugeChanged, ggDetection, &QProgressBar::setValue);
     connect(guard, &Guard::durationGaugeChanged, ggDuration, &QProgressBar::setValue);
-    connect(&guard->microphone(), &MicrophoneMonitor::levelReceived, this,
-            &TfrmMain::CheckRoomLevel);
-    connect(&guard->microphone(), &MicrophoneMonitor::recordingStopped, lblRoomTooLoud,
-            &QWidget::hide);
     connect(guard, &Guard::switchesChanged, this, [this] {
         DrawMicDetectBtnState();
         DrawMouDetectBtnState();
@@ -239,8 +202,6 @@ void TfrmMain::connectGuard()
     });
     connect(&guard->alarm(), &AlarmControl::armStateChanged, this,
             [this](AlarmControl::ArmState state) {
-                if (state != AlarmControl::ArmState::Disarmed)
-                    lblRoomTooLoud->hide();
                 applyProtectionState();
                 DrawActivateBtnState();
                 KeyState();
@@ -531,24 +492,7 @@ void TfrmMain::mnuResetSettingToDefaultClick()
     }
 }
 
-// ---------------------------------------------------------------- room and calibration
-
-void TfrmMain::CheckRoomLevel()
-{
-    AlarmControl &alarm = m_guard.alarm();
-    if (alarm.armState() != AlarmControl::ArmState::Disarmed ||
-        !alarm.isOn(AlarmControl::Switch::Microphone))
-        return;
-    const int length = trkMicTriggerDuration->value();
-    const int count = m_guard.microphone().count();
-    if (count > length || (length == 0 && count > 0)) {
-        m_roomTooLoud.start();
-        lblRoomTooLoud->show();
-    } else if (lblRoomTooLoud->isVisible() &&
-               (!m_roomTooLoud.isValid() || m_roomTooLoud.elapsed() > RoomWarningMilliseconds)) {
-        lblRoomTooLoud->hide();
-    }
-}
+// ---------------------------------------------------------------- calibration
 
 void TfrmMain::mnuCalibrateMicrophoneClick()
 {

@@ -141,7 +141,6 @@ private:
     void ActSimToggleExecute();
     void cmbRecSourceChange();
     void speakerTest(int speakerCode);
-    void CheckRoomLevel();
     void mnuCalibrateMicrophoneClick();
     void FormClose();
 
@@ -192,7 +191,6 @@ private:
     BackgroundPortal *m_backgroundPortal = nullptr;
     bool m_exitRequested = false;
     bool m_minimisedTold = false;
-    QElapsedTimer m_roomTooLoud;
 
 public:
     // Controls, named as in the rest of the program.

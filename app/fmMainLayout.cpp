@@ -6,6 +6,7 @@
 #include "app/ClampSpinBox.h"
 #include "app/Glyphs.h"
 #include "app/LedShape.h"
+#include "app/RoomLevelWarning.h"
 #include "detect/InputGain.h"
 #include "info/Links.h"
 #include "info/fmAbout.h"
@@ -539,16 +540,7 @@ void TfrmMain::buildDetectorExtras()
                                      QStringLiteral("Network Detection"), btnNetDetect,
                                      shpLedNetDetection);
 
-    lblRoomTooLoud = new QLabel(QStringLiteral(
-        "The room is already as loud as the trigger volume: armed now, the alarm would go off "
-        "by itself."));
-    lblRoomTooLoud->setObjectName(QStringLiteral("lblRoomTooLoud"));
-    lblRoomTooLoud->setWordWrap(true);
-    QFont font = lblRoomTooLoud->font();
-    font.setPointSizeF(7);
-    lblRoomTooLoud->setFont(font);
-    lblRoomTooLoud->setContentsMargins(4, 0, 16, 0);
-    lblRoomTooLoud->hide();
+    lblRoomTooLoud = new RoomLevelWarning(m_guard);
     if (QWidget *panel = shpLedMicDetection->parentWidget(); panel && panel->layout())
         panel->layout()->addWidget(lblRoomTooLoud);
 }
