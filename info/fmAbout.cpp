@@ -1,5 +1,6 @@
 #include "info/fmAbout.h"
 
+#include "desktop/FocusRing.h"
 #include "info/ClickLabel.h"
 #include "info/InfoLook.h"
 #include "info/Links.h"
@@ -153,6 +154,7 @@ TfrmAbout::TfrmAbout(QWidget *parent)
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setFixedHeight(21);
     btnCancel->setAutoDefault(false);
+    AddFocusRing(btnCancel);
     bottom->layout()->addWidget(btnCancel);
     root->addWidget(bottom);
 

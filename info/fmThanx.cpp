@@ -1,5 +1,6 @@
 #include "info/fmThanx.h"
 
+#include "desktop/FocusRing.h"
 #include "info/InfoLook.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
@@ -67,6 +68,7 @@ TfrmThanx::TfrmThanx(const QString &key, const QString &valueName, const QString
     m_btnOK->setObjectName(QStringLiteral("btnOK"));
     m_btnOK->setFixedHeight(21);
     m_btnOK->setDefault(true);
+    AddFocusRing(m_btnOK);
     bottom->layout()->addWidget(m_btnOK);
     root->addWidget(bottom);
 
