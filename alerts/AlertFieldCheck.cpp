@@ -47,7 +47,7 @@ QString TokenProblem(Kind kind, const QString &token)
     }
     if (kind != Kind::Email && token.contains(QRegularExpression(QStringLiteral("\\s"))))
         return QStringLiteral("the token holds a space");
-    if (kind == Kind::Telegram && !Matches(token, "[0-9]{3,}:[A-Za-z0-9_-]{20,}"))
+    if (kind == Kind::Telegram && !Matches(token, "[0-9]+:[A-Za-z0-9_-]+"))
         return QStringLiteral("a bot token is digits, a colon and the key (123456:ABC-…)");
     if (kind == Kind::Pushover && !Matches(token, "[A-Za-z0-9]{30}"))
         return QStringLiteral("an application token is 30 letters and digits");

@@ -153,7 +153,23 @@ void GiveWindowMnemonics(QWidget *window, QSet<QChar> reserved)
         QAction *action = tool->defaultAction();
         if (!action->shortcut().isEmpty())
             continue;
-        const QChar letter = MnemonicOf(WithMnemonic(action->iconText(), taken));
+        QString name = action->iconText();
+        if (name.isEmpty())
+            name = !tool->accessibleName().isEmpty() ? tool->accessibleName() : tool->toolTip();
+        if (name.isEmpty()) { // "ActMicDetectToggle": "Mic Detect"
+            name = action->objectName().remove(QRegularExpression(QStringLiteral("^Act|Toggle$")));
+            name.replace(QRegularExpression(QStringLiteral("([a-z])([A-Z])")),
+                         QStringLiteral("\\1 \\2"));
+        }
+        QChar letter = MnemonicOf(WithMnemonic(name, taken));
+        // Not shown anyway, so when the name's letters are all taken any
+        // free one will do.
+        for (char c = 'a'; letter.isNull() && c <= 'z'; ++c) {
+            if (!taken.contains(QLatin1Char(c))) {
+                letter = QLatin1Char(c);
+                taken.insert(letter);
+            }
+        }
         if (letter.isNull())
             continue;
         action->setShortcut(QKeySequence(QStringLiteral("Alt+") + letter.toUpper()));

@@ -247,6 +247,8 @@ void TfrmAlerts::showKind()
     if (auto *label = qobject_cast<QLabel *>(m_form->labelForField(edtToken)))
         label->setText(kind == Kind::Email ? QStringLiteral("&Password:")
                                            : QStringLiteral("&Token:"));
+    edtToken->setAccessibleName(kind == Kind::Email ? QStringLiteral("Password")
+                                                    : QStringLiteral("Token"));
     edtToken->setPlaceholderText(
         kind == Kind::Ntfy || kind == Kind::Webhook ? QStringLiteral("optional") : QString());
     edtUser->setPlaceholderText(kind == Kind::Email ? QStringLiteral("login")

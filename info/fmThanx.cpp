@@ -6,6 +6,7 @@
 #include "settings/gRegistry.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -66,7 +67,9 @@ TfrmThanx::TfrmThanx(const QString &key, const QString &valueName, const QString
     QFrame *bottom = MakeBar(this, QStringLiteral("Panel2"));
     m_btnOK = new QPushButton(QStringLiteral("OK"), bottom);
     m_btnOK->setObjectName(QStringLiteral("btnOK"));
-    m_btnOK->setFixedHeight(21);
+    const int buttonHeight = std::max(21, m_btnOK->fontMetrics().height() + 6);
+    m_btnOK->setFixedHeight(buttonHeight);
+    bottom->setFixedHeight(std::max(bottom->height(), buttonHeight + 4));
     m_btnOK->setDefault(true);
     AddFocusRing(m_btnOK);
     bottom->layout()->addWidget(m_btnOK);

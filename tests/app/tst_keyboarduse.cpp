@@ -16,6 +16,8 @@
 #include "info/fmAbout.h"
 
 #include <QAccessible>
+#include <QComboBox>
+#include <QDialogButtonBox>
 
 #include <QFormLayout>
 #include <QLabel>
@@ -133,12 +135,18 @@ private Q_SLOTS:
                 continue;
             }
             const QChar letter = mnemonic(caption);
+            // OK and Cancel are also pressed by Enter and Escape.
+            auto *box = qobject_cast<QDialogButtonBox *>(widget->parentWidget());
+            if (letter.isNull() && box && button &&
+                (box->buttonRole(button) == QDialogButtonBox::AcceptRole ||
+                 box->buttonRole(button) == QDialogButtonBox::RejectRole))
+                continue;
             QVERIFY2(!letter.isNull() && !letters.contains(letter),
                      qPrintable(widget->objectName() + QStringLiteral(": ") + caption));
             letters.insert(letter);
             ++checked;
         }
-        QVERIFY(checked >= 2);
+        QVERIFY(checked >= 1);
     }
 
     void everyControlHasAName_data() { windowRows(); }
@@ -158,7 +166,7 @@ private Q_SLOTS:
                                 widget->metaObject()->className()));
             ++checked;
         }
-        QVERIFY(checked >= 2);
+        QVERIFY(checked >= 1);
     }
 
     void focusStandsOutOnTheBars_data()
@@ -173,7 +181,8 @@ private Q_SLOTS:
         const auto dialog = openWindow(window);
         int tried = 0;
         const QStringList unseen =
-            tarvo::test::unseenFocus(dialog ? dialog.get() : m_window.get(), &tried);
+            tarvo::test::unseenFocus(dialog ? static_cast<QWidget *>(dialog.get()) : m_window.get(),
+                                     &tried);
         QVERIFY2(unseen.isEmpty(), qPrintable(unseen.join(QStringLiteral(", "))));
         QVERIFY(tried >= 1);
     }
