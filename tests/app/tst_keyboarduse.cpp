@@ -202,6 +202,7 @@ private Q_SLOTS:
         QFont font = QApplication::font();
         font.setPointSize(points);
         QApplication::setFont(font); // the desktop's font, before the windows open
+        m_window.reset();
         m_window = makeWindow();
         QVERIFY(m_window);
         const auto dialog = openWindow(window);
