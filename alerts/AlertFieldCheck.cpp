@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 #include <QUrl>
+#include <algorithm>
 
 namespace AlertFieldCheck {
 namespace {
@@ -109,9 +110,14 @@ bool isMailAddress(const QString &text)
     return Matches(address, "[^@\\s<>,;\"]+@[^@\\s<>,;\"]+\\.[^@\\s<>,;\".]+");
 }
 
-QString problem(AlertConfig::Kind kind, Field field, const QString &value)
+QString problem(const AlertConfig &config, Field field)
 {
-    const QString text = value.trimmed();
+    const QString *values[] = {&config.url, &config.token, &config.to, &config.user, &config.from};
+    if (std::all_of(std::begin(values), std::end(values),
+                    [](const QString *value) { return value->trimmed().isEmpty(); }))
+        return {}; // alerts off
+    const Kind kind = config.kind;
+    const QString text = values[static_cast<int>(field)]->trimmed();
     switch (field) {
     case Field::Url:
         return UrlProblem(kind, text);
@@ -134,13 +140,8 @@ QString firstProblem(const AlertConfig &config)
     const QString refusal = config.refusal();
     if (!refusal.isEmpty())
         return refusal;
-    const std::pair<Field, const QString *> fields[] = {{Field::Url, &config.url},
-                                                        {Field::Token, &config.token},
-                                                        {Field::To, &config.to},
-                                                        {Field::User, &config.user},
-                                                        {Field::From, &config.from}};
-    for (const auto &[field, value] : fields) {
-        const QString found = problem(config.kind, field, *value);
+    for (const Field field : {Field::Url, Field::Token, Field::To, Field::User, Field::From}) {
+        const QString found = problem(config, field);
         if (!found.isEmpty())
             return found;
     }

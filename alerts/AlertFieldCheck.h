@@ -15,8 +15,9 @@ enum class Field
     From
 };
 
-// Why the value cannot be used in that field for that kind, or empty.
-QString problem(AlertConfig::Kind kind, Field field, const QString &value);
+// Why that field of config cannot be used by its kind, or empty. With
+// every field empty alerts are off, which is no problem.
+QString problem(const AlertConfig &config, Field field);
 // The first problem among the fields the kind uses, or empty.
 QString firstProblem(const AlertConfig &config);
 // "name@host.example" or "Name <name@host.example>".

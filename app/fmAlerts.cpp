@@ -203,10 +203,9 @@ QLineEdit *TfrmAlerts::addField(const char *name, const QString &label, const QS
 
 QString TfrmAlerts::checkField(QLineEdit *field)
 {
-    const Kind kind = AlertConfig::KindFromName(cmbKind->currentText());
     QLabel *label = m_problems.value(field);
     const QString problem = m_form->isRowVisible(field)
-                                ? AlertFieldCheck::problem(kind, m_checks.value(field), field->text())
+                                ? AlertFieldCheck::problem(config(), m_checks.value(field))
                                 : QString(); // a hidden field is not kept
     ShowFieldProblem(label, field, problem);
     growToText();

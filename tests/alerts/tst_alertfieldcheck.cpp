@@ -1,6 +1,6 @@
 // Each receiver field is checked for its service's shape before it is kept:
 // what the service could never take is refused with a word, what it can take
-// passes, and an empty optional field passes.
+// passes, an empty optional field passes, and all empty is alerts off.
 
 #include "common/TestMain.h"
 
@@ -29,7 +29,7 @@ private Q_SLOTS:
         row("no host", "webhook", Field::Url, "https:///hook", "with a host");
         row("ntfy without topic", "ntfy", Field::Url, "https://ntfy.sh/", "names no topic");
         row("ntfy topic", "ntfy", Field::Url, "https://ntfy.sh/desk-42", "");
-        row("url missing", "slack", Field::Url, "", "URL is missing");
+        row("nothing set: alerts off", "slack", Field::Url, "", "");
         row("telegram url optional", "telegram", Field::Url, "", "");
         row("mail url scheme", "email", Field::Url, "https://mail.example.org",
             "smtp:// or smtps://");
@@ -58,8 +58,12 @@ private Q_SLOTS:
         QFETCH(Field, field);
         QFETCH(QString, value);
         QFETCH(QString, problem);
-        const QString found =
-            AlertFieldCheck::problem(AlertConfig::KindFromName(kind), field, value);
+        AlertConfig config; // a URL beside the field checked, so alerts are on
+        config.kind = AlertConfig::KindFromName(kind);
+        config.url = QStringLiteral("https://receiver.example/topic");
+        QString *values[] = {&config.url, &config.token, &config.to, &config.user, &config.from};
+        *values[static_cast<int>(field)] = value;
+        const QString found = AlertFieldCheck::problem(config, field);
         if (problem.isEmpty())
             QVERIFY2(found.isEmpty(), qPrintable(found));
         else
