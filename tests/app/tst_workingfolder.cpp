@@ -126,9 +126,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("GNOME") << "ubuntu:GNOME" << QStringList{"gnome-control-center", "pavucontrol"}
                                << "" << "gnome-control-center sound";
-        QTest::newRow("KDE") << "KDE" << QStringList{"systemsettings"} << ""
+        QTest::newRow("KDE") << "KDE" << QStringList{"systemsettings", "pavucontrol"} << ""
                              << "systemsettings kcm_pulseaudio";
-        QTest::newRow("any desktop") << "XFCE" << QStringList{"gnome-control-center", "pavucontrol"}
+        QTest::newRow("any desktop") << "XFCE" << QStringList{"systemsettings", "pavucontrol"}
                                      << "" << "pavucontrol --tab=3";
         QTest::newRow("by category") << "XFCE" << QStringList{"mixer-x"}
                                      << "Exec=mixer-x --sink %U\nCategories=AudioVideo;Mixer;"
