@@ -112,8 +112,10 @@ QString MissingDisplayReason(const QStringList &arguments, const QByteArray &qpa
                              const QString &runtimeDir)
 {
     const QString wayland = QString::fromLocal8Bit(waylandDisplay);
-    const QString socket = QDir::isAbsolutePath(wayland) ? wayland : runtimeDir + QLatin1Char('/') + wayland;
-    const bool staleWayland = !wayland.isEmpty() && !runtimeDir.isEmpty() && !QFileInfo::exists(socket);
+    const QString socket =
+        QDir::isAbsolutePath(wayland) ? wayland : runtimeDir + QLatin1Char('/') + wayland;
+    const bool staleWayland =
+        !wayland.isEmpty() && !runtimeDir.isEmpty() && !QFileInfo::exists(socket);
     const QString staleNote =
         staleWayland ? QStringLiteral("; WAYLAND_DISPLAY is %1, but no such display runs (%2 is "
                                       "missing): start Tarvo2 from your desktop session, or set "

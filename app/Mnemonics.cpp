@@ -1,14 +1,14 @@
 #include "app/Mnemonics.h"
 
 #include <QAction>
-#include <algorithm>
+#include <QEvent>
 #include <QLabel>
 #include <QMainWindow>
-#include <QMenuBar>
-#include <QToolButton>
-#include <QEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QRegularExpression>
+#include <QToolButton>
+#include <algorithm>
 
 namespace {
 

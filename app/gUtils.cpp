@@ -86,9 +86,11 @@ MixerCommand MixerApplication()
                     exec = line.mid(5);
                 else if (line.startsWith(QLatin1String("Categories=")))
                     mixer = line.mid(11).split(QLatin1Char(';')).contains(QLatin1String("Mixer"));
-                else if (line == QLatin1String("NoDisplay=true") || line == QLatin1String("Hidden=true"))
+                else if (line == QLatin1String("NoDisplay=true") ||
+                         line == QLatin1String("Hidden=true"))
                     hidden = true;
-                else if (line.startsWith(QLatin1Char('[')) && line != QLatin1String("[Desktop Entry]"))
+                else if (line.startsWith(QLatin1Char('[')) &&
+                         line != QLatin1String("[Desktop Entry]"))
                     break; // the actions' own Exec lines are not the application's
             }
             if (!mixer || hidden)

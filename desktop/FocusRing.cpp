@@ -2,10 +2,10 @@
 
 #include <QAbstractButton>
 #include <QColor>
-#include <cmath>
 #include <QEvent>
 #include <QPainter>
 #include <QToolButton>
+#include <cmath>
 
 namespace {
 
@@ -92,6 +92,5 @@ QColor FocusRingColor(const QColor &panel)
 {
     const double ground = Luminance(panel);
     // Contrast against white (1.05 / (L + 0.05)) or black ((L + 0.05) / 0.05).
-    return 1.05 / (ground + 0.05) >= (ground + 0.05) / 0.05 ? QColor(Qt::white)
-                                                            : QColor(Qt::black);
+    return 1.05 / (ground + 0.05) >= (ground + 0.05) / 0.05 ? QColor(Qt::white) : QColor(Qt::black);
 }

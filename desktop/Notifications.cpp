@@ -32,8 +32,8 @@ bool Notifications::notify(const QString &summary, const QString &body, Urgency 
     const QVariantMap hints{
         {QStringLiteral("urgency"), QVariant::fromValue(static_cast<uchar>(urgency))},
         {QStringLiteral("desktop-entry"), DesktopId}};
-    call << QStringLiteral("Tarvo2") << quint32(replaces) << DesktopId << summary << body << QStringList()
-         << hints << qint32(-1);
+    call << QStringLiteral("Tarvo2") << quint32(replaces) << DesktopId << summary << body
+         << QStringList() << hints << qint32(-1);
     // The answer (or the error of a missing service) is not awaited: a
     // notification is a courtesy, never a reason to wait.
     const QDBusPendingCall pending = bus.asyncCall(call);

@@ -6,7 +6,6 @@
 #include "info/Links.h"
 
 #include <QCoreApplication>
-#include <algorithm>
 #include <QFile>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -15,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 
 MemoryStatus ReadMemoryStatus(const QString &meminfoPath)
 {

@@ -6,7 +6,6 @@
 #include "settings/gRegistry.h"
 
 #include <QCoreApplication>
-#include <algorithm>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -16,6 +15,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 TfrmThanx::TfrmThanx(const QString &key, const QString &valueName, const QString &productName,
                      QWidget *parent)

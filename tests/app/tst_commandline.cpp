@@ -36,8 +36,8 @@ private Q_SLOTS:
         QTest::newRow("platform without value") << QStringList{"-platform"} << true << 2 << "";
         QTest::newRow("--arm") << QStringList{"--arm"} << false << 0 << "";
         QTest::newRow("--status --json") << QStringList{"--status", "--json"} << false << 0 << "";
-        QTest::newRow("two requests") << QStringList{"--arm", "--disarm"} << true << 2
-                                      << "one at a time";
+        QTest::newRow("two requests")
+            << QStringList{"--arm", "--disarm"} << true << 2 << "one at a time";
         QTest::newRow("--json alone") << QStringList{"--json"} << true << 2 << "--status";
     }
 
@@ -127,7 +127,8 @@ private Q_SLOTS:
             << "no display: DISPLAY is not set" + stale;
         QTest::newRow("Wayland asked, Wayland gone")
             << QByteArray("wayland") << QByteArray(":0") << QByteArray("wayland-9")
-            << "/nonexistent-run" << "no display for platform 'wayland'" + stale;
+            << "/nonexistent-run"
+            << "no display for platform 'wayland'" + stale;
     }
     void reasonNamesWhatIsMissing()
     {

@@ -158,9 +158,8 @@ private Q_SLOTS:
         QFETCH(QString, window);
         const auto dialog = openWindow(window);
         int tried = 0;
-        const QStringList unseen =
-            tarvo::test::unseenFocus(dialog ? static_cast<QWidget *>(dialog.get()) : m_window.get(),
-                                     &tried);
+        const QStringList unseen = tarvo::test::unseenFocus(
+            dialog ? static_cast<QWidget *>(dialog.get()) : m_window.get(), &tried);
         QVERIFY2(unseen.isEmpty(), qPrintable(unseen.join(QStringLiteral(", "))));
         QVERIFY(tried >= 1);
     }

@@ -124,17 +124,19 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("installed");
         QTest::addColumn<QString>("mixerEntry"); // an application of the Mixer category
         QTest::addColumn<QString>("expected");
-        QTest::newRow("GNOME") << "ubuntu:GNOME" << QStringList{"gnome-control-center", "pavucontrol"}
-                               << "" << "gnome-control-center sound";
+        QTest::newRow("GNOME") << "ubuntu:GNOME"
+                               << QStringList{"gnome-control-center", "pavucontrol"} << ""
+                               << "gnome-control-center sound";
         QTest::newRow("KDE") << "KDE" << QStringList{"systemsettings", "pavucontrol"} << ""
                              << "systemsettings kcm_pulseaudio";
-        QTest::newRow("any desktop") << "XFCE" << QStringList{"systemsettings", "pavucontrol"}
-                                     << "" << "pavucontrol --tab=3";
+        QTest::newRow("any desktop") << "XFCE" << QStringList{"systemsettings", "pavucontrol"} << ""
+                                     << "pavucontrol --tab=3";
         QTest::newRow("by category") << "XFCE" << QStringList{"mixer-x"}
                                      << "Exec=mixer-x --sink %U\nCategories=AudioVideo;Mixer;"
                                      << "mixer-x --sink";
         QTest::newRow("none") << "KDE" << QStringList{"mixer-x"}
-                              << "Exec=mixer-x\nCategories=AudioVideo;Player;" << "";
+                              << "Exec=mixer-x\nCategories=AudioVideo;Player;"
+                              << "";
     }
     void systemMixer()
     {

@@ -7,9 +7,9 @@
 
 #include <QAbstractButton>
 #include <QHash>
-#include <QTest>
 #include <QImage>
 #include <QLabel>
+#include <QTest>
 #include <QWidget>
 
 namespace tarvo::test {
