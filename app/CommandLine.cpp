@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -106,8 +108,20 @@ CommandLineOutcome ParseCommandLine(const QStringList &arguments)
 }
 
 QString MissingDisplayReason(const QStringList &arguments, const QByteArray &qpaPlatform,
-                             const QByteArray &display, const QByteArray &waylandDisplay)
+                             const QByteArray &display, const QByteArray &waylandDisplay,
+                             const QString &runtimeDir)
 {
+    const QString wayland = QString::fromLocal8Bit(waylandDisplay);
+    const QString socket =
+        QDir::isAbsolutePath(wayland) ? wayland : runtimeDir + QLatin1Char('/') + wayland;
+    const bool staleWayland =
+        !wayland.isEmpty() && !runtimeDir.isEmpty() && !QFileInfo::exists(socket);
+    const QString staleNote =
+        staleWayland ? QStringLiteral("; WAYLAND_DISPLAY is %1, but no such display runs (%2 is "
+                                      "missing): start Tarvo2 from your desktop session, or set "
+                                      "WAYLAND_DISPLAY or DISPLAY to a running display")
+                           .arg(wayland, socket)
+                     : QString();
     // The -platform argument wins over QT_QPA_PLATFORM, as in Qt.
     QString platforms = QString::fromLocal8Bit(qpaPlatform);
     for (qsizetype i = 1; i + 1 < arguments.size(); ++i) {
@@ -119,10 +133,12 @@ QString MissingDisplayReason(const QStringList &arguments, const QByteArray &qpa
     if (arguments.contains(QLatin1String("-display")) ||
         arguments.contains(QLatin1String("--display")))
         haveX = true;
-    const bool haveWayland = !waylandDisplay.isEmpty();
+    const bool haveWayland = !waylandDisplay.isEmpty() && !staleWayland;
     if (platforms.isEmpty()) {
         if (haveX || haveWayland)
             return QString();
+        if (staleWayland)
+            return QStringLiteral("no display: DISPLAY is not set") + staleNote;
         return QStringLiteral("no display: neither DISPLAY nor WAYLAND_DISPLAY is set");
     }
     // "wayland;xcb": Qt tries each in turn; one usable is enough.
@@ -142,7 +158,12 @@ QString MissingDisplayReason(const QStringList &arguments, const QByteArray &qpa
         if (!missing.contains(variable))
             missing << variable;
     }
+    if (staleWayland)
+        missing.removeAll(QStringLiteral("WAYLAND_DISPLAY"));
+    if (missing.isEmpty())
+        return QStringLiteral("no display for platform '%1'").arg(platforms) + staleNote;
     return QStringLiteral("no display for platform '%1': %2 %3 not set")
-        .arg(platforms, missing.join(QStringLiteral(" and ")),
-             missing.size() == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+               .arg(platforms, missing.join(QStringLiteral(" and ")),
+                    missing.size() == 1 ? QStringLiteral("is") : QStringLiteral("are")) +
+           staleNote;
 }

@@ -35,6 +35,9 @@ CommandLineOutcome ParseCommandLine(const QStringList &arguments);
 
 // Why no window can be opened with this environment and these arguments
 // (a -platform argument, QT_QPA_PLATFORM, DISPLAY, WAYLAND_DISPLAY); empty
-// when a display, or a platform that needs none, is there.
+// when a display, or a platform that needs none, is there. With
+// runtimeDir (XDG_RUNTIME_DIR), a WAYLAND_DISPLAY whose socket is not there
+// counts as none, and the reason names it and what to do.
 QString MissingDisplayReason(const QStringList &arguments, const QByteArray &qpaPlatform,
-                             const QByteArray &display, const QByteArray &waylandDisplay);
+                             const QByteArray &display, const QByteArray &waylandDisplay,
+                             const QString &runtimeDir = QString());

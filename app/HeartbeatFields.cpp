@@ -1,6 +1,7 @@
 #include "app/HeartbeatFields.h"
 
 #include "alerts/Heartbeat.h"
+#include "app/FieldNames.h"
 
 #include <QFormLayout>
 #include <QLabel>
@@ -26,14 +27,19 @@ HeartbeatFields::HeartbeatFields(QWidget *parent) : QWidget(parent)
     auto *form = new QFormLayout(this);
     form->setContentsMargins(0, 0, 0, 0);
     form->addRow(QStringLiteral("Heartbeat URL:"), edtHeartbeatUrl);
+    lblHeartbeatProblem = MakeProblemLabel(QStringLiteral("lblHeartbeatProblem"));
+    form->addRow(static_cast<QWidget *>(nullptr), lblHeartbeatProblem);
     form->addRow(QStringLiteral("Every:"), spnHeartbeatMinutes);
     form->addRow(hint);
+    connect(edtHeartbeatUrl, &QLineEdit::editingFinished, this, [this] { problem(); });
 }
 
 QString HeartbeatFields::problem() const
 {
     const QString url = edtHeartbeatUrl->text().trimmed();
-    return url.isEmpty() ? QString() : HeartbeatConfig::UrlProblem(url);
+    const QString problem = url.isEmpty() ? QString() : HeartbeatConfig::UrlProblem(url);
+    ShowFieldProblem(lblHeartbeatProblem, edtHeartbeatUrl, problem);
+    return problem;
 }
 
 void HeartbeatFields::save() const

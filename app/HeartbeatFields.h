@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+class QLabel;
 class QLineEdit;
 class QSpinBox;
 
@@ -13,11 +14,13 @@ class HeartbeatFields : public QWidget
 public:
     explicit HeartbeatFields(QWidget *parent = nullptr);
 
-    // Empty when the fields can be saved; otherwise why not.
+    // Empty when the fields can be saved; otherwise why not, also shown
+    // below the URL.
     QString problem() const;
     // Throws RegistryError when the store cannot be written.
     void save() const;
 
     QLineEdit *edtHeartbeatUrl = nullptr;
     QSpinBox *spnHeartbeatMinutes = nullptr;
+    QLabel *lblHeartbeatProblem = nullptr; // below the URL while it is unusable
 };

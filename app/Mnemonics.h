@@ -9,6 +9,7 @@
 
 class QAction;
 class QMenu;
+class QWidget;
 
 // caption with "&" before the first letter of preferredWord, else of a
 // word, else any letter, that is not yet taken (which it then takes). A
@@ -23,3 +24,13 @@ QSet<QChar> MnemonicsTaken(const QList<QAction *> &actions);
 // is added; preferredWords maps an item's object name to the word whose
 // first letter it should take.
 void KeepMenuMnemonics(QMenu *menu, const QHash<QString, QString> &preferredWords = {});
+
+// The letter after the "&" of text (lower case), or a null QChar.
+QChar MnemonicOf(const QString &text);
+
+// Gives every button with a caption and every label that leads to a field
+// in window a mnemonic no other one of them has, and every glyph button
+// without a shortcut Alt and a letter of its name. Existing mnemonics stay
+// unless taken already; reserved holds letters kept free (the menu bar's
+// are kept free too).
+void GiveWindowMnemonics(QWidget *window, QSet<QChar> reserved = {});

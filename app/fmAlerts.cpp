@@ -1,7 +1,9 @@
 #include "app/fmAlerts.h"
 
 #include "alerts/AlertSender.h"
+#include "app/FieldNames.h"
 #include "app/HeartbeatFields.h"
+#include "app/Mnemonics.h"
 #include "report/ReportLog.h"
 #include "settings/gRegistry.h"
 
@@ -18,6 +20,7 @@
 
 namespace {
 using Kind = AlertConfig::Kind;
+using Field = AlertFieldCheck::Field;
 
 struct KindLook
 {
@@ -122,24 +125,25 @@ TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), 
     lblKindHelp->setObjectName(QStringLiteral("lblKindHelp"));
     lblKindHelp->setWordWrap(true);
     m_form->addRow(lblKindHelp);
-    edtUrl = addField("edtUrl", QStringLiteral("&URL:"), stored.url);
+    edtUrl = addField("edtUrl", QStringLiteral("&URL:"), stored.url, Field::Url);
     edtUrl->setMinimumWidth(320);
     lblUrlScheme =
         new QLabel(QStringLiteral("An address without http:// or https:// is taken as https://."));
     lblUrlScheme->setObjectName(QStringLiteral("lblUrlScheme"));
     lblUrlScheme->setWordWrap(true);
     m_form->addRow(QString(), lblUrlScheme);
-    edtToken = addField("edtToken", QStringLiteral("&Token:"), stored.token);
+    edtToken = addField("edtToken", QStringLiteral("&Token:"), stored.token, Field::Token);
     edtToken->setEchoMode(QLineEdit::PasswordEchoOnEdit);
-    edtTo = addField("edtTo", QStringLiteral("T&o:"), stored.to);
-    edtUser = addField("edtUser", QStringLiteral("U&ser:"), stored.user);
-    edtFrom = addField("edtFrom", QStringLiteral("&From:"), stored.from);
+    edtTo = addField("edtTo", QStringLiteral("T&o:"), stored.to, Field::To);
+    edtUser = addField("edtUser", QStringLiteral("U&ser:"), stored.user, Field::User);
+    edtFrom = addField("edtFrom", QStringLiteral("&From:"), stored.from, Field::From);
     edtFrom->setPlaceholderText(QStringLiteral("your login @ this computer's full name"));
 
-    btnSendTest = new QPushButton(QStringLiteral("&Send test alert"));
+    btnSendTest = new QPushButton(QStringLiteral("Send test &alert"));
     btnSendTest->setObjectName(QStringLiteral("btnSendTest"));
     memAnswer = new QPlainTextEdit;
     memAnswer->setObjectName(QStringLiteral("memAnswer"));
+    memAnswer->setAccessibleName(QStringLiteral("Answer to the test alert"));
     memAnswer->setReadOnly(true);
     memAnswer->setMaximumHeight(90);
     lblQueue = new QLabel(QStringLiteral("Waiting to be sent: %1, dropped: %2")
@@ -164,6 +168,9 @@ TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), 
     layout->addWidget(heartbeat);
     layout->addWidget(buttons);
     showKind();
+    // P stays free for the token's label, which reads Password for e-mail.
+    GiveWindowMnemonics(this, {QLatin1Char('p')});
+    NameFieldsAfterLabels(this);
 
     connect(cmbKind, &QComboBox::currentIndexChanged, this, &TfrmAlerts::showKind);
     connect(btnSendTest, &QPushButton::clicked, this, &TfrmAlerts::sendTest);
@@ -178,14 +185,52 @@ TfrmAlerts::TfrmAlerts(AlertSender &sender, QWidget *parent) : QDialog(parent), 
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }
 
-QLineEdit *TfrmAlerts::addField(const char *name, const QString &label, const QString &value)
+QLineEdit *TfrmAlerts::addField(const char *name, const QString &label, const QString &value,
+                                Field check)
 {
     auto *edit = new QLineEdit(value);
     edit->setObjectName(QString::fromLatin1(name));
     auto *caption = new QLabel(label);
     caption->setBuddy(edit);
     m_form->addRow(caption, edit);
+    QLabel *problem = MakeProblemLabel(edit->objectName() + QStringLiteral("Problem"));
+    m_form->addRow(static_cast<QWidget *>(nullptr), problem);
+    m_problems.insert(edit, problem);
+    m_checks.insert(edit, check);
+    // Checked when left; a shown problem goes as soon as it is mended.
+    connect(edit, &QLineEdit::editingFinished, this, [this, edit] { checkField(edit); });
+    connect(edit, &QLineEdit::textEdited, this, [this, edit] {
+        if (m_problems.value(edit)->isVisible())
+            checkField(edit);
+    });
     return edit;
+}
+
+QString TfrmAlerts::checkField(QLineEdit *field)
+{
+    QLabel *label = m_problems.value(field);
+    const QString problem = m_form->isRowVisible(field)
+                                ? AlertFieldCheck::problem(config(), m_checks.value(field))
+                                : QString(); // a hidden field is not kept
+    ShowFieldProblem(label, field, problem);
+    growToText();
+    return problem;
+}
+
+QString TfrmAlerts::checkFields()
+{
+    QString first;
+    QLineEdit *firstField = nullptr;
+    for (QLineEdit *field : {edtUrl, edtToken, edtTo, edtUser, edtFrom}) {
+        const QString problem = checkField(field);
+        if (!problem.isEmpty() && first.isEmpty()) {
+            first = problem;
+            firstField = field;
+        }
+    }
+    if (firstField)
+        firstField->setFocus(Qt::OtherFocusReason);
+    return first;
 }
 
 void TfrmAlerts::showKind()
@@ -199,13 +244,37 @@ void TfrmAlerts::showKind()
     m_form->setRowVisible(edtTo, look.to);
     m_form->setRowVisible(edtUser, look.user);
     m_form->setRowVisible(edtFrom, look.from);
+    // What was wrong for the last kind may be right for this one.
+    for (QLineEdit *field : {edtUrl, edtToken, edtTo, edtUser, edtFrom}) {
+        if (!m_problems.value(field)->isHidden() || !field->text().isEmpty())
+            checkField(field);
+    }
     if (auto *label = qobject_cast<QLabel *>(m_form->labelForField(edtToken)))
         label->setText(kind == Kind::Email ? QStringLiteral("&Password:")
                                            : QStringLiteral("&Token:"));
+    edtToken->setAccessibleName(kind == Kind::Email ? QStringLiteral("Password")
+                                                    : QStringLiteral("Token"));
     edtToken->setPlaceholderText(
         kind == Kind::Ntfy || kind == Kind::Webhook ? QStringLiteral("optional") : QString());
     edtUser->setPlaceholderText(kind == Kind::Email ? QStringLiteral("login")
                                                     : QStringLiteral("optional"));
+    growToText();
+}
+
+void TfrmAlerts::growToText()
+{
+    if (!isVisible() || !layout()->hasHeightForWidth())
+        return;
+    layout()->activate();
+    const int needed = layout()->totalHeightForWidth(width());
+    if (needed > height())
+        resize(width(), needed);
+}
+
+void TfrmAlerts::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    growToText();
 }
 
 AlertConfig TfrmAlerts::config() const
@@ -226,7 +295,10 @@ bool TfrmAlerts::save()
 {
     const AlertConfig config = this->config();
     const QString refusal = config.refusal();
-    const QString problem = !refusal.isEmpty() ? refusal : heartbeat->problem();
+    const QString fields = checkFields();
+    const QString problem = !refusal.isEmpty()  ? refusal
+                            : !fields.isEmpty() ? fields
+                                                : heartbeat->problem();
     if (!problem.isEmpty()) {
         lblProblem->setText(QStringLiteral("Not saved: %1.").arg(problem));
         lblProblem->setVisible(true);
@@ -245,6 +317,10 @@ bool TfrmAlerts::save()
 
 void TfrmAlerts::sendTest()
 {
+    if (const QString problem = checkFields(); !problem.isEmpty()) {
+        memAnswer->setPlainText(QStringLiteral("Not sent: %1.").arg(problem));
+        return;
+    }
     AlertEvent event;
     event.host = AlertEvent::HostName();
     event.event = QStringLiteral("Test alert");

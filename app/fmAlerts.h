@@ -4,8 +4,10 @@
 // that sends one test alert and shows what the receiver answered.
 
 #include "alerts/AlertConfig.h"
+#include "alerts/AlertFieldCheck.h"
 
 #include <QDialog>
+#include <QHash>
 
 class AlertSender;
 class HeartbeatFields;
@@ -22,9 +24,13 @@ class TfrmAlerts : public QDialog
 public:
     explicit TfrmAlerts(AlertSender &sender, QWidget *parent = nullptr);
 
-    // Writes the settings; false when a value holds a control character
-    // (told in lblProblem) or the store cannot be written (told in a box).
+    // Writes the settings; false when a field holds what its receiver cannot
+    // use (told at the field and in lblProblem) or the store cannot be
+    // written (told in a box).
     bool save();
+    // Checks the fields the kind shows and tells each problem at its field;
+    // the first problem, or empty.
+    QString checkFields();
     void sendTest();
     AlertConfig config() const;
 
@@ -41,10 +47,23 @@ public:
     QLabel *lblQueue = nullptr;
     QLabel *lblProblem = nullptr;
     HeartbeatFields *heartbeat = nullptr;
+    // The problem shown below a field, hidden while there is none.
+    QLabel *problemLabel(QLineEdit *field) const { return m_problems.value(field); }
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     void showKind();
-    QLineEdit *addField(const char *name, const QString &label, const QString &value);
+    QLineEdit *addField(const char *name, const QString &label, const QString &value,
+                        AlertFieldCheck::Field check);
+    // Shows the field's problem below it; the problem, or empty.
+    QString checkField(QLineEdit *field);
+    // Taller when a wrapped text got longer, so that none of it is cut.
+    void growToText();
+
+    QHash<QLineEdit *, QLabel *> m_problems;
+    QHash<QLineEdit *, AlertFieldCheck::Field> m_checks;
 
     AlertSender &m_sender;
     QFormLayout *m_form = nullptr;

@@ -1,5 +1,7 @@
 #include "app/fmEvidence.h"
 
+#include "app/FieldNames.h"
+#include "app/Mnemonics.h"
 #include "evidence/EvidenceRecorder.h"
 #include "settings/gRegistry.h"
 
@@ -99,6 +101,8 @@ TfrmEvidence::TfrmEvidence(EvidenceRecorder &recorder, QWidget *parent)
             accept();
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    GiveWindowMnemonics(this);
+    NameFieldsAfterLabels(this);
 }
 
 bool TfrmEvidence::save()

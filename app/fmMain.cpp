@@ -158,10 +158,14 @@ void TfrmMain::connectHandlers()
     connect(btnFrontLeft, &QPushButton::clicked, this, [this] { speakerTest(2); });
     connect(btnTestStop, &QPushButton::clicked, this,
             [this] { m_guard.playback().StopSounds(); });
-    connect(btnSysVolumeControl, &QPushButton::clicked, this,
-            [] { OpenSystemVolumeControl(false); });
-    connect(btnSysRecordingControl, &QPushButton::clicked, this,
-            [] { OpenSystemVolumeControl(true); });
+    for (const bool recording : {false, true}) {
+        // Without a mixer the window says so, never in a box that waits.
+        connect(recording ? btnSysRecordingControl : btnSysVolumeControl, &QPushButton::clicked,
+                this, [this, recording] {
+                    if (const QString why = OpenSystemVolumeControl(recording); !why.isEmpty())
+                        showNotice(why);
+                });
+    }
     connect(btnExit, &QPushButton::clicked, this, &TfrmMain::ExitProgram);
     connect(Exit2, &QAction::triggered, this, &TfrmMain::ExitProgram);
     // QProgressBar repaints only changes of at least one chunk; the gauges

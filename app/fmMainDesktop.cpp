@@ -3,11 +3,12 @@
 // keyboard mnemonics in the menu bar, a visible focus on the glyph buttons,
 // a Tab order that follows the screen and ends at Exit.
 
+#include "app/FieldNames.h"
 #include "app/LedShape.h"
 #include "app/Mnemonics.h"
 #include "app/ScreenFit.h"
 #include "app/fmMain.h"
-#include "app/FocusRing.h"
+#include "desktop/FocusRing.h"
 #include "info/ReadableText.h"
 
 #include <QComboBox>
@@ -43,6 +44,30 @@ QString rowCaption(const QWidget *control)
             return oneLine(label->text());
     }
     return QString();
+}
+
+// A button of the stated size grows, and a bar of a fixed height with it,
+// when the desktop's font is larger than its caption was laid out for.
+void FitCaptionsToFont(QWidget *area)
+{
+    for (QPushButton *button : area->findChildren<QPushButton *>()) {
+        if (button->text().isEmpty())
+            continue;
+        const QFontMetrics metrics = button->fontMetrics();
+        const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+        const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+        const int width = metrics.horizontalAdvance(caption) + 2 * margin;
+        const int height = metrics.height() + 6;
+        if (button->minimumWidth() == button->maximumWidth() && button->width() < width)
+            button->setFixedWidth(width);
+        if (button->minimumHeight() == button->maximumHeight() && button->height() < height) {
+            const int grown = height - button->height();
+            button->setFixedHeight(height);
+            QWidget *bar = button->parentWidget();
+            if (bar && bar != area && bar->minimumHeight() == bar->maximumHeight())
+                bar->setFixedHeight(bar->height() + grown);
+        }
+    }
 }
 
 } // namespace
@@ -91,6 +116,9 @@ void TfrmMain::applyDesktopLook()
             menuAction->setText(WithMnemonic(menuAction->text(), titles));
     }
     applyKeyboardUse();
+    FitCaptionsToFont(centralWidget());
+    GiveWindowMnemonics(this);
+    NameFieldsAfterLabels(this);
 }
 
 void TfrmMain::fitIntoScreen()
@@ -122,8 +150,10 @@ void TfrmMain::fitIntoScreen()
 
 void TfrmMain::applyKeyboardUse()
 {
-    for (QToolButton *button : centralWidget()->findChildren<QToolButton *>())
-        AddFocusRing(button);
+    for (QAbstractButton *button : centralWidget()->findChildren<QAbstractButton *>()) {
+        if (qobject_cast<QToolButton *>(button) || qobject_cast<QPushButton *>(button))
+            AddFocusRing(button);
+    }
 
     // The keyboard button joined the top bar last: it sits first on the
     // screen but behind Exit in the (circular) Tab order. Starting there

@@ -1,5 +1,8 @@
 #include "app/fmProtection.h"
 
+#include "app/FieldNames.h"
+#include "app/Mnemonics.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -44,6 +47,7 @@ TfrmPinAsk::TfrmPinAsk(QWidget *parent) : QDialog(parent)
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("The alarm is armed. Enter the PIN:")));
     edtPin = PinField("edtPin");
+    edtPin->setAccessibleName(QStringLiteral("PIN"));
     layout->addWidget(edtPin);
     lblPinRefusal = RefusalLabel("lblPinRefusal");
     layout->addWidget(lblPinRefusal);
@@ -54,6 +58,7 @@ TfrmPinAsk::TfrmPinAsk(QWidget *parent) : QDialog(parent)
     connect(buttons, &QDialogButtonBox::accepted, this,
             [this] { Q_EMIT pinSubmitted(edtPin->text()); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    GiveWindowMnemonics(this);
 }
 
 void TfrmPinAsk::showRefusal(const QString &text)
@@ -117,6 +122,8 @@ TfrmProtection::TfrmProtection(DisarmProtection &protection, QWidget *parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(chkAskPin, &QCheckBox::toggled, this, &TfrmProtection::updateFields);
     updateFields();
+    GiveWindowMnemonics(this);
+    NameFieldsAfterLabels(this);
 }
 
 void TfrmProtection::updateFields()

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
@@ -64,7 +65,51 @@ QString WorkingDirectoryFor(const QString &executablePath)
     return fallback;
 }
 
-void OpenSystemVolumeControl(bool recording)
+namespace {
+
+// An installed application of the Mixer category, started by its Exec line
+// without the field codes.
+MixerCommand MixerApplication()
+{
+    const QStringList folders =
+        QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
+    for (const QString &folder : folders) {
+        for (const QFileInfo &entry :
+             QDir(folder).entryInfoList({QStringLiteral("*.desktop")}, QDir::Files, QDir::Name)) {
+            QFile file(entry.filePath());
+            if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+                continue;
+            QString exec;
+            bool mixer = false, hidden = false;
+            for (const QString &line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'))) {
+                if (line.startsWith(QLatin1String("Exec=")) && exec.isEmpty())
+                    exec = line.mid(5);
+                else if (line.startsWith(QLatin1String("Categories=")))
+                    mixer = line.mid(11).split(QLatin1Char(';')).contains(QLatin1String("Mixer"));
+                else if (line == QLatin1String("NoDisplay=true") ||
+                         line == QLatin1String("Hidden=true"))
+                    hidden = true;
+                else if (line.startsWith(QLatin1Char('[')) &&
+                         line != QLatin1String("[Desktop Entry]"))
+                    break; // the actions' own Exec lines are not the application's
+            }
+            if (!mixer || hidden)
+                continue;
+            exec.remove(QRegularExpression(QStringLiteral("%[a-zA-Z]")));
+            QStringList words = QProcess::splitCommand(exec);
+            if (words.isEmpty())
+                continue;
+            const QString program = QStandardPaths::findExecutable(words.takeFirst());
+            if (!program.isEmpty())
+                return {program, words};
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+MixerCommand FindSystemMixer(bool recording)
 {
     struct Tool
     {
@@ -75,10 +120,17 @@ void OpenSystemVolumeControl(bool recording)
     const QString tab = recording ? QStringLiteral("--tab=4") : QStringLiteral("--tab=3");
     const QList<Tool> tools = {
         {"GNOME", "gnome-control-center", {QStringLiteral("sound")}},
+        {"UNITY", "gnome-control-center", {QStringLiteral("sound")}},
+        {"BUDGIE", "gnome-control-center", {QStringLiteral("sound")}},
+        {"X-CINNAMON", "cinnamon-settings", {QStringLiteral("sound")}},
         {"KDE", "systemsettings", {QStringLiteral("kcm_pulseaudio")}},
+        {"KDE", "kcmshell6", {QStringLiteral("kcm_pulseaudio")}},
+        {"KDE", "kcmshell5", {QStringLiteral("kcm_pulseaudio")}},
         {"MATE", "mate-volume-control", {}},
+        {"LXQT", "pavucontrol-qt", {tab}},
         {"", "pavucontrol", {tab}},
         {"", "pavucontrol-qt", {tab}},
+        {"", "pwvucontrol", {}},
     };
     const QStringList desktops =
         qEnvironmentVariable("XDG_CURRENT_DESKTOP").toUpper().split(QLatin1Char(':'));
@@ -87,7 +139,20 @@ void OpenSystemVolumeControl(bool recording)
         if (!desktop.isEmpty() && !desktops.contains(desktop))
             continue;
         const QString program = QStandardPaths::findExecutable(QString::fromLatin1(tool.program));
-        if (!program.isEmpty() && QProcess::startDetached(program, tool.arguments))
-            return;
+        if (!program.isEmpty())
+            return {program, tool.arguments};
     }
+    return MixerApplication();
+}
+
+QString OpenSystemVolumeControl(bool recording)
+{
+    const MixerCommand mixer = FindSystemMixer(recording);
+    if (mixer.program.isEmpty())
+        return QStringLiteral("No volume control is installed. Install pavucontrol, or open "
+                              "your desktop's sound settings.");
+    if (!QProcess::startDetached(mixer.program, mixer.arguments))
+        return QStringLiteral("The volume control %1 could not be started.")
+            .arg(QFileInfo(mixer.program).fileName());
+    return {};
 }

@@ -16,6 +16,19 @@ bool IsInstalledCopy(const QString &executablePath);
 // its sounds are still read.
 QString WorkingDirectoryFor(const QString &executablePath);
 
-// Opens the desktop's playback (recording = false) or recording volume
-// control, when one is installed; otherwise does nothing.
-void OpenSystemVolumeControl(bool recording);
+#include <QStringList>
+
+struct MixerCommand
+{
+    QString program; // empty: none installed
+    QStringList arguments;
+};
+
+// The desktop's own playback (recording = false) or recording volume
+// control: the one of the desktop named in XDG_CURRENT_DESKTOP, else a
+// common mixer on the PATH, else any installed application of the Mixer
+// category.
+MixerCommand FindSystemMixer(bool recording);
+
+// Opens it without waiting; empty, or a sentence saying why nothing opened.
+QString OpenSystemVolumeControl(bool recording);

@@ -93,8 +93,9 @@ int main(int argc, char *argv[])
         std::fputs(qPrintable(outcome.text), outcome.exitCode == 0 ? stdout : stderr);
         return outcome.exitCode;
     }
-    const QString noDisplay = MissingDisplayReason(arguments, qgetenv("QT_QPA_PLATFORM"),
-                                                   qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"));
+    const QString noDisplay =
+        MissingDisplayReason(arguments, qgetenv("QT_QPA_PLATFORM"), qgetenv("DISPLAY"),
+                             qgetenv("WAYLAND_DISPLAY"), qEnvironmentVariable("XDG_RUNTIME_DIR"));
     if (!noDisplay.isEmpty()) {
         std::fprintf(stderr, "tarvo2: cannot open a window: %s\n", qPrintable(noDisplay));
         return 1;

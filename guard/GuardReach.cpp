@@ -68,12 +68,16 @@ void Guard::wireReach()
             });
     connect(&reach.sender, &AlertSender::failed, this, [this](const QString &text) {
         m_report.AddToReport(text);
-        m_reach->notifications.failure(text);
+        m_reach->notifications.failure(text, Notifications::Problem::Alerts);
     });
-    connect(m_sessionLock, &SessionLock::lockFailed, this,
-            [this](const QString &text) { m_reach->notifications.failure(text); });
+    connect(&reach.sender, &AlertSender::delivered, this,
+            [this] { m_reach->notifications.problemGone(Notifications::Problem::Alerts); });
+    connect(m_sessionLock, &SessionLock::lockFailed, this, [this](const QString &text) {
+        m_reach->notifications.failure(text, Notifications::Problem::ScreenLock);
+    });
     connect(&m_microphone, &MicrophoneMonitor::captureLost, this, [this] {
-        m_reach->notifications.failure(QStringLiteral("The microphone stopped recording."));
+        m_reach->notifications.failure(QStringLiteral("The microphone stopped recording."),
+                                       Notifications::Problem::Microphone);
     });
 
     connect(m_alarm.get(), &AlarmControl::alarmAccepted, &reach.feed, &ReportFeed::alarmAccepted);
@@ -148,7 +152,11 @@ void Guard::wireStopNotices()
     // pings stop: the owner hears of it as of a refused alert.
     connect(&reach.heartbeat, &Heartbeat::failed, this, [this](const QString &text) {
         m_report.AddToReport(text);
-        m_reach->notifications.failure(text);
+        m_reach->notifications.failure(text, Notifications::Problem::Heartbeat);
+    });
+    connect(&reach.heartbeat, &Heartbeat::pinged, this, [this](bool ok) {
+        if (ok)
+            m_reach->notifications.problemGone(Notifications::Problem::Heartbeat);
     });
     reach.stops.watchShutdown(QDBusConnection::systemBus());
     // Any other orderly end while armed (the window closed, Exit in the tray).

@@ -1,6 +1,10 @@
 #include "info/Links.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace {
 
@@ -15,7 +19,7 @@ void OpenUrl(const QUrl &url)
     if (const UrlOpener &opener = CurrentOpener())
         opener(url);
     else
-        QDesktopServices::openUrl(url);
+        QDesktopServices::openUrl(InstalledDocumentFor(url, InstalledDocumentation()));
 }
 
 } // namespace
@@ -48,4 +52,23 @@ void OpenMailTo(QWidget *owner, const QString &address, const QString &subject, 
 void SetUrlOpener(UrlOpener opener)
 {
     CurrentOpener() = std::move(opener);
+}
+
+QString InstalledDocumentation()
+{
+    return QDir(QCoreApplication::applicationDirPath())
+        .absoluteFilePath(QStringLiteral("../share/doc/tarvo2"));
+}
+
+QUrl InstalledDocumentFor(const QUrl &page, const QString &documentation)
+{
+    const QString site = QUrl(MakerSite).host();
+    if (page.host() != site || !site.endsWith(QLatin1String(".example")))
+        return page;
+    const QFileInfo readme(QDir(documentation).filePath(QStringLiteral("README.md")));
+    if (readme.isFile())
+        return QUrl::fromLocalFile(readme.canonicalFilePath());
+    if (!QStandardPaths::findExecutable(QStringLiteral("man")).isEmpty())
+        return QUrl(QStringLiteral("man:tarvo2(1)"));
+    return page;
 }

@@ -19,6 +19,15 @@ QString ProductsPageUrl();
 // desktop's browser. Whether that worked is not examined.
 void OpenWebPage(const QString &page);
 
+// The maker's site is no real one (".example" never resolves): its pages
+// stand for the documentation installed with the program, the README (for
+// the FAQ too), else the man page. What opens in place of page (unchanged
+// when it is a real address or no documentation is installed).
+// documentation: the folder the README is installed in.
+QUrl InstalledDocumentFor(const QUrl &page, const QString &documentation);
+// <prefix>/share/doc/tarvo2 beside the running program.
+QString InstalledDocumentation();
+
 // Starts a new mail: "mailto:" + address + "?subject=" + subject + "&Body="
 // + body, with subject and body inserted as they are. owner is not used on
 // this platform; it is there for callers that have a window at hand.

@@ -1,5 +1,6 @@
 #include "info/fmAbout.h"
 
+#include "desktop/FocusRing.h"
 #include "info/ClickLabel.h"
 #include "info/InfoLook.h"
 #include "info/Links.h"
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 
 MemoryStatus ReadMemoryStatus(const QString &meminfoPath)
 {
@@ -149,10 +151,14 @@ TfrmAbout::TfrmAbout(QWidget *parent)
     root->addLayout(body, 1);
 
     QFrame *bottom = MakeBar(this, QStringLiteral("Panel2"));
-    auto *btnCancel = new QPushButton(QStringLiteral("Close"), bottom);
+    auto *btnCancel = new QPushButton(QStringLiteral("&Close"), bottom);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    btnCancel->setFixedHeight(21);
+    // The stated height, or what the desktop's font needs, the bar's with it.
+    const int buttonHeight = std::max(21, btnCancel->fontMetrics().height() + 6);
+    btnCancel->setFixedHeight(buttonHeight);
+    bottom->setFixedHeight(std::max(bottom->height(), buttonHeight + 4));
     btnCancel->setAutoDefault(false);
+    AddFocusRing(btnCancel);
     bottom->layout()->addWidget(btnCancel);
     root->addWidget(bottom);
 
@@ -161,6 +167,8 @@ TfrmAbout::TfrmAbout(QWidget *parent)
     connect(m_lblHomePage, &ClickLabel::clicked, this, &TfrmAbout::lblHomePageClick);
     connect(m_lblSupportMail, &ClickLabel::clicked, this, &TfrmAbout::lblSupportMailClick);
     FormActivate();
+    // The stated size, larger where the desktop's font needs it.
+    setFixedSize(size().expandedTo(minimumSizeHint()));
 }
 
 void TfrmAbout::FormActivate()

@@ -1,5 +1,6 @@
 #include "info/fmThanx.h"
 
+#include "desktop/FocusRing.h"
 #include "info/InfoLook.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
@@ -14,6 +15,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 TfrmThanx::TfrmThanx(const QString &key, const QString &valueName, const QString &productName,
                      QWidget *parent)
@@ -65,8 +67,11 @@ TfrmThanx::TfrmThanx(const QString &key, const QString &valueName, const QString
     QFrame *bottom = MakeBar(this, QStringLiteral("Panel2"));
     m_btnOK = new QPushButton(QStringLiteral("OK"), bottom);
     m_btnOK->setObjectName(QStringLiteral("btnOK"));
-    m_btnOK->setFixedHeight(21);
+    const int buttonHeight = std::max(21, m_btnOK->fontMetrics().height() + 6);
+    m_btnOK->setFixedHeight(buttonHeight);
+    bottom->setFixedHeight(std::max(bottom->height(), buttonHeight + 4));
     m_btnOK->setDefault(true);
+    AddFocusRing(m_btnOK);
     bottom->layout()->addWidget(m_btnOK);
     root->addWidget(bottom);
 

@@ -1,5 +1,7 @@
 #include "report/fmReport.h"
 
+#include "desktop/FocusRing.h"
+
 #include "report/PeriodListModel.h"
 #include "report/ReportLinesModel.h"
 #include "report/ThumbnailCache.h"
@@ -114,6 +116,8 @@ void TfrmReport::FormCreate()
     btnCancel->setAutoDefault(false);
     btnCancel->setFixedHeight(BarHeight - 4);
     bottomLayout->addWidget(btnCancel);
+    AddFocusRing(btnEvidence);
+    AddFocusRing(btnCancel);
     layout->addWidget(bottom);
 
     connect(btnCancel, &QPushButton::clicked, this, &TfrmReport::btnCancelClick);

@@ -36,8 +36,8 @@ private Q_SLOTS:
         QTest::newRow("platform without value") << QStringList{"-platform"} << true << 2 << "";
         QTest::newRow("--arm") << QStringList{"--arm"} << false << 0 << "";
         QTest::newRow("--status --json") << QStringList{"--status", "--json"} << false << 0 << "";
-        QTest::newRow("two requests") << QStringList{"--arm", "--disarm"} << true << 2
-                                      << "one at a time";
+        QTest::newRow("two requests")
+            << QStringList{"--arm", "--disarm"} << true << 2 << "one at a time";
         QTest::newRow("--json alone") << QStringList{"--json"} << true << 2 << "--status";
     }
 
@@ -104,27 +104,41 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("platform");
         QTest::addColumn<QByteArray>("display");
         QTest::addColumn<QByteArray>("wayland");
+        QTest::addColumn<QString>("runtimeDir"); // empty: the socket is not looked for
         QTest::addColumn<QString>("reason");
         QTest::newRow("Wayland asked, X there")
-            << QByteArray("wayland") << QByteArray(":0") << QByteArray()
+            << QByteArray("wayland") << QByteArray(":0") << QByteArray() << QString()
             << "no display for platform 'wayland': WAYLAND_DISPLAY is not set";
         QTest::newRow("X asked, Wayland there")
-            << QByteArray("xcb") << QByteArray() << QByteArray("wayland-0")
+            << QByteArray("xcb") << QByteArray() << QByteArray("wayland-0") << QString()
             << "no display for platform 'xcb': DISPLAY is not set";
         QTest::newRow("both asked, none there")
-            << QByteArray("wayland;xcb") << QByteArray() << QByteArray()
+            << QByteArray("wayland;xcb") << QByteArray() << QByteArray() << QString()
             << "no display for platform 'wayland;xcb': WAYLAND_DISPLAY and DISPLAY are not set";
         QTest::newRow("nothing asked, none there")
-            << QByteArray() << QByteArray() << QByteArray()
+            << QByteArray() << QByteArray() << QByteArray() << QString()
             << "no display: neither DISPLAY nor WAYLAND_DISPLAY is set";
+        const QString stale = "; WAYLAND_DISPLAY is wayland-9, but no such display runs "
+                              "(/nonexistent-run/wayland-9 is missing): start Tarvo2 from your "
+                              "desktop session, or set WAYLAND_DISPLAY or DISPLAY to a running "
+                              "display";
+        QTest::newRow("nothing asked, Wayland gone")
+            << QByteArray() << QByteArray() << QByteArray("wayland-9") << "/nonexistent-run"
+            << "no display: DISPLAY is not set" + stale;
+        QTest::newRow("Wayland asked, Wayland gone")
+            << QByteArray("wayland") << QByteArray(":0") << QByteArray("wayland-9")
+            << "/nonexistent-run"
+            << "no display for platform 'wayland'" + stale;
     }
     void reasonNamesWhatIsMissing()
     {
         QFETCH(QByteArray, platform);
         QFETCH(QByteArray, display);
         QFETCH(QByteArray, wayland);
+        QFETCH(QString, runtimeDir);
         QFETCH(QString, reason);
-        QCOMPARE(MissingDisplayReason({QStringLiteral("tarvo2")}, platform, display, wayland),
+        QCOMPARE(MissingDisplayReason({QStringLiteral("tarvo2")}, platform, display, wayland,
+                                      runtimeDir),
                  reason);
     }
 };

@@ -1,6 +1,6 @@
 // The main window on a desktop: its text stays readable under a dark colour
 // scheme, screen readers get a name for every control and the LEDs' state,
-// and the menu bar has mnemonics.
+// the menu bar has mnemonics, and the focus stands out on the blue bars.
 
 #include "common/Contrast.h"
 #include "common/TestMain.h"
@@ -114,6 +114,14 @@ private Q_SLOTS:
             if (w->isVisibleTo(m_window.get()))
                 QVERIFY2(!accessibleName(w).isEmpty(), qPrintable(w->objectName()));
         }
+    }
+
+    void focusStandsOutOnTheBarsInTheDark()
+    {
+        int tried = 0;
+        const QStringList unseen = tarvo::test::unseenFocus(m_window.get(), &tried);
+        QVERIFY2(unseen.isEmpty(), qPrintable(unseen.join(QStringLiteral(", "))));
+        QVERIFY(tried >= 1);
     }
 
     void ledsTellTheirState()

@@ -1,13 +1,23 @@
 // The window used from the keyboard: a focus that shows on the glyph
 // buttons, a Tab order that follows the screen and reaches Exit, mnemonics
 // on every Options item without clashes, and the Alerts form's labels that
-// take the focus to their fields.
+// take the focus to their fields. Every window: a letter of its own for
+// each button and field label, a name for screen readers on every control,
+// a focus that stands out on the blue bars, captions whole from 9 to 16 pt.
 
 #include "common/TestMain.h"
 
 #include "WindowTest.h"
 #include "app/fmAlerts.h"
+#include "app/fmEvidence.h"
+#include "app/fmProtection.h"
+#include "common/Contrast.h"
 #include "guard/ReachServices.h"
+#include "info/fmAbout.h"
+
+#include <QAccessible>
+#include <QComboBox>
+#include <QDialogButtonBox>
 
 #include <QFormLayout>
 #include <QLabel>
@@ -43,6 +53,36 @@ class TestKeyboardUse : public tarvo::test::WindowTest
         return amp >= 0 && amp + 1 < text.size() ? text.at(amp + 1).toLower() : QChar();
     }
 
+    // The named window, opened over the main one (null: the main one).
+    std::unique_ptr<QDialog> openWindow(const QString &name)
+    {
+        std::unique_ptr<QDialog> dialog;
+        if (name == QLatin1String("alerts")) {
+            auto alerts = std::make_unique<TfrmAlerts>(m_window->reach()->sender, m_window.get());
+            alerts->cmbKind->setCurrentText(QStringLiteral("email")); // every field shown
+            dialog = std::move(alerts);
+        } else if (name == QLatin1String("evidence")) {
+            dialog = std::make_unique<TfrmEvidence>(m_window->evidence(), m_window.get());
+        } else if (name == QLatin1String("protection")) {
+            dialog = std::make_unique<TfrmProtection>(m_window->protection(), m_window.get());
+        } else if (name == QLatin1String("pin")) {
+            dialog = std::make_unique<TfrmPinAsk>(m_window.get());
+        } else if (name == QLatin1String("about")) {
+            dialog = std::make_unique<TfrmAbout>(m_window.get());
+        }
+        QWidget *shown = dialog ? static_cast<QWidget *>(dialog.get()) : m_window.get();
+        shown->show();
+        if (!QTest::qWaitForWindowExposed(shown))
+            qWarning("%s was not shown", qPrintable(name));
+        return dialog;
+    }
+    static void windowRows()
+    {
+        QTest::addColumn<QString>("window");
+        for (const char *name : {"main", "alerts", "evidence", "protection", "pin", "about"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+
 private Q_SLOTS:
     void init()
     {
@@ -57,7 +97,120 @@ private Q_SLOTS:
         m_window->show();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     }
-    void cleanup() { m_window.reset(); }
+    void cleanup()
+    {
+        m_window.reset();
+        QApplication::setFont(QFont());
+    }
+
+    // Buttons and field labels take letters of their own (a glyph button
+    // Alt and a letter), the menu bar's stay free; every control that takes
+    // the focus has a name for screen readers.
+    void keysAndNamesInEveryWindow_data() { windowRows(); }
+    void keysAndNamesInEveryWindow()
+    {
+        QFETCH(QString, window);
+        const auto dialog = openWindow(window);
+        QWidget *shown = dialog ? static_cast<QWidget *>(dialog.get()) : m_window.get();
+        QSet<QChar> letters;
+        for (QAction *title : dialog ? QList<QAction *>() : m_window->menuBar()->actions())
+            letters.insert(mnemonic(title->text()));
+        for (QWidget *widget : shown->findChildren<QWidget *>()) {
+            if (widget->isVisibleTo(shown) && (widget->focusPolicy() & Qt::TabFocus) &&
+                !widget->focusProxy()) {
+                QAccessibleInterface *control = QAccessible::queryAccessibleInterface(widget);
+                QVERIFY2(control && !control->text(QAccessible::Name).trimmed().isEmpty(),
+                         qPrintable(widget->objectName()));
+            }
+            auto *label = qobject_cast<QLabel *>(widget);
+            auto *tool = qobject_cast<QToolButton *>(widget);
+            auto *button = qobject_cast<QAbstractButton *>(widget);
+            QString caption = label && label->buddy() ? label->text()
+                              : button && !tool       ? button->text()
+                                                      : QString();
+            if (tool && tool->defaultAction()) {
+                const QString keys = tool->defaultAction()->shortcut().toString();
+                QVERIFY2(!keys.isEmpty(), qPrintable(tool->objectName()));
+                if (keys.startsWith(QLatin1String("Alt+")) && keys.size() == 5)
+                    caption = QLatin1Char('&') + keys.right(1);
+            }
+            if (caption.isEmpty())
+                continue;
+            const QChar letter = mnemonic(caption);
+            // OK and Cancel are also pressed by Enter and Escape.
+            auto *box = qobject_cast<QDialogButtonBox *>(widget->parentWidget());
+            if (letter.isNull() && box && box->buttonRole(button) != QDialogButtonBox::ActionRole)
+                continue;
+            QVERIFY2(!letter.isNull() && !letters.contains(letter),
+                     qPrintable(widget->objectName() + QStringLiteral(": ") + caption));
+            letters.insert(letter);
+        }
+    }
+
+    void focusStandsOutOnTheBars_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("main") << QStringLiteral("main");
+        QTest::newRow("about") << QStringLiteral("about");
+    }
+    void focusStandsOutOnTheBars()
+    {
+        QFETCH(QString, window);
+        const auto dialog = openWindow(window);
+        int tried = 0;
+        const QStringList unseen = tarvo::test::unseenFocus(
+            dialog ? static_cast<QWidget *>(dialog.get()) : m_window.get(), &tried);
+        QVERIFY2(unseen.isEmpty(), qPrintable(unseen.join(QStringLiteral(", "))));
+        QVERIFY(tried >= 1);
+    }
+
+    void captionsStayWhole_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<int>("points");
+        for (const char *name : {"main", "alerts", "evidence", "protection", "about"})
+            for (int points : {9, 16})
+                QTest::addRow("%s at %d pt", name, points) << QString::fromLatin1(name) << points;
+    }
+    void captionsStayWhole()
+    {
+        QFETCH(QString, window);
+        QFETCH(int, points);
+        QFont font = QApplication::font();
+        font.setPointSize(points);
+        QApplication::setFont(font); // the desktop's font, before the windows open
+        m_window.reset();
+        m_window = makeWindow();
+        QVERIFY(m_window);
+        const auto dialog = openWindow(window);
+        QWidget *shown = dialog ? static_cast<QWidget *>(dialog.get()) : m_window.get();
+        int checked = 0;
+        for (QWidget *widget : shown->findChildren<QWidget *>()) {
+            if (!widget->isVisible())
+                continue;
+            const QFontMetrics metrics = widget->fontMetrics();
+            bool whole = true;
+            if (auto *button = qobject_cast<QPushButton *>(widget)) {
+                const QString caption = QString(button->text()).remove(QLatin1Char('&'));
+                if (caption.isEmpty())
+                    continue;
+                whole = metrics.horizontalAdvance(caption) + 8 <= button->width() &&
+                        metrics.height() + 2 <= button->height();
+            } else if (auto *label = qobject_cast<QLabel *>(widget)) {
+                if (label->text().isEmpty())
+                    continue;
+                whole = label->wordWrap()
+                            ? label->heightForWidth(label->width()) <= label->height()
+                            : label->minimumSizeHint().width() <= label->width() &&
+                                  label->minimumSizeHint().height() <= label->height();
+            } else {
+                continue;
+            }
+            QVERIFY2(whole, qPrintable(widget->objectName()));
+            ++checked;
+        }
+        QVERIFY(checked >= 2);
+    }
 
     void glyphButtonsShowTheirFocus_data()
     {

@@ -355,7 +355,16 @@ private Q_SLOTS:
                  true);
         // Nothing is stored until the dialog is accepted.
         QCOMPARE(AlertConfig::Load().url, QString());
+        // A URL the receiver cannot use is told at its field as it is left,
+        // and OK keeps nothing.
+        dialog.edtUrl->setText(QStringLiteral("not a url"));
+        Q_EMIT dialog.edtUrl->editingFinished();
+        QVERIFY(!dialog.problemLabel(dialog.edtUrl)->isHidden());
+        QVERIFY(!dialog.save());
+        QCOMPARE(AlertConfig::Load().url, QString());
+        dialog.edtUrl->setText(server.url(QStringLiteral("/from-dialog")));
         dialog.cmbKind->setCurrentIndex(1);
+        QVERIFY(dialog.problemLabel(dialog.edtUrl)->isHidden()); // mended
         QVERIFY(dialog.save());
         const AlertConfig stored = AlertConfig::Load();
         QCOMPARE(stored.url, server.url(QStringLiteral("/from-dialog")));
@@ -423,6 +432,11 @@ private Q_SLOTS:
         QVERIFY(dialog.lblProblem->text().contains(QStringLiteral("token contains a line break")));
         QCOMPARE(AlertConfig::Load().url, QString());
         dialog.edtToken->setText(Receiver::TelegramToken);
+        dialog.edtTo->setText(QStringLiteral("my chat")); // not a chat id
+        QVERIFY(!dialog.save());
+        QVERIFY(!dialog.problemLabel(dialog.edtTo)->isHidden());
+        QCOMPARE(AlertConfig::Load().url, QString());
+        dialog.edtTo->setText(Receiver::Chat);
         QVERIFY(dialog.save());
         QCOMPARE(AlertConfig::Load().to, Receiver::Chat);
         QCOMPARE(AlertConfig::Load().kind, AlertConfig::Kind::Telegram);

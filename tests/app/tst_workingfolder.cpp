@@ -1,7 +1,8 @@
 // Where the program keeps its sounds and reports: beside a copy unpacked
 // into a folder of its own; in the per-user data folder for an installed
 // copy (whether or not its bin/ happens to be writable) and for a copy whose
-// folder is read-only, which then takes its sounds along.
+// folder is read-only, which then takes its sounds along. And which volume
+// control the desktop offers, or a plain word that there is none.
 
 #include "app/gUtils.h"
 #include "common/TestMain.h"
@@ -9,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <sys/stat.h>
 
@@ -114,6 +116,65 @@ private Q_SLOTS:
         QCOMPARE(folder, program.path() + u'/');
         QCOMPARE(SoundsIn(folder), QStringList{"a.wav"});
         QVERIFY(program.setReadOnly(false) && data.setReadOnly(false));
+    }
+
+    void systemMixer_data()
+    {
+        QTest::addColumn<QString>("desktop");
+        QTest::addColumn<QStringList>("installed");
+        QTest::addColumn<QString>("mixerEntry"); // an application of the Mixer category
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("GNOME") << "ubuntu:GNOME"
+                               << QStringList{"gnome-control-center", "pavucontrol"} << ""
+                               << "gnome-control-center sound";
+        QTest::newRow("KDE") << "KDE" << QStringList{"systemsettings", "pavucontrol"} << ""
+                             << "systemsettings kcm_pulseaudio";
+        QTest::newRow("any desktop") << "XFCE" << QStringList{"systemsettings", "pavucontrol"} << ""
+                                     << "pavucontrol --tab=3";
+        QTest::newRow("by category") << "XFCE" << QStringList{"mixer-x"}
+                                     << "Exec=mixer-x --sink %U\nCategories=AudioVideo;Mixer;"
+                                     << "mixer-x --sink";
+        QTest::newRow("none") << "KDE" << QStringList{"mixer-x"}
+                              << "Exec=mixer-x\nCategories=AudioVideo;Player;"
+                              << "";
+    }
+    void systemMixer()
+    {
+        QFETCH(QString, desktop);
+        QFETCH(QStringList, installed);
+        QFETCH(QString, mixerEntry);
+        QFETCH(QString, expected);
+        QTemporaryDir root;
+        const QByteArray path = qgetenv("PATH"), dataDirs = qgetenv("XDG_DATA_DIRS"),
+                         current = qgetenv("XDG_CURRENT_DESKTOP");
+        auto restore = qScopeGuard([&] {
+            qputenv("PATH", path);
+            qputenv("XDG_DATA_DIRS", dataDirs);
+            qputenv("XDG_CURRENT_DESKTOP", current);
+        });
+        for (const QString &program : installed) {
+            QVERIFY(Touch(root.filePath(QStringLiteral("bin/") + program)));
+            QFile(root.filePath(QStringLiteral("bin/") + program))
+                .setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        }
+        if (!mixerEntry.isEmpty()) {
+            const QString entry = root.filePath(QStringLiteral("share/applications/m.desktop"));
+            QVERIFY(Touch(entry));
+            QFile file(entry);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[Desktop Entry]\nType=Application\nName=M\n" + mixerEntry.toUtf8());
+        }
+        qputenv("PATH", root.filePath(QStringLiteral("bin")).toUtf8());
+        qputenv("XDG_DATA_DIRS", root.filePath(QStringLiteral("share")).toUtf8());
+        qputenv("XDG_CURRENT_DESKTOP", desktop.toUtf8());
+        const MixerCommand mixer = FindSystemMixer(false);
+        QStringList words = mixer.arguments;
+        if (!mixer.program.isEmpty())
+            words.prepend(QFileInfo(mixer.program).fileName());
+        const QString found = words.join(QLatin1Char(' '));
+        QCOMPARE(found, expected);
+        if (expected.isEmpty())
+            QVERIFY(OpenSystemVolumeControl(false).contains(QStringLiteral("No volume control")));
     }
 };
 

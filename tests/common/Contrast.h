@@ -5,9 +5,11 @@
 
 #include "info/ReadableText.h"
 
+#include <QAbstractButton>
 #include <QHash>
 #include <QImage>
 #include <QLabel>
+#include <QTest>
 #include <QWidget>
 
 namespace tarvo::test {
@@ -45,6 +47,52 @@ inline PaintedContrast paintedContrast(const QImage &windowImage, const QWidget 
         }
     }
     return result;
+}
+
+// How many pixels focusing a widget changed to a colour of at least
+// minimumRatio against the panel under it.
+inline int focusPixelsStandingOut(const QImage &before, const QImage &after, const QColor &panel,
+                                  double minimumRatio)
+{
+    int count = 0;
+    if (before.size() != after.size())
+        return count;
+    for (int y = 0; y < after.height(); ++y)
+        for (int x = 0; x < after.width(); ++x)
+            count += after.pixel(x, y) != before.pixel(x, y) &&
+                     ContrastRatio(QColor::fromRgb(after.pixel(x, y)), panel) >= minimumRatio;
+    return count;
+}
+
+// Focuses, one after another, every button of window that sits on a
+// coloured panel (a bar); tells each whose focus does not stand out from the
+// panel at 3:1 or more over at least half the button's outline. Counts the
+// buttons tried.
+inline QStringList unseenFocus(QWidget *window, int *tried)
+{
+    QStringList unseen;
+    *tried = 0;
+    for (QAbstractButton *button : window->findChildren<QAbstractButton *>()) {
+        QWidget *panel = button->parentWidget();
+        if (!button->isVisible() || !button->isEnabled() || !panel->autoFillBackground())
+            continue;
+        ++*tried;
+        panel->setFocus();
+        button->clearFocus();
+        const bool left = QTest::qWaitFor([&] { return !button->hasFocus(); }, 20000);
+        const QImage before = button->grab().toImage();
+        button->setFocus(Qt::TabFocusReason);
+        if (!left || !QTest::qWaitFor([&] { return button->hasFocus(); }, 20000)) {
+            unseen << button->objectName() + QStringLiteral(" takes no focus");
+            continue;
+        }
+        QCoreApplication::processEvents();
+        const QImage after = button->grab().toImage();
+        const QColor ground = panel->palette().color(panel->backgroundRole());
+        if (focusPixelsStandingOut(before, after, ground, 3.0) < button->width() + button->height())
+            unseen << button->objectName() + QStringLiteral(" on ") + ground.name();
+    }
+    return unseen;
 }
 
 // A palette like a dark desktop colour scheme's: light text on dark ground.

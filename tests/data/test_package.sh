@@ -50,6 +50,11 @@ for size in 16 32 48 64 128 256; do
 done
 check "the man page names the sounds folder under the install prefix" \
   bash -c "zcat '$d/share/man/man1/tarvo2.1.gz' | grep -qF '/opt/tarvo/share/tarvo2/sounds/'"
+# (a "\-" may be typeset as a minus sign of three bytes)
+for kept in 'Tarvo2.{1,3}alerts\.json' 'Tarvo2.{1,3}armed' 'Reports/Evidence/' 'Reports/History/' 'journalctl'; do
+  check "the man page lists $kept" bash -c "MANWIDTH=200 man -l '$d/share/man/man1/tarvo2.1.gz' 2>/dev/null | grep -qE '$kept'"
+done
+check "the README is installed as documentation" [ -s "$d/share/doc/tarvo2/README.md" ]
 check "the man page formats without warnings" \
   bash -c "MANWIDTH=80 man --warnings -l '$d/share/man/man1/tarvo2.1.gz' 2>&1 >/dev/null | (! grep .)"
 sounds_ok() {

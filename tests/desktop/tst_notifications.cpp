@@ -133,6 +133,40 @@ private Q_SLOTS:
         QCOMPARE(log().count("CloseNotification") - closedBefore, 2);
     }
 
+    // One notice per kind of problem, replaced in place, not critical, gone
+    // with the problem or at the disarming.
+    void problemsAreReplacedAndClosed()
+    {
+        if (m_daemon.state() != QProcess::Running)
+            QVERIFY(startDaemon());
+        const int notifiedBefore = log().count("Notify");
+        const int closedBefore = log().count("CloseNotification");
+        using Problem = Notifications::Problem;
+        Notifications notifications;
+        notifications.failure(QStringLiteral("Alert not sent: timeout"), Problem::Alerts);
+        QTRY_COMPARE_WITH_TIMEOUT(notifications.openProblems(), 1, 20000);
+        notifications.failure(QStringLiteral("Alert not sent: refused"), Problem::Alerts);
+        notifications.failure(QStringLiteral("Heartbeat not sent"), Problem::Heartbeat);
+        QTRY_COMPARE_WITH_TIMEOUT(log().count("Notify") - notifiedBefore, 3, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(notifications.openProblems(), 2, 20000);
+        QList<QByteArray> calls;
+        for (const QByteArray &line : log().split('\n'))
+            if (line.contains("Notify \"Tarvo2\""))
+                calls << line;
+        calls = calls.mid(calls.size() - 3);
+        QVERIFY2(calls.at(0).contains("\"Tarvo2\" 0 "), calls.at(0).constData());
+        QVERIFY2(!calls.at(1).contains("\"Tarvo2\" 0 "), calls.at(1).constData()); // in place
+        QVERIFY2(calls.at(2).contains("\"Tarvo2\" 0 "), calls.at(2).constData());
+        for (const QByteArray &call : calls)
+            QVERIFY2(!call.contains("\"urgency\": 2"), call.constData());
+        notifications.problemGone(Problem::Alerts);
+        QCOMPARE(notifications.openProblems(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(log().count("CloseNotification") - closedBefore, 1, 20000);
+        notifications.disarmed();
+        QCOMPARE(notifications.openProblems(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(log().count("CloseNotification") - closedBefore, 2, 20000);
+    }
+
     void daemonGoneMidway()
     {
         tarvo::test::stopProcess(m_daemon);

@@ -356,6 +356,22 @@ private Q_SLOTS:
         QCOMPARE(m_opened.at(2).toString(),
                  QStringLiteral("mailto:a@b.example?subject=Hi&Body=text"));
     }
+
+    // The placeholder site's pages open the installed README instead.
+    void pagesOpenTheInstalledDocumentation()
+    {
+        QTemporaryDir doc;
+        const QUrl help(ProductPageUrl(QStringLiteral("#help")));
+        const QUrl other(QStringLiteral("https://other.example.org/x"));
+        QFile readme(doc.filePath(QStringLiteral("README.md")));
+        QVERIFY(readme.open(QIODevice::WriteOnly));
+        readme.close();
+        const QUrl local = InstalledDocumentFor(help, doc.path());
+        QVERIFY2(local.isLocalFile() && local.path().endsWith(QStringLiteral("/README.md")),
+                 qPrintable(local.toString()));
+        QCOMPARE(InstalledDocumentFor(QUrl(ProductsPageUrl()), doc.path()), local);
+        QCOMPARE(InstalledDocumentFor(other, doc.path()), other);
+    }
 };
 
 TARVO_TEST_MAIN(TestInfo)
