@@ -1,7 +1,9 @@
 #include "desktop/DisplayWatch.h"
 
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QThread>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +21,7 @@ GSourceFuncs g_wrappedFuncs = {};         // the same, looking first
 xcb_connection_t *g_connection = nullptr;
 QtMessageHandler g_previousHandler = nullptr;
 bool g_lost = false;
+constexpr int LastWordsWaitMs = 3000;
 
 bool Broken()
 {
@@ -61,12 +64,18 @@ gboolean WrappedDispatch(GSource *source, GSourceFunc callback, gpointer data)
 // instant between the look above and its own. Told now, ended with 0.
 void OnMessage(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    g_previousHandler(type, context, message);
-    if (type != QtWarningMsg || g_lost || !g_platform ||
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+    if (type != QtWarningMsg || g_lost || !g_platform || !qApp ||
         !message.startsWith(QLatin1String("The X11 connection broke")) ||
         QThread::currentThread() != qApp->thread())
         return;
     Lose();
+    // A notice already on its way further up this stack (a signal came
+    // first) can only go out while this loop runs: it gets the same bound.
+    QEventLoop wait;
+    QTimer::singleShot(LastWordsWaitMs, &wait, &QEventLoop::quit);
+    wait.exec();
     std::fflush(nullptr);
     std::quick_exit(0); // no static destructors while other threads run
 }

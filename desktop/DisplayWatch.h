@@ -7,8 +7,10 @@
 // event source and, once it broke, takes that source out of the event loop,
 // so the program can still tell, end its threads and exit in order. Should
 // the connection break in the instant between the two looks, the plugin's
-// last words are caught: displayLost is emitted there and the process ends
-// at once with status 0, without static destructors.
+// last words are caught: displayLost is emitted there, a notice on its way
+// gets up to 3 s, and the process ends with status 0 without static
+// destructors (quick_exit). The watch needs the xcb plugin with GLib's event
+// loop (Qt's default); on Wayland it is not available.
 
 #include <QObject>
 #include <QString>
