@@ -2,8 +2,9 @@
 // A small file beside the settings that says "this run is armed": written at
 // arming, refreshed now and then as a sign of life, removed at disarming and
 // at every orderly end. Found at the next start, it means the run ended
-// while armed without a word (killed, crashed, power lost); the file's time
-// is its last sign of life.
+// while armed without a word (killed, crashed, power lost); the time it holds
+// is its last sign of life. Only a regular file says so: anything else in
+// its place (a FIFO, a link, a folder) is set aside and said once.
 
 #include <QDateTime>
 #include <QObject>
@@ -23,8 +24,11 @@ public:
 
     QString path() const { return m_path; }
     // The last sign of life of a run that left its marker behind; nothing
-    // when there is no marker. Call before this run arms.
-    std::optional<QDateTime> leftBehind() const;
+    // when there is no marker or something else was set aside in its place.
+    // Call before this run arms.
+    std::optional<QDateTime> leftBehind();
+    // Why what stood at the marker's place was set aside; empty when nothing was.
+    QString problem() const { return m_problem; }
     // Writes the marker and keeps it fresh while armed; removes it otherwise.
     void setArmed(bool armed);
     void refresh();
@@ -39,7 +43,10 @@ public:
     static bool IsGuardNotice(const QString &message);
 
 private:
+    void setAside(const QString &what);
+
     QString m_path;
+    QString m_problem;
     QTimer m_refresh;
     bool m_written = false;
 };

@@ -1,5 +1,7 @@
 #include "desktop/StopRequests.h"
 
+#include "desktop/DisplayWatch.h"
+
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QGuiApplication>
@@ -45,6 +47,8 @@ QString SignalName(int number)
 
 } // namespace
 
+const QString StopRequests::SessionEnded = QStringLiteral("session ended");
+
 StopRequests::StopRequests(QObject *parent) : QObject(parent)
 {
     if (pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -59,9 +63,14 @@ StopRequests::StopRequests(QObject *parent) : QObject(parent)
     action.sa_flags = SA_RESTART;
     for (int number : CaughtSignals)
         sigaction(number, &action, nullptr);
-    if (qGuiApp)
-        connect(qGuiApp, &QGuiApplication::commitDataRequest, this,
-                [this] { Q_EMIT stopRequested(QStringLiteral("session log-out"), false); });
+    if (!qGuiApp)
+        return;
+    connect(qGuiApp, &QGuiApplication::commitDataRequest, this,
+            [this] { Q_EMIT stopRequested(SessionEnded, false); });
+    // No window can show any more: the program ends now, in order.
+    m_display = new DisplayWatch(this);
+    connect(m_display, &DisplayWatch::displayLost, this,
+            [this] { Q_EMIT stopRequested(SessionEnded, true); });
 }
 
 StopRequests::~StopRequests()

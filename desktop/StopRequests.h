@@ -1,8 +1,9 @@
 #pragma once
 // Requests to end the program that come from outside: SIGTERM, SIGINT and
 // SIGHUP (caught and handed to the UI thread through a pipe, so the program
-// can end in order), the session's log-out (commitDataRequest) and logind's
-// PrepareForShutdown. What a request means is decided by the owner.
+// can end in order), the session's log-out (commitDataRequest), the end of
+// the display (DisplayWatch) and logind's PrepareForShutdown. What a request
+// means is decided by the owner.
 //
 // A second signal while the first is being handled ends the process at once,
 // and so does a first one that the UI thread has not finished with after
@@ -13,6 +14,7 @@
 #include <QObject>
 #include <QString>
 
+class DisplayWatch;
 class QSocketNotifier;
 
 class StopRequests : public QObject
@@ -32,6 +34,10 @@ public:
     // it is released, so a notice can go out first.
     void holdShutdown(bool hold);
     bool holdsShutdown() const { return m_delay.isValid(); }
+    // Whether the end of the display is seen in time to end in order.
+    const DisplayWatch *displayWatch() const { return m_display; }
+
+    static const QString SessionEnded;
 
 Q_SIGNALS:
     // quit: the process is asked to end now (a signal); otherwise the
@@ -50,4 +56,5 @@ private:
     QDBusUnixFileDescriptor m_delay;
     quint64 m_delayRequest = 0; // replies to older requests are dropped
     QSocketNotifier *m_notifier = nullptr;
+    DisplayWatch *m_display = nullptr;
 };

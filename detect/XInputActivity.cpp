@@ -117,9 +117,11 @@ void XInputActivity::Close()
 {
     delete d->notifier;
     d->notifier = nullptr;
-    OurDisplays.removeAll(d->display);
+    // Still ours while it closes: a server that went away unnoticed makes
+    // XCloseDisplay's sync fail, which only marks the connection as lost.
     if (d->display && !d->lost)
         XCloseDisplay(d->display);
+    OurDisplays.removeAll(d->display);
     // A lost display is left as it is: Xlib may not touch it any more.
     d->display = nullptr;
 }

@@ -3,10 +3,14 @@
 // time they were taken ("2026-12-07_19-25-24_photo.jpg", so the names sort by
 // date and time), written through SafeFile (no half files), readable by the
 // owner only, and kept within an age and a size limit, oldest first.
+// No symbolic link is ever followed: one at the folder's place (or at the
+// History folder's) is set aside, so nothing is written, changed or removed
+// where it points; a link inside is no picture of this folder.
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 class EvidenceFolder
 {
@@ -28,15 +32,21 @@ public:
     // taken already.
     QString FreeName(const QDateTime &taken, const QString &kind, const QString &suffix) const;
     // Writes a picture as a new file (mode 0600; the folder 0700). Returns
-    // its file name, empty with *error when nothing was kept.
+    // its file name, empty with *error when nothing was kept. A folder set
+    // aside on the way adds its report line to *setAside.
     QString save(const QDateTime &taken, const QString &kind, const QString &suffix,
-                 const QByteArray &bytes, QString *error = nullptr) const;
+                 const QByteArray &bytes, QString *error = nullptr,
+                 QStringList *setAside = nullptr) const;
     // Removes pictures, sound clips and history files (ReportHistory, in the
     // reports folder beside this one) older than keepDays before now, then
     // the oldest of them until together they are within maxMB; the file
     // named keep stays in any case. Files whose names neither gave are left
     // alone.
-    void prune(const Limits &limits, const QDateTime &now, const QString &keep = QString()) const;
+    void prune(const Limits &limits, const QDateTime &now, const QString &keep = QString(),
+               QStringList *setAside = nullptr) const;
+    // Sets aside whatever but a folder stands at this folder's place or the
+    // History folder's (a symbolic link above all); a report line for each.
+    QStringList setAsideLinks() const;
 
     // The full path of the photo a report message "Photo saved: <file name>"
     // names; empty for other messages, names not given here or a file gone.

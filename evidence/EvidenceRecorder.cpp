@@ -21,9 +21,13 @@ EvidenceRecorder::EvidenceRecorder(ReportLog &report, const QString &folder, Hoo
         m_hooks.grabScreen = [](QString *why) { return ScreenCapture::GrabNow(why); };
     // A period's report kept at arming counts against the same limits.
     m_report.addHistoryObserver([self = QPointer(this)](const QString &historyFile) {
-        if (self)
-            self->m_folder.prune(self->m_hooks.settings().limits, QDateTime::currentDateTime(),
-                                 QFileInfo(historyFile).fileName());
+        if (!self)
+            return;
+        QStringList setAside;
+        self->m_folder.prune(self->m_hooks.settings().limits, QDateTime::currentDateTime(),
+                             QFileInfo(historyFile).fileName(), &setAside);
+        for (const QString &line : std::as_const(setAside))
+            self->m_report.AddToReport(line);
     });
 }
 
@@ -67,9 +71,9 @@ EvidenceRecorder::Outcome EvidenceRecorder::keep(const QDateTime &taken, const Q
         outcome.error = QStringLiteral("the picture could not be encoded");
         return outcome;
     }
-    outcome.fileName = m_folder.save(taken, kind, suffix, bytes, &outcome.error);
+    outcome.fileName = m_folder.save(taken, kind, suffix, bytes, &outcome.error, &outcome.setAside);
     if (!outcome.fileName.isEmpty())
-        m_folder.prune(limits, QDateTime::currentDateTime(), outcome.fileName);
+        m_folder.prune(limits, QDateTime::currentDateTime(), outcome.fileName, &outcome.setAside);
     return outcome;
 }
 
@@ -202,6 +206,8 @@ void EvidenceRecorder::takeTestPhoto()
 QString EvidenceRecorder::report(const Outcome &outcome, const QString &source,
                                  const QString &missingLine, bool *missingSaid)
 {
+    for (const QString &line : outcome.setAside)
+        m_report.AddToReport(line);
     if (outcome.sourceMissing) {
         qWarning("%s: %s", qPrintable(missingLine), qPrintable(outcome.error));
         if (!*missingSaid)

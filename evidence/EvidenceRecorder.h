@@ -72,6 +72,7 @@ private:
     struct Outcome
     {
         QString fileName, error;
+        QStringList setAside; // report lines of folders moved out of the way
         bool sourceMissing = false;
     };
     static Outcome Missing(const QString &why);

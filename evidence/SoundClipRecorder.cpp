@@ -218,15 +218,22 @@ void SoundClipRecorder::finish()
     m_writer =
         std::thread([this, clip = std::move(clip), rate, taken = m_taken, limits = m_limits] {
             QString error, name;
+            QStringList setAside;
             const QByteArray ogg = audio::EncodeOggVorbis(
                 clip.data(), qint64(clip.size() / Channels), Channels, rate, &error);
             if (!ogg.isEmpty())
                 name = m_folder.save(taken, QStringLiteral("sound"), QStringLiteral("oga"), ogg,
-                                     &error);
+                                     &error, &setAside);
             if (!name.isEmpty())
-                m_folder.prune(limits, QDateTime::currentDateTime(), name);
+                m_folder.prune(limits, QDateTime::currentDateTime(), name, &setAside);
             QMetaObject::invokeMethod(
-                this, [this, name, error] { apply(name, error); }, Qt::QueuedConnection);
+                this,
+                [this, name, error, setAside] {
+                    for (const QString &line : setAside)
+                        m_report.AddToReport(line);
+                    apply(name, error);
+                },
+                Qt::QueuedConnection);
         });
 }
 

@@ -273,6 +273,10 @@ void Guard::takeUpLastRun()
         reportAlarm(ArmedMarker::UnexpectedEndText(*lastSignOfLife));
         m_reach->marker.remove();
     }
+    if (const QString markerProblem = m_reach->marker.problem(); !markerProblem.isEmpty()) {
+        m_report.AddToReport(markerProblem);
+        m_reach->notifications.failure(markerProblem);
+    }
 }
 
 // ---------------------------------------------------------------- arming

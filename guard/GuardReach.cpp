@@ -142,10 +142,18 @@ void Guard::wireStopNotices()
     // it soon, so the owner is told now, while the network still works.
     connect(&reach.stops, &StopRequests::stopRequested, this,
             [this](const QString &reason, bool quit) {
+                // Requests come together at a log-out (the display, a
+                // signal): the notice on its way is not cut short by the
+                // next one, which only adds its wish to end.
+                m_reach->quitWhenTold = m_reach->quitWhenTold || quit;
+                if (m_reach->telling)
+                    return;
+                m_reach->telling = true;
                 tellStop(reason);
+                m_reach->telling = false;
                 // exit(), not quit(): a window kept in the tray or held by
                 // the PIN must not refuse an end the system asked for.
-                if (quit)
+                if (m_reach->quitWhenTold)
                     QCoreApplication::exit(0);
             });
     // A monitor that cannot be reached raises no alarm of its own when the

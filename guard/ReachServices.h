@@ -38,4 +38,6 @@ struct ReachServices
     QTimer alarmEnd; // watches for the end of an alarm's run
     bool guarding = false; // the alarm switch is on
     bool stopTold = false; // this run's stop notice went out
+    bool telling = false;      // a stop request is being told
+    bool quitWhenTold = false; // a stop request asked to end the program
 };

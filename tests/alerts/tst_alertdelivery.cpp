@@ -406,6 +406,23 @@ private Q_SLOTS:
         QCOMPARE(ModeOf(m_queue), 0600);
     }
 
+    // A FIFO at the armed marker's place: its time is no sign of life of
+    // any run, so no alarm, but one line; arming writes a real marker.
+    void markerFifoSetAside()
+    {
+        const QString path = QFileInfo(m_queue).absolutePath() + QStringLiteral("/Tarvo2-armed");
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        ArmedMarker marker(path);
+        QVERIFY(!marker.leftBehind());
+        QVERIFY2(marker.problem().contains(QStringLiteral("not a regular")),
+                 qPrintable(marker.problem()));
+        QVERIFY(QFileInfo(path + QStringLiteral(".bad")).exists());
+        QVERIFY(!ArmedMarker(path).leftBehind());
+        marker.setArmed(true);
+        QCOMPARE(ModeOf(path), 0600);
+    }
+
     void leftoverTemporariesRemoved()
     {
         QDir().mkpath(QFileInfo(m_queue).absolutePath());

@@ -147,6 +147,44 @@ private Q_SLOTS:
         Q_UNUSED(old);
     }
 
+    // A link at the folder's place is set aside and told; nothing is
+    // written, tightened or removed where it points, nor sent from there.
+    void linkedFoldersAreSetAside_data()
+    {
+        QTest::addColumn<bool>("history");
+        QTest::newRow("Evidence") << false;
+        QTest::newRow("History") << true;
+    }
+    void linkedFoldersAreSetAside()
+    {
+        QFETCH(bool, history);
+        QTemporaryDir dir, elsewhere;
+        const EvidenceFolder folder(dir.path() + QStringLiteral("/Evidence/"));
+        const QString linked = history ? folder.historyPath() : folder.path();
+        const QString old = (history ? QStringLiteral("Report-2020-01-01_10-00-00.txt")
+                                     : QStringLiteral("2020-01-01_10-00-00_photo.jpg"));
+        QFile outside(elsewhere.path() + QLatin1Char('/') + old);
+        QVERIFY(outside.open(QIODevice::WriteOnly));
+        outside.close();
+        QVERIFY(QFile::link(elsewhere.path(), linked.chopped(1)));
+        QVERIFY(::chmod(QFile::encodeName(elsewhere.path()).constData(), 0755) == 0);
+        QStringList aside;
+        const QString saved = folder.save(Now, QStringLiteral("photo"), QStringLiteral("jpg"), "x",
+                                          nullptr, &aside);
+        folder.prune({1, 500}, Now, saved, &aside);
+        QCOMPARE(aside.size(), 1);
+        QVERIFY2(aside.first().contains(QStringLiteral("symbolic link")), qPrintable(aside.first()));
+        QVERIFY(QFileInfo(linked.chopped(1) + QStringLiteral(".bad")).isSymLink());
+        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::Files), QStringList{old});
+        QCOMPARE(ModeOf(elsewhere.path()), 0755);
+        QVERIFY(QFileInfo::exists(folder.path() + saved));
+        // A link under a picture's name inside is neither pruned nor sent.
+        QVERIFY(QFile::link(outside.fileName(), folder.path() + old));
+        folder.prune({1, 500}, Now, saved);
+        QVERIFY(folder.photoOfMessage(QStringLiteral("Photo saved: ") + old).isEmpty());
+        QVERIFY(QFileInfo::exists(outside.fileName()));
+    }
+
     void aFullDiskKeepsNoHalfFile()
     {
         TinyDisk disk(256);
