@@ -1,4 +1,5 @@
 #include "alerts/AlertFieldCheck.h"
+#include "alerts/AlertConfig.h"
 
 #include "alerts/MailSender.h"
 
@@ -25,9 +26,10 @@ QString UrlProblem(Kind kind, const QString &url)
 {
     if (url.isEmpty())
         return UrlMayStayEmpty(kind) ? QString() : QStringLiteral("the URL is missing");
-    const QUrl parsed(url, QUrl::StrictMode);
-    const QString scheme = parsed.scheme().toLower();
     const bool mail = kind == Kind::Email;
+    // An address without a scheme is taken as https:// (the field says so).
+    const QUrl parsed(mail ? url : AlertConfig::WithScheme(url), QUrl::StrictMode);
+    const QString scheme = parsed.scheme().toLower();
     const bool known = mail ? scheme == QLatin1String("smtp") || scheme == QLatin1String("smtps")
                             : scheme == QLatin1String("http") || scheme == QLatin1String("https");
     if (!parsed.isValid() || !known || parsed.host().isEmpty())

@@ -28,6 +28,7 @@ private Q_SLOTS:
         row("not a url", "ntfy", Field::Url, "not a url", "not an http:// or https://");
         row("no host", "webhook", Field::Url, "https:///hook", "with a host");
         row("ntfy without topic", "ntfy", Field::Url, "https://ntfy.sh/", "names no topic");
+        row("no scheme: https", "ntfy", Field::Url, "ntfy.sh/desk-topic", "");
         row("nothing set: alerts off", "slack", Field::Url, "", "");
         row("mail url scheme", "email", Field::Url, "https://mail.example.org",
             "smtp:// or smtps://");
