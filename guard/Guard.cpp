@@ -71,6 +71,7 @@ Guard::~Guard()
 {
     if (!m_closed)
         close();
+    closeSensors(); // they use the engine, the report and the evidence: they go first
 }
 
 quint32 Guard::randomBelow(quint32 n)

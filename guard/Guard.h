@@ -181,6 +181,7 @@ private:
     void wireEvidence();
     void wireActivity();
     void wireSensors();
+    void closeSensors();
     void syncActivityDetectors();
     void takeUpLastRun();
     void warnIfNothingToPlay();

@@ -116,8 +116,17 @@ void Guard::wireSensors()
             });
 }
 
+void Guard::closeSensors()
+{
+    m_evidence->setCameraStream(nullptr);
+    delete m_sensors;
+    m_sensors = nullptr;
+}
+
 QString Guard::detectorUnavailable(AlarmControl::Switch which) const
 {
+    if (!m_sensors)
+        return QString();
     switch (which) {
     case AlarmControl::Switch::Mouse:
         // Where the pointer cannot be read (Wayland), only the session's
