@@ -206,6 +206,12 @@ QLineEdit *TfrmAlerts::addField(const char *name, const QString &label, const QS
     return edit;
 }
 
+TfrmAlerts::~TfrmAlerts()
+{
+    for (QLineEdit *field : m_problems.keys())
+        field->disconnect(this);
+}
+
 QString TfrmAlerts::checkField(QLineEdit *field)
 {
     QLabel *label = m_problems.value(field);

@@ -23,6 +23,8 @@ class TfrmAlerts : public QDialog
     Q_OBJECT
 public:
     explicit TfrmAlerts(AlertSender &sender, QWidget *parent = nullptr);
+    // The fields lose the focus as the dialog goes: they check nothing then.
+    ~TfrmAlerts() override;
 
     // Writes the settings; false when a field holds what its receiver cannot
     // use (told at the field and in lblProblem) or the store cannot be

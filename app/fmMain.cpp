@@ -24,6 +24,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
@@ -93,6 +94,8 @@ void TfrmMain::connectHandlers()
     for (QSlider *slider : centralWidget()->findChildren<QSlider *>())
         connect(slider, &QSlider::valueChanged, this, [this, slider](int value) {
             slider->setToolTip(QString::number(value));
+            if (m_showingGuardValues)
+                return; // the guard has it already
             try {
                 m_guard.settings().setValue(slider->objectName(), value);
             } catch (const RegistryError &error) {
@@ -105,7 +108,7 @@ void TfrmMain::connectHandlers()
             // still holds its previous value, shown again when editing ends.
             bool ok = false;
             const int value = text.trimmed().toInt(&ok);
-            if (!ok)
+            if (!ok || m_showingGuardValues)
                 return;
             try {
                 m_guard.settings().setValue(spin->objectName(), value);
@@ -115,6 +118,7 @@ void TfrmMain::connectHandlers()
         });
     // The guard's values shown: loaded, reset, calibrated.
     connect(&settings, &GuardSettings::valueChanged, this, [this](const QString &name, int value) {
+        const QScopedValueRollback showing(m_showingGuardValues, true);
         if (auto *slider = centralWidget()->findChild<QSlider *>(name))
             slider->setValue(value);
         else if (auto *spin = centralWidget()->findChild<QSpinBox *>(name))
@@ -204,12 +208,11 @@ void TfrmMain::connectGuard()
                     action == mnuLid ? AlarmControl::Switch::Lid : AlarmControl::Switch::PowerCable));
         KeyState();
     });
-    connect(&guard->alarm(), &AlarmControl::armStateChanged, this,
-            [this](AlarmControl::ArmState state) {
-                applyProtectionState();
-                DrawActivateBtnState();
-                KeyState();
-            });
+    connect(&guard->alarm(), &AlarmControl::armStateChanged, this, [this] {
+        applyProtectionState();
+        DrawActivateBtnState();
+        KeyState();
+    });
     connect(guard, &Guard::pinRequested, this, [this] {
         protectionHolds(DisarmProtection::Step::Disarm, [this] {
             m_guard.toggleArm(Guard::Origin::Window);
@@ -472,6 +475,7 @@ void TfrmMain::showAudioDevices()
 
 void TfrmMain::showSettings()
 {
+    const QScopedValueRollback showing(m_showingGuardValues, true);
     for (QSlider *slider : centralWidget()->findChildren<QSlider *>())
         slider->setValue(m_guard.settings().value(slider->objectName()));
     for (QSpinBox *spin : centralWidget()->findChildren<QSpinBox *>())

@@ -191,6 +191,7 @@ private:
     BackgroundPortal *m_backgroundPortal = nullptr;
     bool m_exitRequested = false;
     bool m_minimisedTold = false;
+    bool m_showingGuardValues = false; // controls set from the guard's values
 
 public:
     // Controls, named as in the rest of the program.

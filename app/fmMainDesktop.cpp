@@ -94,6 +94,8 @@ void TfrmMain::applyDesktopLook()
         {shpLedMicDetection, "Microphone detection"}, {shpLedMouDetection, "Mouse detection"},
         {shpLedKeyDetection, "Keyboard detection"},   {shpLedTriggerDelay, "Trigger delay"},
         {shpLedActivationDelay, "Activation delay"},  {shpLedSimulation, "Alarm simulation"},
+        {shpLedCamDetection, "Camera detection"},     {shpLedUsbDetection, "USB detection"},
+        {shpLedNetDetection, "Network detection"},
     };
     for (const auto &[led, name] : leds)
         led->setAccessibleName(QString::fromLatin1(name) + QStringLiteral(" LED"));

@@ -511,9 +511,9 @@ void TfrmMain::buildDetectorExtras()
 {
     // The keyboard, camera, USB and network switches, their buttons before
     // the microphone's (the row is right-aligned, so the other buttons keep
-    // their places) and their LEDs in a row below the mouse LED.
+    // their places). The keyboard's LED sits below the mouse LED; the
+    // others' on their buttons' corner.
     auto *row = qobject_cast<QBoxLayout *>(btnMicDetect->parentWidget()->layout());
-    int ledRow = 0;
     auto addDetector = [&](const char *action, const char *button, const char *led,
                            const QString &hint, QToolButton *&btn, LedShape *&shp) {
         auto *toggle = new QAction(this);
@@ -521,15 +521,18 @@ void TfrmMain::buildDetectorExtras()
         btn = glyphButton(button, toggle, 42, 40);
         if (row)
             row->insertWidget(row->indexOf(btnMicDetect), btn);
-        shp = new LedShape(QString::fromLatin1(led), shpLedMouDetection->parentWidget());
+        shp = new LedShape(QString::fromLatin1(led), btn);
         shp->setToolTip(hint);
-        shp->move(shpLedMouDetection->x() - 14 * ledRow, shpLedMouDetection->y() + 14);
-        ++ledRow;
+        shp->move(btn->width() - shp->width() - 1, btn->height() - shp->height() - 1);
+        shp->setAttribute(Qt::WA_TransparentForMouseEvents);
         return toggle;
     };
     ActKeyDetectToggle = addDetector("ActKeyDetectToggle", "btnKeyDetect", "shpLedKeyDetection",
                                      QStringLiteral("Keyboard Detection"), btnKeyDetect,
                                      shpLedKeyDetection);
+    shpLedKeyDetection->setParent(shpLedMouDetection->parentWidget());
+    shpLedKeyDetection->setAttribute(Qt::WA_TransparentForMouseEvents, false);
+    shpLedKeyDetection->move(shpLedMouDetection->x(), shpLedMouDetection->y() + 14);
     ActCamDetectToggle = addDetector("ActCamDetectToggle", "btnCamDetect", "shpLedCamDetection",
                                      QStringLiteral("Camera Detection"), btnCamDetect,
                                      shpLedCamDetection);

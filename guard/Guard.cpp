@@ -198,10 +198,8 @@ QString Guard::start()
     OfferDefaultSounds(soundsFolder(),
                        FindDefaultSoundsFolder(QCoreApplication::applicationFilePath(),
                                                QStringLiteral(TARVO2_SOUNDS_DIR)));
-    guarded([this] {
-        ReadRegValueNames(StoreKeys::CheckedSounds, m_checkedSounds);
-        m_settings.load();
-    });
+    guarded([this] { ReadRegValueNames(StoreKeys::CheckedSounds, m_checkedSounds); });
+    guarded([this] { m_settings.load(); });
     m_alarm->TimTask.start(AlarmControl::TaskInterval);
     wireSessionServices();
     soundsChanged();

@@ -14,9 +14,9 @@
 void Guard::selectInput(int index)
 {
     m_microphone.cmbRecSourceChange(index);
-    guarded([this] {
-        m_settings.setValue(QStringLiteral("trkMicSensivity"), m_microphone.inputLevel());
-    });
+    const QString level = QStringLiteral("trkMicSensivity");
+    if (m_settings.value(level) != m_microphone.inputLevel())
+        guarded([this, &level] { m_settings.setValue(level, m_microphone.inputLevel()); });
 }
 
 void Guard::takeAudioDevices()

@@ -5,6 +5,7 @@
 #include "settings/gRegistry.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 const ResetableSetting *Find(const QString &control)
@@ -45,10 +46,11 @@ void GuardSettings::setValue(const QString &control, int value)
     if (!setting)
         return;
     value = std::clamp(value, setting->minimum, setting->maximum);
-    if (m_values.value(control) == value)
-        return;
-    m_values[control] = value;
-    Q_EMIT valueChanged(control, value);
+    if (m_values.value(control) != value) {
+        m_values[control] = value;
+        Q_EMIT valueChanged(control, value);
+    }
+    // Written also when unchanged: what the user typed is on the store, clamped.
     store(control, value);
 }
 
@@ -60,6 +62,8 @@ void GuardSettings::store(const QString &control, int value)
 
 void GuardSettings::load()
 {
+    // A value that cannot be written back does not keep the others from loading.
+    std::optional<RegistryError> failed;
     for (const ResetableSetting &setting : ResetableSettings) {
         const QString control = QString::fromLatin1(setting.control);
         const auto stored = ParseStoredInteger(
@@ -71,9 +75,17 @@ void GuardSettings::load()
             m_values[control] = clamped;
             Q_EMIT valueChanged(control, clamped);
         }
-        if (clamped != *stored)
-            store(control, clamped);
+        if (clamped != *stored) {
+            try {
+                store(control, clamped);
+            } catch (const RegistryError &error) {
+                if (!failed)
+                    failed = error;
+            }
+        }
     }
+    if (failed)
+        throw *failed;
 }
 
 void GuardSettings::resetToDefaults()

@@ -16,7 +16,7 @@ public:
     // The value of a control named in the resettable settings' table.
     int value(const QString &control) const;
     // Clamps to the control's range, writes the store (throws RegistryError
-    // when it cannot) and tells valueChanged. A value unchanged is no write.
+    // when it cannot) and tells valueChanged when the value changed.
     void setValue(const QString &control, int value);
     static int minimum(const QString &control);
     static int maximum(const QString &control);

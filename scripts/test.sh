@@ -51,8 +51,8 @@ instrumented=("-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" -DTARVO2_TEST_
 build_asan() { build build-asan "${instrumented[@]}" -DTARVO2_SANITIZE=address,undefined; }
 
 tests_stage() {
-  # One known one-off leak of libpulse at its first connection; nothing else
-  # is suppressed.
+  # Two known leaks of libraries (libpulse's first connection, GStreamer's
+  # PipeWire elements): scripts/sanitizers/lsan.supp; nothing else is suppressed.
   (cd build-asan &&
     ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1 \
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \

@@ -150,6 +150,39 @@ private Q_SLOTS:
         QVERIFY(GuardCommands::Answer(*guard, "nonsense").isEmpty());
     }
 
+    // No sound server yet (an armed resume at login): the guard goes on and
+    // takes the devices once they are there; only a start that is to listen
+    // at once ends with the message.
+    void startsWithoutSoundServer_data()
+    {
+        QTest::addColumn<bool>("resumeArmed");
+        QTest::addColumn<bool>("microphoneOn");
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("armed resume") << true << true << QString();
+        QTest::newRow("microphone off") << false << false << QString();
+        QTest::newRow("microphone on") << false << true << "Cannot start recording device!";
+    }
+    void startsWithoutSoundServer()
+    {
+        QFETCH(bool, resumeArmed);
+        QFETCH(bool, microphoneOn);
+        QFETCH(QString, fault);
+        if (resumeArmed)
+            WriteRegString(StoreKeys::Settings, StoreKeys::AlarmActive, StoreKeys::SwitchOn);
+        if (microphoneOn)
+            WriteRegString(StoreKeys::Settings, QStringLiteral("ActMicDetectToggle"),
+                           StoreKeys::SwitchOn);
+        qputenv("SDL_AUDIODRIVER", "no-such-driver");
+        auto guard = std::make_unique<Guard>(m_dir->path() + QLatin1Char('/'));
+        const QString started = guard->start();
+        qputenv("SDL_AUDIODRIVER", "dummy"); // the server is there now
+        QCOMPARE(started, fault);
+        if (!fault.isEmpty())
+            return;
+        QVERIFY(reportHas(*guard, QStringLiteral("Sound device not available; trying again")));
+        QTRY_VERIFY_WITH_TIMEOUT(reportHas(*guard, QStringLiteral("Sound device restored")), 30000);
+    }
+
     void armingRefusedWithoutDetectorOrSound()
     {
         auto guard = makeGuard();
