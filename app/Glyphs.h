@@ -44,7 +44,7 @@ QIcon IconFromGlyphPair(const QPixmap &pair);
 QPixmap BannerPixmap(QSize size);
 
 // The size the main window shows the banner at.
-// Narrower than the spec's 200×42 so that every detector button fits the top row.
+// 140 wide, not 200: every detector button of the top row fits beside it.
 inline constexpr QSize MainBannerSize(140, 29);
 
 // Starts painting every picture above that the main window shows at start
