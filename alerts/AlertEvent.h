@@ -8,7 +8,12 @@ struct AlertEvent
 {
     // What the attachment is: the camera's photo, the screen picture or the
     // room's sound clip (the receiver takes each its own way).
-    enum class FileKind { Photo, Screen, Sound };
+    enum class FileKind
+    {
+        Photo,
+        Screen,
+        Sound
+    };
 
     QString host;
     QString event; // the report message without its time stamp

@@ -271,11 +271,11 @@ class Matrix : public AlertFormatter
                     info.insert(QStringLiteral("h"), photo.size.height());
                 }
                 Send(server, room,
-                     txn + (photo.isPicture() ? QStringLiteral("-photo")
-                                              : QStringLiteral("-sound")),
+                     txn +
+                         (photo.isPicture() ? QStringLiteral("-photo") : QStringLiteral("-sound")),
                      auth,
-                     {{QStringLiteral("msgtype"), photo.isPicture() ? QStringLiteral("m.image")
-                                                                    : QStringLiteral("m.audio")},
+                     {{QStringLiteral("msgtype"),
+                       photo.isPicture() ? QStringLiteral("m.image") : QStringLiteral("m.audio")},
                       {QStringLiteral("body"), photo.name},
                       {QStringLiteral("url"), uri},
                       {QStringLiteral("info"), info}},

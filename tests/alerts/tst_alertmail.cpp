@@ -134,8 +134,10 @@ private Q_SLOTS:
         const QString photo = QStringLiteral("2026-12-07_10-00-00_photo.jpg");
         QTest::newRow("photo") << true << photo << "image/jpeg";
         QTest::newRow("photo gone") << false << photo << "image/jpeg";
-        QTest::newRow("screen picture") << true << "2026-12-07_10-00-00_screen.png" << "image/png";
-        QTest::newRow("sound clip") << true << "2026-12-07_10-00-00_sound.oga" << "audio/ogg";
+        QTest::newRow("screen picture") << true << "2026-12-07_10-00-00_screen.png"
+                                        << "image/png";
+        QTest::newRow("sound clip") << true << "2026-12-07_10-00-00_sound.oga"
+                                    << "audio/ogg";
     }
     void photoAttached()
     {
@@ -148,7 +150,7 @@ private Q_SLOTS:
         AlertEvent event = DeskEvent(QStringLiteral("Photo saved"), false);
         event.attachment = m_dir.filePath(name);
         event.attachmentKind = name.endsWith(QLatin1String(".oga")) ? AlertEvent::FileKind::Sound
-                                                                     : AlertEvent::FileKind::Photo;
+                                                                    : AlertEvent::FileKind::Photo;
         QVERIFY(name.endsWith(QLatin1String(".oga"))
                     ? WriteOggClip(event.attachment)
                     : WriteNoisyJpeg(event.attachment, 640, 480,

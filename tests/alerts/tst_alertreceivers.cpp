@@ -166,23 +166,35 @@ private Q_SLOTS:
         QTest::addColumn<QString>("to");
         using namespace Receiver;
         const QString ntfyToken = "tk_" + Token;
-        QTest::newRow("ntfy") << "ntfy" << "photo" << 320 << ntfyToken << "";
-        QTest::newRow("ntfy, photo gone") << "ntfy" << "photo" << 0 << ntfyToken << "";
-        QTest::newRow("ntfy, a FIFO in the photo's place")
-            << "ntfy" << "photo" << -1 << ntfyToken << "";
-        QTest::newRow("webhook, large photo") << "webhook" << "photo" << 2000 << "" << "";
-        QTest::newRow("webhook, photo gone") << "webhook" << "photo" << 0 << "" << "";
-        QTest::newRow("discord") << "discord" << "photo" << 320 << "" << "";
-        QTest::newRow("telegram") << "telegram" << "photo" << 320 << TelegramToken << Chat;
-        QTest::newRow("pushover") << "pushover" << "photo" << 320 << Token << UserKey;
+        QTest::newRow("ntfy") << "ntfy"
+                              << "photo" << 320 << ntfyToken << "";
+        QTest::newRow("ntfy, photo gone") << "ntfy"
+                                          << "photo" << 0 << ntfyToken << "";
+        QTest::newRow("ntfy, a FIFO in the photo's place") << "ntfy"
+                                                           << "photo" << -1 << ntfyToken << "";
+        QTest::newRow("webhook, large photo") << "webhook"
+                                              << "photo" << 2000 << ""
+                                              << "";
+        QTest::newRow("webhook, photo gone") << "webhook"
+                                             << "photo" << 0 << ""
+                                             << "";
+        QTest::newRow("discord") << "discord"
+                                 << "photo" << 320 << ""
+                                 << "";
+        QTest::newRow("telegram") << "telegram"
+                                  << "photo" << 320 << TelegramToken << Chat;
+        QTest::newRow("pushover") << "pushover"
+                                  << "photo" << 320 << Token << UserKey;
         for (const QString &file : {QStringLiteral("screen"), QStringLiteral("sound")}) {
             const auto row = [&file](const char *kind) -> QTestData & {
                 return QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(kind, file)))
                        << QString::fromLatin1(kind) << file << 1200;
             };
             row("ntfy") << ntfyToken << "";
-            row("webhook") << "" << "";
-            row("discord") << "" << "";
+            row("webhook") << ""
+                           << "";
+            row("discord") << ""
+                           << "";
             row("telegram") << TelegramToken << Chat;
             row("pushover") << Token << UserKey;
             row("matrix") << Token << Room;
@@ -207,15 +219,15 @@ private Q_SLOTS:
         config.token = token;
         config.to = to;
         const bool sound = file == QLatin1String("sound");
-        const QString name = QStringLiteral("2026-12-07_10-00-01_%1.%2")
-                                 .arg(file, sound                         ? QStringLiteral("oga")
-                                            : file == QLatin1String("screen") ? QStringLiteral("png")
-                                                                              : QStringLiteral("jpg"));
+        const QString name =
+            QStringLiteral("2026-12-07_10-00-01_%1.%2")
+                .arg(file, sound                             ? QStringLiteral("oga")
+                           : file == QLatin1String("screen") ? QStringLiteral("png")
+                                                             : QStringLiteral("jpg"));
         // Pictures go as JPEGs; a sound clip by its own name, where it goes.
         const QString sentName = sound ? name : name.chopped(3) + QStringLiteral("jpg");
-        AlertEvent event =
-            DeskEvent(file.left(1).toUpper() + file.mid(1) + QStringLiteral(" saved: ") + name,
-                      false);
+        AlertEvent event = DeskEvent(
+            file.left(1).toUpper() + file.mid(1) + QStringLiteral(" saved: ") + name, false);
         event.attachment = m_dir.filePath(name);
         event.attachmentKind = AlertEvent::FileKindFromName(file);
         QFile::remove(event.attachment);
@@ -287,8 +299,7 @@ private Q_SLOTS:
         if (!width)
             return;
         QCOMPARE(fields.value(file + QStringLiteral("_name")).toString(), sentName);
-        const QByteArray sent =
-            QByteArray::fromBase64(fields.value(file).toString().toLatin1());
+        const QByteArray sent = QByteArray::fromBase64(fields.value(file).toString().toLatin1());
         if (sound) {
             QCOMPARE(sent, bytes);
             return;

@@ -153,27 +153,34 @@ private Q_SLOTS:
     // Send off in Evidence.
     void photoLineSendsItsFile_data()
     {
-        QTest::addColumn<QString>("line"); // "<source> saved: <name>"
-        QTest::addColumn<QString>("file"); // written beside the reports; empty: none
+        QTest::addColumn<QString>("line");   // "<source> saved: <name>"
+        QTest::addColumn<QString>("file");   // written beside the reports; empty: none
         QTest::addColumn<QString>("sentAs"); // the file's name at the receiver; empty: not sent
         QTest::addColumn<QString>("send");   // Send in Evidence; empty: not set
         const QString photo = QStringLiteral("2026-12-07_10-00-01_photo.jpg");
         const QString saved = QStringLiteral("Photo saved: ");
         QTest::newRow("photo") << saved + photo << "Reports/Evidence/" + photo << photo << "";
-        QTest::newRow("photo gone") << saved + photo << "" << "" << "";
-        QTest::newRow("outside the folder")
-            << saved + "../" + photo << "Reports/" + photo << "" << "";
-        QTest::newRow("not a picture name")
-            << saved + "a.jpg" << "Reports/Evidence/a.jpg" << "" << "";
+        QTest::newRow("photo gone") << saved + photo << ""
+                                    << ""
+                                    << "";
+        QTest::newRow("outside the folder") << saved + "../" + photo << "Reports/" + photo << ""
+                                            << "";
+        QTest::newRow("not a picture name") << saved + "a.jpg"
+                                            << "Reports/Evidence/a.jpg"
+                                            << ""
+                                            << "";
         const QString screen = QStringLiteral("2026-12-07_10-00-01_screen.png");
         const QString clip = QStringLiteral("2026-12-07_10-00-01_sound.oga");
         QTest::newRow("screen picture") << "Screen saved: " + screen << "Reports/Evidence/" + screen
-                                        << screen.chopped(3) + "jpg" << "T";
-        QTest::newRow("sound clip") << "Sound saved: " + clip << "Reports/Evidence/" + clip << clip
-                                    << "";
-        QTest::newRow("Send off, photo") << saved + photo << "Reports/Evidence/" + photo << "" << "F";
+                                        << screen.chopped(3) + "jpg"
+                                        << "T";
+        QTest::newRow("sound clip")
+            << "Sound saved: " + clip << "Reports/Evidence/" + clip << clip << "";
+        QTest::newRow("Send off, photo") << saved + photo << "Reports/Evidence/" + photo << ""
+                                         << "F";
         QTest::newRow("Send off, sound clip")
-            << "Sound saved: " + clip << "Reports/Evidence/" + clip << "" << "F";
+            << "Sound saved: " + clip << "Reports/Evidence/" + clip << ""
+            << "F";
     }
     void photoLineSendsItsFile()
     {
