@@ -12,6 +12,8 @@ QJsonObject AlertEvent::toJson() const
                        {QStringLiteral("alarm"), alarm}};
     if (!attachment.isEmpty())
         object.insert(QStringLiteral("attachment"), attachment);
+    if (!attachment.isEmpty() && attachmentKind != FileKind::Photo)
+        object.insert(QStringLiteral("attachmentKind"), FileKindName(attachmentKind));
     if (runStart)
         object.insert(QStringLiteral("runStart"), true);
     return object;
@@ -26,8 +28,32 @@ AlertEvent AlertEvent::FromJson(const QJsonObject &object)
     event.line = object.value(QStringLiteral("line")).toString();
     event.alarm = object.value(QStringLiteral("alarm")).toBool();
     event.attachment = object.value(QStringLiteral("attachment")).toString();
+    event.attachmentKind =
+        FileKindFromName(object.value(QStringLiteral("attachmentKind")).toString());
     event.runStart = object.value(QStringLiteral("runStart")).toBool();
     return event;
+}
+
+QString AlertEvent::FileKindName(FileKind kind)
+{
+    switch (kind) {
+    case FileKind::Screen:
+        return QStringLiteral("screen");
+    case FileKind::Sound:
+        return QStringLiteral("sound");
+    case FileKind::Photo:
+        break;
+    }
+    return QStringLiteral("photo");
+}
+
+AlertEvent::FileKind AlertEvent::FileKindFromName(const QString &name)
+{
+    if (name == QLatin1String("screen"))
+        return FileKind::Screen;
+    if (name == QLatin1String("sound"))
+        return FileKind::Sound;
+    return FileKind::Photo;
 }
 
 QString AlertEvent::CurrentTime()

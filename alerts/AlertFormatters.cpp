@@ -53,9 +53,10 @@ void TokenAuth(const AlertConfig &config, AlertRequest &out)
         out.request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
 }
 
-// A form of the fields and the photo as its file part (the kinds that take a
-// file that way); null when the photo cannot be read, so the text goes.
-std::shared_ptr<QHttpMultiPart> PhotoForm(const AlertPhoto::Jpeg &photo, const QString &fileField,
+// A form of the fields and the file (photo, screen picture or sound clip) as
+// its file part (the kinds that take a file that way); null when the file
+// cannot be read, so the text goes.
+std::shared_ptr<QHttpMultiPart> PhotoForm(const AlertPhoto::File &photo, const QString &fileField,
                                           std::initializer_list<std::pair<QString, QString>> fields)
 {
     if (photo.isEmpty())
@@ -75,7 +76,7 @@ std::shared_ptr<QHttpMultiPart> PhotoForm(const AlertPhoto::Jpeg &photo, const Q
         if (!c.isLetterOrNumber() && c != QLatin1Char('.') && c != QLatin1Char('-'))
             c = QLatin1Char('_'); // nothing that could end the quoted name
     QHttpPart file;
-    file.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("image/jpeg"));
+    file.setHeader(QNetworkRequest::ContentTypeHeader, photo.type);
     file.setHeader(QNetworkRequest::ContentDispositionHeader,
                    disposition(fileField) + QStringLiteral("; filename=\"%1\"").arg(fileName));
     file.setBody(photo.bytes);
@@ -106,15 +107,16 @@ QByteArray TagsFor(const AlertEvent &event)
 }
 
 // The publish API: the line as the body, the rest in headers. The X- names
-// survive proxies that strip or replace a plain "Priority". A photo is the
-// body of a PUT instead (ntfy's attachment), with the line in X-Message; a
-// photo that cannot be read leaves the plain line.
+// survive proxies that strip or replace a plain "Priority". A file (picture
+// or sound) is the body of a PUT instead (ntfy's attachment), with the line
+// in X-Message; a file that cannot be read leaves the plain line.
 class Ntfy : public AlertFormatter
 {
     qint64 photoLimit() const override { return 15 * 1024 * 1024; } // ntfy's default limit
+    qint64 soundLimit() const override { return photoLimit(); }
 
     bool format(const AlertConfig &config, const QUrl &, const AlertEvent &event,
-                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *) const override
+                const AlertPhoto::File &photo, AlertRequest &out, QString *) const override
     {
         TokenAuth(config, out);
         out.request.setRawHeader("X-Title", HeaderText(event.title()));
@@ -122,7 +124,7 @@ class Ntfy : public AlertFormatter
         out.request.setRawHeader("X-Tags", TagsFor(event));
         if (!photo.isEmpty()) {
             out.verb = "PUT";
-            out.request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("image/jpeg"));
+            out.request.setHeader(QNetworkRequest::ContentTypeHeader, photo.type);
             out.request.setRawHeader("Filename", HeaderText(photo.name));
             out.request.setRawHeader("X-Message", HeaderText(event.line));
             out.body = photo.bytes;
@@ -135,14 +137,16 @@ class Ntfy : public AlertFormatter
     }
 };
 
-// Generic receivers find the fields they usually look for. A photo goes as
-// base64 JPEG in "photo", made small enough for any JSON receiver.
+// Generic receivers find the fields they usually look for. A file goes as
+// base64 in the field of its kind ("photo", "screen": a JPEG made small
+// enough for any JSON receiver; "sound"), with "<kind>_name" and "<kind>_type".
 class Webhook : public AlertFormatter
 {
     qint64 photoLimit() const override { return 512 * 1024; }
+    qint64 soundLimit() const override { return photoLimit(); }
 
     bool format(const AlertConfig &config, const QUrl &, const AlertEvent &event,
-                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *) const override
+                const AlertPhoto::File &photo, AlertRequest &out, QString *) const override
     {
         TokenAuth(config, out);
         QJsonObject fields{
@@ -151,8 +155,10 @@ class Webhook : public AlertFormatter
             {QStringLiteral("text"), event.text()},   {QStringLiteral("message"), event.line},
             {QStringLiteral("title"), event.title()}, {QStringLiteral("alarm"), event.alarm}};
         if (!photo.isEmpty()) {
-            fields.insert(QStringLiteral("photo"), QString::fromLatin1(photo.bytes.toBase64()));
-            fields.insert(QStringLiteral("photo_name"), photo.name);
+            const QString field = AlertEvent::FileKindName(event.attachmentKind);
+            fields.insert(field, QString::fromLatin1(photo.bytes.toBase64()));
+            fields.insert(field + QStringLiteral("_name"), photo.name);
+            fields.insert(field + QStringLiteral("_type"), photo.type);
         }
         SetJson(out, fields);
         return true;
@@ -163,7 +169,7 @@ class Webhook : public AlertFormatter
 class Slack : public AlertFormatter
 {
     bool format(const AlertConfig &, const QUrl &, const AlertEvent &event,
-                const AlertPhoto::Jpeg &, AlertRequest &out, QString *) const override
+                const AlertPhoto::File &, AlertRequest &out, QString *) const override
     {
         SetJson(out, {{QStringLiteral("text"), event.text()}});
         return true;
@@ -173,9 +179,10 @@ class Slack : public AlertFormatter
 class Discord : public AlertFormatter
 {
     qint64 photoLimit() const override { return 8 * 1024 * 1024; }
+    qint64 soundLimit() const override { return photoLimit(); }
 
     bool format(const AlertConfig &, const QUrl &, const AlertEvent &event,
-                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *) const override
+                const AlertPhoto::File &photo, AlertRequest &out, QString *) const override
     {
         // Discord refuses content over 2000 characters.
         const QJsonObject message{{QStringLiteral("content"), event.text().left(2000)}};
@@ -192,7 +199,7 @@ class Discord : public AlertFormatter
 class Gotify : public AlertFormatter
 {
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
-                const AlertPhoto::Jpeg &, AlertRequest &out, QString *problem) const override
+                const AlertPhoto::File &, AlertRequest &out, QString *problem) const override
     {
         if (!HasNeeds(config, problem, QStringLiteral("application token")))
             return false;
@@ -206,15 +213,16 @@ class Gotify : public AlertFormatter
 };
 
 // The client-server API. Transaction ids come from the alert itself, so a
-// retry after a lost answer is not posted twice. A photo follows the line:
-// uploaded to the media store, then sent as an m.image event naming the
-// content URI the upload gave.
+// retry after a lost answer is not posted twice. A file follows the line:
+// uploaded to the media store, then sent as an m.image (a picture) or m.audio
+// (a sound clip) event naming the content URI the upload gave.
 class Matrix : public AlertFormatter
 {
     qint64 photoLimit() const override { return 10 * 1024 * 1024; }
+    qint64 soundLimit() const override { return photoLimit(); }
 
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
-                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *problem) const override
+                const AlertPhoto::File &photo, AlertRequest &out, QString *problem) const override
     {
         if (!HasNeeds(config, problem, QStringLiteral("access token"), QStringLiteral("room id")))
             return false;
@@ -241,8 +249,7 @@ class Matrix : public AlertFormatter
                          QString::fromLatin1(QUrl::toPercentEncoding(photo.name)));
             upload.request.setUrl(url);
             upload.request.setRawHeader("Authorization", auth);
-            upload.request.setHeader(QNetworkRequest::ContentTypeHeader,
-                                     QStringLiteral("image/jpeg"));
+            upload.request.setHeader(QNetworkRequest::ContentTypeHeader, photo.type);
             upload.body = photo.bytes;
             upload.photoOnly = true;
             upload.then = [server, room, txn, auth, base,
@@ -257,15 +264,21 @@ class Matrix : public AlertFormatter
                     return false;
                 }
                 image.request = base;
-                Send(server, room, txn + QStringLiteral("-photo"), auth,
-                     {{QStringLiteral("msgtype"), QStringLiteral("m.image")},
+                QJsonObject info{{QStringLiteral("mimetype"), photo.type},
+                                 {QStringLiteral("size"), photo.bytes.size()}};
+                if (photo.isPicture()) {
+                    info.insert(QStringLiteral("w"), photo.size.width());
+                    info.insert(QStringLiteral("h"), photo.size.height());
+                }
+                Send(server, room,
+                     txn +
+                         (photo.isPicture() ? QStringLiteral("-photo") : QStringLiteral("-sound")),
+                     auth,
+                     {{QStringLiteral("msgtype"),
+                       photo.isPicture() ? QStringLiteral("m.image") : QStringLiteral("m.audio")},
                       {QStringLiteral("body"), photo.name},
                       {QStringLiteral("url"), uri},
-                      {QStringLiteral("info"),
-                       QJsonObject{{QStringLiteral("mimetype"), QStringLiteral("image/jpeg")},
-                                   {QStringLiteral("size"), photo.bytes.size()},
-                                   {QStringLiteral("w"), photo.size.width()},
-                                   {QStringLiteral("h"), photo.size.height()}}}},
+                      {QStringLiteral("info"), info}},
                      image);
                 image.photoOnly = true;
                 return true;
@@ -288,25 +301,31 @@ class Matrix : public AlertFormatter
     }
 };
 
-// The Bot API: the bot token is part of the path, the chat id in To.
+// The Bot API: the bot token is part of the path, the chat id in To. A
+// picture goes by sendPhoto; the sound clip by sendDocument, as sendAudio
+// takes MP3 and M4A only and sendVoice Opus only.
 class Telegram : public AlertFormatter
 {
     qint64 photoLimit() const override { return 10 * 1000 * 1000; }
+    qint64 soundLimit() const override { return photoLimit(); }
 
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
-                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *problem) const override
+                const AlertPhoto::File &photo, AlertRequest &out, QString *problem) const override
     {
         if (!HasNeeds(config, problem, QStringLiteral("bot token"), QStringLiteral("chat id")))
             return false;
         const QString bot =
             QStringLiteral("/bot") +
             QString::fromLatin1(QUrl::toPercentEncoding(config.token.trimmed(), ":"));
-        // A photo's caption is cut at 1024 characters by the service.
-        out.form = PhotoForm(photo, QStringLiteral("photo"),
+        // A file's caption is cut at 1024 characters by the service.
+        const bool picture = photo.isPicture();
+        out.form = PhotoForm(photo, picture ? QStringLiteral("photo") : QStringLiteral("document"),
                              {{QStringLiteral("chat_id"), config.to.trimmed()},
                               {QStringLiteral("caption"), event.text().left(1024)}});
-        out.request.setUrl(Under(server, bot + (out.form ? QStringLiteral("/sendPhoto")
-                                                         : QStringLiteral("/sendMessage"))));
+        const QString method = !out.form ? QStringLiteral("/sendMessage")
+                               : picture ? QStringLiteral("/sendPhoto")
+                                         : QStringLiteral("/sendDocument");
+        out.request.setUrl(Under(server, bot + method));
         if (!out.form)
             SetJson(out, {{QStringLiteral("chat_id"), config.to.trimmed()},
                           {QStringLiteral("text"), event.text()}});
@@ -314,12 +333,13 @@ class Telegram : public AlertFormatter
     }
 };
 
+// Its attachment is a picture only: a sound clip's line goes alone.
 class Pushover : public AlertFormatter
 {
     qint64 photoLimit() const override { return 2500 * 1000; } // the service's limit
 
     bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
-                const AlertPhoto::Jpeg &photo, AlertRequest &out, QString *problem) const override
+                const AlertPhoto::File &photo, AlertRequest &out, QString *problem) const override
     {
         if (!HasNeeds(config, problem, QStringLiteral("application token"),
                       QStringLiteral("user key")))

@@ -5,18 +5,27 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
+#include <QMimeDatabase>
+#include <algorithm>
 
 namespace {
-QByteArray JpegWithin(const QString &path, qint64 maxBytes)
+// The file's bytes, when it is a regular file of at most maxBytes.
+QByteArray ReadWithin(const QString &path, qint64 maxBytes)
 {
     // Not a FIFO or a device: opening one could block for good.
     const QFileInfo info(path);
     QFile file(path);
-    if (path.isEmpty() || !info.isFile() || info.size() > AlertPhoto::MaxFileBytes ||
+    if (path.isEmpty() || !info.isFile() || info.size() > maxBytes ||
         !file.open(QIODevice::ReadOnly))
         return {};
-    const QByteArray bytes = file.read(AlertPhoto::MaxFileBytes + 1);
-    if (bytes.size() > AlertPhoto::MaxFileBytes)
+    const QByteArray bytes = file.read(maxBytes + 1);
+    return bytes.size() > maxBytes ? QByteArray() : bytes;
+}
+
+QByteArray JpegWithin(const QString &path, qint64 maxBytes)
+{
+    const QByteArray bytes = ReadWithin(path, AlertPhoto::MaxFileBytes);
+    if (bytes.isEmpty())
         return {};
     if (bytes.size() <= maxBytes && bytes.startsWith("\xff\xd8\xff"))
         return bytes;
@@ -37,9 +46,9 @@ QByteArray JpegWithin(const QString &path, qint64 maxBytes)
 }
 } // namespace
 
-AlertPhoto::Jpeg AlertPhoto::Prepare(const QString &path, qint64 maxBytes)
+AlertPhoto::File AlertPhoto::Prepare(const QString &path, qint64 maxBytes)
 {
-    Jpeg out;
+    File out;
     out.bytes = JpegWithin(path, maxBytes);
     if (out.bytes.isEmpty())
         return out;
@@ -47,5 +56,18 @@ AlertPhoto::Jpeg AlertPhoto::Prepare(const QString &path, qint64 maxBytes)
     buffer.open(QIODevice::ReadOnly);
     out.size = QImageReader(&buffer, "JPEG").size(); // from the header only
     out.name = QFileInfo(path).completeBaseName() + QStringLiteral(".jpg");
+    out.type = QStringLiteral("image/jpeg");
+    return out;
+}
+
+AlertPhoto::File AlertPhoto::PrepareSound(const QString &path, qint64 maxBytes)
+{
+    File out;
+    out.bytes = ReadWithin(path, std::min(maxBytes, MaxFileBytes));
+    if (out.bytes.isEmpty())
+        return out;
+    out.name = QFileInfo(path).fileName();
+    // By its name: "audio/ogg" for a clip, not a codec's subtype receivers may not know.
+    out.type = QMimeDatabase().mimeTypeForFile(path, QMimeDatabase::MatchExtension).name();
     return out;
 }

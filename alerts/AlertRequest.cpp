@@ -3,7 +3,7 @@
 #include <QRegularExpression>
 
 bool AlertRequest::Build(const AlertConfig &config, const AlertEvent &event, AlertRequest &out,
-                         QString *problem, const AlertPhoto::Jpeg &photo)
+                         QString *problem, const AlertPhoto::File &photo)
 {
     const auto refuse = [problem](const QString &why) {
         if (problem)
@@ -43,6 +43,14 @@ qint64 AlertRequest::PhotoLimit(AlertConfig::Kind kind)
 {
     const AlertFormatter *formatter = AlertFormatter::For(kind);
     return formatter ? formatter->photoLimit() : 0;
+}
+
+qint64 AlertRequest::FileLimit(AlertConfig::Kind kind, AlertEvent::FileKind file)
+{
+    const AlertFormatter *formatter = AlertFormatter::For(kind);
+    if (!formatter)
+        return 0;
+    return file == AlertEvent::FileKind::Sound ? formatter->soundLimit() : formatter->photoLimit();
 }
 
 QString AlertRequest::DisplayUrl(const QString &url)

@@ -27,16 +27,19 @@ struct AlertRequest
     using Next =
         std::function<bool(const QByteArray &answer, AlertRequest &next, QString *problem)>;
     Next then;
-    // It carries only the photo: the line went before, so a refusal costs
-    // the photo, not the alert.
+    // It carries only the file: the line went before, so a refusal costs
+    // the file, not the alert.
     bool photoOnly = false;
 
     // False when the settings cannot make a request; why in *problem.
     // photo: what goes along (AlertSender prepares it off the UI thread).
     static bool Build(const AlertConfig &config, const AlertEvent &event, AlertRequest &out,
-                      QString *problem, const AlertPhoto::Jpeg &photo = {});
+                      QString *problem, const AlertPhoto::File &photo = {});
     // The largest photo the kind takes, 0 when it takes none.
     static qint64 PhotoLimit(AlertConfig::Kind kind);
+    // The largest file of that kind the receiver takes (pictures are made
+    // that small), 0 when it takes none.
+    static qint64 FileLimit(AlertConfig::Kind kind, AlertEvent::FileKind file);
     // The URL as it may be shown: scheme, host and port only (a ntfy topic
     // name is as good as a password, and user info never leaves the store).
     static QString DisplayUrl(const QString &url);
@@ -51,9 +54,10 @@ public:
     // server: the address without user info; out.request has it already.
     // False with the reason when a value the service needs is missing.
     virtual bool format(const AlertConfig &config, const QUrl &server, const AlertEvent &event,
-                        const AlertPhoto::Jpeg &photo, AlertRequest &out,
+                        const AlertPhoto::File &photo, AlertRequest &out,
                         QString *problem) const = 0;
     virtual qint64 photoLimit() const { return 0; }
+    virtual qint64 soundLimit() const { return 0; }
 
     // The formatter of an HTTP kind; null for e-mail.
     static const AlertFormatter *For(AlertConfig::Kind kind);

@@ -129,25 +129,28 @@ void AlertSender::start(const AlertConfig &config, const AlertEvent &event, Answ
             MailSender::Send(config, event, {m_options.deadlineMs, m_options.caFile}, m_cancel));
         return;
     }
-    const qint64 maxBytes = AlertRequest::PhotoLimit(config.kind);
+    const bool sound = event.attachmentKind == AlertEvent::FileKind::Sound;
+    const qint64 maxBytes = AlertRequest::FileLimit(config.kind, event.attachmentKind);
     if (event.attachment.isEmpty() || maxBytes == 0)
         return send(config, event, {}, handler);
     if (m_photo.path == event.attachment && m_photo.maxBytes == maxBytes)
         return send(config, event, m_photo.jpeg, handler); // a retry
     // Reading and shrinking a large picture takes long enough to hold up
     // the window or an alarm: a worker does it.
-    auto *watcher = new QFutureWatcher<AlertPhoto::Jpeg>(this);
+    auto *watcher = new QFutureWatcher<AlertPhoto::File>(this);
     connect(watcher, &QFutureWatcherBase::finished, this,
             [this, watcher, config, event, maxBytes, handler] {
                 watcher->deleteLater();
                 m_photo = {event.attachment, maxBytes, watcher->result()};
                 send(config, event, m_photo.jpeg, handler);
             });
-    watcher->setFuture(QtConcurrent::run(m_options.preparePhoto, event.attachment, maxBytes));
+    const std::function<AlertPhoto::File(const QString &, qint64)> prepare =
+        sound ? AlertPhoto::PrepareSound : m_options.preparePhoto;
+    watcher->setFuture(QtConcurrent::run(prepare, event.attachment, maxBytes));
 }
 
 void AlertSender::send(const AlertConfig &config, const AlertEvent &event,
-                       const AlertPhoto::Jpeg &photo, const AnswerHandler &handler)
+                       const AlertPhoto::File &photo, const AnswerHandler &handler)
 {
     AlertRequest request;
     QString problem;
@@ -372,8 +375,13 @@ void AlertSender::tellPhotoRefusal(const QString &why)
     if (why == m_photoRefusal)
         return; // told once per answer
     m_photoRefusal = why;
-    Q_EMIT failed(Scrub(QStringLiteral("Photo to %1 refused: %2")
-                            .arg(AlertRequest::DisplayUrl(m_sendingConfig.serverUrl()), why),
+    const QString file = m_sendingEvent.attachmentKind == AlertEvent::FileKind::Sound
+                             ? QStringLiteral("Sound clip")
+                         : m_sendingEvent.attachmentKind == AlertEvent::FileKind::Screen
+                             ? QStringLiteral("Screen picture")
+                             : QStringLiteral("Photo");
+    Q_EMIT failed(Scrub(QStringLiteral("%1 to %2 refused: %3")
+                            .arg(file, AlertRequest::DisplayUrl(m_sendingConfig.serverUrl()), why),
                         m_sendingConfig));
 }
 

@@ -44,8 +44,9 @@ public:
         int maxPauseMs = 10 * 60 * 1000; // the longest wait a receiver may ask for
         int capacity = AlertQueue::DefaultCapacity;
         QString caFile; // certificates the mail server may use beside the system's
-        // Reads and shrinks a photo; runs on a worker thread.
-        std::function<AlertPhoto::Jpeg(const QString &path, qint64 maxBytes)> preparePhoto =
+        // Reads and shrinks a picture (photo, screen); runs on a worker thread.
+        // A sound clip goes as it is (AlertPhoto::PrepareSound).
+        std::function<AlertPhoto::File(const QString &path, qint64 maxBytes)> preparePhoto =
             AlertPhoto::Prepare;
     };
     using ConfigSource = std::function<AlertConfig()>;
@@ -100,7 +101,7 @@ private:
     using AnswerHandler = std::function<void(const AlertAnswer &)>;
     // One try; the handler gets the answer on this object's thread.
     void start(const AlertConfig &config, const AlertEvent &event, AnswerHandler handler);
-    void send(const AlertConfig &config, const AlertEvent &event, const AlertPhoto::Jpeg &photo,
+    void send(const AlertConfig &config, const AlertEvent &event, const AlertPhoto::File &photo,
               const AnswerHandler &handler);
     void post(AlertRequest request, const AnswerHandler &handler);
     void transmit(AlertRequest request, const AnswerHandler &handler);
@@ -128,7 +129,7 @@ private:
     {
         QString path;
         qint64 maxBytes = 0;
-        AlertPhoto::Jpeg jpeg;
+        AlertPhoto::File jpeg;
     } m_photo;
     QTimer m_retry;
     QTimer m_paced;              // the receiver's rate: the next choice waits for its turn

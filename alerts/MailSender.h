@@ -31,8 +31,9 @@ public:
     static constexpr qint64 MaxAttachment = 20 * 1024 * 1024;
 
     // The message with its headers: subject "Tarvo2 on <host>: <event>",
-    // the report line as the body, the event's attachment (a photo) as a
-    // second part when it can be read; when not, the body says so.
+    // the report line as the body, the event's attachment (a picture or the
+    // sound clip) as a second part when it can be read; when not, the body
+    // says so.
     static QByteArray Compose(const AlertConfig &config, const AlertEvent &event,
                               const QDateTime &now);
     // From, else the login at this computer's fully qualified name; empty

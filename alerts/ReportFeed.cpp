@@ -17,8 +17,11 @@ void ReportFeed::lineWritten(const QString &message, const QString &line)
     event.event = message;
     event.time = AlertEvent::CurrentTime();
     event.line = line;
-    if (m_attachmentOf)
-        event.attachment = m_attachmentOf(message);
+    if (m_attachmentOf) {
+        const Attached attached = m_attachmentOf(message);
+        event.attachment = attached.path;
+        event.attachmentKind = attached.kind;
+    }
     if (!m_comingAlarm.isNull() && message == m_comingAlarm) {
         event.alarm = !IsSimulated(message);
         m_comingAlarm.clear();

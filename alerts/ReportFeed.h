@@ -22,8 +22,14 @@ class ReportFeed : public QObject
 public:
     using ArmedTest = std::function<bool(const QString &message)>;
     using Keep = std::function<void(const AlertEvent &event)>;
-    // The file that goes along with a message (a photo), empty for none.
-    using AttachmentOf = std::function<QString(const QString &message)>;
+    // The file that goes along with a message (a photo, the screen picture,
+    // the sound clip); an empty path for none.
+    struct Attached
+    {
+        QString path;
+        AlertEvent::FileKind kind = AlertEvent::FileKind::Photo;
+    };
+    using AttachmentOf = std::function<Attached(const QString &message)>;
 
     // armed: whether a line written now counts as written while armed.
     explicit ReportFeed(ArmedTest armed, Keep keep = {}, QObject *parent = nullptr);

@@ -44,6 +44,9 @@ TfrmEvidence::TfrmEvidence(EvidenceRecorder &recorder, QWidget *parent)
     chkSound = new QCheckBox(QStringLiteral("Record sound"));
     chkSound->setObjectName(QStringLiteral("chkSound"));
     chkSound->setChecked(settings.sound);
+    chkSend = new QCheckBox(QStringLiteral("Send pictures and sound with alerts"));
+    chkSend->setObjectName(QStringLiteral("chkSend"));
+    chkSend->setChecked(settings.send);
     spnKeepDays = MakeSpin("spnKeepDays", 0, EvidenceSettings::MaxKeepDays,
                            settings.limits.keepDays, QStringLiteral("for ever"));
     spnKeepDays->setSuffix(QStringLiteral(" days"));
@@ -70,6 +73,7 @@ TfrmEvidence::TfrmEvidence(EvidenceRecorder &recorder, QWidget *parent)
     form->addRow(chkPhoto);
     form->addRow(chkScreen);
     form->addRow(chkSound);
+    form->addRow(chkSend);
     form->addRow(QStringLiteral("Keep pictures:"), spnKeepDays);
     form->addRow(QStringLiteral("At most:"), spnMaxMB);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -111,6 +115,7 @@ bool TfrmEvidence::save()
     settings.photo = chkPhoto->isChecked();
     settings.screen = chkScreen->isChecked();
     settings.sound = chkSound->isChecked();
+    settings.send = chkSend->isChecked();
     settings.limits.keepDays = spnKeepDays->value();
     settings.limits.maxMB = spnMaxMB->value();
     try {

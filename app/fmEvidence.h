@@ -1,7 +1,8 @@
 #pragma once
 // The "Evidence…" dialog: whether alarms take a photo, a picture of the
-// screen and a sound clip, how long they are kept and how much room they may take, with a
-// button that takes a test photo and shows it.
+// screen and a sound clip, whether they go along with the alerts, how long
+// they are kept and how much room they may take, with a button that takes a
+// test photo and shows it.
 
 #include <QDialog>
 
@@ -26,6 +27,7 @@ public:
     QCheckBox *chkPhoto = nullptr;
     QCheckBox *chkScreen = nullptr;
     QCheckBox *chkSound = nullptr;
+    QCheckBox *chkSend = nullptr;
     QSpinBox *spnKeepDays = nullptr;
     QSpinBox *spnMaxMB = nullptr;
     QPushButton *btnTestPhoto = nullptr;

@@ -183,17 +183,24 @@ void EvidenceFolder::prune(const Limits &limits, const QDateTime &now, const QSt
     }
 }
 
-QString EvidenceFolder::photoOfMessage(const QString &message) const
+QString EvidenceFolder::savedFileOfMessage(const QString &message, QString *source) const
 {
-    const QLatin1String prefix("Photo saved: ");
-    if (!message.startsWith(prefix))
+    const QLatin1String saved(" saved: ");
+    const qsizetype at = message.indexOf(saved);
+    const QString said = message.left(at);
+    if (at < 0 || (said != QLatin1String("Photo") && said != QLatin1String("Screen") &&
+                   said != QLatin1String("Sound")))
         return {};
-    const QString name = message.mid(prefix.size()).trimmed();
+    const QString name = message.mid(at + saved.size()).trimmed();
     // Only a name this folder gives: no path, no other file of the desk.
     if (!NamePattern().match(name).hasMatch())
         return {};
     // A link under a picture's name would send out the file it points to.
     const QString path = m_folder + name;
     struct stat status = {};
-    return Taken(path, &status) && S_ISREG(status.st_mode) ? path : QString();
+    if (!Taken(path, &status) || !S_ISREG(status.st_mode))
+        return {};
+    if (source)
+        *source = said;
+    return path;
 }

@@ -48,9 +48,11 @@ public:
     // History folder's (a symbolic link above all); a report line for each.
     QStringList setAsideLinks() const;
 
-    // The full path of the photo a report message "Photo saved: <file name>"
-    // names; empty for other messages, names not given here or a file gone.
-    QString photoOfMessage(const QString &message) const;
+    // The full path of the file a report message "Photo saved: <file name>",
+    // "Screen saved: …" or "Sound saved: …" names, with *source "Photo",
+    // "Screen" or "Sound"; empty for other messages, names not given here or
+    // a file gone.
+    QString savedFileOfMessage(const QString &message, QString *source = nullptr) const;
 
     // The time a picture's name tells; invalid for names not given here.
     static QDateTime TakenAt(const QString &fileName);

@@ -10,6 +10,7 @@ namespace {
 const QString PhotoName = QStringLiteral("Photo");
 const QString ScreenName = QStringLiteral("Screen");
 const QString SoundName = QStringLiteral("Sound");
+const QString SendName = QStringLiteral("Send");
 const QString KeepDaysName = QStringLiteral("Keep Days");
 const QString MaxMBName = QStringLiteral("Max MB");
 
@@ -35,6 +36,8 @@ EvidenceSettings EvidenceSettings::Load()
     settings.photo = ReadRegString(KeyPath, PhotoName) == QLatin1String("T");
     settings.screen = ReadRegString(KeyPath, ScreenName) == QLatin1String("T");
     settings.sound = ReadRegString(KeyPath, SoundName) == QLatin1String("T");
+    // On unless turned off: a missing or unreadable value sends.
+    settings.send = ReadRegString(KeyPath, SendName) != QLatin1String("F");
     settings.limits.keepDays = ReadNumber(KeepDaysName, settings.limits.keepDays, 0, MaxKeepDays);
     settings.limits.maxMB = ReadNumber(MaxMBName, settings.limits.maxMB, 1, MaxMB);
     return settings;
@@ -45,6 +48,7 @@ void EvidenceSettings::save() const
     WriteSwitch(PhotoName, photo);
     WriteSwitch(ScreenName, screen);
     WriteSwitch(SoundName, sound);
+    WriteRegString(KeyPath, SendName, send ? QStringLiteral("T") : QStringLiteral("F"));
     WriteRegString(KeyPath, KeepDaysName,
                    QString::number(std::clamp(limits.keepDays, 0, MaxKeepDays)));
     WriteRegString(KeyPath, MaxMBName, QString::number(std::clamp(limits.maxMB, 1, MaxMB)));

@@ -1,7 +1,8 @@
 #pragma once
 // Whether alarms take a photo, a picture of the screen and a sound clip, and
 // how long they are kept; in the store under "\SoftWare\VEKOR\Tarvo2\S\evidence".
-// All three are off until the owner turns them on.
+// All three are off until the owner turns them on; what they keep goes along
+// with the alerts unless "Send" is off (kept on the machine only).
 
 #include "evidence/EvidenceFolder.h"
 
@@ -15,6 +16,7 @@ struct EvidenceSettings
     bool photo = false;
     bool screen = false;
     bool sound = false; // a clip of the room with each alarm (SoundClipRecorder)
+    bool send = true;   // pictures and sound go along with the alerts
     EvidenceFolder::Limits limits;
 
     static const QString KeyPath;

@@ -9,6 +9,7 @@
 
 #include "alerts/Journal.h"
 #include "desktop/SessionLock.h"
+#include "evidence/EvidenceSettings.h"
 #include "settings/gRegistry.h"
 
 #include <QCoreApplication>
@@ -44,9 +45,18 @@ void Guard::wireReach()
         if (m_reach)
             m_reach->feed.lineWritten(message, line);
     });
-    // A saved photo goes along with its line; the file stays where it is.
+    // A saved photo, screen picture or sound clip goes along with its line
+    // (the file stays where it is), unless the owner keeps them on the machine.
     reach.feed.setAttachmentOf([this](const QString &message) {
-        return m_evidence ? m_evidence->folder().photoOfMessage(message) : QString();
+        ReportFeed::Attached attached;
+        QString source;
+        const QString path =
+            m_evidence ? m_evidence->folder().savedFileOfMessage(message, &source) : QString();
+        if (path.isEmpty() || !EvidenceSettings::Load().send)
+            return attached;
+        attached.path = path;
+        attached.kind = AlertEvent::FileKindFromName(source.toLower());
+        return attached;
     });
     connect(&reach.feed, &ReportFeed::line, this, [](const AlertEvent &event, bool) {
         Journal::Write(event.event, event.line, event.alarm);

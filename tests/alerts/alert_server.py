@@ -5,7 +5,7 @@ Usage: alert_server.py PORT LOG MODE_FILE
 
 Records every request (POST, PUT, or GET as heartbeat monitors send it) as
 one JSON line in LOG (method, path, headers, body, its size, whether it is a
-JPEG, the status and the answer it gave).
+JPEG or an Ogg clip, the status and the answer it gave).
 How it answers is read from MODE_FILE at each request: a status such as
 "200", "500", "401", "301" (with a Location), "429:SECONDS" (with that
 Retry-After), "429json:BODY" (429 with that body, as Telegram and Matrix tell
@@ -59,6 +59,7 @@ class Handler(BaseHTTPRequestHandler):
             f.write(json.dumps({"method": self.command, "path": self.path,
                                 "headers": dict(self.headers.items()),
                                 "body": body, "size": len(raw), "jpeg": receivers.is_jpeg(raw),
+                                "ogg": receivers.is_ogg(raw),
                                 "status": status, "answer": answer,
                                 "time": time.time()}) + "\n")
         if m == "silent":

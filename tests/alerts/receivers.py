@@ -39,6 +39,20 @@ def is_jpeg(raw):
     return raw.startswith(b"\xff\xd8\xff") and raw.rstrip(b"\0").endswith(b"\xff\xd9")
 
 
+def is_ogg(raw):
+    return raw.startswith(b"OggS")
+
+
+def _kind_of(name, kind, raw):
+    """"image/jpeg" or "audio/ogg" when the file is what its name and type
+    say; None for anything else."""
+    if kind == "image/jpeg" and name.endswith(".jpg") and is_jpeg(raw):
+        return kind
+    if kind == "audio/ogg" and name.endswith(".oga") and is_ogg(raw):
+        return kind
+    return None
+
+
 def _text(raw):
     try:
         raw.decode("utf-8")
@@ -61,12 +75,13 @@ def ntfy(method, path, headers, body, raw):
         if method == "PUT" or not _text(raw):
             return 400, {"code": 40000, "http": 400, "error": "a file needs a Filename"}
         return 200, {"id": "n1", "event": "message", "message": body}
-    if method != "PUT" or not name.endswith(".jpg") or not is_jpeg(raw):
-        return 400, {"code": 40000, "http": 400, "error": "the attachment is not a JPEG"}
+    kind = _kind_of(name, headers.get("Content-Type", ""), raw)
+    if method != "PUT" or not kind:
+        return 400, {"code": 40000, "http": 400, "error": "the attachment is not what it says"}
     if not headers.get("X-Message"):
         return 400, {"code": 40000, "http": 400, "error": "no message with the attachment"}
     return 200, {"id": "n2", "event": "message", "message": headers["X-Message"],
-                 "attachment": {"name": name, "type": "image/jpeg", "size": len(raw)}}
+                 "attachment": {"name": name, "type": kind, "size": len(raw)}}
 
 
 def ntfy_without_files(method, path, headers, body, raw):
@@ -81,16 +96,20 @@ def webhook(method, path, headers, body):
     missing = [k for k in ("text", "message", "title", "alarm") if data is None or k not in data]
     if missing:
         return 400, {"error": "missing " + ",".join(missing)}
-    if "photo" in data:
+    for field in ("photo", "screen", "sound"):
+        if field not in data:
+            continue
         try:
-            photo = base64.b64decode(data["photo"], validate=True)
+            raw = base64.b64decode(data[field], validate=True)
         except (ValueError, TypeError):
-            return 400, {"error": "photo is not base64"}
-        if len(photo) > PHOTO_LIMIT:
-            return 413, {"error": "photo too large"}
-        if not is_jpeg(photo):
-            return 400, {"error": "photo is not a JPEG"}
-        return 200, {"received": True, "photo": len(photo)}
+            return 400, {"error": field + " is not base64"}
+        if len(raw) > PHOTO_LIMIT:
+            return 413, {"error": field + " too large"}
+        kind = "audio/ogg" if field == "sound" else "image/jpeg"
+        if data.get(field + "_type") != kind or not _kind_of(data.get(field + "_name", ""),
+                                                              kind, raw):
+            return 400, {"error": field + " is not " + kind}
+        return 200, {"received": True, field: len(raw)}
     return 200, {"received": True}
 
 
@@ -127,7 +146,8 @@ class Homeserver:
     """A Matrix homeserver's client API, as far as an alert uses it: room
     messages (a transaction id posts once) and media uploads. It refuses a
     missing or wrong token, an upload that is not image/jpeg or over its
-    limit, and an m.image whose url is not a content URI it gave out."""
+    limit, and an m.image or m.audio whose url is not a content URI it gave
+    out."""
 
     def __init__(self, media_limit=50 * 1024 * 1024, media_allowed=True, busy_uploads=0):
         self.media_limit = media_limit
@@ -160,10 +180,8 @@ class Homeserver:
             return 502, {"errcode": "M_UNKNOWN", "error": "media repository busy"}
         if len(raw) > self.media_limit:
             return 413, {"errcode": "M_TOO_LARGE", "error": "upload is too large"}
-        if headers.get("Content-Type") != "image/jpeg" or not is_jpeg(raw):
-            return 400, {"errcode": "M_UNKNOWN", "error": "not the image/jpeg it claims"}
-        if not query.get("filename", [""])[0].endswith(".jpg"):
-            return 400, {"errcode": "M_INVALID_PARAM", "error": "no filename"}
+        if not _kind_of(query.get("filename", [""])[0], headers.get("Content-Type"), raw):
+            return 400, {"errcode": "M_UNKNOWN", "error": "not the file its name and type say"}
         uri = "mxc://example.org/media%d" % (len(self.media) + 1)
         self.media[uri] = len(raw)
         return 200, {"content_uri": uri}
@@ -174,11 +192,12 @@ class Homeserver:
         data = _json(body)
         if not data or "body" not in data:
             return 400, {"errcode": "M_BAD_JSON"}
-        if data.get("msgtype") == "m.image":
+        if data.get("msgtype") in ("m.image", "m.audio"):
             info = data.get("info") or {}
             if self.media.get(data.get("url")) != info.get("size"):
                 return 400, {"errcode": "M_BAD_JSON", "error": "url is no content URI given here"}
-            if info.get("mimetype") != "image/jpeg" or not all(
+            image = data["msgtype"] == "m.image"
+            if info.get("mimetype") != ("image/jpeg" if image else "audio/ogg") or image and not all(
                     isinstance(info.get(k), int) and info[k] > 0 for k in ("w", "h")):
                 return 400, {"errcode": "M_BAD_JSON", "error": "info is incomplete"}
         elif data.get("msgtype") != "m.text":
@@ -243,12 +262,13 @@ def _form(headers, raw):
     return fields, files
 
 
-def _photo(files, field, limit):
-    """What is wrong with the JPEG in field, or None."""
+def _photo(files, field, limit, sound=False):
+    """What is wrong with the JPEG (or, with sound, the JPEG or Ogg clip) in
+    field, or None."""
     if field not in files:
         return "no file " + field
     name, kind, data = files[field]
-    if kind != "image/jpeg" or not name.endswith(".jpg") or not is_jpeg(data):
+    if _kind_of(name, kind, data) not in (("image/jpeg", "audio/ogg") if sound else ("image/jpeg",)):
         return "not a JPEG"
     return "too large" if len(data) > limit else None
 
@@ -257,7 +277,7 @@ def discord_photo(method, path, headers, fields, files):
     data = _json(fields.get("payload_json", ""))
     if not data or not str(data.get("content", "")).strip():
         return 400, {"message": "Cannot send an empty message", "code": 50006}
-    problem = _photo(files, "files[0]", 8 * 1024 * 1024)
+    problem = _photo(files, "files[0]", 8 * 1024 * 1024, sound=True)
     if problem:
         return 400, {"message": "Invalid Form Body: " + problem, "code": 50035}
     return 200, {"id": "d1", "content": data["content"],
@@ -265,14 +285,17 @@ def discord_photo(method, path, headers, fields, files):
 
 
 def telegram_photo(method, path, headers, fields, files):
-    m = re.fullmatch(r"/bot([^/]+)/sendPhoto", path)
+    """sendPhoto takes a JPEG in "photo", sendDocument any file in "document"."""
+    m = re.fullmatch(r"/bot([^/]+)/send(Photo|Document)", path)
     if not m or unquote(m.group(1)) != TELEGRAM_TOKEN:
         return 401, {"ok": False, "error_code": 401, "description": "Unauthorized"}
     if fields.get("chat_id") != CHAT:
         return 400, {"ok": False, "error_code": 400, "description": "Bad Request: chat not found"}
     if len(fields.get("caption", "")) > 1024:
         return 400, {"ok": False, "description": "Bad Request: message caption is too long"}
-    problem = _photo(files, "photo", 10 * 1000 * 1000)
+    document = m.group(2) == "Document"
+    problem = _photo(files, "document" if document else "photo", 10 * 1000 * 1000,
+                     sound=document)
     if problem:
         return 400, {"ok": False, "description": "Bad Request: " + problem}
     return 200, {"ok": True, "result": {"message_id": 2, "caption": fields.get("caption", "")}}

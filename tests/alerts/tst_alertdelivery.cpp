@@ -372,6 +372,27 @@ private Q_SLOTS:
         QCOMPARE(AlertQueue(m_queue).size(), 1);
     }
 
+    // A queue written before the screen picture and the sound clip went
+    // along reads its files as photos; a clip stays a clip over a restart.
+    void queueFileOfTheLastVersion()
+    {
+        QDir().mkpath(QFileInfo(m_queue).absolutePath());
+        QFile file(m_queue);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(R"({"dropped":0,"entries":[{"host":"desk-7","event":"Photo saved: p.jpg",)"
+                   R"("line":"[07.12.26 10:00] Photo saved: p.jpg","attachment":"/e/p.jpg"}]})");
+        file.close();
+        AlertQueue queue(m_queue);
+        QCOMPARE(queue.size(), 1);
+        QCOMPARE(queue.head().attachment, QStringLiteral("/e/p.jpg"));
+        QCOMPARE(queue.head().attachmentKind, AlertEvent::FileKind::Photo);
+        AlertEvent clip = Event(2);
+        clip.attachment = QStringLiteral("/e/c.oga");
+        clip.attachmentKind = AlertEvent::FileKind::Sound;
+        QVERIFY(queue.push(clip));
+        QCOMPARE(AlertQueue(m_queue).entries().last(), clip);
+    }
+
     // What stands at the queue's path is set aside, said once, and the
     // queue works on; an open that could block would hang this test.
     void queueFileSetAside_data()

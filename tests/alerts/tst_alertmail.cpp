@@ -129,18 +129,32 @@ private Q_SLOTS:
     void photoAttached_data()
     {
         QTest::addColumn<bool>("readable");
-        QTest::newRow("photo") << true;
-        QTest::newRow("photo gone") << false;
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("type");
+        const QString photo = QStringLiteral("2026-12-07_10-00-00_photo.jpg");
+        QTest::newRow("photo") << true << photo << "image/jpeg";
+        QTest::newRow("photo gone") << false << photo << "image/jpeg";
+        QTest::newRow("screen picture") << true << "2026-12-07_10-00-00_screen.png"
+                                        << "image/png";
+        QTest::newRow("sound clip") << true << "2026-12-07_10-00-00_sound.oga"
+                                    << "audio/ogg";
     }
     void photoAttached()
     {
         QFETCH(bool, readable);
+        QFETCH(QString, name);
+        QFETCH(QString, type);
         MailServer server;
         QVERIFY(server.start(MailServer::Mode::Plain));
         const AlertConfig config = PlainMail(server);
         AlertEvent event = DeskEvent(QStringLiteral("Photo saved"), false);
-        event.attachment = m_dir.filePath(QStringLiteral("2026-12-07_10-00-00_photo.jpg"));
-        QVERIFY(WriteNoisyJpeg(event.attachment, 640, 480));
+        event.attachment = m_dir.filePath(name);
+        event.attachmentKind = name.endsWith(QLatin1String(".oga")) ? AlertEvent::FileKind::Sound
+                                                                    : AlertEvent::FileKind::Photo;
+        QVERIFY(name.endsWith(QLatin1String(".oga"))
+                    ? WriteOggClip(event.attachment)
+                    : WriteNoisyJpeg(event.attachment, 640, 480,
+                                     name.endsWith(QLatin1String(".png")) ? "PNG" : "JPEG"));
         const QByteArray bytes = FileBytes(event.attachment);
         if (!readable)
             QVERIFY(QFile::remove(event.attachment));
@@ -159,9 +173,8 @@ private Q_SLOTS:
                  !readable);
         if (readable) {
             const QJsonObject file = files.first().toObject();
-            QCOMPARE(file.value(QStringLiteral("name")).toString(),
-                     QStringLiteral("2026-12-07_10-00-00_photo.jpg"));
-            QCOMPARE(file.value(QStringLiteral("type")).toString(), QStringLiteral("image/jpeg"));
+            QCOMPARE(file.value(QStringLiteral("name")).toString(), name);
+            QCOMPARE(file.value(QStringLiteral("type")).toString(), type);
             QCOMPARE(file.value(QStringLiteral("size")).toInt(), bytes.size());
             QCOMPARE(file.value(QStringLiteral("sha256")).toString().toLatin1(), Sha256Hex(bytes));
         }

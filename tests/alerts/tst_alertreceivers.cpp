@@ -154,29 +154,56 @@ private Q_SLOTS:
     // A "Photo saved" alert: ntfy gets the file as it is in a PUT with its
     // name, the webhook a base64 JPEG within 512 KB, Discord, Telegram and
     // Pushover a form with the file; without the file the plain line goes.
+    // The screen picture goes the same way as a JPEG, the sound clip as it is
+    // where the receiver takes it (Telegram as a document, Matrix as
+    // m.audio); Pushover takes pictures only.
     void photoGoesAlong_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<int>("width"); // of the photo; 0: the file is gone, -1: a FIFO
+        QTest::addColumn<QString>("file"); // photo, screen or sound
+        QTest::addColumn<int>("width");    // of the picture; 0: the file is gone, -1: a FIFO
         QTest::addColumn<QString>("token");
         QTest::addColumn<QString>("to");
         using namespace Receiver;
         const QString ntfyToken = "tk_" + Token;
-        QTest::newRow("ntfy") << "ntfy" << 320 << ntfyToken << "";
-        QTest::newRow("ntfy, photo gone") << "ntfy" << 0 << ntfyToken << "";
-        QTest::newRow("ntfy, a FIFO in the photo's place") << "ntfy" << -1 << ntfyToken << "";
-        QTest::newRow("webhook, large photo") << "webhook" << 2000 << ""
+        QTest::newRow("ntfy") << "ntfy"
+                              << "photo" << 320 << ntfyToken << "";
+        QTest::newRow("ntfy, photo gone") << "ntfy"
+                                          << "photo" << 0 << ntfyToken << "";
+        QTest::newRow("ntfy, a FIFO in the photo's place") << "ntfy"
+                                                           << "photo" << -1 << ntfyToken << "";
+        QTest::newRow("webhook, large photo") << "webhook"
+                                              << "photo" << 2000 << ""
                                               << "";
-        QTest::newRow("webhook, photo gone") << "webhook" << 0 << ""
+        QTest::newRow("webhook, photo gone") << "webhook"
+                                             << "photo" << 0 << ""
                                              << "";
-        QTest::newRow("discord") << "discord" << 320 << ""
+        QTest::newRow("discord") << "discord"
+                                 << "photo" << 320 << ""
                                  << "";
-        QTest::newRow("telegram") << "telegram" << 320 << TelegramToken << Chat;
-        QTest::newRow("pushover") << "pushover" << 320 << Token << UserKey;
+        QTest::newRow("telegram") << "telegram"
+                                  << "photo" << 320 << TelegramToken << Chat;
+        QTest::newRow("pushover") << "pushover"
+                                  << "photo" << 320 << Token << UserKey;
+        for (const QString &file : {QStringLiteral("screen"), QStringLiteral("sound")}) {
+            const auto row = [&file](const char *kind) -> QTestData & {
+                return QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(kind, file)))
+                       << QString::fromLatin1(kind) << file << 1200;
+            };
+            row("ntfy") << ntfyToken << "";
+            row("webhook") << ""
+                           << "";
+            row("discord") << ""
+                           << "";
+            row("telegram") << TelegramToken << Chat;
+            row("pushover") << Token << UserKey;
+            row("matrix") << Token << Room;
+        }
     }
     void photoGoesAlong()
     {
         QFETCH(QString, kind);
+        QFETCH(QString, file);
         QFETCH(int, width);
         QFETCH(QString, token);
         QFETCH(QString, to);
@@ -187,62 +214,100 @@ private Q_SLOTS:
         config.kind = AlertConfig::KindFromName(kind);
         config.url = server.url(kind == QLatin1String("discord") ? QStringLiteral("/api/webhooks/1")
                                                                  : QStringLiteral("/desks"));
-        if (kind == QLatin1String("telegram") || kind == QLatin1String("pushover"))
+        if (!to.isEmpty()) // Telegram, Pushover and Matrix: the service's own paths
             config.url = server.url(QString());
         config.token = token;
         config.to = to;
-        const QString name = QStringLiteral("2026-12-07_10-00-01_photo.jpg");
-        AlertEvent event = DeskEvent(QStringLiteral("Photo saved: ") + name, false);
+        const bool sound = file == QLatin1String("sound");
+        const QString name =
+            QStringLiteral("2026-12-07_10-00-01_%1.%2")
+                .arg(file, sound                             ? QStringLiteral("oga")
+                           : file == QLatin1String("screen") ? QStringLiteral("png")
+                                                             : QStringLiteral("jpg"));
+        // Pictures go as JPEGs; a sound clip by its own name, where it goes.
+        const QString sentName = sound ? name : name.chopped(3) + QStringLiteral("jpg");
+        AlertEvent event = DeskEvent(
+            file.left(1).toUpper() + file.mid(1) + QStringLiteral(" saved: ") + name, false);
         event.attachment = m_dir.filePath(name);
+        event.attachmentKind = AlertEvent::FileKindFromName(file);
         QFile::remove(event.attachment);
         if (width > 0)
-            QVERIFY(WriteNoisyJpeg(event.attachment, width, width * 3 / 4));
+            QVERIFY(sound ? WriteOggClip(event.attachment)
+                          : WriteNoisyJpeg(event.attachment, width, width * 3 / 4,
+                                           file == QLatin1String("screen") ? "PNG" : "JPEG"));
         if (width < 0) // opening it would wait for a writer that never comes
             QCOMPARE(mkfifo(QFile::encodeName(event.attachment).constData(), 0600), 0);
         const auto removeFifo = qScopeGuard([&event] { QFile::remove(event.attachment); });
-        const QByteArray file = width > 0 ? FileBytes(event.attachment) : QByteArray();
+        const QByteArray bytes = width > 0 ? FileBytes(event.attachment) : QByteArray();
+        const bool taken = width > 0 && !(sound && kind == QLatin1String("pushover"));
 
         static int run = 0;
         AlertSender sender(m_dir.filePath(QStringLiteral("photo%1.json").arg(++run)),
                            [&config] { return config; });
+        QSignalSpy failed(&sender, &AlertSender::failed);
         sender.enqueue(event);
-        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!server.requests().isEmpty(), 20000);
         QTRY_COMPARE_WITH_TIMEOUT(sender.pending(), 0, 20000);
-        const QJsonObject request = server.requests().first();
+        QVERIFY(failed.isEmpty());
+        const QList<QJsonObject> requests = server.requests();
+        for (const QJsonObject &request : requests) // each checked by the receiver
+            QVERIFY2(request.value(QStringLiteral("status")).toInt() / 100 == 2,
+                     qPrintable(request.value(QStringLiteral("body")).toString()));
+        const QJsonObject request = requests.last();
         const QJsonObject headers = request.value(QStringLiteral("headers")).toObject();
         const QString body = request.value(QStringLiteral("body")).toString();
-        QVERIFY2(request.value(QStringLiteral("status")).toInt() / 100 == 2, qPrintable(body));
+        const QString path = request.value(QStringLiteral("path")).toString();
+        if (kind == QLatin1String("matrix")) { // the line, the upload, the file's event
+            QCOMPARE(requests.size(), 3);
+            const QJsonObject content = QJsonDocument::fromJson(body.toUtf8()).object();
+            QCOMPARE(content.value(QStringLiteral("msgtype")).toString(),
+                     sound ? QStringLiteral("m.audio") : QStringLiteral("m.image"));
+            QCOMPARE(content.value(QStringLiteral("body")).toString(), sentName);
+            return;
+        }
+        QCOMPARE(requests.size(), 1);
         if (kind == QLatin1String("ntfy")) {
             QCOMPARE(request.value(QStringLiteral("method")).toString(),
                      width > 0 ? QStringLiteral("PUT") : QStringLiteral("POST"));
             QCOMPARE(headers.value(QStringLiteral("Filename")).toString(),
-                     width > 0 ? name : QString());
-            QCOMPARE(request.value(QStringLiteral("jpeg")).toBool(), width > 0);
-            QCOMPARE(request.value(QStringLiteral("size")).toInt(),
-                     width > 0 ? file.size() : event.line.toUtf8().size());
+                     width > 0 ? sentName : QString());
+            QCOMPARE(request.value(QStringLiteral("jpeg")).toBool(), width > 0 && !sound);
+            QCOMPARE(request.value(QStringLiteral("ogg")).toBool(), sound);
+            if (file != QLatin1String("screen"))
+                QCOMPARE(request.value(QStringLiteral("size")).toInt(),
+                         width > 0 ? bytes.size() : event.line.toUtf8().size());
             QCOMPARE(width > 0 ? headers.value(QStringLiteral("X-Message")).toString() : body,
                      event.line);
             QCOMPARE(headers.value(QStringLiteral("X-Priority")).toString(), QStringLiteral("3"));
             return;
         }
-        if (kind != QLatin1String("webhook")) { // the receiver checked the form's JPEG
-            QVERIFY(headers.value(QStringLiteral("Content-Type"))
-                        .toString()
-                        .startsWith(QStringLiteral("multipart/form-data; boundary=")));
-            QVERIFY(request.value(QStringLiteral("size")).toInt() > file.size());
+        if (kind != QLatin1String("webhook")) { // the receiver checked the form's file
+            QCOMPARE(headers.value(QStringLiteral("Content-Type"))
+                         .toString()
+                         .startsWith(QStringLiteral("multipart/form-data; boundary=")),
+                     taken);
+            QVERIFY(!taken || request.value(QStringLiteral("size")).toInt() > 1000);
+            if (kind == QLatin1String("telegram"))
+                QVERIFY2(path.endsWith(sound ? QStringLiteral("/sendDocument")
+                                             : QStringLiteral("/sendPhoto")),
+                         qPrintable(path));
             return;
         }
         const QJsonObject fields = QJsonDocument::fromJson(body.toUtf8()).object();
         QCOMPARE(fields.value(QStringLiteral("line")).toString(), event.line);
-        QCOMPARE(fields.contains(QStringLiteral("photo")), width > 0);
+        QCOMPARE(fields.contains(file), width > 0);
         if (!width)
             return;
-        QVERIFY(file.size() > 512 * 1024); // so it had to be made smaller
-        const QByteArray photo =
-            QByteArray::fromBase64(fields.value(QStringLiteral("photo")).toString().toLatin1());
-        QVERIFY(photo.size() <= 512 * 1024);
+        QCOMPARE(fields.value(file + QStringLiteral("_name")).toString(), sentName);
+        const QByteArray sent = QByteArray::fromBase64(fields.value(file).toString().toLatin1());
+        if (sound) {
+            QCOMPARE(sent, bytes);
+            return;
+        }
+        QVERIFY(bytes.size() > 512 * 1024); // so it had to be made smaller
+        QVERIFY(sent.size() <= 512 * 1024);
         QImage image;
-        QVERIFY(image.loadFromData(photo, "JPEG"));
+        QVERIFY(image.loadFromData(sent, "JPEG"));
         QVERIFY(image.width() < width && image.width() > 100);
         QVERIFY(qAbs(image.width() * 3 - image.height() * 4) <= 8); // the same shape
     }

@@ -111,14 +111,16 @@ private Q_SLOTS:
 
         TfrmEvidence dialog(w->evidence());
         QVERIFY(!dialog.chkPhoto->isChecked() && !dialog.chkScreen->isChecked());
+        QVERIFY(dialog.chkSend->isChecked());
         QCOMPARE(dialog.spnKeepDays->value(), 30);
         QCOMPARE(dialog.spnMaxMB->value(), 500);
         dialog.chkScreen->setChecked(true);
+        dialog.chkSend->setChecked(false);
         dialog.spnKeepDays->setValue(0);
         dialog.spnMaxMB->setValue(20);
         QVERIFY(dialog.save());
         const EvidenceSettings stored = EvidenceSettings::Load();
-        QVERIFY(!stored.photo && stored.screen);
+        QVERIFY(!stored.photo && stored.screen && !stored.send);
         QCOMPARE(stored.limits.keepDays, 0);
         QCOMPARE(stored.limits.maxMB, 20);
     }

@@ -13,6 +13,7 @@
 #include "app/OptionsMenu.h"
 #include "app/fmAlerts.h"
 #include "app/fmMain.h"
+#include "evidence/EvidenceSettings.h"
 #include "guard/ReachServices.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
@@ -145,26 +146,51 @@ private Q_SLOTS:
         QVERIFY(!server.bodies(200).filter(QStringLiteral("not sent")).isEmpty());
     }
 
-    // A "Photo saved" line's alert carries the file from the evidence folder;
-    // it waits in the queue while the server is down and goes after its
-    // alarm. Lines naming no file of that folder go as plain text.
+    // A "Photo saved" line's alert carries the file from the evidence folder
+    // (the screen picture's and the sound clip's lines theirs); it waits in
+    // the queue while the server is down and goes after its alarm. Lines
+    // naming no file of that folder go as plain text, and so do all with
+    // Send off in Evidence.
     void photoLineSendsItsFile_data()
     {
-        QTest::addColumn<QString>("name"); // as the line names it
-        QTest::addColumn<QString>("file"); // written beside the reports; empty: none
-        QTest::addColumn<bool>("sent");
+        QTest::addColumn<QString>("line");   // "<source> saved: <name>"
+        QTest::addColumn<QString>("file");   // written beside the reports; empty: none
+        QTest::addColumn<QString>("sentAs"); // the file's name at the receiver; empty: not sent
+        QTest::addColumn<QString>("send");   // Send in Evidence; empty: not set
         const QString photo = QStringLiteral("2026-12-07_10-00-01_photo.jpg");
-        QTest::newRow("photo") << photo << "Reports/Evidence/" + photo << true;
-        QTest::newRow("photo gone") << photo << "" << false;
-        QTest::newRow("outside the folder") << "../" + photo << "Reports/" + photo << false;
-        QTest::newRow("not a picture name") << "a.jpg"
-                                            << "Reports/Evidence/a.jpg" << false;
+        const QString saved = QStringLiteral("Photo saved: ");
+        QTest::newRow("photo") << saved + photo << "Reports/Evidence/" + photo << photo << "";
+        QTest::newRow("photo gone") << saved + photo << ""
+                                    << ""
+                                    << "";
+        QTest::newRow("outside the folder") << saved + "../" + photo << "Reports/" + photo << ""
+                                            << "";
+        QTest::newRow("not a picture name") << saved + "a.jpg"
+                                            << "Reports/Evidence/a.jpg"
+                                            << ""
+                                            << "";
+        const QString screen = QStringLiteral("2026-12-07_10-00-01_screen.png");
+        const QString clip = QStringLiteral("2026-12-07_10-00-01_sound.oga");
+        QTest::newRow("screen picture") << "Screen saved: " + screen << "Reports/Evidence/" + screen
+                                        << screen.chopped(3) + "jpg"
+                                        << "T";
+        QTest::newRow("sound clip")
+            << "Sound saved: " + clip << "Reports/Evidence/" + clip << clip << "";
+        QTest::newRow("Send off, photo") << saved + photo << "Reports/Evidence/" + photo << ""
+                                         << "F";
+        QTest::newRow("Send off, sound clip")
+            << "Sound saved: " + clip << "Reports/Evidence/" + clip << ""
+            << "F";
     }
     void photoLineSendsItsFile()
     {
-        QFETCH(QString, name);
+        QFETCH(QString, line);
         QFETCH(QString, file);
-        QFETCH(bool, sent);
+        QFETCH(QString, sentAs);
+        QFETCH(QString, send);
+        const bool sent = !sentAs.isEmpty();
+        if (!send.isEmpty())
+            WriteRegString(EvidenceSettings::KeyPath, QStringLiteral("Send"), send);
         AlertServer server;
         server.setMode("kind:ntfy");
         setAlerts(server.url(QStringLiteral("/desk")), QStringLiteral("ntfy"),
@@ -174,11 +200,14 @@ private Q_SLOTS:
         const QString path = m_dir->filePath(file);
         QVERIFY(QDir().mkpath(m_dir->filePath(QStringLiteral("Reports/Evidence"))));
         if (!file.isEmpty())
-            QVERIFY(WriteNoisyJpeg(path, 320, 240));
+            QVERIFY(file.endsWith(QLatin1String(".oga"))
+                        ? WriteOggClip(path)
+                        : WriteNoisyJpeg(path, 320, 240,
+                                         file.endsWith(QLatin1String(".png")) ? "PNG" : "JPEG"));
         w->ActActivateToggle->trigger();
         QVERIFY(w->alarm().isArmed());
         w->alarm().ActivateAlarm(QStringLiteral("Mouse detected"));
-        w->report().AddToReport(QStringLiteral("Photo saved: ") + name);
+        w->report().AddToReport(line);
 
         // Kept in the queue with its file while nobody answers.
         QFile queue(AlertQueue::DefaultPath(RegistryFilePath()));
@@ -206,17 +235,18 @@ private Q_SLOTS:
                                      .toString(request.value(QStringLiteral("body")).toString());
             if (text.endsWith(QStringLiteral("] Mouse detected")))
                 alarmAt = i;
-            if (text.endsWith(QStringLiteral("] Photo saved: ") + name))
+            if (text.endsWith(QStringLiteral("] ") + line))
                 photoAt = i;
         }
         QVERIFY(alarmAt >= 0 && photoAt > alarmAt);
         const QJsonObject photo = requests.at(photoAt);
-        QCOMPARE(photo.value(QStringLiteral("jpeg")).toBool(), sent);
+        QCOMPARE(photo.value(QStringLiteral("jpeg")).toBool(), sentAs.endsWith(".jpg"));
+        QCOMPARE(photo.value(QStringLiteral("ogg")).toBool(), sentAs.endsWith(".oga"));
         QCOMPARE(photo.value(QStringLiteral("headers"))
                      .toObject()
                      .value(QStringLiteral("Filename"))
                      .toString(),
-                 sent ? name : QString());
+                 sentAs);
         QVERIFY(file.isEmpty() || QFileInfo(path).isFile()); // sent, not moved
     }
 

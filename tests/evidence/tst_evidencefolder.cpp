@@ -209,11 +209,13 @@ private Q_SLOTS:
         QVERIFY(!settings.photo);
         QVERIFY(!settings.screen);
         QVERIFY(!settings.sound);
+        QVERIFY(settings.send); // what is kept goes along until the owner says no
         QCOMPARE(settings.limits.keepDays, 30);
         QCOMPARE(settings.limits.maxMB, 500);
 
         settings.photo = true;
         settings.sound = true;
+        settings.send = false;
         settings.limits = {0, 900000};
         settings.save();
         QCOMPARE(ReadRegString(EvidenceSettings::KeyPath, QStringLiteral("Photo")),
@@ -221,7 +223,7 @@ private Q_SLOTS:
         QCOMPARE(ReadRegString(EvidenceSettings::KeyPath, QStringLiteral("Sound")),
                  QStringLiteral("T"));
         const EvidenceSettings read = EvidenceSettings::Load();
-        QVERIFY(read.photo && !read.screen && read.sound);
+        QVERIFY(read.photo && !read.screen && read.sound && !read.send);
         QCOMPARE(read.limits.keepDays, 0);
         QCOMPARE(read.limits.maxMB, EvidenceSettings::MaxMB);
 
