@@ -17,7 +17,10 @@ figure beside a baseline measured in the same run:
   triggers that went unheard;
 - with photos on (a test camera on a private PipeWire): pointer jump ->
   first sound, beside pointer jump -> photo on disk (the sound must not
-  wait for the photo).
+  wait for the photo);
+- camera motion -> first sound with the camera detector alone: the test
+  camera's picture changes for a second (a person passing), against the
+  pointer jump with the mouse alone in the same run.
 
 The pointer is moved and keys are pressed from this process (Xlib, XTEST),
 and each trigger is timed from the moment it is sent, so starting a helper
@@ -26,6 +29,7 @@ program is not counted.
 usage: bench_program.py path/to/build [--seconds N] [--jumps N] [--starts N]
                         [--report-jumps N] [--big-report-jumps N]
                         [--compare other/tarvo2]... [--start-rounds N] [--start-only]
+                        [--idle-only] [--camera-only]
 --compare measures another build of the program (e.g. the previous one) in
 the same run, for every figure; it may be given more than once.
 --start-only measures start -> window shown alone (--start-rounds starts
@@ -38,8 +42,10 @@ import os
 import random
 import shutil
 import statistics
+import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -142,7 +148,8 @@ def latencies(suite, world, count, trigger=jump):
     return heard, len(found) - len(heard)
 
 
-def latencies_over_starts(suite, name, detectors, jumps, starts, report_bytes=0, trigger=jump):
+def latencies_over_starts(suite, name, detectors, jumps, starts, report_bytes=0, trigger=jump,
+                          env=None):
     """Triggers spread over several starts of the program: the phase between
     its two 250 ms timers (pointer sampling, task queue) is set at each start
     and adds up to 250 ms to every jump of that start alike."""
@@ -151,6 +158,7 @@ def latencies_over_starts(suite, name, detectors, jumps, starts, report_bytes=0,
     for n in range(starts):
         world = new_world(suite, "%s-%d" % (name, n), armed=True, detectors=detectors,
                           report_bytes=report_bytes)
+        world.env.update(env or {})
         t0 = time.monotonic()
         world.start()
         world.wait_main(timeout=60)
@@ -204,7 +212,7 @@ class Suite:
 
 
 SWITCHES = {"mic": "ActMicDetectToggle", "mouse": "ActMouDetectToggle",
-            "keys": "ActKeyDetectToggle"}
+            "keys": "ActKeyDetectToggle", "camera": "ActCamDetectToggle"}
 
 
 def new_world(suite, name, armed, detectors=("mouse",), report_bytes=0):
@@ -241,6 +249,62 @@ class CameraSource:
              "node.pause-on-idle=false"],
             env=env)
         self.client_env = {"PIPEWIRE_RUNTIME_DIR": self.server.runtime}
+
+
+def gi_python():
+    """A Python that has GStreamer's introspection (Debian's, where another
+    Python comes first on the PATH)."""
+    for python in (sys.executable, "/usr/bin/python3"):
+        if os.path.exists(python) and subprocess.run(
+                [python, "-c", "import gi; gi.require_version('Gst', '1.0')"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0:
+            return python
+    return None
+
+
+class PatternCamera:
+    """A test camera on a private PipeWire whose picture changes on command
+    (pattern_camera.py)."""
+
+    def __init__(self, suite, python):
+        self.server = make_server(suite.procs, os.path.join(suite.root, "pattern-camera"),
+                                  "pipewire")
+        self.proc = suite.procs.start([python, os.path.join(HERE, "pattern_camera.py"), "smpte"],
+                                      env=dict(self.server.server_env), stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE)
+        self.ready = self.proc.stdout.readline().strip() == b"ready"
+        self.client_env = {"PIPEWIRE_RUNTIME_DIR": self.server.runtime}
+
+    def show(self, pattern):
+        self.proc.stdin.write(pattern.encode() + b"\n")
+        self.proc.stdin.flush()
+
+
+def camera_motion(world, suite):
+    """Something passes the camera: another picture for one second."""
+    t0 = time.monotonic()
+    suite.camera.show("spokes")
+    threading.Timer(1.0, suite.camera.show, ("smpte",)).start()
+    return t0
+
+
+def show_camera_motion(suite, jumps, starts):
+    print("camera motion (a test camera on a private PipeWire, 5 frames/s):", flush=True)
+    python = gi_python()
+    if not python:
+        print("  no Python with GStreamer's introspection (python3-gi, gir1.2-gstreamer-1.0)",
+              flush=True)
+        return
+    suite.camera = PatternCamera(suite, python)
+    if not suite.camera.ready:
+        print("  the test camera did not start", flush=True)
+        return
+    for row, detectors, trigger in (("pointer jump -> first sound", ("mouse",), jump),
+                                    ("camera motion -> first sound", ("camera",), camera_motion)):
+        heard, missed, _ = latencies_over_starts(
+            suite, "motion-" + detectors[0], detectors, jumps, starts, trigger=trigger,
+            env=suite.camera.client_env)
+        show_latency(row, heard, missed)
 
 
 def photo_files(world):
@@ -361,6 +425,8 @@ def main():
                         help="starts of each program for start -> window shown")
     parser.add_argument("--idle-only", action="store_true",
                         help="only the idle rows: CPU and wake-ups at rest")
+    parser.add_argument("--camera-only", action="store_true",
+                        help="only the camera motion rows")
     parser.add_argument("--start-only", action="store_true",
                         help="measure start -> window shown only")
     parser.add_argument("--start-report-mb", type=int, default=100,
@@ -378,6 +444,9 @@ def main():
         programs.append(("compared" if len(args.compare) == 1 else "compared %d" % number,
                          os.path.abspath(path)))
     try:
+        if args.camera_only:
+            show_camera_motion(suite, args.jumps, args.starts)
+            return 0
         if args.start_only:
             show_start(suite, programs, minimal, args.start_rounds)
             if args.start_report_mb:
@@ -425,6 +494,7 @@ def main():
         if args.idle_only:
             return 0
         show_capture(suite, args.jumps)
+        show_camera_motion(suite, args.jumps, args.starts)
 
         show_start(suite, programs, minimal, args.start_rounds)
         if args.start_report_mb:

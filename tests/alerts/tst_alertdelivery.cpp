@@ -1,5 +1,6 @@
 #include "AlertServer.h"
 #include "NumberedEvent.h"
+#include "SenderFixture.h"
 #include "alerts/AlertSender.h"
 #include "alerts/ArmedMarker.h"
 #include "alerts/Heartbeat.h"
@@ -18,27 +19,12 @@ int ModeOf(const QString &path)
 }
 } // namespace
 
-class TestAlertDelivery : public QObject
+class TestAlertDelivery : public QObject, SenderFixture
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QString m_queue;
-    AlertConfig m_config;
-
-    AlertSender::ConfigSource Source()
-    {
-        return [this] { return m_config; };
-    }
-
 private Q_SLOTS:
-    void init()
-    {
-        static int run = 0;
-        m_queue = m_dir.filePath(QStringLiteral("queue%1/Tarvo2-alerts.json").arg(++run));
-        m_config = AlertConfig();
-        m_config.kind = AlertConfig::Kind::Webhook;
-    }
+    void init() { NewQueue(); }
 
     void inOrderThroughOutageAndRestart()
     {

@@ -4,6 +4,7 @@
 
 #include "AlertServer.h"
 #include "NumberedEvent.h"
+#include "SenderFixture.h"
 #include "alerts/AlertSettingsHold.h"
 #include "alerts/Heartbeat.h"
 #include "common/TestMain.h"
@@ -11,27 +12,12 @@
 
 #include <QSignalSpy>
 
-class TestHostileReceivers : public QObject
+class TestHostileReceivers : public QObject, SenderFixture
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    QString m_queue;
-    AlertConfig m_config;
-
-    AlertSender::ConfigSource Source()
-    {
-        return [this] { return m_config; };
-    }
-
 private Q_SLOTS:
-    void init()
-    {
-        static int run = 0;
-        m_queue = m_dir.filePath(QStringLiteral("queue%1/Tarvo2-alerts.json").arg(++run));
-        m_config = AlertConfig();
-        m_config.kind = AlertConfig::Kind::Webhook;
-    }
+    void init() { NewQueue(); }
 
     // The wait a receiver asks for, in its header or (Telegram, Matrix) in
     // the body of its 429, holds for plain lines, at most the longest pause

@@ -9,6 +9,7 @@
 #include "alerts/ArmedMarker.h"
 #include "alerts/Heartbeat.h"
 #include "common/StopProcess.h"
+#include "common/ProgramCopy.h"
 #include "common/TestMain.h"
 #include "settings/StoreKeys.h"
 #include "settings/gRegistry.h"
@@ -23,6 +24,7 @@ class TestStopNotices : public QObject
 
     QTemporaryDir m_app; // a copy of the program: its Reports/ land here
     QString m_binary;
+    tarvo::test::ProgramCopy m_copy;
     QProcess m_program;
 
     // The priorities of the alerts whose body holds text.
@@ -40,22 +42,14 @@ class TestStopNotices : public QObject
         m_program.start(m_binary, {});
         return m_program.waitForStarted(10000);
     }
-    QString report() const
-    {
-        QFile file(m_app.filePath(QStringLiteral("Reports/Report.txt")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
+    QString report() const { return m_copy.report(); }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        const QString built = qEnvironmentVariable("TARVO2_TEST_BINARY");
-        if (built.isEmpty() || !QFileInfo::exists(built))
-            QSKIP("TARVO2_TEST_BINARY does not name the built program");
-        m_binary = m_app.filePath(QStringLiteral("tarvo2"));
-        QVERIFY(QFile::copy(built, m_binary));
-        QVERIFY(QFile::setPermissions(m_binary, QFile::ReadOwner | QFile::ExeOwner));
-        QDir().mkpath(m_app.filePath(QStringLiteral("Sounds")));
+        m_binary = m_copy.make(m_app.path());
+        if (m_binary.isEmpty())
+            QSKIP(qPrintable(m_copy.why()));
         // What an armed program leaves in the store: it resumes at start.
         WriteRegString(StoreKeys::Settings, StoreKeys::AlarmActive, StoreKeys::SwitchOn);
         WriteRegString(StoreKeys::Settings, QStringLiteral("ActSimToggle"), StoreKeys::SwitchOn);

@@ -3,6 +3,7 @@
 // without the token, the tray menu takes the window's own steps, and closing
 // the window while armed keeps the program running, with or without a tray.
 
+#include "common/GuardFixture.h"
 #include "common/TestMain.h"
 
 #include "alarm/Autostart.h"
@@ -38,12 +39,9 @@ class TestReach : public QObject
 
     std::unique_ptr<TfrmMain> makeWindow()
     {
-        const QString folder = m_dir->path() + QLatin1Char('/');
-        QDir().mkpath(folder + QStringLiteral("Sounds"));
-        QFile sound(folder + QStringLiteral("Sounds/a.wav"));
-        if (!sound.open(QIODevice::WriteOnly))
+        const QString folder = tarvo::test::FolderWithOneSound(m_dir->path());
+        if (folder.isEmpty())
             return nullptr;
-        WriteRegString(StoreKeys::CheckedSounds, QStringLiteral("a.wav"), QStringLiteral("T"));
         auto window = std::make_unique<TfrmMain>(folder);
         window->setMessageSink([](TfrmMain::MessageKind, const QString &) {});
         if (!window->FormCreate())

@@ -5,6 +5,7 @@
 
 #include "common/PrivateBus.h"
 #include "common/StopProcess.h"
+#include "common/ProgramCopy.h"
 #include "common/TestMain.h"
 
 #include "settings/StoreKeys.h"
@@ -38,6 +39,7 @@ class TestRemoteControl : public QObject
 
     QTemporaryDir m_app;
     QString m_binary;
+    tarvo::test::ProgramCopy m_copy;
     QProcess m_program;
     QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
 
@@ -56,11 +58,7 @@ class TestRemoteControl : public QObject
             *out = cli.readAllStandardOutput();
         return cli.exitCode();
     }
-    QString report() const
-    {
-        QFile file(m_app.filePath(QStringLiteral("Reports/Report.txt")));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
+    QString report() const { return m_copy.report(); }
     bool start(const QStringList &arguments)
     {
         m_program.setProcessEnvironment(m_env);
@@ -72,13 +70,9 @@ class TestRemoteControl : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        const QString built = qEnvironmentVariable("TARVO2_TEST_BINARY");
-        if (built.isEmpty() || !QFileInfo::exists(built))
-            QSKIP("TARVO2_TEST_BINARY does not name the built program");
-        m_binary = m_app.filePath(QStringLiteral("tarvo2"));
-        QVERIFY(QFile::copy(built, m_binary));
-        QVERIFY(QFile::setPermissions(m_binary, QFile::ReadOwner | QFile::ExeOwner));
-        QDir().mkpath(m_app.filePath(QStringLiteral("Sounds")));
+        m_binary = m_copy.make(m_app.path());
+        if (m_binary.isEmpty())
+            QSKIP(qPrintable(m_copy.why()));
         QFile sound(m_app.filePath(QStringLiteral("Sounds/a.wav")));
         QVERIFY(sound.open(QIODevice::WriteOnly));
         WriteRegString(StoreKeys::CheckedSounds, QStringLiteral("a.wav"), QStringLiteral("T"));

@@ -8,6 +8,9 @@
 #include "audio/PrivateSoundServer.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <csignal>
 #include <cstdlib>
@@ -83,6 +86,28 @@ public:
         while (!deadline.hasExpired()) {
             if (listed())
                 return true;
+            QTest::qWait(100);
+        }
+        return false;
+    }
+
+    // Someone takes the source's frames: a video stream's node runs.
+    bool waitConsumed()
+    {
+        QDeadlineTimer deadline(20000);
+        while (!deadline.hasExpired()) {
+            QProcess dump;
+            dump.setProcessEnvironment(m_server.environment());
+            dump.start(QStringLiteral("pw-dump"), {});
+            dump.waitForFinished(5000);
+            const QJsonArray objects = QJsonDocument::fromJson(dump.readAllStandardOutput()).array();
+            for (const QJsonValue &object : objects) {
+                const QJsonObject info = object[QStringLiteral("info")].toObject();
+                if (info[QStringLiteral("props")][QStringLiteral("media.class")].toString() ==
+                        QLatin1String("Stream/Input/Video") &&
+                    info[QStringLiteral("state")].toString() == QLatin1String("running"))
+                    return true;
+            }
             QTest::qWait(100);
         }
         return false;

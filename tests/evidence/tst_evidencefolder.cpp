@@ -181,7 +181,7 @@ private Q_SLOTS:
         // A link under a picture's name inside is neither pruned nor sent.
         QVERIFY(QFile::link(outside.fileName(), folder.path() + old));
         folder.prune({1, 500}, Now, saved);
-        QVERIFY(folder.photoOfMessage(QStringLiteral("Photo saved: ") + old).isEmpty());
+        QVERIFY(folder.savedFileOfMessage(QStringLiteral("Photo saved: ") + old).isEmpty());
         QVERIFY(QFileInfo::exists(outside.fileName()));
     }
 

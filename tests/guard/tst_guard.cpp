@@ -2,6 +2,7 @@
 // and a local alert receiver; requests from outside are on the record and
 // never pass the PIN by themselves.
 
+#include "common/GuardFixture.h"
 #include "common/TestMain.h"
 
 #include "alarm/Autostart.h"
@@ -18,6 +19,7 @@
 
 using S = AlarmControl::Switch;
 using Origin = Guard::Origin;
+using tarvo::test::ReportHas;
 
 class TestGuard : public QObject
 {
@@ -28,27 +30,10 @@ class TestGuard : public QObject
     // A started guard with one checked sound, no delays and the simulation on.
     std::unique_ptr<Guard> makeGuard()
     {
-        const QString folder = m_dir->path() + QLatin1Char('/');
-        QDir().mkpath(folder + QStringLiteral("Sounds"));
-        QFile sound(folder + QStringLiteral("Sounds/a.wav"));
-        if (!sound.open(QIODevice::WriteOnly))
-            return nullptr;
-        WriteRegString(StoreKeys::CheckedSounds, QStringLiteral("a.wav"), QStringLiteral("T"));
-        auto guard = std::make_unique<Guard>(folder);
-        if (!guard->start().isEmpty())
-            return nullptr;
-        guard->settings().setValue(QStringLiteral("spnActivationDelay"), 0);
-        guard->settings().setValue(QStringLiteral("spnTriggerDelay"), 0);
-        guard->activate();
-        guard->flipSwitch(S::Simulation);
+        auto guard = tarvo::test::StartedGuard(m_dir->path());
+        if (guard)
+            guard->flipSwitch(S::Simulation);
         return guard;
-    }
-    static bool reportHas(Guard &guard, const QString &text)
-    {
-        for (const QString &line : guard.report().lines())
-            if (line.endsWith(text))
-                return true;
-        return false;
     }
 
 private Q_SLOTS:
@@ -86,7 +71,7 @@ private Q_SLOTS:
         QSignalSpy states(guard.get(), &Guard::stateChanged);
         QCOMPARE(GuardCommands::Arm(*guard, Origin::CommandLine), QString());
         QVERIFY(guard->alarm().isArmed());
-        QVERIFY(reportHas(*guard, QStringLiteral("Armed from the command line")));
+        QVERIFY(ReportHas(*guard, QStringLiteral("Armed from the command line")));
 
         if (detector == QLatin1String("mouse")) {
             Q_EMIT guard->mouse().detected();
@@ -99,7 +84,7 @@ private Q_SLOTS:
             guard->settings().setValue(QStringLiteral("trkMicTriggerVolume"), 0);
             Q_EMIT guard->microphone().levelReceived(30000);
         }
-        QVERIFY(reportHas(*guard, line));
+        QVERIFY(ReportHas(*guard, line));
         QCOMPARE(guard->state(), Guard::State::Alarm);
         QCOMPARE(guard->lastAlarmLine(), line);
         const auto alarmSent = [&server, &line] {
@@ -113,7 +98,7 @@ private Q_SLOTS:
 
         QCOMPARE(GuardCommands::Disarm(*guard, QString(), false, Origin::Desktop),
                  QString::fromLatin1(GuardCommands::Disarmed));
-        QVERIFY(reportHas(*guard, QStringLiteral("Disarmed from the desktop")));
+        QVERIFY(ReportHas(*guard, QStringLiteral("Disarmed from the desktop")));
         QCOMPARE(guard->state(), Guard::State::Disarmed);
         QVERIFY(states.size() >= 2);
         QCOMPARE(states.constLast().at(0).value<Guard::State>(), Guard::State::Disarmed);
@@ -135,7 +120,7 @@ private Q_SLOTS:
                  QByteArray(GuardCommands::PinNeeded));
         QCOMPARE(GuardCommands::Answer(*guard, "disarm-ask"), QByteArray(GuardCommands::PinAsked));
         QCOMPARE(asked.size(), 1);
-        QVERIFY(reportHas(*guard, QStringLiteral("Disarm asked from the command line")));
+        QVERIFY(ReportHas(*guard, QStringLiteral("Disarm asked from the command line")));
         QVERIFY(guard->alarm().isOn(S::Alarm));
 
         // Wrong PINs from outside count like the window's: the third sounds.
@@ -179,8 +164,8 @@ private Q_SLOTS:
         QCOMPARE(started, fault);
         if (!fault.isEmpty())
             return;
-        QVERIFY(reportHas(*guard, QStringLiteral("Sound device not available; trying again")));
-        QTRY_VERIFY_WITH_TIMEOUT(reportHas(*guard, QStringLiteral("Sound device restored")), 30000);
+        QVERIFY(ReportHas(*guard, QStringLiteral("Sound device not available; trying again")));
+        QTRY_VERIFY_WITH_TIMEOUT(ReportHas(*guard, QStringLiteral("Sound device restored")), 30000);
     }
 
     void armingRefusedWithoutDetectorOrSound()
@@ -190,7 +175,7 @@ private Q_SLOTS:
         guard->flipSwitch(S::Simulation); // off again: no detector
         QVERIFY(GuardCommands::Answer(*guard, "arm").startsWith("refused: no detector"));
         QVERIFY(!guard->alarm().isOn(S::Alarm));
-        QVERIFY(reportHas(*guard, QStringLiteral(
+        QVERIFY(ReportHas(*guard, QStringLiteral(
                                       "Arming from the command line refused: no detector is "
                                       "switched on")));
     }
