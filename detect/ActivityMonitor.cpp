@@ -25,6 +25,11 @@ void ActivityMonitor::setFocusSource(std::function<bool()> ownWindowFocused)
         m_ownWindowFocused = std::move(ownWindowFocused);
 }
 
+void ActivityMonitor::addHint(ActivitySource &hint)
+{
+    connect(&hint, &ActivitySource::activity, this, &ActivityMonitor::OnActivity);
+}
+
 void ActivityMonitor::setKeyboardOn(bool on)
 {
     m_keyboardOn = on;
@@ -40,9 +45,17 @@ void ActivityMonitor::NoteOwnKey()
     if (m_ownKeysCount) {
         if (m_keyboardOn)
             Detect(ActivitySource::Kind::Keyboard);
+        Named();
         return;
     }
     m_ownKey.start();
+}
+
+// Input of a known kind: the unspecific activity around it was this input.
+void ActivityMonitor::Named()
+{
+    m_named.start();
+    m_settle.stop();
 }
 
 bool ActivityMonitor::OwnKeyRecently() const
@@ -56,15 +69,24 @@ void ActivityMonitor::OnActivity(ActivitySource::Kind kind, int key)
     switch (kind) {
     case ActivitySource::Kind::Keyboard:
         // Keys are told apart here, so the focus says where a key went.
-        if (m_keyboardOn && (m_ownKeysCount || !m_ownWindowFocused()))
-            Detect(kind);
+        if (m_ownKeysCount || !m_ownWindowFocused()) {
+            if (m_keyboardOn)
+                Detect(kind);
+        } else {
+            m_ownKey.start();
+        }
+        Named();
         break;
     case ActivitySource::Kind::Pointer:
         if (m_pointerOn)
             Detect(kind);
+        Named();
         break;
     case ActivitySource::Kind::Unknown:
-        // Could be a key of our own whose event has not reached us yet.
+        // Could be a key of our own whose event has not reached us yet, or
+        // input that a hint names while this waits.
+        if (m_named.isValid() && m_named.elapsed() < SettleMilliseconds)
+            break; // it came first: counted already
         if ((m_keyboardOn || m_pointerOn) && !m_settle.isActive())
             m_settle.start();
         break;

@@ -8,6 +8,10 @@
 // while one of our windows has the keyboard focus went to us (Escape to
 // disarm, typing into a field); where the session only says "active", an
 // activity close to a key that reached our window is taken as that key.
+//
+// An unspecific activity is named by input told apart within
+// SettleMilliseconds of it (a hint source's key or pointer, a counted key
+// of our own): it is then reported once, as what it was.
 
 #include "detect/ActivitySource.h"
 
@@ -35,6 +39,10 @@ public:
     bool keyboardOn() const { return m_keyboardOn; }
     bool pointerOn() const { return m_pointerOn; }
     ActivitySource &source() const { return m_source; }
+    // A second source that tells keys from the pointer where the main one
+    // cannot (XWayland's X server sees only input to X clients): its reports
+    // count like the main source's and name the unspecific ones.
+    void addHint(ActivitySource &hint);
 
     // A key event reached one of our windows: the owner's at rest; while
     // armed (ownKeysCount) a key like any other, whoever typed it.
@@ -59,6 +67,7 @@ Q_SIGNALS:
 private:
     void Settled();
     void Detect(ActivitySource::Kind kind);
+    void Named();
     bool OwnKeyRecently() const;
     void SetLed(bool keyboard, bool lit);
 
@@ -69,6 +78,7 @@ private:
     bool m_keyLed = false;
     bool m_pointerLed = false;
     QElapsedTimer m_ownKey;
+    QElapsedTimer m_named; // the last key or pointer input told apart
     QTimer m_settle;
     bool m_ownKeysCount = false;
 };

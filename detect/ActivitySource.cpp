@@ -84,3 +84,13 @@ std::unique_ptr<ActivitySource> CreateActivitySource(QObject *parent)
     }
     return std::make_unique<NoActivity>(parent);
 }
+
+std::unique_ptr<ActivitySource> CreateActivityHint(const ActivitySource &source, QObject *parent)
+{
+    if (source.distinguishesKeys() || !IsWaylandSession() || qEnvironmentVariableIsEmpty("DISPLAY"))
+        return nullptr;
+    auto hint = std::make_unique<XInputActivity>(QByteArray(), parent);
+    if (!hint->available())
+        return nullptr;
+    return hint;
+}

@@ -50,6 +50,12 @@ bool IsWaylandSession();
 // null: a source that is not available stands in when nothing works.
 std::unique_ptr<ActivitySource> CreateActivitySource(QObject *parent = nullptr);
 
+// Where the session only says "active" (source does not tell keys apart):
+// the X server of XWayland ($DISPLAY in a Wayland session) as a hint that
+// names input reaching X clients. Null where there is none.
+std::unique_ptr<ActivitySource> CreateActivityHint(const ActivitySource &source,
+                                                   QObject *parent = nullptr);
+
 // One backend by name ("xinput2", "mutter", "wayland", "screensaver"), for
 // tests and for TARVO2_ACTIVITY_SOURCE; null for an unknown name.
 std::unique_ptr<ActivitySource> CreateActivitySourceNamed(const QString &name,

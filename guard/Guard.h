@@ -210,6 +210,7 @@ private:
     std::unique_ptr<ArmedReach> m_armedReach;
     SessionLock *m_sessionLock = nullptr;
     std::unique_ptr<ActivitySource> m_activitySource;
+    std::unique_ptr<ActivitySource> m_activityHint; // may be null
     std::unique_ptr<ActivityMonitor> m_activity;
     std::unique_ptr<EvidenceRecorder> m_evidence;
     std::unique_ptr<ReachServices> m_reach;

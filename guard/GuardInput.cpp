@@ -125,6 +125,10 @@ void Guard::wireActivity()
 {
     m_activitySource = CreateActivitySource(this);
     m_activity = std::make_unique<ActivityMonitor>(*m_activitySource);
+    // Names the session's unspecific activity as keys or pointer where it can.
+    m_activityHint = CreateActivityHint(*m_activitySource, this);
+    if (m_activityHint)
+        m_activity->addHint(*m_activityHint);
     connect(m_activity.get(), &ActivityMonitor::keyboardDetected, this,
             [this](const QString &text) { m_alarm->ActivateAlarm(text); });
     connect(m_activity.get(), &ActivityMonitor::pointerDetected, this,

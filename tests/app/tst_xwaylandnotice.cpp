@@ -3,7 +3,8 @@
 // input activity the notice about it is shown without a modal loop, so a
 // stored armed state is resumed all the same; with the session's idle
 // service (here a screen saver service on a private bus) mouse detection
-// protects through it, and no notice is shown.
+// protects through it, and no notice is shown; the X server (XWayland's
+// stand-in) names pointer input where it sees it.
 
 #include "common/TestMain.h"
 
@@ -87,7 +88,11 @@ private Q_SLOTS:
     {
         QVERIFY(IsWaylandSession());
         QVERIFY(!CanReadGlobalPointer());
-        QVERIFY(!CreateActivitySource()->available());
+        const std::unique_ptr<ActivitySource> idle = CreateActivitySource();
+        QVERIFY(!idle->available());
+        const std::unique_ptr<ActivitySource> hint = CreateActivityHint(*idle);
+        QVERIFY(hint);
+        QVERIFY(!CreateActivityHint(*hint)); // tells keys apart: needs none
     }
 
     void storedArmedStateResumesWhileTheNoticeShows()
@@ -149,6 +154,16 @@ private Q_SLOTS:
         saver->idle = 0; // someone at the machine
         QTRY_VERIFY_WITH_TIMEOUT(
             w.report().lines().filter(QStringLiteral("] Activity detected")).size() == 1, 15000);
+
+        // The session keeps saying "active"; the X server tells a move.
+        QStringList detected;
+        connect(&w.activity(), &ActivityMonitor::pointerDetected, &w,
+                [&detected](const QString &text) { detected << text; });
+        QCOMPARE(XvfbServer::forProgram().run(QStringLiteral("xdotool"),
+                                              {QStringLiteral("mousemove_relative"),
+                                               QStringLiteral("30"), QStringLiteral("20")}),
+                 0);
+        QTRY_VERIFY_WITH_TIMEOUT(detected.contains(QStringLiteral("Mouse detected")), 15000);
     }
 };
 

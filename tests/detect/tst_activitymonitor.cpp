@@ -1,6 +1,6 @@
 // The rules of the activity-fed detectors: which reports count for the
 // keyboard and for the pointer, with which text, and that the program's own
-// keys never count.
+// keys never count, and how input told apart names an unspecific activity.
 
 #include "common/TestMain.h"
 #include "detect/ActivityMonitor.h"
@@ -18,6 +18,14 @@ public:
     void report(Kind kind, int key = 0) { Q_EMIT activity(kind, key); }
 };
 using Kind = ActivitySource::Kind;
+
+QStringList texts(const QSignalSpy &spy)
+{
+    QStringList all;
+    for (const QList<QVariant> &args : spy)
+        all << args.first().toString();
+    return all;
+}
 } // namespace
 
 class TestActivityMonitor : public QObject
@@ -124,6 +132,63 @@ private Q_SLOTS:
             monitor.NoteOwnKey();
         QTest::qWait(ActivityMonitor::SettleMilliseconds * 3);
         QCOMPARE(keys.size(), (keyBefore || keyAfter) ? 0 : 1);
+    }
+
+    // The session says "active"; a hint source's key or pointer (or a key of
+    // ours, counted while armed) tells what it was when it comes close by.
+    void hintNamesUnspecificActivity_data()
+    {
+        // "active": the session's report; "pointer", "key": the hint's;
+        // "own key": ours; "settled": the wait until a report was judged.
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<bool>("pointerOn");
+        QTest::addColumn<QStringList>("keyboardTexts");
+        QTest::addColumn<QStringList>("pointerTexts");
+        const QStringList none, activity{"Activity detected"}, mouse{"Mouse detected"};
+        const QStringList keyboard{"Keyboard detected"};
+        QTest::newRow("no hint") << QStringList{"active"} << true << activity << activity;
+        QTest::newRow("pointer while settling")
+            << QStringList{"active", "pointer"} << true << none << mouse;
+        QTest::newRow("pointer just before")
+            << QStringList{"pointer", "active"} << true << none << mouse;
+        QTest::newRow("key while settling")
+            << QStringList{"active", "key"} << true << keyboard << none;
+        QTest::newRow("pointer, keyboard only")
+            << QStringList{"active", "pointer"} << false << none << none;
+        QTest::newRow("own key while settling")
+            << QStringList{"active", "own key"} << true << keyboard << none;
+        QTest::newRow("pointer long after")
+            << QStringList{"active", "settled", "pointer"} << true << activity << activity + mouse;
+    }
+
+    void hintNamesUnspecificActivity()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(bool, pointerOn);
+        QFETCH(QStringList, keyboardTexts);
+        QFETCH(QStringList, pointerTexts);
+        FakeSource session, hint;
+        ActivityMonitor monitor(session);
+        monitor.addHint(hint);
+        monitor.setFocusSource([] { return false; });
+        monitor.setOwnKeysCount(true);
+        monitor.setKeyboardOn(true);
+        monitor.setPointerOn(pointerOn);
+        QSignalSpy keys(&monitor, &ActivityMonitor::keyboardDetected);
+        QSignalSpy pointer(&monitor, &ActivityMonitor::pointerDetected);
+        for (const QString &event : events) {
+            if (event == QLatin1String("active"))
+                session.report(Kind::Unknown);
+            else if (event == QLatin1String("own key"))
+                monitor.NoteOwnKey();
+            else if (event == QLatin1String("settled"))
+                QTRY_VERIFY(!keys.isEmpty());
+            else
+                hint.report(event == QLatin1String("key") ? Kind::Keyboard : Kind::Pointer);
+        }
+        QTest::qWait(ActivityMonitor::SettleMilliseconds * 3);
+        QCOMPARE(texts(keys), keyboardTexts);
+        QCOMPARE(texts(pointer), pointerTexts);
     }
 
     void burstOfActivityIsOneDetection()
