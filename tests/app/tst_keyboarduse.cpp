@@ -3,7 +3,8 @@
 // on every Options item without clashes, and the Alerts form's labels that
 // take the focus to their fields. Every window: a letter of its own for
 // each button and field label, a name for screen readers on every control,
-// a focus that stands out on the blue bars, captions whole from 9 to 16 pt.
+// a focus that stands out on the blue bars, captions whole and in the
+// desktop's font from 9 to 16 pt.
 
 #include "common/TestMain.h"
 
@@ -14,8 +15,12 @@
 #include "common/Contrast.h"
 #include "guard/ReachServices.h"
 #include "info/fmAbout.h"
+#include "info/fmThanx.h"
+#include "report/fmReport.h"
+#include "settings/StoreKeys.h"
 
 #include <QAccessible>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 
@@ -25,6 +30,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStyleOptionButton>
 #include <QToolButton>
 
 class TestKeyboardUse : public tarvo::test::WindowTest
@@ -32,6 +39,7 @@ class TestKeyboardUse : public tarvo::test::WindowTest
     Q_OBJECT
 
     std::unique_ptr<TfrmMain> m_window;
+    QFont m_font; // the desktop's, as the test began
 
     // The widgets Tab visits from the first one, in order, once round.
     QStringList tabChain()
@@ -54,12 +62,13 @@ class TestKeyboardUse : public tarvo::test::WindowTest
     }
 
     // The named window, opened over the main one (null: the main one).
-    std::unique_ptr<QDialog> openWindow(const QString &name)
+    std::unique_ptr<QDialog> openWindow(const QString &name, const QString &kind = {})
     {
         std::unique_ptr<QDialog> dialog;
         if (name == QLatin1String("alerts")) {
             auto alerts = std::make_unique<TfrmAlerts>(m_window->reach()->sender, m_window.get());
-            alerts->cmbKind->setCurrentText(QStringLiteral("email")); // every field shown
+            // Without a kind, e-mail: every field shown.
+            alerts->cmbKind->setCurrentText(kind.isEmpty() ? QStringLiteral("email") : kind);
             dialog = std::move(alerts);
         } else if (name == QLatin1String("evidence")) {
             dialog = std::make_unique<TfrmEvidence>(m_window->evidence(), m_window.get());
@@ -69,6 +78,13 @@ class TestKeyboardUse : public tarvo::test::WindowTest
             dialog = std::make_unique<TfrmPinAsk>(m_window.get());
         } else if (name == QLatin1String("about")) {
             dialog = std::make_unique<TfrmAbout>(m_window.get());
+        } else if (name == QLatin1String("welcome")) {
+            dialog = std::make_unique<TfrmThanx>(StoreKeys::Settings, StoreKeys::MsgThanx,
+                                                 QStringLiteral("Tarvo2"), m_window.get());
+        } else if (name == QLatin1String("report")) {
+            auto report = std::make_unique<TfrmReport>(m_window.get());
+            report->SetResultState(false);
+            dialog = std::move(report);
         }
         QWidget *shown = dialog ? static_cast<QWidget *>(dialog.get()) : m_window.get();
         shown->show();
@@ -84,6 +100,7 @@ class TestKeyboardUse : public tarvo::test::WindowTest
     }
 
 private Q_SLOTS:
+    void initTestCase() { m_font = QApplication::font(); }
     void init()
     {
         startFresh();
@@ -100,7 +117,7 @@ private Q_SLOTS:
     void cleanup()
     {
         m_window.reset();
-        QApplication::setFont(QFont());
+        QApplication::setFont(m_font);
     }
 
     // Buttons and field labels take letters of their own (a glyph button
@@ -164,17 +181,27 @@ private Q_SLOTS:
         QVERIFY(tried >= 1);
     }
 
+    // Every text in the desktop's font (smaller or larger by a share of it),
+    // whole inside its widget and inside what holds the widget.
     void captionsStayWhole_data()
     {
         QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("kind"); // of the Alerts dialog
         QTest::addColumn<int>("points");
-        for (const char *name : {"main", "alerts", "evidence", "protection", "about"})
-            for (int points : {9, 16})
-                QTest::addRow("%s at %d pt", name, points) << QString::fromLatin1(name) << points;
+        QList<std::pair<QString, QString>> windows;
+        for (const char *name : {"main", "evidence", "protection", "welcome", "about", "report"})
+            windows.append({QString::fromLatin1(name), QString()});
+        for (AlertConfig::Kind kind : AlertConfig::Kinds)
+            windows.append({QStringLiteral("alerts"), AlertConfig::KindName(kind)});
+        for (const auto &[name, kind] : std::as_const(windows))
+            for (int points : {9, 14, 16})
+                QTest::addRow("%s %s at %d pt", qPrintable(name), qPrintable(kind), points)
+                    << name << kind << points;
     }
     void captionsStayWhole()
     {
         QFETCH(QString, window);
+        QFETCH(QString, kind);
         QFETCH(int, points);
         QFont font = QApplication::font();
         font.setPointSize(points);
@@ -182,34 +209,52 @@ private Q_SLOTS:
         m_window.reset();
         m_window = makeWindow();
         QVERIFY(m_window);
-        const auto dialog = openWindow(window);
+        const auto dialog = openWindow(window, kind);
         QWidget *shown = dialog ? static_cast<QWidget *>(dialog.get()) : m_window.get();
         int checked = 0;
+        QStringList cut;
         for (QWidget *widget : shown->findChildren<QWidget *>()) {
-            if (!widget->isVisible())
+            auto *label = qobject_cast<QLabel *>(widget);
+            auto *button = qobject_cast<QAbstractButton *>(widget);
+            if (!widget->isVisible() || (!label && !button) || qobject_cast<QToolButton *>(widget))
                 continue;
-            const QFontMetrics metrics = widget->fontMetrics();
-            bool whole = true;
-            if (auto *button = qobject_cast<QPushButton *>(widget)) {
-                const QString caption = QString(button->text()).remove(QLatin1Char('&'));
-                if (caption.isEmpty())
-                    continue;
-                whole = metrics.horizontalAdvance(caption) + 8 <= button->width() &&
-                        metrics.height() + 2 <= button->height();
-            } else if (auto *label = qobject_cast<QLabel *>(widget)) {
-                if (label->text().isEmpty())
-                    continue;
-                whole = label->wordWrap()
-                            ? label->heightForWidth(label->width()) <= label->height()
-                            : label->minimumSizeHint().width() <= label->width() &&
-                                  label->minimumSizeHint().height() <= label->height();
-            } else {
+            QString text = label ? label->text() : button->text();
+            if (text.isEmpty() || (label && label->textFormat() == Qt::RichText))
                 continue;
+            text.replace(QRegularExpression(QStringLiteral("&(.)")), QStringLiteral("\\1"));
+            const QStyle::SubElement element = qobject_cast<QCheckBox *>(widget)
+                                                   ? QStyle::SE_CheckBoxContents
+                                                   : QStyle::SE_PushButtonContents;
+            QRect room = widget->contentsRect();
+            if (button) {
+                QStyleOptionButton option;
+                option.initFrom(button);
+                room = widget->style()->subElementRect(element, &option, widget);
             }
-            QVERIFY2(whole, qPrintable(widget->objectName()));
+            const int flags = label && label->wordWrap() ? Qt::TextWordWrap : 0;
+            const QSize needed = widget->fontMetrics().boundingRect(room, flags, text).size();
+            // Clipped by the windows's frame or the panel it sits on, not scrolled away.
+            QRect inside = widget->rect();
+            for (QWidget *w = widget; w != shown && !w->isWindow(); w = w->parentWidget()) {
+                if (w->parentWidget()->objectName() == QLatin1String("qt_scrollarea_viewport"))
+                    break;
+                inside = inside.translated(w->pos()) & w->parentWidget()->rect();
+            }
+            const qreal share = widget->font().pointSizeF() / font.pointSizeF();
+            if (needed.width() > room.width() || needed.height() > room.height() ||
+                inside.size() != widget->size() || share < 0.75 || share > 2)
+                cut << QStringLiteral("%1 \"%2\": needs %3x%4 of %5x%6, shown %7x%8 of %9x%10, "
+                                      "font %11 pt")
+                           .arg(widget->objectName(), text.left(20))
+                           .arg(needed.width()).arg(needed.height())
+                           .arg(room.width()).arg(room.height())
+                           .arg(inside.width()).arg(inside.height())
+                           .arg(widget->width()).arg(widget->height())
+                           .arg(widget->font().pointSizeF());
             ++checked;
         }
-        QVERIFY(checked >= 2);
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("\n"))));
+        QVERIFY(checked >= 3);
     }
 
     void glyphButtonsShowTheirFocus_data()
