@@ -15,23 +15,19 @@ qreal DesktopPoints()
         return font.pointSizeF();
     return QFontInfo(font).pointSizeF();
 }
-} // namespace
 
-QFont DesktopFontShare(qreal share)
-{
-    QFont font = QApplication::font();
-    font.setPointSizeF(DesktopPoints() * share);
-    return font;
-}
-
-QFont DesktopFontOf(qreal statedPoints)
-{
-    return DesktopFontShare(statedPoints / LaidOutPoints);
-}
-
+// How much larger the desktop's font is than the laid-out one (never < 1).
 qreal DesktopFontGrowth()
 {
     return qMax<qreal>(1, DesktopPoints() / LaidOutPoints);
+}
+} // namespace
+
+QFont DesktopFontOf(qreal statedPoints)
+{
+    QFont font = QApplication::font();
+    font.setPointSizeF(DesktopPoints() * statedPoints / LaidOutPoints);
+    return font;
 }
 
 int GrownWithFont(int pixels)

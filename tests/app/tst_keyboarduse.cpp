@@ -189,7 +189,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("kind"); // of the Alerts dialog
         QTest::addColumn<int>("points");
         QList<std::pair<QString, QString>> windows;
-        for (const char *name : {"main", "evidence", "protection", "welcome", "about", "report"})
+        for (const char *name :
+             {"main", "evidence", "protection", "pin", "welcome", "about", "report"})
             windows.append({QString::fromLatin1(name), QString()});
         for (AlertConfig::Kind kind : AlertConfig::Kinds)
             windows.append({QStringLiteral("alerts"), AlertConfig::KindName(kind)});
@@ -222,18 +223,18 @@ private Q_SLOTS:
             if (text.isEmpty() || (label && label->textFormat() == Qt::RichText))
                 continue;
             text.replace(QRegularExpression(QStringLiteral("&(.)")), QStringLiteral("\\1"));
-            const QStyle::SubElement element = qobject_cast<QCheckBox *>(widget)
-                                                   ? QStyle::SE_CheckBoxContents
-                                                   : QStyle::SE_PushButtonContents;
             QRect room = widget->contentsRect();
             if (button) {
                 QStyleOptionButton option;
                 option.initFrom(button);
-                room = widget->style()->subElementRect(element, &option, widget);
+                room = widget->style()->subElementRect(qobject_cast<QCheckBox *>(widget)
+                                                           ? QStyle::SE_CheckBoxContents
+                                                           : QStyle::SE_PushButtonContents,
+                                                       &option, widget);
             }
             const int flags = label && label->wordWrap() ? Qt::TextWordWrap : 0;
             const QSize needed = widget->fontMetrics().boundingRect(room, flags, text).size();
-            // Clipped by the windows's frame or the panel it sits on, not scrolled away.
+            // Clipped by the window's frame or the panel it sits on, not scrolled away.
             QRect inside = widget->rect();
             for (QWidget *w = widget; w != shown && !w->isWindow(); w = w->parentWidget()) {
                 if (w->parentWidget()->objectName() == QLatin1String("qt_scrollarea_viewport"))
@@ -241,15 +242,10 @@ private Q_SLOTS:
                 inside = inside.translated(w->pos()) & w->parentWidget()->rect();
             }
             const qreal share = widget->font().pointSizeF() / font.pointSizeF();
-            if (needed.width() > room.width() || needed.height() > room.height() ||
-                inside.size() != widget->size() || share < 0.75 || share > 2)
-                cut << QStringLiteral("%1 \"%2\": needs %3x%4 of %5x%6, shown %7x%8 of %9x%10, "
-                                      "font %11 pt")
+            if (needed.boundedTo(room.size()) != needed || inside.size() != widget->size() ||
+                share < 0.75 || share > 2)
+                cut << QStringLiteral("%1 \"%2\" at %3 pt")
                            .arg(widget->objectName(), text.left(20))
-                           .arg(needed.width()).arg(needed.height())
-                           .arg(room.width()).arg(room.height())
-                           .arg(inside.width()).arg(inside.height())
-                           .arg(widget->width()).arg(widget->height())
                            .arg(widget->font().pointSizeF());
             ++checked;
         }
