@@ -9,6 +9,7 @@
 #include "common/TestMain.h"
 
 #include "WindowTest.h"
+#include "app/dlgCalibrate.h"
 #include "app/fmAlerts.h"
 #include "app/fmEvidence.h"
 #include "app/fmProtection.h"
@@ -81,6 +82,8 @@ class TestKeyboardUse : public tarvo::test::WindowTest
         } else if (name == QLatin1String("welcome")) {
             dialog = std::make_unique<TfrmThanx>(StoreKeys::Settings, StoreKeys::MsgThanx,
                                                  QStringLiteral("Tarvo2"), m_window.get());
+        } else if (name == QLatin1String("calibrate")) {
+            dialog = std::make_unique<dlgCalibrate>(m_window->guard().engine(), 50, m_window.get());
         } else if (name == QLatin1String("report")) {
             auto report = std::make_unique<TfrmReport>(m_window.get());
             report->SetResultState(false);
@@ -190,7 +193,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("points");
         QList<std::pair<QString, QString>> windows;
         for (const char *name :
-             {"main", "evidence", "protection", "pin", "welcome", "about", "report"})
+             {"main", "evidence", "protection", "pin", "calibrate", "welcome", "about", "report"})
             windows.append({QString::fromLatin1(name), QString()});
         for (AlertConfig::Kind kind : AlertConfig::Kinds)
             windows.append({QStringLiteral("alerts"), AlertConfig::KindName(kind)});
