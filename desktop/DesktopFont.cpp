@@ -40,9 +40,9 @@ QSize ButtonSizeForCaption(const QPushButton *button, QSize stated)
     const QFontMetrics metrics = button->fontMetrics();
     const QStyle *style = button->style();
     // The frame (and a default button's ring) and a pixel of air on each side.
-    const int sides = 2 * (style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button) +
-                           style->pixelMetric(QStyle::PM_ButtonDefaultIndicator, nullptr, button) +
-                           1);
+    const int sides =
+        2 * (style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button) +
+             style->pixelMetric(QStyle::PM_ButtonDefaultIndicator, nullptr, button) + 1);
     const QString caption = QString(button->text()).remove(QLatin1Char('&'));
     const QSize grown(GrownWithFont(stated.width()), GrownWithFont(stated.height()));
     return grown.expandedTo(

@@ -211,7 +211,9 @@ private Q_SLOTS:
         for (QWidget *widget : shown->findChildren<QWidget *>()) {
             auto *label = qobject_cast<QLabel *>(widget);
             auto *button = qobject_cast<QAbstractButton *>(widget);
-            const QString text = QString(label ? label->text() : button ? button->text() : "")
+            const QString text = QString(label    ? label->text()
+                                         : button ? button->text()
+                                                  : "")
                                      .remove(QLatin1Char('&'));
             if (!widget->isVisible() || text.isEmpty() || qobject_cast<QToolButton *>(widget) ||
                 (label && label->textFormat() == Qt::RichText))
@@ -229,8 +231,8 @@ private Q_SLOTS:
             const QSize needed = widget->fontMetrics().boundingRect(room, flags, text).size();
             // Clipped by the window's frame or the panel it sits on, not scrolled away.
             QRect inside = widget->rect();
-            for (QWidget *w = widget; !w->isWindow() && w->parentWidget()->objectName() !=
-                                                            "qt_scrollarea_viewport";
+            for (QWidget *w = widget;
+                 !w->isWindow() && w->parentWidget()->objectName() != "qt_scrollarea_viewport";
                  w = w->parentWidget())
                 inside = inside.translated(w->pos()) & w->parentWidget()->rect();
             const qreal share = widget->font().pointSizeF() / points;
