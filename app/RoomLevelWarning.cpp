@@ -1,5 +1,6 @@
 #include "app/RoomLevelWarning.h"
 
+#include "desktop/DesktopFont.h"
 #include "guard/Guard.h"
 
 namespace {
@@ -16,9 +17,7 @@ RoomLevelWarning::RoomLevelWarning(Guard &guard, QWidget *parent)
 {
     setObjectName(QStringLiteral("lblRoomTooLoud"));
     setWordWrap(true);
-    QFont small = font();
-    small.setPointSizeF(7);
-    setFont(small);
+    setFont(DesktopFontOf(7));
     setContentsMargins(4, 0, 16, 0);
     hide();
     connect(&guard.microphone(), &MicrophoneMonitor::levelReceived, this,

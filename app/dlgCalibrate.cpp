@@ -1,5 +1,7 @@
 #include "app/dlgCalibrate.h"
 
+#include "desktop/DesktopFont.h"
+
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QProgressBar>
@@ -44,7 +46,10 @@ dlgCalibrate::dlgCalibrate(audio::AudioEngine &engine, int currentTriggerLength,
     connect(&m_calibration, &RoomCalibration::finished, this, &dlgCalibrate::ShowProposal);
     connect(&m_calibration, &RoomCalibration::failed, this,
             [this](const QString &reason) { lblResult->setText(reason); });
-    resize(380, 200);
+    // The stated size, wider with a larger desktop font and as tall as the
+    // wrapped texts need.
+    const int width = GrownWithFont(380);
+    resize(width, std::max(200, layout->totalHeightForWidth(width)));
 }
 
 bool dlgCalibrate::StartMeasuring()

@@ -7,6 +7,7 @@
 #include "app/Glyphs.h"
 #include "app/LedShape.h"
 #include "app/RoomLevelWarning.h"
+#include "desktop/DesktopFont.h"
 #include "detect/InputGain.h"
 #include "info/Links.h"
 #include "info/fmAbout.h"
@@ -31,10 +32,17 @@ const QColor PanelColor(125, 154, 189);
 const QColor LightPanelColor(173, 191, 214);
 const QColor CaptionColor(249, 253, 255);
 
-constexpr int ClientWidth = 537;
+// The stated sizes, for the 9 pt font; a larger desktop font widens the
+// columns with it and the window grows to what its rows then need.
 constexpr int ClientHeight = 594;
-constexpr int ColumnWidth = 260;
+constexpr int StatedColumnWidth = 260;
 constexpr int HintMilliseconds = 3000;
+constexpr qreal SmallPoints = 7.5;
+
+int columnWidth()
+{
+    return GrownWithFont(StatedColumnWidth);
+}
 
 QFrame *colouredPanel(const char *name, const QColor &colour, QWidget *parent = nullptr)
 {
@@ -51,9 +59,7 @@ QFrame *colouredPanel(const char *name, const QColor &colour, QWidget *parent = 
 QLabel *smallLabel(const QString &text, QWidget *parent = nullptr)
 {
     auto *label = new QLabel(text, parent);
-    QFont font = label->font();
-    font.setPointSizeF(7.5);
-    label->setFont(font);
+    label->setFont(DesktopFontOf(SmallPoints));
     return label;
 }
 
@@ -143,7 +149,6 @@ void TfrmMain::buildLayout()
     QPalette palette = client->palette();
     palette.setColor(QPalette::Window, Qt::white);
     client->setPalette(palette);
-    client->setFixedSize(ClientWidth, ClientHeight);
 
     auto *layout = new QVBoxLayout(client);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -159,13 +164,14 @@ void TfrmMain::buildLayout()
     layout->addLayout(columns, 1);
 
     QFrame *bottom = colouredPanel("pnlBottom", BarColor);
-    bottom->setFixedHeight(25);
     auto *bottomLayout = new QHBoxLayout(bottom);
     bottomLayout->setContentsMargins(4, 1, 4, 1);
     bottomLayout->addStretch(1);
     btnExit = new QPushButton(QStringLiteral("Exit"));
     btnExit->setObjectName(QStringLiteral("btnExit"));
-    btnExit->setFixedHeight(22);
+    const int exitHeight = ButtonSizeForCaption(btnExit, QSize(0, 22)).height();
+    btnExit->setFixedHeight(exitHeight);
+    bottom->setFixedHeight(exitHeight + 3);
     bottomLayout->addWidget(btnExit);
     layout->addWidget(bottom);
 
@@ -179,7 +185,10 @@ void TfrmMain::buildLayout()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+    // Two columns and their margins wide; as tall as stated or as the rows need.
+    client->setFixedSize(2 * columnWidth() + 17,
+                         std::max(ClientHeight, layout->minimumSize().height()));
+    setFixedSize(client->width(), client->height() + menuBar()->sizeHint().height());
 }
 
 QWidget *TfrmMain::buildTopBar()
@@ -232,10 +241,8 @@ QWidget *TfrmMain::buildInstructionStrip()
     btnSysRecordingControl = new QPushButton(QStringLiteral("System Recording Control"));
     btnSysRecordingControl->setObjectName(QStringLiteral("btnSysRecordingControl"));
     for (QPushButton *button : {btnSysVolumeControl, btnSysRecordingControl}) {
-        QFont font = button->font();
-        font.setPointSizeF(7.5);
-        button->setFont(font);
-        button->setFixedSize(150, 22);
+        button->setFont(DesktopFontOf(SmallPoints));
+        button->setFixedSize(ButtonSizeForCaption(button, QSize(150, 22)));
         buttons->addWidget(button);
     }
     layout->addLayout(buttons);
@@ -262,7 +269,7 @@ QSpinBox *TfrmMain::makeSpin(const char *name, int min, int max, int value)
     spin->setRange(min, max);
     spin->setValue(value);
     spin->setAlignment(Qt::AlignCenter);
-    spin->setFixedWidth(70);
+    spin->setFixedWidth(GrownWithFont(70));
     return spin;
 }
 
@@ -275,7 +282,7 @@ QWidget *TfrmMain::sliderRow(const QString &label, QSlider *slider, const QStrin
     grid->setHorizontalSpacing(4);
     grid->setVerticalSpacing(0);
     QLabel *caption = smallLabel(label);
-    caption->setFixedWidth(100);
+    caption->setFixedWidth(GrownWithFont(100));
     grid->addWidget(caption, 0, 0, 2, 1, Qt::AlignVCenter);
     grid->addWidget(slider, 0, 1, 1, 3);
     if (gauge) {
@@ -295,7 +302,7 @@ QWidget *TfrmMain::spinRow(const QString &label, QSpinBox *spin)
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(4, 1, 16, 1);
     QLabel *caption = smallLabel(label);
-    caption->setFixedWidth(130);
+    caption->setFixedWidth(GrownWithFont(130));
     layout->addWidget(caption);
     layout->addWidget(spin);
     layout->addStretch(1);
@@ -309,7 +316,7 @@ QFrame *settingPanel(const char *name, const QColor &colour, const QList<QWidget
                      LedShape *led = nullptr)
 {
     QFrame *panel = colouredPanel(name, colour);
-    panel->setFixedWidth(ColumnWidth);
+    panel->setFixedWidth(columnWidth());
     // Panels share the column's height, so both columns end together.
     panel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     auto *layout = new QVBoxLayout(panel);
@@ -319,7 +326,7 @@ QFrame *settingPanel(const char *name, const QColor &colour, const QList<QWidget
         layout->addWidget(row);
     if (led) {
         led->setParent(panel);
-        led->move(ColumnWidth - 14, 5);
+        led->move(columnWidth() - 14, 5);
         led->raise();
     }
     return panel;
@@ -393,7 +400,7 @@ QWidget *TfrmMain::buildLeftColumn()
 
     // Speakers test, with the hidden per-speaker buttons the speaker check disables.
     QFrame *speakers = colouredPanel("pnlSpeakersTest", PanelColor);
-    speakers->setFixedWidth(ColumnWidth);
+    speakers->setFixedWidth(columnWidth());
     speakers->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     auto *speakerLayout = new QHBoxLayout(speakers);
     speakerLayout->setContentsMargins(6, 3, 6, 3);
@@ -401,7 +408,7 @@ QWidget *TfrmMain::buildLeftColumn()
     auto button = [](const char *name, const QString &caption, const QString &hint) {
         auto *b = new QPushButton(caption);
         b->setObjectName(QString::fromLatin1(name));
-        b->setFixedSize(caption.size() > 1 ? 40 : 26, 22);
+        b->setFixedSize(ButtonSizeForCaption(b, QSize(caption.size() > 1 ? 40 : 26, 22)));
         if (!hint.isEmpty()) {
             b->setToolTip(hint);
             b->setToolTipDuration(HintMilliseconds);
@@ -466,7 +473,6 @@ QWidget *TfrmMain::buildRightColumn()
                                 QStringLiteral("none"), QStringLiteral("max"))}));
 
     QFrame *header = colouredPanel("pnlAlarmSounds", BarColor);
-    header->setFixedSize(ColumnWidth, 27);
     auto *headerLayout = new QHBoxLayout(header);
     headerLayout->setContentsMargins(6, 1, 2, 1);
     headerLayout->setSpacing(1);
@@ -478,6 +484,7 @@ QWidget *TfrmMain::buildRightColumn()
     QFont bold = caption->font();
     bold.setBold(true);
     caption->setFont(bold);
+    header->setFixedSize(columnWidth(), std::max(27, caption->fontMetrics().height() + 2));
     headerLayout->addWidget(caption);
     headerLayout->addStretch(1);
     btnAddSound = glyphButton("btnAddSound", ActAddSound, 25, 21);
@@ -490,7 +497,7 @@ QWidget *TfrmMain::buildRightColumn()
 
     chklbSounds = new SoundListWidget;
     chklbSounds->setObjectName(QStringLiteral("chklbSounds"));
-    chklbSounds->setFixedSize(ColumnWidth, 180);
+    chklbSounds->setFixedSize(columnWidth(), 180);
     chklbSounds->setToolTipDuration(HintMilliseconds);
     popAlarmSounds = new QMenu(chklbSounds);
     popAlarmSounds->setObjectName(QStringLiteral("popAlarmSounds"));

@@ -1,5 +1,6 @@
 #include "info/InfoLook.h"
 
+#include "desktop/DesktopFont.h"
 #include "info/ReadableText.h"
 
 #include <QFrame>
@@ -15,7 +16,7 @@ QVBoxLayout *SetUpInfoWindow(QWidget *window, const QString &objectName, QSize c
                              const QString &title)
 {
     window->setObjectName(objectName);
-    window->setFixedSize(clientSize);
+    window->setFixedSize(GrownWithFont(clientSize.width()), GrownWithFont(clientSize.height()));
     window->setAutoFillBackground(true);
     QPalette palette = window->palette();
     palette.setColor(QPalette::Window, Qt::white);
@@ -34,7 +35,7 @@ QFrame *MakeBar(QWidget *parent, const QString &objectName, const QString &title
 {
     auto *bar = new QFrame(parent);
     bar->setObjectName(objectName);
-    bar->setFixedHeight(25);
+    bar->setFixedHeight(GrownWithFont(25));
     bar->setAutoFillBackground(true);
     QPalette palette = bar->palette();
     palette.setColor(QPalette::Window, BarColor);
@@ -44,9 +45,7 @@ QFrame *MakeBar(QWidget *parent, const QString &objectName, const QString &title
     if (!title.isEmpty()) {
         auto *label = new QLabel(title, bar);
         label->setObjectName(titleLabelName);
-        QFont font = label->font();
-        font.setPixelSize(16);
-        label->setFont(font);
+        label->setFont(DesktopFontOf(12)); // 16 px at 96 dpi
         QPalette textPalette = label->palette();
         textPalette.setColor(QPalette::WindowText, BarTextColor);
         label->setPalette(textPalette);

@@ -1,5 +1,6 @@
 #include "info/fmAbout.h"
 
+#include "desktop/DesktopFont.h"
 #include "desktop/FocusRing.h"
 #include "info/ClickLabel.h"
 #include "info/InfoLook.h"
@@ -112,9 +113,8 @@ TfrmAbout::TfrmAbout(QWidget *parent)
     m_lblVersion = MakeLabel(this, QStringLiteral("lblVersion"));
     m_lblVersion->setAlignment(Qt::AlignCenter);
     m_lblVersion->setWordWrap(true);
-    QFont versionFont = m_lblVersion->font();
+    QFont versionFont = DesktopFontOf(11.25); // 15 px at 96 dpi
     versionFont.setBold(true);
-    versionFont.setPixelSize(15);
     m_lblVersion->setFont(versionFont);
     body->addWidget(m_lblVersion);
     body->addSpacing(8);

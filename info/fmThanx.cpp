@@ -1,5 +1,6 @@
 #include "info/fmThanx.h"
 
+#include "desktop/DesktopFont.h"
 #include "desktop/FocusRing.h"
 #include "info/InfoLook.h"
 #include "settings/StoreKeys.h"
@@ -37,8 +38,7 @@ TfrmThanx::TfrmThanx(const QString &key, const QString &valueName, const QString
 
     auto *texts = new QVBoxLayout;
     texts->setSpacing(8);
-    QFont small = font();
-    small.setPixelSize(11);
+    const QFont small = DesktopFontOf(8.25); // 11 px at 96 dpi
     m_lbl1 = new QLabel(this);
     m_lbl1->setObjectName(QStringLiteral("lbl1"));
     QFont bold = small;

@@ -1,5 +1,6 @@
 #include "report/fmReport.h"
 
+#include "desktop/DesktopFont.h"
 #include "desktop/FocusRing.h"
 
 #include "report/PeriodListModel.h"
@@ -20,13 +21,14 @@
 
 namespace {
 constexpr int BarHeight = 25;
+// For the 9 pt font; larger with a larger desktop font.
 constexpr int LinesWidth = 342, PeriodsWidth = 240, WindowHeight = 416;
 const QColor IdleColour(0, 95, 140);
 
 QWidget *MakeBar(QWidget *parent)
 {
     auto *bar = new QWidget(parent);
-    bar->setFixedHeight(BarHeight);
+    bar->setFixedHeight(GrownWithFont(BarHeight));
     bar->setAutoFillBackground(true);
     QPalette palette = bar->palette();
     palette.setColor(QPalette::Window, IdleColour);
@@ -47,7 +49,7 @@ void TfrmReport::FormCreate()
 {
     setObjectName(QStringLiteral("frmReport"));
     setWindowTitle(QStringLiteral("Tarvo2"));
-    setFixedSize(LinesWidth, WindowHeight);
+    setFixedSize(GrownWithFont(LinesWidth), GrownWithFont(WindowHeight));
 
     auto *outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -55,7 +57,7 @@ void TfrmReport::FormCreate()
     lstPeriods = new QListView(this);
     lstPeriods->setObjectName(QStringLiteral("lstPeriods"));
     lstPeriods->setAccessibleName(QStringLiteral("Periods"));
-    lstPeriods->setFixedWidth(PeriodsWidth);
+    lstPeriods->setFixedWidth(GrownWithFont(PeriodsWidth));
     lstPeriods->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lstPeriods->setUniformItemSizes(true);
     m_periods = new PeriodListModel(this);
@@ -81,9 +83,7 @@ void TfrmReport::FormCreate()
 
     ListBox1 = new QListView(this);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
-    QFont listFont = ListBox1->font();
-    listFont.setPixelSize(13);
-    ListBox1->setFont(listFont);
+    ListBox1->setFont(DesktopFontOf(9.75)); // 13 px at 96 dpi
     ListBox1->setUniformItemSizes(true);
     ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListBox1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
@@ -107,14 +107,14 @@ void TfrmReport::FormCreate()
     btnEvidence = new QPushButton(QStringLiteral("Evidence folder"), bottom);
     btnEvidence->setObjectName(QStringLiteral("btnEvidence"));
     btnEvidence->setAutoDefault(false);
-    btnEvidence->setFixedHeight(BarHeight - 4);
+    btnEvidence->setFixedHeight(GrownWithFont(BarHeight - 4));
     btnEvidence->hide();
     bottomLayout->addWidget(btnEvidence);
     bottomLayout->addStretch(1);
     btnCancel = new QPushButton(QStringLiteral("Close"), bottom);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setAutoDefault(false);
-    btnCancel->setFixedHeight(BarHeight - 4);
+    btnCancel->setFixedHeight(GrownWithFont(BarHeight - 4));
     bottomLayout->addWidget(btnCancel);
     AddFocusRing(btnEvidence);
     AddFocusRing(btnCancel);
@@ -169,7 +169,7 @@ void TfrmReport::PeriodsLoaded()
         return;
     lstPeriods->setCurrentIndex(m_periods->index(0));
     lstPeriods->show();
-    setFixedSize(LinesWidth + PeriodsWidth, WindowHeight);
+    setFixedSize(GrownWithFont(LinesWidth + PeriodsWidth), GrownWithFont(WindowHeight));
 }
 
 void TfrmReport::ShowPeriod(const QModelIndex &index)
