@@ -32,7 +32,7 @@ constexpr int LastWordsWaitMs = 3000;
 // Wayland: the plugin's display object (learned from its first queued call),
 // its reading slot, and whether a thread of the plugin found the connection
 // broken (set on that thread).
-bool g_wayland = false;
+std::atomic<bool> g_wayland{false}; // read by the plugin's threads, too
 QPointer<QObject> g_plugin;
 QMetaMethod g_pluginRead;
 bool g_readRouted = false;
@@ -172,16 +172,17 @@ void OnMessage(QtMsgType type, const QMessageLogContext &context, const QString 
 {
     if (g_previousHandler)
         g_previousHandler(type, context, message);
-    if (type != QtWarningMsg || !qApp || !g_watch || !IsLastWords(message))
+    if (type != QtWarningMsg || !qApp || !IsLastWords(message))
         return;
     if (QThread::currentThread() != qApp->thread()) {
         if (!g_wayland)
             return;
+        // Not g_watch (the UI thread's): Lose looks at it there.
         g_waylandBroken = true;
         QMetaObject::invokeMethod(qApp, [] { Lose(); }, Qt::QueuedConnection);
         HoldThread();
     }
-    if (!g_wayland && (g_lost || !g_platform))
+    if (!g_watch || (!g_wayland && (g_lost || !g_platform)))
         return;
     Lose();
     // A notice already on its way further up this stack (a signal came
