@@ -22,8 +22,9 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "qt6-qpa-plugins, libsdl2-2.0-0 (>= 2.0.18), libsndfile1, libsamplerate0, libmpg123-0, libcurl4")
 # GStreamer is loaded when a photo is taken, and its elements are plugins
 # (videoconvert and appsink, pipewiresrc, v4l2src); photos are optional, so
-# all of it is recommended.
+# all of it is recommended; so is Qt's Wayland platform plugin (on X11 and
+# XWayland the program runs without it).
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
     "libgstreamer1.0-0, libgstreamer-plugins-base1.0-0, gstreamer1.0-plugins-base, \
-gstreamer1.0-pipewire, gstreamer1.0-plugins-good")
+gstreamer1.0-pipewire, gstreamer1.0-plugins-good, qt6-wayland")
 include(CPack)

@@ -16,7 +16,8 @@ build_pkgs+=(qt6-svg-dev dpkg-dev  # icon sizes rendered at build time; cpack's 
              libx11-dev libxi-dev libwayland-dev libwayland-bin wayland-protocols  # input activity
              libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev  # photos from the camera
              gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-pipewire
-             libudev-dev)          # USB devices plugged in or pulled
+             libudev-dev           # USB devices plugged in or pulled
+             qt6-wayland)          # run on a Wayland desktop (Qt's platform plugin)
 test_pkgs+=(desktop-file-utils appstream lintian file man-db  # install and package checks
             dbus dbus-daemon python3-dbusmock  # private buses: logind, UPower, notifications, idle monitors
             python3-aiosmtpd openssl  # a real SMTP server for the e-mail alert tests
@@ -24,6 +25,7 @@ test_pkgs+=(desktop-file-utils appstream lintian file man-db  # install and pack
             gstreamer1.0-tools  # a test camera on a private PipeWire
             dex libglib2.0-bin systemd  # the autostart entry started by real launchers
             openbox  # a real window manager's close (Alt+F4)
+            weston  # a headless Wayland compositor that ends under the program
             clang libclang-rt-14-dev  # libFuzzer targets (scripts/test.sh)
             umockdev gir1.2-umockdev-1.0 libumockdev-dev  # USB devices in a udev testbed
             iproute2 util-linux)  # network namespaces with a veth pair (ip, unshare)

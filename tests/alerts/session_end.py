@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""The session ends under the armed program, as at a log-out: the X server
-alone, or the X server, the sound server and a SIGTERM together. Every
-round the program ends in order (exit status 0, no crash) and its stop
-notice reaches a local alert receiver. Real Xvfb, PulseAudio and program.
+"""The session ends under the armed program, as at a log-out: the display
+(the X server, or the Wayland compositor) alone, or the display, the sound
+server and a SIGTERM together. Every round the program ends in order (exit
+status 0, no crash) and its stop notice reaches a local alert receiver. Real
+Xvfb or headless weston, PulseAudio and program.
 
-usage: session_end.py path/to/tarvo2 [rounds]"""
+usage: session_end.py path/to/tarvo2 [rounds] [x11|wayland]"""
 
 import json
 import os
@@ -14,6 +15,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import time
 import types
 
 here = os.path.dirname(os.path.abspath(__file__))
@@ -34,11 +36,35 @@ def notices(log):
         return []
 
 
+def start_weston(suite, world):
+    """A headless compositor on a socket in the program's runtime folder; its
+    process, or None."""
+    socket_path = os.path.join(world.runtime, "tarvo2-wayland")
+    log = open(os.path.join(world.dir, "weston.log"), "wb")
+    proc = suite.procs.start(["weston", "--backend=headless-backend.so", "--use-pixman",
+                              "--no-config", "--socket=tarvo2-wayland"],
+                             env=dict(world.env, XDG_RUNTIME_DIR=world.runtime), log=log)
+    deadline = time.monotonic() + 20
+    while not os.path.exists(socket_path):
+        if proc.poll() is not None or time.monotonic() > deadline:
+            return None
+        time.sleep(0.05)
+    del world.env["DISPLAY"]
+    world.env.update(QT_QPA_PLATFORM="wayland", WAYLAND_DISPLAY="tarvo2-wayland")
+    return proc
+
+
 def one_round(suite, n, together, log, port):
     """A failure's text, or None."""
-    suite.x = XServer(suite.procs, os.path.join(suite.root, "x%d" % n))
+    if suite.wayland:
+        suite.x = types.SimpleNamespace(display="")
+    else:
+        suite.x = XServer(suite.procs, os.path.join(suite.root, "x%d" % n))
     suite.sound = make_server(suite.procs, os.path.join(suite.root, "s%d" % n), "pulseaudio")
     world = World(suite, "r%d" % n)
+    display = start_weston(suite, world) if suite.wayland else suite.x.proc
+    if display is None:
+        return "weston did not start"
     world.preset(extra={(S, "Alarm Active"): "T", (S, "ActMouDetectToggle"): "T",
                         (SET, "frmMainspnActivationDelay"): "0",
                         (S + "/alert", "URL"): "http://127.0.0.1:%d/notify" % port})
@@ -48,7 +74,7 @@ def one_round(suite, n, together, log, port):
         return "the program did not arm"
     # A log-out: the display, the sound server and the session's processes
     # go at the same moment.
-    ending = [suite.x.proc] + (suite.sound.running + [program] if together else [])
+    ending = [display] + (suite.sound.running + [program] if together else [])
     for proc in ending:
         os.killpg(proc.pid, signal.SIGTERM)
     try:
@@ -68,8 +94,10 @@ def one_round(suite, n, together, log, port):
 
 def main():
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 20
+    wayland = len(sys.argv) > 3 and sys.argv[3] == "wayland"
     root = tempfile.mkdtemp(prefix="tarvo2-sessionend-")
-    suite = types.SimpleNamespace(binary=sys.argv[1], root=root, procs=Processes())
+    suite = types.SimpleNamespace(binary=sys.argv[1], root=root, procs=Processes(),
+                                  wayland=wayland)
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         port = s.getsockname()[1]
@@ -80,8 +108,9 @@ def main():
     failed = 0
     try:
         for n in range(rounds):
-            # Even rounds: the X server alone; odd ones: all of the session.
-            what = "round %d (%s)" % (n, "X, sound and SIGTERM" if n % 2 else "X alone")
+            # Even rounds: the display alone; odd ones: all of the session.
+            shown = "Wayland" if wayland else "X"
+            what = "round %d (%s)" % (n, shown + (", sound and SIGTERM" if n % 2 else " alone"))
             failure = one_round(suite, n, n % 2 == 1, log, port)
             suite.procs.stop_all()
             failed += failure is not None

@@ -82,6 +82,7 @@ if [ -n "$deb" ]; then
   check "depends on libcurl (mail alerts)" bash -c "dpkg-deb -f '$deb' Depends | grep -q libcurl4"
   check "recommends GStreamer (photos)" \
     bash -c "dpkg-deb -f '$deb' Recommends | grep -q libgstreamer1.0-0"
+  check "recommends Qt's Wayland plugin" bash -c "dpkg-deb -f '$deb' Recommends | grep -q qt6-wayland"
   check "has a maintainer" [ -n "$(field Maintainer)" ]
   check "has a section" [ "$(field Section)" = utils ]
   check "has a description" [ -n "$(field Description)" ]
