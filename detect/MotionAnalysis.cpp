@@ -95,9 +95,15 @@ MotionAnalysis::Verdict MotionAnalysis::feed(const QImage &frame)
     for (size_t i = 0; i < m_cells.size(); ++i) {
         const float cell = m_cells[i] * gain;
         const float difference = std::abs(cell - m_background[i]);
-        changed += difference > std::max(float(CellChange), NoiseFactor * m_deviation[i]) ? 1 : 0;
-        m_background[i] += rate * (cell - m_background[i]);
-        m_deviation[i] += rate * (difference - m_deviation[i]);
+        const bool cellChanged =
+            difference > std::max(float(CellChange), NoiseFactor * m_deviation[i]);
+        changed += cellChanged ? 1 : 0;
+        // What changed is followed slowly: someone passing again and again
+        // would otherwise become the background and its usual noise, and go
+        // unseen. A thing that stays, or a lasting flicker, is still learnt.
+        const float cellRate = learning || !cellChanged ? rate : rate * ChangedCellShare;
+        m_background[i] += cellRate * (cell - m_background[i]);
+        m_deviation[i] += cellRate * (difference - m_deviation[i]);
     }
     m_changedShare = double(changed) / double(m_cells.size());
     if (learning || m_changedShare <= threshold()) {

@@ -4,9 +4,10 @@
 // picture gone flat or dark). Noise (frames are compared in 2x2 cells, and
 // a cell must change beyond its own usual deviation), slow light changes
 // (the background follows) and changes of the camera's exposure (the
-// brightness of the whole picture is evened out) are no motion. The first
-// LearningFrames frames only learn the scene. A picture already flat or dark in the first frame is
-// the baseline, no covered lens.
+// brightness of the whole picture is evened out) are no motion. What
+// changed is taken into the background slowly, so that each of many passes
+// is seen. The first LearningFrames frames only learn the scene. A picture
+// already flat or dark in the first frame is the baseline, no covered lens.
 
 #include <QImage>
 #include <vector>
@@ -39,6 +40,7 @@ public:
     static constexpr int CellChange = 20;          // grey levels of a 2x2 cell's mean
     static constexpr double BackgroundRate = 0.05; // per frame
     static constexpr float NoiseFactor = 4;        // times a cell's usual deviation
+    static constexpr float ChangedCellShare = 0.2f; // of the rate, for a changed cell
     static constexpr int LearningFrames = 10;
 
 private:

@@ -124,6 +124,25 @@ private Q_SLOTS:
             QCOMPARE(said.size(), 1);
         }
     }
+
+    // Someone passing again and again, a few seconds apart (5 frames/s):
+    // each pass is seen, the earlier ones do not teach it to look away.
+    // Then a thing put down and left is seen once and learnt, and a pass
+    // after that is seen again.
+    void everyPassIsSeen()
+    {
+        MotionAnalysis analysis;
+        int expected = 2, seen = 0;
+        for (int i = 0; i < 420; ++i) {
+            const bool passing = (i >= ChangeAt && i < 200 && (i - ChangeAt) % 17 < 5) || i >= 410;
+            expected += i >= ChangeAt && i < 200 && (i - ChangeAt) % 17 == 0;
+            QImage frame = Noisy(Scene(), 3);
+            if (i >= 200)
+                frame = WithThing(frame, 1, 30, 220);
+            seen += analysis.feed(passing ? WithThing(frame, 3, 60, 20) : frame) == Verdict::Motion;
+        }
+        QCOMPARE(seen, expected);
+    }
 };
 
 TARVO_TEST_MAIN(TestMotionAnalysis)
