@@ -276,8 +276,11 @@ class PatternCamera:
         self.client_env = {"PIPEWIRE_RUNTIME_DIR": self.server.runtime}
 
     def show(self, pattern):
-        self.proc.stdin.write(pattern.encode() + b"\n")
-        self.proc.stdin.flush()
+        try:
+            self.proc.stdin.write(pattern.encode() + b"\n")
+            self.proc.stdin.flush()
+        except (BrokenPipeError, ValueError):
+            pass  # the run has ended and the camera with it
 
 
 def camera_motion(world, suite):
