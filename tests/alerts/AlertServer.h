@@ -3,6 +3,7 @@
 // recorded. The server can be started late (the port is chosen first) and
 // stopped again, to play a server that is down.
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -62,21 +63,43 @@ public:
     AlertServer() : m_port(FreeLocalPort()) { setMode("200"); }
     ~AlertServer() { stop(); }
 
-    quint16 port() const { return m_port; }
+    quint16 port() const
+    {
+        m_portGiven = true;
+        return m_port;
+    }
     QString url(const QString &path = QStringLiteral("/tarvo-test")) const
     {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
     }
     QString logPath() const { return m_dir.filePath(QStringLiteral("requests.jsonl")); }
 
+    // Started once it listens on its port. The port was free a moment ago;
+    // should another test's server have taken it since, another is chosen
+    // (until the port was given out). A connection alone would not tell:
+    // it could reach that other server.
     bool start()
     {
         const QString script =
             QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/alert_server.py");
-        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
-        m_process.start(QStringLiteral("python3"), {script, QString::number(m_port), logPath(),
-                                                    m_dir.filePath(QStringLiteral("mode"))});
-        return m_process.waitForStarted(10000) && WaitForPort(m_port);
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            m_process.start(QStringLiteral("python3"), {script, QString::number(m_port), logPath(),
+                                                        m_dir.filePath(QStringLiteral("mode"))});
+            if (!m_process.waitForStarted(10000))
+                return false;
+            QDeadlineTimer deadline(30000);
+            while (!m_process.canReadLine() && m_process.state() == QProcess::Running &&
+                   !deadline.hasExpired())
+                m_process.waitForReadyRead(100);
+            if (m_process.readLine().startsWith("listening"))
+                return true;
+            stop();
+            if (m_portGiven)
+                return false;
+            m_port = FreeLocalPort();
+        }
+        return false;
     }
     void stop()
     {
@@ -122,4 +145,5 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     quint16 m_port = 0;
+    mutable bool m_portGiven = false;
 };

@@ -108,4 +108,7 @@ class Server(ThreadingHTTPServer):
     allow_reuse_address = True
 
 
-Server(("127.0.0.1", PORT), Handler).serve_forever()
+server = Server(("127.0.0.1", PORT), Handler)
+# The port is this server's: the test talks to no other test's server.
+print("listening", flush=True)
+server.serve_forever()
