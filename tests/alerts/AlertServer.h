@@ -11,7 +11,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -22,17 +21,15 @@ inline quint16 FreeLocalPort()
     return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
 }
 
-// Waits until a server accepts connections on the port (up to 15 s).
-inline bool WaitForPort(quint16 port)
+// Waits until a test server started by process says it listens on its own
+// port (up to 30 s); false when it ended first (the port was taken).
+inline bool WaitForListening(QProcess &process)
 {
-    for (int i = 0; i < 300; ++i) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (socket.waitForConnected(100))
-            return true;
-        QTest::qWait(50);
-    }
-    return false;
+    QDeadlineTimer deadline(30000);
+    while (!process.canReadLine() && process.state() == QProcess::Running &&
+           !deadline.hasExpired())
+        process.waitForReadyRead(100);
+    return process.readLine().startsWith("listening");
 }
 
 // The objects of a file with one JSON object per line.
@@ -88,11 +85,7 @@ public:
                                                         m_dir.filePath(QStringLiteral("mode"))});
             if (!m_process.waitForStarted(10000))
                 return false;
-            QDeadlineTimer deadline(30000);
-            while (!m_process.canReadLine() && m_process.state() == QProcess::Running &&
-                   !deadline.hasExpired())
-                m_process.waitForReadyRead(100);
-            if (m_process.readLine().startsWith("listening"))
+            if (WaitForListening(m_process))
                 return true;
             stop();
             if (m_portGiven)

@@ -48,10 +48,10 @@ public:
             arguments << certificate() << key;
         if (!login.isEmpty())
             arguments << login;
-        m_process.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // Debian's own Python: aiosmtpd is a Debian package.
         m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
-        return m_process.waitForStarted(10000) && WaitForPort(m_port);
+        return m_process.waitForStarted(10000) && WaitForListening(m_process);
     }
 
     // The messages it took, as smtp_server.py recorded them.

@@ -80,5 +80,7 @@ controller = Controller(Handler(), hostname="127.0.0.1", port=port,
                         ssl_context=context if mode == "smtps" else None,
                         server_hostname="127.0.0.1", **kwargs)
 controller.start()
+# The port is this server's: the test talks to no other test's server.
+print("listening", flush=True)
 while True:
     time.sleep(3600)
